@@ -1,0 +1,264 @@
+#include "karvo/karvo.hpp"
+
+#include <new>
+#include <optional>
+
+#include "zurud/zurud-hostpara.hpp"
+#include "zurud/zurud-print.hpp"
+#include "zurud/zurud-sets.hpp"
+
+namespace karvo {
+
+using zurud::char_format_type;
+using zurud::text_output;
+using zurud::read::text_input;
+
+namespace {
+
+// Reads the value of -m: an optionally signed integer at the start of the
+// argument; blanks before it are passed over and whatever follows is ignored.
+std::int32_t minimum_value(const std::string& arg) {
+  text_input in(arg, "the value of -m");
+  const std::int32_t v = in.read_integer();
+  if (v < 1)
+    throw zurud::range_error("minimum group size " + std::to_string(v) +
+                             " below 1");
+  return v;
+}
+
+}  // namespace
+
+settings scan_options(std::vector<std::string>& args) {
+  settings s;
+  // Scan from the last argument to the first so that removing an option does
+  // not shift the arguments still to be examined; as a consequence the
+  // leftmost repeated option wins.
+  for (std::size_t i = args.size(); i-- > 1;) {
+    const std::string& a = args[i];
+    if (a.size() != 2 || a[0] != '-') continue;
+    bool known = true;
+    switch (a[1]) {
+      case 'c': s.analysis = assoc_conv_type::CONSENSUS; break;
+      case 'v': s.analysis = assoc_conv_type::MODUS; break;
+      case 'e': s.analysis = assoc_conv_type::ENTROPY; break;
+      case 'f': s.analysis = assoc_conv_type::FREQUENCIES; break;
+      case 's': s.analysis = assoc_conv_type::GROUP_SIZE; break;
+      case 'g': s.valid_states = zurud::gapped_nuc_set; break;
+      case 'p': s.input_layout = char_format_type::PHYLIP; break;
+      case 'x': s.input_layout = char_format_type::EXTENDED_PHYLIP; break;
+      case 'o': s.input_layout = char_format_type::COMMENTED_PHYLIP; break;
+      case 'P': s.output_layout = char_format_type::PHYLIP; break;
+      case 'X': s.output_layout = char_format_type::EXTENDED_PHYLIP; break;
+      case 'N': s.output_layout = char_format_type::NEXUS; break;
+      case 'E': s.output_layout = char_format_type::NEXUS_ENCLOSED; break;
+      case 'C': s.output_layout = char_format_type::COMMENTED_PHYLIP; break;
+      case 'm':
+        if (i + 1 >= args.size())
+          throw zurud::constraint_error("option -m needs a value",
+                                        "-m is the last argument");
+        s.min_group_size = minimum_value(args[i + 1]);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        break;
+      default: known = false; break;
+    }
+    if (known) args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  return s;
+}
+
+void print_usage(const std::string& command, text_output& err) {
+  err.put_line(command +
+               " computes host character data from associate character data.");
+  err.put_line("");
+  err.put_line("Usage: " + command + " [options] data_file association_file");
+  err.put_line("");
+  static constexpr const char* lines[] = {
+      "Options:",
+      "  -c  Compute character consensi.",
+      "  -e  Compute group-wise entropy values.",
+      "  -f  Compute character frequencies.",
+      "  -g  Treat gaps as valid characters.",
+      "  -m  Minimum # associates per host (default is 2).",
+      "  -o  Input is in commented PHYLIP format.",
+      "  -p  Input is in normal PHYLIP format.",
+      "  -s  Compute just group sizes.",
+      "  -v  Compute character consensi of modal values only.",
+      "  -x  Input is in extended PHYLIP format (default).",
+      "  -C  Output is in commented PHYLIP format.",
+      "  -E  Output is in NEXUS format with labels enclosed in \"'\".",
+      "  -N  Output is in NEXUS format with labels cleaned.",
+      "  -P  Output is in PHYLIP format.",
+      "  -X  Output is in extended PHYLIP format (default).",
+      "",
+      "Undefined values are printed as \"-99\" or \"?\", depending on output "
+      "character type.",
+      "",
+      "karvo is part of the Zurud library; report problems to its maintainers.",
+      "",
+  };
+  for (const char* line : lines) err.put_line(line);
+}
+
+namespace {
+
+// The run proper: every object it makes is owned here and released by
+// unwinding when a stage fails. `reading` names the input being read, for the
+// location in diagnostics.
+int run_stages(std::vector<std::string>& args, streams& io,
+               std::optional<text_input>& own_stdin, text_input*& reading) {
+  const settings s = scan_options(args);
+  if (args.size() != 3) {
+    print_usage(args.empty() ? std::string("karvo") : args[0], io.err);
+    return 1;
+  }
+  const std::string& data_file = args[1];
+  const std::string& assoc_file = args[2];
+
+  // One reader of standard input serves both "-" arguments, so the
+  // associations continue where the matrix rows end.
+  auto standard_input = [&]() -> text_input& {
+    if (io.standard_input != nullptr) return *io.standard_input;
+    if (!own_stdin) own_stdin.emplace(text_input::standard_input());
+    return *own_stdin;
+  };
+
+  zurud::char_mat_access chars;
+  {
+    std::optional<text_input> file;
+    text_input& in = data_file == "-"
+                         ? standard_input()
+                         : file.emplace(text_input::open(data_file));
+    reading = &in;
+    const auto h = zurud::read::read_header(in);
+    chars = std::make_unique<zurud::char_mat_type>(h.ntax, h.nchar,
+                                                   zurud::matrix_type::DISCR);
+    zurud::read::read_char_mat(in, s.input_layout, *chars);
+    reading = nullptr;
+  }
+
+  zurud::sets::taxon_maps taxa;
+  if (s.input_layout == char_format_type::PHYLIP) {
+    // PHYLIP names are padded to ten characters; an association file cannot
+    // hold the padding, so associates are matched on the names without it.
+    zurud::tax_lab_type names = chars->labels;
+    for (std::int32_t i = names.first(); i <= names.last(); ++i) {
+      std::string& n = names(i);
+      n.erase(n.find_last_not_of(' ') + 1);
+    }
+    zurud::sets::to_taxon_map(names, taxa);
+  } else {
+    zurud::sets::to_taxon_map(chars->labels, taxa);
+  }
+
+  zurud::hostpara::ordered_assocs assocs;
+  {
+    std::optional<text_input> file;
+    text_input& in = assoc_file == "-"
+                         ? standard_input()
+                         : file.emplace(text_input::open(assoc_file));
+    reading = &in;
+    zurud::hostpara::read_assoc(in, assocs);
+    reading = nullptr;
+  }
+
+  zurud::hostpara::numeric_host_maps hosts;
+  zurud::hostpara::to_numeric_host_map(hosts, assocs, taxa, io.err);
+  assocs.clear();
+  taxa.clear();
+
+  zurud::hostpara::filter(hosts, s.min_group_size, io.err);
+  zurud::print::convert_chars(*chars, zurud::lower_case_map);
+
+  const auto nhosts = hosts.size();
+  if (nhosts < 1)
+    throw zurud::range_error(
+        "host count 0 outside 1..5000",
+        "no host has at least " + std::to_string(s.min_group_size) +
+            " associates");
+  if (nhosts > static_cast<std::size_t>(zurud::max_taxa))
+    throw zurud::range_error("host count " + std::to_string(nhosts) +
+                             " outside 1..5000");
+
+  const std::int64_t nchar = chars->nchar();
+  const std::int64_t k = s.valid_states.size();
+  zurud::matrix_type type = zurud::matrix_type::DISCR;
+  std::int64_t columns = nchar;
+  switch (s.analysis) {
+    case assoc_conv_type::CONSENSUS:
+    case assoc_conv_type::MODUS:
+      break;
+    case assoc_conv_type::ENTROPY:
+      type = zurud::matrix_type::QUANT;
+      break;
+    case assoc_conv_type::FREQUENCIES:
+      type = zurud::matrix_type::QUANT;
+      columns = nchar * k;
+      if (columns > zurud::max_chars)
+        throw zurud::range_error(
+            "character count " + std::to_string(columns) +
+                " outside 1..1048576",
+            "frequencies of " + std::to_string(nchar) + " characters need " +
+                std::to_string(k) + " columns each");
+      break;
+    case assoc_conv_type::GROUP_SIZE:
+      type = zurud::matrix_type::CNTCH;
+      columns = 1;
+      break;
+  }
+  auto host_matrix = std::make_unique<zurud::char_mat_type>(
+      static_cast<std::int32_t>(nhosts), static_cast<std::int32_t>(columns),
+      type);
+  host_matrix->comment =
+      "mingrpsize=" + zurud::integer_image(s.min_group_size);
+  zurud::hostpara::get_group_chars(*host_matrix, *chars, hosts,
+                                   s.valid_states,
+                                   s.analysis == assoc_conv_type::MODUS);
+  chars.reset();
+
+  zurud::print::print_char_mat(*host_matrix, s.output_layout, io.out);
+  host_matrix.reset();
+  io.out.flush();
+  return 0;
+}
+
+std::string location(text_input* in) {
+  if (in == nullptr) return {};
+  return " (" + in->name() + ", line " + std::to_string(in->line()) + ")";
+}
+
+}  // namespace
+
+int run(std::vector<std::string> args, streams io) {
+  std::optional<text_input> own_stdin;
+  text_input* reading = nullptr;
+  try {
+    return run_stages(args, io, own_stdin, reading);
+  } catch (const zurud::open_error&) {
+    io.err.put_line("Invalid filename.");
+  } catch (const zurud::format_error&) {
+    io.err.put_line("Wrong file format.");
+  } catch (const zurud::error& e) {
+    std::string line = std::string("karvo: ") + e.kind() + ": " + e.what();
+    if (!e.detail().empty()) line += ": " + e.detail();
+    io.err.put_line(line + location(reading));
+  } catch (const std::bad_alloc&) {
+    io.err.put_line("karvo: out of memory" + location(reading));
+  } catch (const std::exception& e) {
+    io.err.put_line(std::string("karvo: unexpected failure: ") + e.what() +
+                    location(reading));
+  }
+  try {
+    io.err.flush();
+  } catch (...) {
+  }
+  return 1;
+}
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  if (args.empty()) args.emplace_back("karvo");
+  return run(std::move(args),
+             streams{nullptr, zurud::standard_output(), zurud::standard_error()});
+}
+
+}  // namespace karvo

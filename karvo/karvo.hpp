@@ -1,0 +1,59 @@
+// The karvo driver: options, the run from data file to host matrix, and the
+// one failure handler. main() only calls karvo::main.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zurud/zurud-read.hpp"
+#include "zurud/zurud.hpp"
+
+namespace karvo {
+
+/// The analyses, in the order of their literals.
+enum class assoc_conv_type : std::uint8_t {
+  CONSENSUS,
+  MODUS,
+  ENTROPY,
+  FREQUENCIES,
+  GROUP_SIZE
+};
+
+/// Run settings fixed by the options.
+struct settings {
+  assoc_conv_type analysis = assoc_conv_type::GROUP_SIZE;
+  zurud::char_format_type input_layout =
+      zurud::char_format_type::EXTENDED_PHYLIP;
+  zurud::char_format_type output_layout =
+      zurud::char_format_type::EXTENDED_PHYLIP;
+  std::int32_t min_group_size = 2;
+  zurud::char_set valid_states = zurud::nuc_set;
+};
+
+/// Scans args[1..] from the last to the first, applying and removing every
+/// option (so the leftmost of repeated options wins; -m also removes the
+/// argument after it). What remains are the command name and the file
+/// arguments. -m without value: constraint_error; a value that is not a
+/// number: format_error; below 1: range_error; blanks only:
+/// end_of_file_error.
+settings scan_options(std::vector<std::string>& args);
+
+/// The usage text, line by line.
+void print_usage(const std::string& command, zurud::text_output& err);
+
+/// Where a run reads and writes. `standard_input` stands for "-" (the real
+/// standard input when null); one reader serves both file arguments.
+struct streams {
+  zurud::read::text_input* standard_input = nullptr;
+  zurud::text_output& out;
+  zurud::text_output& err;
+};
+
+/// The whole run, under the one handler: returns the exit status (0 or 1).
+/// args[0] is the command name as invoked.
+int run(std::vector<std::string> args, streams io);
+
+/// run() on the process's arguments and standard streams.
+int main(int argc, char** argv);
+
+}  // namespace karvo

@@ -1,0 +1,3 @@
+#include "karvo/karvo.hpp"
+
+int main(int argc, char** argv) { return karvo::main(argc, argv); }

@@ -1,0 +1,138 @@
+// Host-associate analysis: associations and the association file, the
+// numeric host map, host filtering, entropy and modal values, and the group
+// characters that give each host its row.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "zurud/zurud-read.hpp"
+#include "zurud/zurud-sets.hpp"
+#include "zurud/zurud.hpp"
+
+namespace zurud::hostpara {
+
+// ---------------------------------------------------------------------------
+// Associations.
+
+/// One host-associate pair, by label.
+struct association {
+  std::string host;
+  std::string para;
+};
+
+enum class assoc_part : std::uint8_t { HOST, PARA };
+
+/// By host, then associate; byte order of the labels.
+bool operator<(const association& a, const association& b) noexcept;
+/// Both labels equal.
+bool equal_assoc(const association& a, const association& b) noexcept;
+inline bool operator==(const association& a, const association& b) noexcept {
+  return equal_assoc(a, b);
+}
+/// string_hash of host + char(28) + para.
+std::uint32_t id_assoc(const association& a) noexcept;
+
+struct assoc_hash {
+  std::size_t operator()(const association& a) const noexcept {
+    return id_assoc(a);
+  }
+};
+struct assoc_equal {
+  bool operator()(const association& a, const association& b) const noexcept {
+    return equal_assoc(a, b);
+  }
+};
+
+using assoc_sets = std::unordered_set<association, assoc_hash, assoc_equal>;
+using ordered_assocs = std::set<association>;
+
+/// Reads pairs of words (associate, then host) until the input holds
+/// nothing but whitespace and line ends; after a pair, the rest of its line
+/// is skipped. Does not clear `set`. constraint_error "attempt to insert
+/// element already in set" for a pair met before; end_of_file_error when the
+/// input ends in the middle of a pair. Pairs read before a failure stay.
+void read_assoc(read::text_input& in, ordered_assocs& set);
+void read_assoc(read::text_input& in, assoc_sets& set);
+
+// ---------------------------------------------------------------------------
+// The numeric host map: host label -> rows of its associates, hosts in byte
+// order of their labels.
+
+using numeric_host_maps = std::map<std::string, sets::ordered_tax_nos, std::less<>>;
+
+/// Adds every association's associate row to its host's set, in the set's
+/// order. An associate missing from `taxa`: writes "Unknown parasite: " and
+/// the label to `err`, then throws constraint_error "no element available
+/// because key not in map"; what was entered before stays.
+void to_numeric_host_map(numeric_host_maps& map, const ordered_assocs& assocs,
+                         const sets::taxon_maps& taxa,
+                         text_output& err = standard_error());
+
+/// Removes every host with fewer than `minimum` associates, in host order,
+/// writing "WARNING: Removing host <label> (# associates below threshold)"
+/// to `err` for each.
+void filter(numeric_host_maps& map, std::int32_t minimum,
+            text_output& err = standard_error());
+
+// ---------------------------------------------------------------------------
+// Entropy and modal values. Symbols are taken in increasing code order.
+
+/// Maximum entropies by group size, indexed from 1.
+using ent_val_type = std::vector<float>;
+/// Counts, one per distinct symbol.
+using char_freq_type = std::vector<std::int32_t>;
+
+/// Shannon entropy (nats) of the symbols of s, in single precision:
+/// p := count / length, H := H - ln(p) * p, each step rounded to float,
+/// symbols summed in increasing code order. 0.0 for one distinct symbol;
+/// constraint_error for an empty string.
+float entropy(std::string_view s);
+/// result[i-1] := entropy of the first i symbols of the members of `states`
+/// repeated in code order, for i = 1..result.size(). constraint_error for an
+/// empty set of states.
+void max_entropy(ent_val_type& result, const char_set& states);
+/// The most frequent symbols of s in code order, all of them when they tie;
+/// s itself when it holds one distinct symbol. constraint_error when empty.
+std::string modal_values(std::string_view s);
+
+// ---------------------------------------------------------------------------
+// Group characters.
+
+/// Shapes of the result and associate matrices that fit no formula.
+class matrix_error : public error {
+ public:
+  using error::error;
+  const char* kind() const noexcept override { return "matrix_error"; }
+};
+
+/// The nucleotide ambiguity codes, filled once before main runs.
+extern const sets::charset_maps& nuc_amb;
+
+/// Fills `result` with one row per host of `hosts`, in map order. The
+/// formula follows from result's shape: CNTCH with one column: group sizes;
+/// DISCR as wide as `chars`: consensus codes (modal_only: of the most
+/// frequent states); QUANT as wide: normalised entropies; QUANT wide times
+/// the number of valid states: state frequencies. Only symbols in
+/// `valid_states` count; undefined cells are "?" and -99.0. Row comments get
+/// the group size (not for group sizes). matrix_error (nothing written) for
+/// shapes that fit no formula or a non-DISCR `chars`; constraint_error
+/// "Position cursor of function Key equals No_Element" when result has more
+/// rows than the map has hosts.
+void get_group_chars(char_mat_type& result, const char_mat_type& chars,
+                     const numeric_host_maps& hosts,
+                     const char_set& valid_states, bool modal_only);
+
+namespace detail {
+/// The straightforward computation, cell by cell from group strings through
+/// entropy, modal_values and nuc_amb: the reference for the fast path and
+/// the path for sets of more than eight valid states.
+void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
+                     const numeric_host_maps& hosts,
+                     const char_set& valid_states, bool modal_only);
+}  // namespace detail
+
+}  // namespace zurud::hostpara

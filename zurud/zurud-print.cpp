@@ -1,0 +1,3 @@
+#include "zurud/zurud-print.hpp"
+
+namespace zurud::print {}  // namespace zurud::print

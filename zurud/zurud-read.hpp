@@ -1,0 +1,155 @@
+// Reading the library's input files: the text-input model shared by every
+// reader, words, labels, headers, and the matrix, distance and FASTA readers.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "zurud/zurud.hpp"
+
+namespace zurud::read {
+
+/// Sequential text input from a file, standard input or a string, through
+/// one large buffer. Lines end at a line feed; a carriage return is an
+/// ordinary character. A form feed directly after a line end is a page break
+/// and is passed over wherever line ends are. Readers use only the primitive
+/// operations below (and the row fast path, which obeys the same rules).
+class text_input {
+ public:
+  /// Input from a copy of `text`; `name` is used in diagnostics.
+  explicit text_input(std::string_view text, std::string name = "string");
+  /// Opens `path` for reading. Throws open_error when it does not exist,
+  /// cannot be read or is a folder.
+  static text_input open(const std::string& path);
+  /// The process's standard input. Each call makes a new reader: share one
+  /// object when two readers must continue the same stream.
+  static text_input standard_input();
+
+  text_input(text_input&&) noexcept;
+  text_input& operator=(text_input&&) noexcept;
+  ~text_input();
+
+  /// Passes over line ends (and page breaks), then consumes and returns the
+  /// next character. end_of_file_error when the input is exhausted.
+  char read_char();
+  /// True when the next character is a line feed or the input is exhausted.
+  bool end_of_line();
+  /// True when the input is exhausted, or only one line end (possibly
+  /// followed by a page break) is left.
+  bool end_of_input();
+  /// True when nothing at all is left.
+  bool exhausted();
+  /// Consumes up to and including the next line end (and a page break after
+  /// it); a last line without line feed counts as ended. end_of_file_error
+  /// when the input is already exhausted.
+  void skip_line();
+  /// Passes over blanks, TABs, line ends and page breaks, then reads the
+  /// longest text that can begin an optionally signed integer literal
+  /// (digits with single underscores between them, based forms such as
+  /// 16#FF#, exponents such as 1E3); the next character stays unread.
+  /// format_error when the text is not such a literal or its value does not
+  /// fit 32 bits; end_of_file_error when nothing but blanks is left.
+  std::int32_t read_integer();
+  /// As read_integer, for an optionally signed real or integer literal (1,
+  /// 1.5, .5, 1.5E-3, 16#F.8#); the value in double precision. A value
+  /// beyond the double range is a format_error; one below it reads as zero.
+  double read_real();
+  /// The characters of the current line, at most `capacity` of them; the
+  /// line end is consumed (with a page break after it) only when the whole
+  /// line fitted, so a longer line leaves its rest unread.
+  /// end_of_file_error when the input is exhausted.
+  std::string read_line(std::size_t capacity);
+  /// Fills dst[0..n) with the next n characters that are not whitespace,
+  /// passing over every whitespace character and line end between them: the
+  /// cells of a discrete matrix row. end_of_file_error when the input runs
+  /// out first; the cells before that are stored.
+  void read_black(char* dst, std::size_t n);
+  /// Passes over characters of `set` and line ends; true when nothing is
+  /// left afterwards.
+  bool skip_members(const char_set& set);
+
+  /// The name given in diagnostics: a file name or "standard input".
+  const std::string& name() const noexcept { return name_; }
+  /// The 1-based number of the line holding the next unread character.
+  std::int64_t line();
+
+ private:
+  text_input(int fd, std::string name, bool owns_fd);
+  /// Makes at least `want` characters available from pos_ unless the input
+  /// ends first; returns the number available.
+  std::size_t fill(std::size_t want);
+  bool more() { return pos_ < end_ || fill(1) > 0; }
+  void pass_page_break();
+  std::string load_literal(bool real);
+  [[noreturn]] void eof(const char* what) const;
+
+  int fd_ = -1;
+  bool owns_fd_ = false;
+  bool at_eof_ = false;
+  std::string name_;
+  std::unique_ptr<char[]> buf_;
+  std::size_t cap_ = 0;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  std::size_t counted_ = 0;     // buf_[0..counted_) has been counted in lines_
+  std::int64_t lines_ = 0;      // line feeds before buf_ + counted_
+};
+
+/// Reads a word: leading delimiters and line ends are skipped; the word runs
+/// until a delimiter (consumed) or the end of its line (not consumed), so it
+/// never spans two lines. end_of_file_error when the input ends before it.
+std::string get_word(text_input& in, const char_set& delimiters);
+/// Reads a word as get_word and discards it.
+void skip_word(text_input& in, const char_set& delimiters);
+/// The first character read that is not a delimiter (line ends passed over).
+char get_black(text_input& in, const char_set& delimiters);
+/// Appends to `target` every character of `source` that is not a delimiter.
+void append_black(std::string& target, std::string_view source,
+                  const char_set& delimiters);
+/// The characters of `source` that are not delimiters, in order.
+std::string black_only(std::string_view source, const char_set& delimiters);
+
+/// One taxon label. PHYLIP: exactly ten characters, blanks included, line
+/// ends not counted. EXTENDED_PHYLIP: the first word (whitespace-delimited).
+/// COMMENTED_PHYLIP: the first word; the next word, the row's comment, is
+/// read and discarded. TAB_SEPARATED: a word delimited by control characters,
+/// so it may hold blanks.
+std::string read_label(text_input& in, label_format_type layout);
+
+/// Counts of a character matrix.
+struct header_type {
+  std::int32_t ntax;
+  std::int32_t nchar;
+  friend bool operator==(const header_type&, const header_type&) = default;
+};
+
+/// Reads the taxon count (1..5000) and the character count (1..1048576),
+/// then skips the rest of the line. range_error outside those ranges,
+/// format_error for text first, end_of_file_error on an exhausted input.
+header_type read_header(text_input& in);
+
+/// The taxon count of a distance matrix (1..5000, else range_error). TAB:
+/// the number of TABs on the whole first line (the column labels); other
+/// layouts: an integer, then the rest of the line is skipped.
+std::int32_t read_dist_header(text_input& in, dist_format_type layout);
+
+/// The label layout that rows of a character matrix file use.
+label_format_type label_layout(char_format_type layout);
+
+/// Fills the labels and cells of `matrix` (already sized by the caller from
+/// read_header) from the rows of `in`: per row a label in the layout's label
+/// layout, then nchar cells of the matrix's type, then the rest of the last
+/// cell's line is skipped (the end of the input also ends it). DISCR cells
+/// are the next characters that are not whitespace; QUANT cells are reals;
+/// CNTCH cells are integers >= 0 (range_error below). Failures propagate with
+/// the row named in their detail; the matrix is left partly filled.
+void read_char_mat(text_input& in, char_format_type layout,
+                   char_mat_type& matrix);
+
+/// True when every sequence has as many residues as the first.
+/// range_error for an empty vector or a first sequence without residues.
+bool is_aligned(const sequence_vecs& sequences);
+
+}  // namespace zurud::read

@@ -1,0 +1,3 @@
+#include "zurud/zurud-text.hpp"
+
+namespace zurud::text {}  // namespace zurud::text

@@ -13,8 +13,8 @@ build:
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	@echo '$$ karvo -c -N examples/lice.phy examples/lice-hosts.txt'
-	@$(BUILD)/karvo -c -N examples/lice.phy examples/lice-hosts.txt
+	@echo '$$ karvo -c -N examples/symbionts.phy examples/symbiont-hosts.txt'
+	@$(BUILD)/karvo -c -N examples/symbionts.phy examples/symbiont-hosts.txt
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

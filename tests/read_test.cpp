@@ -1,1 +1,350 @@
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "tests/test_util.hpp"
+#include "zurud/zurud-read.hpp"
+
+using namespace zurud;
+using namespace zurud::read;
+
+TEST(read_char, passes_over_line_ends_and_page_breaks) {
+  text_input in("a\n\n\fb\r\n\fc");
+  EXPECT_EQ(in.read_char(), 'a');
+  EXPECT_EQ(in.read_char(), 'b');
+  EXPECT_EQ(in.read_char(), '\r');  // a carriage return is ordinary
+  EXPECT_EQ(in.read_char(), 'c');
+  EXPECT_THROW(in.read_char(), end_of_file_error);
+}
+
+TEST(read_char, form_feed_not_after_line_end_is_a_character) {
+  text_input in("a\fb");
+  EXPECT_EQ(in.read_char(), 'a');
+  EXPECT_EQ(in.read_char(), '\f');
+}
+
+TEST(end_of_input, true_only_with_at_most_one_line_end_left) {
+  struct {
+    const char* text;
+    bool end;
+  } cases[] = {{"", true},        {"\n", true},     {"\n\f", true},
+               {"\n\n", false},   {" ", false},     {"\r\n", false},
+               {"\n\f\n", false}, {"x", false},     {"\f", false}};
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    EXPECT_EQ(in.end_of_input(), c.end) << '"' << c.text << '"';
+  }
+}
+
+TEST(end_of_line, sees_line_feed_or_exhausted_input) {
+  text_input in("a\nb");
+  EXPECT_FALSE(in.end_of_line());
+  in.read_char();
+  EXPECT_TRUE(in.end_of_line());
+  in.read_char();
+  EXPECT_TRUE(in.end_of_line());
+}
+
+TEST(skip_line, last_line_without_feed_counts_as_ended) {
+  text_input in("ab\n\fcd");
+  in.skip_line();
+  EXPECT_EQ(in.read_char(), 'c');
+  in.skip_line();
+  EXPECT_TRUE(in.exhausted());
+  EXPECT_THROW(in.skip_line(), end_of_file_error);
+}
+
+TEST(read_integer, literals) {
+  struct {
+    const char* text;
+    std::int32_t value;
+    char next;  // first character left unread ('\0': none)
+  } cases[] = {
+      {"42", 42, 0},           {"  \t\n\f-7x", -7, 'x'},
+      {"+3", 3, 0},            {"1_000", 1000, 0},
+      {"16#FF#", 255, 0},      {"2#1010#", 10, 0},
+      {"16#ff#e1", 4080, 0},   {"1E3", 1000, 0},
+      {"1e+2", 100, 0},        {"2147483647", 2147483647, 0},
+      {"-2147483648", -2147483647 - 1, 0},
+      {"0E99", 0, 0},          {"3.5", 3, '.'},
+      {"3a", 3, 'a'},          {"12\t", 12, '\t'},
+      {"7\r\n", 7, '\r'},
+  };
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    EXPECT_EQ(in.read_integer(), c.value) << c.text;
+    if (c.next != 0)
+      EXPECT_EQ(in.read_char(), c.next) << c.text;
+    else
+      EXPECT_TRUE(in.exhausted()) << c.text;
+  }
+}
+
+TEST(read_integer, refusals) {
+  const char* format_errors[] = {"x",         "-",       "1__2",   "1_",
+                                 "16#FF",     "17#1#",   "2#2#",   "1E-2",
+                                 "2147483648", "-2147483649", "99999999999",
+                                 "1E10",      "\r5",     "_1"};
+  for (const char* t : format_errors) {
+    text_input in(t);
+    EXPECT_THROW(in.read_integer(), format_error) << t;
+  }
+  for (const char* t : {"", "   ", " \n\t\n"}) {
+    text_input in(t);
+    EXPECT_THROW(in.read_integer(), end_of_file_error) << '"' << t << '"';
+  }
+}
+
+TEST(read_integer, consumes_longest_prefix_before_refusing) {
+  text_input in("1__2 next");
+  EXPECT_THROW(in.read_integer(), format_error);
+  EXPECT_EQ(in.read_char(), '_');  // "1_" was taken, the second "_" was not
+}
+
+TEST(read_real, literals) {
+  struct {
+    const char* text;
+    double value;
+  } cases[] = {{"1", 1.0},          {"1.5", 1.5},       {"1.5E-3", 1.5e-3},
+               {"-0.25", -0.25},    {".5", 0.5},        {"2.", 2.0},
+               {"1_0.2_5", 10.25},  {"16#F.8#", 15.5},  {"3.40282347E+38", 3.40282347e38},
+               {"1E-400", 0.0},     {"0.1", 0.1},       {"+7e1", 70.0}};
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    EXPECT_EQ(in.read_real(), c.value) << c.text;
+  }
+  for (const char* t : {"?", "1E400", "-", ".", "1.5E", "e5"}) {
+    text_input in(t);
+    EXPECT_THROW(in.read_real(), format_error) << t;
+  }
+}
+
+TEST(read_line, bounded_buffer_leaves_rest_of_long_line) {
+  text_input in("abcdef\nxy\n\fz");
+  EXPECT_EQ(in.read_line(4), "abcd");
+  EXPECT_EQ(in.read_line(4), "ef");
+  EXPECT_EQ(in.read_line(2), "xy");  // exactly full: the line end goes too
+  EXPECT_EQ(in.read_line(4), "z");
+  EXPECT_THROW(in.read_line(4), end_of_file_error);
+}
+
+TEST(read_black, cells_across_blanks_and_lines) {
+  text_input in("A C\tG\r\n\fT-?x \n");
+  char cells[6];
+  in.read_black(cells, 6);
+  EXPECT_EQ(std::string(cells, 6), "ACGT-?");
+  char more[3];
+  EXPECT_THROW(in.read_black(more, 3), end_of_file_error);  // only x left
+}
+
+TEST(line, counts_line_feeds_before_the_next_character) {
+  text_input in("a\nb\nc");
+  EXPECT_EQ(in.line(), 1);
+  in.read_char();
+  in.read_char();
+  EXPECT_EQ(in.line(), 2);
+  in.skip_line();
+  EXPECT_EQ(in.line(), 3);
+}
+
+TEST(text_input, file_reading_matches_string_reading_across_refills) {
+  // Longer than the file buffer, so rows straddle refills.
+  std::string text;
+  for (int i = 0; i < 40000; ++i) text += "row" + std::to_string(i) + "\tACGT acgt\n";
+  char path[] = "/tmp/zurud-read-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  { std::ofstream(path) << text; }
+  text_input file = text_input::open(path);
+  text_input mem(text);
+  for (int i = 0; i < 40000; ++i) {
+    ASSERT_EQ(get_word(file, whitespace), get_word(mem, whitespace));
+    char a[8], b[8];
+    file.read_black(a, 8);
+    mem.read_black(b, 8);
+    ASSERT_EQ(std::string(a, 8), std::string(b, 8));
+    file.skip_line();
+    mem.skip_line();
+  }
+  EXPECT_EQ(file.line(), 40001);
+  EXPECT_TRUE(file.end_of_input());
+  close(fd);
+  std::remove(path);
+}
+
+TEST(text_input, open_refuses_missing_files_and_folders) {
+  EXPECT_THROW(text_input::open("/nonexistent/file"), open_error);
+  EXPECT_THROW(text_input::open("/tmp"), open_error);
+}
+
+TEST(get_word, stops_before_line_end_and_continues_on_next_line) {
+  text_input in("  ab cd\nef\n");
+  EXPECT_EQ(get_word(in, whitespace), "ab");
+  EXPECT_EQ(in.read_char(), 'c');
+  EXPECT_EQ(get_word(in, whitespace), "d");
+  EXPECT_TRUE(in.end_of_line());
+  EXPECT_EQ(get_word(in, whitespace), "ef");
+  EXPECT_THROW(get_word(in, whitespace), end_of_file_error);
+}
+
+TEST(get_word, word_at_end_of_input_is_returned) {
+  text_input in("\n\n  last");
+  EXPECT_EQ(get_word(in, whitespace), "last");
+}
+
+TEST(words, black_helpers) {
+  text_input in(" \t x");
+  EXPECT_EQ(get_black(in, whitespace), 'x');
+  EXPECT_EQ(black_only("a c-g", whitespace), "ac-g");
+  std::string t = "z";
+  append_black(t, "a\tb", whitespace);
+  EXPECT_EQ(t, "zab");
+  text_input w("one two");
+  skip_word(w, whitespace);
+  EXPECT_EQ(get_word(w, whitespace), "two");
+}
+
+TEST(read_label, layouts) {
+  struct {
+    const char* text;
+    label_format_type layout;
+    const char* label;
+    char next;
+  } cases[] = {
+      {"Homo      acgt", label_format_type::PHYLIP, "Homo      ", 'a'},
+      {"Mus muscul\tacg", label_format_type::PHYLIP, "Mus muscul", '\t'},
+      {"Hom\no  sapi", label_format_type::PHYLIP, "Homo  sapi", 0},
+      {"  Mus_musculus\tacg", label_format_type::EXTENDED_PHYLIP,
+       "Mus_musculus", 'a'},
+      {"Apodemus\t[3]\tacg", label_format_type::COMMENTED_PHYLIP, "Apodemus",
+       'a'},
+      {"\tHomo sapiens \tacg", label_format_type::TAB_SEPARATED,
+       "Homo sapiens ", 'a'},
+  };
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    EXPECT_EQ(read_label(in, c.layout), c.label) << c.text;
+    if (c.next != 0) {
+      EXPECT_EQ(in.read_char(), c.next) << c.text;
+    }
+  }
+}
+
+TEST(read_header, counts_then_rest_of_line) {
+  text_input in(" 3\t 10\t[mingrpsize= 2]\nnext");
+  EXPECT_EQ(read_header(in), (header_type{3, 10}));
+  EXPECT_EQ(in.read_char(), 'n');
+  text_input two_lines("3\n10\nx");
+  EXPECT_EQ(read_header(two_lines), (header_type{3, 10}));
+}
+
+enum class failure { RANGE, FORMAT, END };
+
+TEST(read_header, refusals) {
+  using enum failure;
+  struct {
+    const char* text;
+    failure kind;
+  } cases[] = {{"0 10\n", RANGE},       {"5001 10\n", RANGE},
+               {"3 0\n", RANGE},        {"3 1048577\n", RANGE},
+               {"a 3\n", FORMAT},       {"3\n", END},
+               {"", END},               {"3 10", END}};
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    switch (c.kind) {
+      case failure::RANGE:
+        EXPECT_THROW(read_header(in), range_error) << c.text;
+        break;
+      case failure::FORMAT:
+        EXPECT_THROW(read_header(in), format_error) << c.text;
+        break;
+      case failure::END:
+        EXPECT_THROW(read_header(in), end_of_file_error) << c.text;
+        break;
+    }
+  }
+}
+
+TEST(read_dist_header, layouts) {
+  text_input tab("\tA\tB\tC\tD\n");
+  EXPECT_EQ(read_dist_header(tab, dist_format_type::TAB), 4);
+  text_input no_tabs("A B C\n");
+  EXPECT_THROW(read_dist_header(no_tabs, dist_format_type::TAB), range_error);
+  text_input phylip(" 5 trailing\nrow");
+  EXPECT_EQ(read_dist_header(phylip, dist_format_type::PHYLIP), 5);
+  EXPECT_EQ(phylip.read_char(), 'r');
+  // Column labels beyond the first 10000 characters still count.
+  std::string line;
+  for (int i = 0; i < 600; ++i) line += "\tlabel_number_" + std::to_string(i);
+  text_input wide(line + "\nrow");
+  EXPECT_EQ(read_dist_header(wide, dist_format_type::TAB), 600);
+  EXPECT_EQ(wide.read_char(), 'r');
+}
+
+TEST(read_char_mat, discrete_rows_in_each_layout) {
+  struct {
+    const char* text;
+    char_format_type layout;
+  } cases[] = {
+      {"Apodemus  ACG\nMus muscul\ta?t\n", char_format_type::PHYLIP},
+      {"Apodemus\tA C\nG junk\nMus\ta?t", char_format_type::EXTENDED_PHYLIP},
+      {"Apodemus\t[3]\tACG\nMus\t[2]\ta?t\n", char_format_type::COMMENTED_PHYLIP},
+      {"Apodemus ACG\r\nMus a?t\r\n", char_format_type::NEXUS},
+  };
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    char_mat_type m(2, 3, matrix_type::DISCR);
+    read_char_mat(in, c.layout, m);
+    EXPECT_EQ(std::string(m.discr_row(1), 3), "ACG") << c.text;
+    EXPECT_EQ(std::string(m.discr_row(2), 3), "a?t") << c.text;
+    EXPECT_TRUE(m.labels(1).starts_with("Apodemus")) << c.text;
+  }
+}
+
+TEST(read_char_mat, quantitative_and_count_cells) {
+  text_input q("a 1.5 -2\nb 0 1E3\n");
+  char_mat_type qm(2, 2, matrix_type::QUANT);
+  read_char_mat(q, char_format_type::EXTENDED_PHYLIP, qm);
+  EXPECT_EQ(qm.quant(1, 2), -2.0f);
+  EXPECT_EQ(qm.quant(2, 2), 1000.0f);
+
+  text_input bad_q("a ? 1\n");
+  char_mat_type q1(1, 2, matrix_type::QUANT);
+  EXPECT_THROW(read_char_mat(bad_q, char_format_type::EXTENDED_PHYLIP, q1),
+               format_error);
+  text_input big_q("a 1E39\n");
+  char_mat_type q2(1, 1, matrix_type::QUANT);
+  EXPECT_THROW(read_char_mat(big_q, char_format_type::EXTENDED_PHYLIP, q2),
+               range_error);
+
+  text_input c("a 3 0\n");
+  char_mat_type cm(1, 2, matrix_type::CNTCH);
+  read_char_mat(c, char_format_type::EXTENDED_PHYLIP, cm);
+  EXPECT_EQ(cm.count(1, 1), 3);
+  text_input neg("a -1 0\n");
+  EXPECT_THROW(read_char_mat(neg, char_format_type::EXTENDED_PHYLIP, cm),
+               range_error);
+}
+
+TEST(read_char_mat, early_end_names_the_row) {
+  text_input in("a ACG\nb AC");
+  char_mat_type m(3, 3, matrix_type::DISCR);
+  try {
+    read_char_mat(in, char_format_type::EXTENDED_PHYLIP, m);
+    FAIL();
+  } catch (const end_of_file_error& e) {
+    EXPECT_EQ(e.detail(), "row 2 of 3");
+  }
+}
+
+TEST(is_aligned, lengths) {
+  sequence_vecs same{{"a", "", "ACGT"}, {"b", "", "ACGA"}, {"c", "", "----"}};
+  EXPECT_TRUE(is_aligned(same));
+  sequence_vecs ragged{{"a", "", "ACGT"}, {"b", "", "ACGA"}, {"c", "", "ACG"}};
+  EXPECT_FALSE(is_aligned(ragged));
+  EXPECT_THROW(is_aligned(sequence_vecs{}), range_error);
+  EXPECT_THROW(is_aligned(sequence_vecs{{"a", "", ""}}), range_error);
+}

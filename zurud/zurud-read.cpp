@@ -435,7 +435,10 @@ double text_input::read_real() {
         p.point == std::string::npos
             ? p.digits
             : p.digits.substr(0, p.point) + '.' + p.digits.substr(p.point);
-    if (p.exponent != 0) clean += "e" + std::to_string(p.exponent);
+    if (p.exponent != 0) {
+      clean += 'e';
+      clean += std::to_string(p.exponent);
+    }
     const auto r = std::from_chars(clean.data(), clean.data() + clean.size(), v);
     if (r.ec == std::errc::result_out_of_range) {
       // Below the double range reads as zero; above it is refused.

@@ -1,2 +1,0 @@
-# Empty dependencies file for unit_tests.
-# This may be replaced when dependencies are built.

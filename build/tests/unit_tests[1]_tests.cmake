@@ -1,1 +1,0 @@
-set(  unit_tests_TESTS)

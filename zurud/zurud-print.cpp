@@ -1,3 +1,492 @@
 #include "zurud/zurud-print.hpp"
 
-namespace zurud::print {}  // namespace zurud::print
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "zurud/zurud-read.hpp"
+
+namespace zurud::print {
+namespace {
+
+// A finite real text is sign or blank, d.ddddd, "E", exponent sign and two
+// digits: floats widened to double have exponents within -45..+38, so the
+// text is always exactly 12 characters.
+constexpr std::size_t real_text_size = 12;
+// Longest integer text: "-9223372036854775808".
+constexpr std::size_t integer_text_size = 20;
+
+// Writes the real text of `value` at p (room for real_text_size characters)
+// and returns its length.
+std::size_t write_real(float value, char* p) {
+  if (std::isnan(value)) {
+    std::memcpy(p, " NAN", 4);
+    return 4;
+  }
+  if (std::isinf(value)) {
+    std::memcpy(p, value < 0 ? "-INF" : " INF", 4);
+    return 4;
+  }
+  // Comparing with zero folds -0.0 into 0.0: they are the same number.
+  const double d = value == 0.0f ? 0.0 : static_cast<double>(value);
+  p[0] = ' ';
+  // to_chars rounds the exact binary value to nearest, ties to even, as the
+  // C library's "%.5E" does; it writes the minus itself over the blank.
+  const auto r = std::to_chars(d < 0 ? p : p + 1, p + real_text_size, d,
+                               std::chars_format::scientific, 5);
+  p[8] = 'E';
+  return static_cast<std::size_t>(r.ptr - p);
+}
+
+// Writes the integer text of `value` at p (room for integer_text_size
+// characters) and returns its length.
+std::size_t write_integer(std::int64_t value, char* p) {
+  char* first = p;
+  if (value >= 0) *first++ = ' ';
+  return static_cast<std::size_t>(
+      std::to_chars(first, p + integer_text_size, value).ptr - p);
+}
+
+// TAB and the real text of a cell, remembered by the float's bit pattern in
+// a direct-mapped table. Entropies and frequencies are counts over small
+// groups and take few distinct values, so nearly every cell of a large
+// matrix becomes one 16-byte copy instead of a conversion.
+class real_cells {
+ public:
+  real_cells() : slots_(std::make_unique<slot[]>(slot_count)) {
+    // Every slot starts valid: the NaN pattern 0xFFFFFFFF with its own text.
+    for (std::size_t k = 0; k < slot_count; ++k) {
+      slots_[k].key = 0xFFFFFFFFu;
+      slots_[k].len = 5;
+      std::memcpy(slots_[k].text, "\t NAN", 5);
+    }
+  }
+
+  void put(text_output& out, float value) {
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    slot& s = slots_[(bits * 0x9E3779B1u) >> (32 - slot_bits)];
+    if (s.key != bits) {
+      s.key = bits;
+      s.text[0] = '\t';
+      s.len = static_cast<std::uint32_t>(1 + write_real(value, s.text + 1));
+    }
+    std::memcpy(out.reserve(sizeof s.text), s.text, sizeof s.text);
+    out.commit(s.len);
+  }
+
+ private:
+  static constexpr unsigned slot_bits = 11;
+  static constexpr std::size_t slot_count = std::size_t{1} << slot_bits;
+  struct slot {
+    std::uint32_t key;
+    std::uint32_t len;
+    char text[16];
+  };
+  static_assert(1 + real_text_size <= sizeof(slot::text));
+  std::unique_ptr<slot[]> slots_;
+};
+
+void put_count_cell(text_output& out, std::int32_t value) {
+  char* p = out.reserve(1 + integer_text_size);
+  p[0] = '\t';
+  out.commit(1 + write_integer(value, p + 1));
+}
+
+std::string mapped(std::string_view text, const char_mapping& map) {
+  std::string result(text);
+  for (char& c : result) c = map(c);
+  return result;
+}
+
+std::string_view trimmed(std::string_view text, const char_set& set) {
+  while (!text.empty() && set.contains(text.front())) text.remove_prefix(1);
+  while (!text.empty() && set.contains(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Characters cut from both ends of comments in the commented PHYLIP layout.
+constexpr char_set comment_trim{"\t []"};
+// A single quote would end a quoted NEXUS label early.
+constexpr char_mapping quote_map{"'", "`"};
+
+// The text cut or padded with blanks to exactly `width` characters.
+void put_field(text_output& out, std::string_view text, std::size_t width) {
+  out.put(text.substr(0, width));
+  if (text.size() < width) out.put_fill(' ', width - text.size());
+}
+
+void put_enclosed(text_output& out, std::string_view label, std::size_t width) {
+  put_field(out, "'" + mapped(label, quote_map) + "'", width);
+}
+
+bool is_nexus(char_format_type layout) {
+  return layout == char_format_type::NEXUS ||
+         layout == char_format_type::NEXUS_ENCLOSED;
+}
+
+// PHYLIP labels are always ten characters; quoted labels need two more.
+template <class Labels>
+std::size_t label_width(const Labels& labels, char_format_type layout) {
+  switch (layout) {
+    case char_format_type::PHYLIP:
+      return 10;
+    case char_format_type::NEXUS_ENCLOSED:
+      return static_cast<std::size_t>(max_label_length(labels)) + 2;
+    default:
+      return static_cast<std::size_t>(max_label_length(labels));
+  }
+}
+
+// "ntax TAB nchar" of the PHYLIP family, without the line end.
+void put_dimensions(text_output& out, std::int64_t ntax, std::int64_t nchar) {
+  put_integer(out, ntax);
+  out.put('\t');
+  put_integer(out, nchar);
+}
+
+// The NEXUS data block up to and including "\tmatrix".
+void put_data_head(text_output& out, std::int64_t ntax, std::int64_t nchar,
+                   std::string_view datatype) {
+  out.put("begin data;\n\tdimensions ntax=");
+  put_integer(out, ntax);
+  out.put(" nchar=");
+  put_integer(out, nchar);
+  out.put(";\n\tformat datatype=");
+  out.put(datatype);
+  out.put_line(" missing=?;");
+  out.put_line("\tmatrix");
+}
+
+void put_ruler_start(text_output& out, std::int32_t width) {
+  out.put('[');
+  if (width > 1) out.put_fill(' ', static_cast<std::size_t>(width - 1));
+  out.put('\t');
+}
+
+}  // namespace
+
+void put_integer(text_output& out, std::int64_t value) {
+  out.commit(write_integer(value, out.reserve(integer_text_size)));
+}
+
+void put_real(text_output& out, float value) {
+  out.commit(write_real(value, out.reserve(real_text_size)));
+}
+
+std::string real_image(float value) {
+  char text[real_text_size];
+  return std::string(text, write_real(value, text));
+}
+
+std::string to_nexus_label(std::string_view label) {
+  return mapped(trimmed(label, non_nexus_label_set), nexus_label_map);
+}
+
+void print_label(std::string_view label, char_format_type layout,
+                 std::size_t width, text_output& out) {
+  switch (layout) {
+    case char_format_type::PHYLIP:
+      put_field(out, label, 10);
+      break;
+    case char_format_type::EXTENDED_PHYLIP:
+    case char_format_type::COMMENTED_PHYLIP:
+      put_field(out, mapped(label, no_space), width);
+      break;
+    case char_format_type::NEXUS:
+      put_field(out, to_nexus_label(label), width);
+      break;
+    case char_format_type::NEXUS_ENCLOSED:
+      put_enclosed(out, label, width);
+      break;
+  }
+}
+
+void print_label(std::string_view label, dist_format_type layout,
+                 std::size_t width, text_output& out) {
+  switch (layout) {
+    case dist_format_type::PHYLIP:
+      put_field(out, label, 10);
+      break;
+    case dist_format_type::EXTENDED_PHYLIP:
+      put_field(out, mapped(label, no_space), width);
+      break;
+    case dist_format_type::NEXUS:
+      put_field(out, to_nexus_label(label), width);
+      break;
+    case dist_format_type::NEXUS_ENCLOSED:
+      // Quotes are mapped as in character matrices: an unchanged single
+      // quote would close the label early and break the file.
+      put_enclosed(out, label, width);
+      break;
+    case dist_format_type::TAB:
+    case dist_format_type::ONE_COLUMN:
+    case dist_format_type::RAW:
+      out.put(label);
+      break;
+  }
+}
+
+std::int32_t max_label_length(const tax_lab_type& labels) {
+  std::size_t longest = 1;
+  for (const std::string& label : labels) {
+    if (label.empty()) throw range_error("empty label");
+    if (label.size() > longest) longest = label.size();
+  }
+  return static_cast<std::int32_t>(longest);
+}
+
+std::int32_t max_label_length(const sequence_vecs& sequences) {
+  std::size_t longest = 1;
+  for (const sequence_type& s : sequences) {
+    if (s.label.empty()) throw range_error("empty sequence label");
+    if (s.label.size() > longest) longest = s.label.size();
+  }
+  return static_cast<std::int32_t>(longest);
+}
+
+void print_char_nums(std::int32_t nchar, std::int32_t width, text_output& out) {
+  // The numbers run up to the first multiple of ten above nchar.
+  const std::int64_t count = (nchar < 0 ? 0 : nchar) / 10 + 1;
+  put_ruler_start(out, width);
+  for (std::int64_t k = 1; k <= count; ++k) {
+    char digits[integer_text_size];
+    const auto r = std::to_chars(digits, digits + sizeof digits, 10 * k);
+    const auto n = static_cast<std::size_t>(r.ptr - digits);
+    char* p = out.reserve(10);
+    std::memset(p, ' ', 10 - n);
+    std::memcpy(p + 10 - n, digits, n);
+    out.commit(10);
+  }
+  out.put_line("]");
+  put_ruler_start(out, width);
+  for (std::int64_t k = 1; k <= count; ++k) out.put("         .");
+  out.put_line("]");
+}
+
+void print_footer(char_format_type layout, text_output& out) {
+  if (!is_nexus(layout)) return;
+  out.put(
+      "\t;\n"
+      "end;\n"
+      "\n"
+      "begin paup;\n"
+      "\tset torder=left tcompress taxlabels=full outroot=monophyl\n"
+      "\t\tautoclose maxtrees=1000 increase=auto autoinc=1000\n"
+      "\t\tstoretreewts storebrlens rootmethod=outgroup\n"
+      "\t\twarnroot=no;\n"
+      "\tpset opt=deltran collapse=minbrlen;\n"
+      "\tdset dcollapse distance=hky85 missdist=ignore rates=equal\n"
+      "\t\tpinvar=0;\n"
+      "\tdefaults nj bionj breakties=random;\n"
+      "\tdefaults upgma bionj breakties=random;\n"
+      "\tdefaults bootstrap grpfreq=no;\n"
+      "\tdefaults contree grpfreq=no;\n"
+      "\tdefaults hsearch addseq=random;\n"
+      "\tdefaults savedist triangle=both;\n"
+      "end;\n"
+      "\n");
+}
+
+void print_char_mat(const char_mat_type& matrix, char_format_type layout,
+                    text_output& out) {
+  const std::size_t width = label_width(matrix.labels, layout);
+  const std::int32_t ntax = matrix.ntax();
+  const std::int32_t nchar = matrix.nchar();
+  const matrix_type type = matrix.char_type();
+
+  if (is_nexus(layout)) {
+    out.put("#NEXUS\n\n");
+    if (!matrix.comment.empty()) {
+      out.put('[');
+      out.put(mapped(matrix.comment, good_comment));
+      out.put("]\n\n");
+    }
+    put_data_head(
+        out, ntax, nchar,
+        type == matrix_type::DISCR ? "nucleotide gap=-" : "numerical");
+    if (type == matrix_type::DISCR)
+      print_char_nums(nchar, static_cast<std::int32_t>(width), out);
+  } else {
+    put_dimensions(out, ntax, nchar);
+    if (layout == char_format_type::COMMENTED_PHYLIP) {
+      const std::string_view comment = trimmed(matrix.comment, comment_trim);
+      if (!comment.empty()) {
+        out.put("\t[");
+        out.put(comment);
+        out.put(']');
+      }
+    }
+    out.put('\n');
+  }
+
+  std::optional<real_cells> reals;
+  if (type == matrix_type::QUANT) reals.emplace();
+  for (std::int32_t i = 1; i <= ntax; ++i) {
+    print_label(matrix.labels(i), layout, width, out);
+    const std::string& comment = matrix.comments(i);
+    if (layout == char_format_type::COMMENTED_PHYLIP) {
+      // Blanks become "_" so that a reader taking the comment as one word
+      // gets all of it.
+      out.put("\t[");
+      out.put(mapped(trimmed(comment, comment_trim), no_space));
+      out.put(']');
+    }
+    switch (type) {
+      case matrix_type::DISCR:
+        out.put('\t');
+        out.put(std::string_view(matrix.discr_row(i),
+                                 static_cast<std::size_t>(nchar)));
+        break;
+      case matrix_type::QUANT: {
+        const float* row = matrix.quant_row(i);
+        for (std::int32_t j = 0; j < nchar; ++j) reals->put(out, row[j]);
+        break;
+      }
+      case matrix_type::CNTCH: {
+        const std::int32_t* row = matrix.count_row(i);
+        for (std::int32_t j = 0; j < nchar; ++j) put_count_cell(out, row[j]);
+        break;
+      }
+    }
+    if (is_nexus(layout) && !comment.empty()) {
+      out.put("\t[");
+      out.put(mapped(comment, good_comment));
+      out.put(']');
+    }
+    out.put('\n');
+  }
+  print_footer(layout, out);
+}
+
+void print_char_mat(const sequence_vecs& sequences, char_format_type layout,
+                    text_output& out) {
+  // Every check comes before the first character, so a failure leaves no
+  // half-written matrix behind.
+  if (!read::is_aligned(sequences)) throw unaligned_error();
+  const std::int32_t ntax = sequences.size();
+  if (ntax < 1 || ntax > max_taxa)
+    throw range_error("sequence count " + std::to_string(ntax) +
+                      " outside 1..5000");
+  const std::size_t nchar = sequences(1).residues.size();
+  if (nchar < 1 || nchar > static_cast<std::size_t>(max_chars))
+    throw range_error("sequence length " + std::to_string(nchar) +
+                      " outside 1..1048576");
+  const std::size_t width = label_width(sequences, layout);
+
+  if (is_nexus(layout)) {
+    out.put("#NEXUS\n\n");
+    put_data_head(out, ntax, static_cast<std::int64_t>(nchar),
+                  "nucleotide gap=-");
+    print_char_nums(static_cast<std::int32_t>(nchar),
+                    static_cast<std::int32_t>(width), out);
+  } else {
+    put_dimensions(out, ntax, static_cast<std::int64_t>(nchar));
+    out.put('\n');
+  }
+  for (const sequence_type& s : sequences) {
+    print_label(s.label, layout, width, out);
+    out.put('\t');
+    out.put(s.residues);
+    out.put('\n');
+  }
+  print_footer(layout, out);
+}
+
+void print_dist_mat(const dist_mat_type& matrix, dist_format_type layout,
+                    text_output& out) {
+  const std::int32_t ntax = matrix.ntax();
+  std::size_t width = 0;
+  switch (layout) {
+    case dist_format_type::PHYLIP:
+      width = 10;
+      break;
+    case dist_format_type::NEXUS_ENCLOSED:
+      width = static_cast<std::size_t>(max_label_length(matrix.labels)) + 2;
+      break;
+    case dist_format_type::ONE_COLUMN:
+      break;
+    default:
+      width = static_cast<std::size_t>(max_label_length(matrix.labels));
+      break;
+  }
+  const bool nexus = layout == dist_format_type::NEXUS ||
+                     layout == dist_format_type::NEXUS_ENCLOSED;
+
+  switch (layout) {
+    case dist_format_type::PHYLIP:
+    case dist_format_type::EXTENDED_PHYLIP:
+      put_integer(out, ntax);
+      out.put('\n');
+      break;
+    case dist_format_type::TAB:
+      for (std::int32_t i = 1; i <= ntax; ++i) {
+        out.put('\t');
+        out.put(matrix.labels(i));
+      }
+      out.put('\n');
+      break;
+    case dist_format_type::NEXUS:
+    case dist_format_type::NEXUS_ENCLOSED:
+      out.put("#NEXUS\n\nbegin distances;\n\tdimensions newtaxa ntax=");
+      put_integer(out, ntax);
+      out.put(";\n\tformat triangle=both labels;\n\tmatrix\n");
+      break;
+    case dist_format_type::ONE_COLUMN:
+    case dist_format_type::RAW:
+      break;
+  }
+
+  real_cells reals;
+  if (layout == dist_format_type::ONE_COLUMN) {
+    // The matrix is symmetric: the strict lower triangle holds every pair.
+    for (std::int32_t i = 2; i <= ntax; ++i) {
+      for (std::int32_t j = 1; j < i; ++j) {
+        out.put(matrix.labels(i));
+        out.put('\t');
+        out.put(matrix.labels(j));
+        reals.put(out, matrix.distances(i, j));
+        out.put('\n');
+      }
+    }
+  } else {
+    for (std::int32_t i = 1; i <= ntax; ++i) {
+      print_label(matrix.labels(i), layout, width, out);
+      for (std::int32_t j = 1; j <= ntax; ++j)
+        reals.put(out, matrix.distances(i, j));
+      out.put('\n');
+    }
+  }
+
+  // The character-matrix command block without the commands that only make
+  // sense for characters (pset, dset, bootstrap).
+  if (nexus)
+    out.put(
+        "\t;\n"
+        "end;\n"
+        "\n"
+        "begin paup;\n"
+        "\tset torder=left tcompress taxlabels=full outroot=monophyl\n"
+        "\t\tautoclose maxtrees=1000 increase=auto autoinc=1000\n"
+        "\t\tstoretreewts storebrlens rootmethod=outgroup\n"
+        "\t\twarnroot=no;\n"
+        "\tdefaults nj bionj breakties=random;\n"
+        "\tdefaults upgma bionj breakties=random;\n"
+        "\tdefaults contree grpfreq=no;\n"
+        "\tdefaults hsearch addseq=random;\n"
+        "\tdefaults savedist triangle=both;\n"
+        "end;\n"
+        "\n");
+}
+
+void convert_chars(char_mat_type& matrix, const char_mapping& map) {
+  if (matrix.char_type() != matrix_type::DISCR) return;
+  for (std::int32_t i = 1; i <= matrix.ntax(); ++i) {
+    char* row = matrix.discr_row(i);
+    for (std::int32_t j = 0; j < matrix.nchar(); ++j) row[j] = map(row[j]);
+  }
+}
+
+}  // namespace zurud::print

@@ -22,11 +22,12 @@ class unaligned_error : public error {
 
 /// The integer text: one blank before a value of zero or more (" 2", "-99").
 void put_integer(text_output& out, std::int64_t value);
-/// The real text of C's "% .5E" for the float widened to double (" 1.00000E+00",
+/// The real text of C's "% .5E" for the float widened to double
+/// (" 1.00000E+00",
 /// "-9.90000E+01"); -0.0 is written as 0.0, infinities as " INF"/"-INF" and
 /// not-a-number as " NAN".
 void put_real(text_output& out, float value);
-/// The same text as a string (13 characters for finite values).
+/// The same text as a string (12 characters for finite values).
 std::string real_image(float value);
 
 /// The label cleaned for NEXUS: characters outside nexus_label_set dropped
@@ -41,9 +42,9 @@ std::string to_nexus_label(std::string_view label);
 void print_label(std::string_view label, char_format_type layout,
                  std::size_t width, text_output& out = standard_output());
 /// The same for a distance-matrix layout: as above for PHYLIP,
-/// EXTENDED_PHYLIP and NEXUS; NEXUS_ENCLOSED quotes the label with its single
-/// quotes turned into back quotes; TAB, ONE_COLUMN and RAW write it unchanged
-/// and unpadded.
+/// EXTENDED_PHYLIP, NEXUS and NEXUS_ENCLOSED (single quotes inside become back
+/// quotes here too, so the quoted label stays well formed); TAB, ONE_COLUMN
+/// and RAW write it unchanged and unpadded.
 void print_label(std::string_view label, dist_format_type layout,
                  std::size_t width, text_output& out = standard_output());
 
@@ -65,7 +66,27 @@ void print_footer(char_format_type layout,
 /// Writes a character matrix in a layout: header (with the matrix comment in
 /// COMMENTED_PHYLIP and NEXUS), a ruler for discrete NEXUS, one row per
 /// taxon (label, row comment where the layout has one, cells), footer.
+/// range_error for an empty label (except in PHYLIP, which measures none).
 void print_char_mat(const char_mat_type& matrix, char_format_type layout,
+                    text_output& out = standard_output());
+
+/// Writes aligned sequences as a character matrix: as above with no comments,
+/// the label and residues of each sequence as a row, the ruler in both NEXUS
+/// layouts (always datatype=nucleotide). Before writing anything, throws
+/// unaligned_error when the residues differ in length and range_error for an
+/// empty vector, more than 5000 sequences or a first sequence with no residues
+/// or more than 1048576; an empty label is a range_error (except in PHYLIP).
+void print_char_mat(const sequence_vecs& sequences, char_format_type layout,
+                    text_output& out = standard_output());
+
+/// Writes a square distance matrix in a layout: PHYLIP and EXTENDED_PHYLIP
+/// head it with the taxon count, TAB with a row of labels, the NEXUS layouts
+/// wrap it in a distances block and their own 15-line command block; each row
+/// is the label and every distance (real text, TAB before each). ONE_COLUMN
+/// writes instead one line "label_i TAB label_j TAB distance" per pair i > j;
+/// RAW writes only the rows. range_error for an empty label where a width is
+/// measured (every layout but PHYLIP and ONE_COLUMN).
+void print_dist_mat(const dist_mat_type& matrix, dist_format_type layout,
                     text_output& out = standard_output());
 
 /// Replaces every cell of a DISCR matrix by its image under `map`; QUANT and

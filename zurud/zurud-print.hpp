@@ -23,8 +23,8 @@ class unaligned_error : public error {
 /// The integer text: one blank before a value of zero or more (" 2", "-99").
 void put_integer(text_output& out, std::int64_t value);
 /// The real text of C's "% .5E" for the float widened to double:
-/// " 1.00000E+00", "-9.90000E+01"; -0.0 is written as 0.0, infinities as " INF"/"-INF" and
-/// not-a-number as " NAN".
+/// " 1.00000E+00", "-9.90000E+01"; -0.0 is written as 0.0, infinities as
+/// " INF"/"-INF" and not-a-number as " NAN".
 void put_real(text_output& out, float value);
 /// The same text as a string (12 characters for finite values).
 std::string real_image(float value);

@@ -101,11 +101,16 @@ void print_usage(const std::string& command, text_output& err) {
 
 namespace {
 
+// The inputs of a run. They outlive the stages so that the handler can still
+// name the file and line a failure happened in.
+struct inputs {
+  std::optional<text_input> standard, data, assoc;
+  text_input* reading = nullptr;
+};
+
 // The run proper: every object it makes is owned here and released by
-// unwinding when a stage fails. `reading` names the input being read, for the
-// location in diagnostics.
-int run_stages(std::vector<std::string>& args, streams& io,
-               std::optional<text_input>& own_stdin, text_input*& reading) {
+// unwinding when a stage fails.
+int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   const settings s = scan_options(args);
   if (args.size() != 3) {
     print_usage(args.empty() ? std::string("karvo") : args[0], io.err);
@@ -118,22 +123,22 @@ int run_stages(std::vector<std::string>& args, streams& io,
   // associations continue where the matrix rows end.
   auto standard_input = [&]() -> text_input& {
     if (io.standard_input != nullptr) return *io.standard_input;
-    if (!own_stdin) own_stdin.emplace(text_input::standard_input());
-    return *own_stdin;
+    if (!files.standard) files.standard.emplace(text_input::standard_input());
+    return *files.standard;
   };
 
   zurud::char_mat_access chars;
   {
-    std::optional<text_input> file;
     text_input& in = data_file == "-"
                          ? standard_input()
-                         : file.emplace(text_input::open(data_file));
-    reading = &in;
+                         : files.data.emplace(text_input::open(data_file));
+    files.reading = &in;
     const auto h = zurud::read::read_header(in);
     chars = std::make_unique<zurud::char_mat_type>(h.ntax, h.nchar,
                                                    zurud::matrix_type::DISCR);
     zurud::read::read_char_mat(in, s.input_layout, *chars);
-    reading = nullptr;
+    files.reading = nullptr;
+    files.data.reset();  // closes the data file
   }
 
   zurud::sets::taxon_maps taxa;
@@ -152,13 +157,13 @@ int run_stages(std::vector<std::string>& args, streams& io,
 
   zurud::hostpara::ordered_assocs assocs;
   {
-    std::optional<text_input> file;
     text_input& in = assoc_file == "-"
                          ? standard_input()
-                         : file.emplace(text_input::open(assoc_file));
-    reading = &in;
+                         : files.assoc.emplace(text_input::open(assoc_file));
+    files.reading = &in;
     zurud::hostpara::read_assoc(in, assocs);
-    reading = nullptr;
+    files.reading = nullptr;
+    files.assoc.reset();
   }
 
   zurud::hostpara::numeric_host_maps hosts;
@@ -229,10 +234,10 @@ std::string location(text_input* in) {
 }  // namespace
 
 int run(std::vector<std::string> args, streams io) {
-  std::optional<text_input> own_stdin;
-  text_input* reading = nullptr;
+  inputs files;
+  text_input*& reading = files.reading;
   try {
-    return run_stages(args, io, own_stdin, reading);
+    return run_stages(args, io, files);
   } catch (const zurud::open_error&) {
     io.err.put_line("Invalid filename.");
   } catch (const zurud::format_error&) {

@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all build demo test clean
+.PHONY: all build demo test bench fuzz install package clean
 
 all: build
 
@@ -18,6 +18,20 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Speed and memory against `cat` on generated data (see bench/README.md).
+bench:
+	bash bench/run.sh
+
+# Each fuzz target for a set time (see fuzz/README.md).
+fuzz:
+	bash fuzz/run.sh
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)

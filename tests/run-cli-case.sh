@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs one command-line case: run-cli-case.sh BIN_DIR CASE_DIR.
-# The case folder holds `args` (one argument per line), any input files,
+# The case folder holds `args` (one argument per line), optionally `program`
+# (the name of another program of the build folder to run instead of karvo),
+# any input files,
 # optionally `stdin` (fed to standard input) and `setup` (a bash script run
 # first in the work folder, to build large inputs), and the expectations
 # `expected.stdout`, `expected.stderr`, `expected.rc`. Outputs are compared
@@ -22,7 +24,9 @@ if [ -f args ]; then
 fi
 stdin=/dev/null
 [ -f stdin ] && stdin=stdin
-PATH="$bin_dir:$PATH" karvo "${args[@]}" < "$stdin" > actual.stdout 2> actual.stderr
+program=karvo
+[ -f program ] && program=$(cat program)
+PATH="$bin_dir:$PATH" "$program" "${args[@]}" < "$stdin" > actual.stdout 2> actual.stderr
 rc=$?
 fail=0
 expected_rc=$(cat expected.rc 2>/dev/null || echo 0)

@@ -1,1 +1,94 @@
 #include <gtest/gtest.h>
+
+#include "tests/test_util.hpp"
+#include "zurud/zurud-print.hpp"
+#include "zurud/zurud-read.hpp"
+
+using namespace zurud;
+using zurud::read::text_input;
+
+namespace {
+
+sequence_vecs parse(const std::string& text) {
+  text_input in(text);
+  sequence_vecs v;
+  read::read_fasta(in, v);
+  return v;
+}
+
+}  // namespace
+
+TEST(read_fasta, records) {
+  struct {
+    std::string text;
+    sequence_vecs want;
+  } cases[] = {
+      {">Seq1\nACGT\nAC.T\n>Seq2\nacg-\n",
+       {{"Seq1", "", "ACGTAC-T"}, {"Seq2", "", "acg-"}}},
+      {"> Mus  \nA C\tG\r\n", {{"Mus", "", "ACG"}}},
+      {">a\n\nAC\n\nGT\n>b\n", {{"a", "", "ACGT"}, {"b", "", ""}}},
+      {"ACGT\n>x\nNN??\n", {{"x", "", "ACGTNN??"}}},
+      {"acgt", {{"", "", "acgt"}}},
+      {"", {{"", "", ""}}},
+      {">\nrymkswhbvdn\n", {{"", "", "rymkswhbvdn"}}},
+      {">a\r\nAC\r\nGT\r\n", {{"a", "", "ACGT"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.text), c.want) << c.text;
+}
+
+TEST(read_fasta, invalid_residues_keep_earlier_sequences) {
+  for (const char* bad : {"x", "*", "1", "\xe9"}) {
+    text_input in(std::string(">ok\nACGT\n>bad\nAC") + bad + "T\n>after\nA\n");
+    sequence_vecs v;
+    EXPECT_THROW(read::read_fasta(in, v), read::invalid_character_error) << bad;
+    EXPECT_EQ(v.size(), 1);
+    EXPECT_EQ(v(1).label, "ok");
+  }
+}
+
+TEST(read_fasta, long_lines_are_read_in_pieces) {
+  const std::string residues(25000, 'a');
+  sequence_vecs v = parse(">long\n" + residues + "\n>next\nc\n");
+  ASSERT_EQ(v.size(), 2);
+  EXPECT_EQ(v(1).residues, residues);
+  // A piece that happens to start with ">" reads as a header.
+  sequence_vecs split =
+      parse(">a\n" + std::string(10000, 'c') + ">b\ngg\n");
+  ASSERT_EQ(split.size(), 2);
+  EXPECT_EQ(split(1).residues, std::string(10000, 'c'));
+  EXPECT_EQ(split(2).label, "b");
+}
+
+TEST(read_fasta, more_than_5000_records_is_a_range_error) {
+  std::string text;
+  for (int i = 0; i <= 5000; ++i) text += ">s\na\n";
+  text_input in(text);
+  sequence_vecs v;
+  EXPECT_THROW(read::read_fasta(in, v), range_error);
+  EXPECT_EQ(v.size(), 5000);
+}
+
+TEST(print_sequences, fasta_to_matrix) {
+  const sequence_vecs v = parse(">seq one\nACGT-\n>s2\nACGTA\n");
+  std::string extended, commented, nexus;
+  {
+    text_output a(extended), b(commented), c(nexus);
+    print::print_char_mat(v, char_format_type::EXTENDED_PHYLIP, a);
+    print::print_char_mat(v, char_format_type::COMMENTED_PHYLIP, b);
+    print::print_char_mat(v, char_format_type::NEXUS, c);
+  }
+  EXPECT_EQ(extended, " 2\t 5\nseq_one\tACGT-\ns2     \tACGTA\n");
+  EXPECT_EQ(commented, extended);
+  EXPECT_TRUE(nexus.starts_with(
+      "#NEXUS\n\nbegin data;\n\tdimensions ntax= 2 nchar= 5;\n"
+      "\tformat datatype=nucleotide gap=- missing=?;\n\tmatrix\n"
+      "[      \t        10]\n[      \t         .]\n"
+      "seq_one\tACGT-\ns2     \tACGTA\n\t;\nend;\n"));
+  const sequence_vecs ragged = parse(">a\nACGT\n>b\nACG\n");
+  std::string none;
+  text_output out(none);
+  EXPECT_THROW(print::print_char_mat(ragged, char_format_type::NEXUS, out),
+               print::unaligned_error);
+  out.flush();
+  EXPECT_EQ(none, "");
+}

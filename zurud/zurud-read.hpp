@@ -148,6 +148,26 @@ label_format_type label_layout(char_format_type layout);
 void read_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix);
 
+/// A FASTA residue outside the nucleotide letters (either case), "-" and
+/// "?" after cleaning.
+class invalid_character_error : public error {
+ public:
+  using error::error;
+  const char* kind() const noexcept override {
+    return "invalid_character_error";
+  }
+};
+
+/// Reads FASTA records to the end of the input and appends one sequence per
+/// record. A line starting with ">" is a header: the rest, trimmed of
+/// whitespace, labels the sequence that follows. Every other line (lines are
+/// read in pieces of at most 10000 characters) adds residues; data before the
+/// first header belongs to the first sequence. Residues lose their
+/// whitespace and "." becomes "-". invalid_character_error for any other
+/// character outside wide_nuc_set (the sequences stored before it stay);
+/// range_error past 5000 sequences.
+void read_fasta(text_input& in, sequence_vecs& sequences);
+
 /// True when every sequence has as many residues as the first.
 /// range_error for an empty vector or a first sequence without residues.
 bool is_aligned(const sequence_vecs& sequences);

@@ -1,0 +1,66 @@
+// fasta2matrix: converts a FASTA alignment into a character matrix.
+//
+//   fasta2matrix LAYOUT fasta_file
+//
+// LAYOUT is PHYLIP, EXTENDED_PHYLIP, NEXUS, NEXUS_ENCLOSED or COMMENTED_PHYLIP;
+// "-" reads the alignment from standard input. The matrix goes to standard
+// output. Failures end the program as karvo's do: one line on standard error
+// and exit status 1.
+#include <map>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "zurud/zurud-print.hpp"
+#include "zurud/zurud-read.hpp"
+#include "zurud/zurud.hpp"
+
+namespace {
+
+const std::map<std::string, zurud::char_format_type> layouts = {
+    {"PHYLIP", zurud::char_format_type::PHYLIP},
+    {"EXTENDED_PHYLIP", zurud::char_format_type::EXTENDED_PHYLIP},
+    {"NEXUS", zurud::char_format_type::NEXUS},
+    {"NEXUS_ENCLOSED", zurud::char_format_type::NEXUS_ENCLOSED},
+    {"COMMENTED_PHYLIP", zurud::char_format_type::COMMENTED_PHYLIP},
+};
+
+int usage(const std::string& command) {
+  zurud::standard_error().put_line(
+      "Usage: " + command + " LAYOUT fasta_file\n"
+      "  LAYOUT: PHYLIP, EXTENDED_PHYLIP, NEXUS, NEXUS_ENCLOSED or "
+      "COMMENTED_PHYLIP; \"-\" reads standard input.");
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 0 ? argv[0] : "fasta2matrix";
+  if (argc != 3 || !layouts.contains(argv[1])) return usage(command);
+  zurud::text_output& err = zurud::standard_error();
+  std::optional<zurud::read::text_input> in;
+  try {
+    const std::string file = argv[2];
+    in.emplace(file == "-" ? zurud::read::text_input::standard_input()
+                           : zurud::read::text_input::open(file));
+    zurud::sequence_vecs sequences;
+    zurud::read::read_fasta(*in, sequences);
+    in.reset();  // reading is over: later failures have no input line
+    zurud::print::print_char_mat(sequences, layouts.at(argv[1]));
+    zurud::standard_output().flush();
+    return 0;
+  } catch (const zurud::open_error&) {
+    err.put_line("Invalid filename.");
+  } catch (const zurud::format_error&) {
+    err.put_line("Wrong file format.");
+  } catch (const zurud::error& e) {
+    std::string line = "fasta2matrix: " + std::string(e.kind()) + ": " + e.what();
+    if (!e.detail().empty()) line += ": " + e.detail();
+    if (in) line += " (" + in->name() + ", line " + std::to_string(in->line()) + ")";
+    err.put_line(line);
+  } catch (const std::bad_alloc&) {
+    err.put_line("fasta2matrix: out of memory");
+  }
+  return 1;
+}

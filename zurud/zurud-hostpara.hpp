@@ -1,11 +1,13 @@
 // Host-associate analysis: associations and the association file, the
-// numeric host map, host filtering, entropy and modal values, and the group
-// characters that give each host its row.
+// numeric host map, host filtering, entropy and modal values, the group
+// characters that give each host its row, host-wise distances and name-keyed
+// host maps.
 #pragma once
 #include <cstdint>
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -134,5 +136,55 @@ void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only);
 }  // namespace detail
+
+// ---------------------------------------------------------------------------
+// Host-wise distances.
+
+/// How the distance of two hosts follows from the distances of their
+/// associates: the smallest, the mean or the largest over all pairs, or PBC,
+/// the mean nearest-neighbour distance taken in both directions.
+enum class dist_func_type : std::uint8_t { MIN, MEAN, MAX, PBC };
+
+/// Fills R with the distances between the first R.ntax() hosts of `hosts`
+/// (map order), computed in single precision from the associate distances D,
+/// whose rows are the taxon numbers of the map. R gets the host labels, is
+/// symmetric, and its diagonal is 0.0 under MIN and PBC and a host's distance
+/// to itself under MEAN and MAX (the mean over all ordered pairs, an
+/// associate with itself included). Minima start at the largest float, so a
+/// minimum over finite distances is always one of them. Throws
+/// constraint_error "index check failed" for a taxon number outside D,
+/// constraint_error "Position cursor of function Key equals No_Element" when
+/// the map has fewer hosts than R rows (extra hosts are ignored), range_error
+/// when a sum of distances or a mean leaves 0.0 .. max_float. What was
+/// written into R before a failure stays.
+void get_pbc(dist_mat_type& R, const dist_mat_type& D,
+             const numeric_host_maps& hosts, dist_func_type rule);
+
+// ---------------------------------------------------------------------------
+// Name-keyed host maps: associates grouped by host without a matrix, kept as
+// labels.
+
+/// Host label -> labels of its associates. Hashed, so without a useful
+/// order; an ordered_taxa set of the host labels supplies one.
+using host_maps = std::unordered_map<std::string, sets::ordered_taxa,
+                                     sets::label_hash, std::equal_to<>>;
+
+/// Adds the distinct host labels (HOST) or associate labels (PARA) of the
+/// associations to `set`; labels already there are passed over.
+void to_taxon_set(sets::ordered_taxa& set, const ordered_assocs& assocs,
+                  assoc_part part);
+
+/// Adds every association's associate label to its host's set, entering the
+/// host when it is new. Does not clear `map`.
+void to_host_map(host_maps& map, const ordered_assocs& assocs);
+
+/// Walks `host_set` in order and removes from both it and `map` every host
+/// with fewer than `minimum` associates, writing "WARNING: Removing host
+/// <label> (# associates below threshold)" to `err` for each. A label
+/// without an entry in `map` throws constraint_error "no element available
+/// because key not in map" before any warning for it; removals made before
+/// stay.
+void filter(sets::ordered_taxa& host_set, host_maps& map,
+            std::int32_t minimum, text_output& err = standard_error());
 
 }  // namespace zurud::hostpara

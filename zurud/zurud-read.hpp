@@ -172,4 +172,29 @@ void read_fasta(text_input& in, sequence_vecs& sequences);
 /// range_error for an empty vector or a first sequence without residues.
 bool is_aligned(const sequence_vecs& sequences);
 
+// ---------------------------------------------------------------------------
+// Distance matrices.
+
+/// The label layout that rows of a distance matrix file use: PHYLIP for
+/// PHYLIP, TAB_SEPARATED for TAB, EXTENDED_PHYLIP for every other layout.
+label_format_type label_layout(dist_format_type layout);
+
+/// Fills the labels and distances of `matrix` (already sized by the caller
+/// from read_dist_header) from the rows of `in`: per row a label in the
+/// layout's label layout, then ntax reals (the full square, diagonal
+/// included; symmetry is not checked), then the rest of the last value's line
+/// is skipped (the end of the input also ends it). format_error for a value
+/// that is not a number, range_error for one that is negative or rounds
+/// beyond the largest float, end_of_file_error for a short input. Failures
+/// propagate with the row named in their detail; the matrix is left partly
+/// filled.
+void read_dist_mat(text_input& in, dist_format_type layout,
+                   dist_mat_type& matrix);
+
+/// As read_dist_mat, into flat storage: value j of row i is value number
+/// (i - 1) * ntax + j. A matrix smaller than ntax * ntax fails with
+/// range_error once the first value beyond its size has been read.
+void read_fast_dist_mat(text_input& in, dist_format_type layout,
+                        fast_dist_mat_type& matrix);
+
 }  // namespace zurud::read

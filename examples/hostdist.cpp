@@ -1,0 +1,140 @@
+// hostdist: distances between hosts derived from distances between their
+// associates.
+//
+//   hostdist RULE IN_LAYOUT OUT_LAYOUT distance_file association_file
+//
+// RULE is MIN, MEAN, MAX or PBC (mean nearest-neighbour distance both ways).
+// The layouts are PHYLIP, EXTENDED_PHYLIP, TAB, NEXUS, NEXUS_ENCLOSED,
+// ONE_COLUMN or RAW; every input layout but PHYLIP and TAB reads a count
+// line and rows of a label word and values. Either file may be "-" for
+// standard input. The host matrix, one row per host in byte order of the
+// labels, goes to standard output. Failures end the program as karvo's do:
+// one line on standard error and exit status 1.
+#include <map>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "zurud/zurud-hostpara.hpp"
+#include "zurud/zurud-print.hpp"
+#include "zurud/zurud-read.hpp"
+#include "zurud/zurud-sets.hpp"
+#include "zurud/zurud.hpp"
+
+namespace {
+
+using zurud::dist_format_type;
+using zurud::hostpara::dist_func_type;
+using zurud::read::text_input;
+
+const std::map<std::string, dist_func_type> rules = {
+    {"MIN", dist_func_type::MIN},
+    {"MEAN", dist_func_type::MEAN},
+    {"MAX", dist_func_type::MAX},
+    {"PBC", dist_func_type::PBC},
+};
+
+const std::map<std::string, dist_format_type> layouts = {
+    {"PHYLIP", dist_format_type::PHYLIP},
+    {"EXTENDED_PHYLIP", dist_format_type::EXTENDED_PHYLIP},
+    {"TAB", dist_format_type::TAB},
+    {"NEXUS", dist_format_type::NEXUS},
+    {"NEXUS_ENCLOSED", dist_format_type::NEXUS_ENCLOSED},
+    {"ONE_COLUMN", dist_format_type::ONE_COLUMN},
+    {"RAW", dist_format_type::RAW},
+};
+
+int usage(const std::string& command) {
+  zurud::standard_error().put_line(
+      "Usage: " + command +
+      " RULE IN_LAYOUT OUT_LAYOUT distance_file association_file\n"
+      "  RULE: MIN, MEAN, MAX or PBC.\n"
+      "  IN_LAYOUT, OUT_LAYOUT: PHYLIP, EXTENDED_PHYLIP, TAB, NEXUS, "
+      "NEXUS_ENCLOSED,\n"
+      "    ONE_COLUMN or RAW.\n"
+      "  \"-\" reads a file from standard input.");
+  return 1;
+}
+
+// The inputs, kept until the end so that a failure can name the file and
+// line being read.
+struct inputs {
+  std::optional<text_input> standard, dist, assoc;
+  text_input* reading = nullptr;
+
+  // One reader of standard input serves both "-" arguments, so the
+  // associations may follow the matrix in the same stream.
+  text_input& open(const std::string& file, std::optional<text_input>& slot) {
+    if (file != "-") return slot.emplace(text_input::open(file));
+    if (!standard) standard.emplace(text_input::standard_input());
+    return *standard;
+  }
+};
+
+void run(char** argv, inputs& files) {
+  const dist_func_type rule = rules.at(argv[1]);
+  const dist_format_type in_layout = layouts.at(argv[2]);
+  const dist_format_type out_layout = layouts.at(argv[3]);
+
+  text_input& dist_in = files.open(argv[4], files.dist);
+  files.reading = &dist_in;
+  zurud::dist_mat_type associates(
+      zurud::read::read_dist_header(dist_in, in_layout));
+  zurud::read::read_dist_mat(dist_in, in_layout, associates);
+  files.reading = nullptr;
+  files.dist.reset();
+
+  // PHYLIP labels are padded to ten characters; an association file cannot
+  // hold the padding, so associates are matched on the names without it.
+  zurud::tax_lab_type names = associates.labels;
+  if (in_layout == dist_format_type::PHYLIP)
+    for (std::int32_t i = names.first(); i <= names.last(); ++i)
+      names(i).erase(names(i).find_last_not_of(' ') + 1);
+  zurud::sets::taxon_maps taxa;
+  zurud::sets::to_taxon_map(names, taxa);
+
+  text_input& assoc_in = files.open(argv[5], files.assoc);
+  files.reading = &assoc_in;
+  zurud::hostpara::ordered_assocs assocs;
+  zurud::hostpara::read_assoc(assoc_in, assocs);
+  files.reading = nullptr;
+  files.assoc.reset();
+
+  zurud::hostpara::numeric_host_maps hosts;
+  zurud::hostpara::to_numeric_host_map(hosts, assocs, taxa);
+
+  // One row per host; the constructor refuses a count outside 1..5000.
+  zurud::dist_mat_type host_matrix(static_cast<std::int32_t>(hosts.size()));
+  zurud::hostpara::get_pbc(host_matrix, associates, hosts, rule);
+  zurud::print::print_dist_mat(host_matrix, out_layout);
+  zurud::standard_output().flush();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 0 ? argv[0] : "hostdist";
+  if (argc != 6 || !rules.contains(argv[1]) || !layouts.contains(argv[2]) ||
+      !layouts.contains(argv[3]))
+    return usage(command);
+  zurud::text_output& err = zurud::standard_error();
+  inputs files;
+  try {
+    run(argv, files);
+    return 0;
+  } catch (const zurud::open_error&) {
+    err.put_line("Invalid filename.");
+  } catch (const zurud::format_error&) {
+    err.put_line("Wrong file format.");
+  } catch (const zurud::error& e) {
+    std::string line = "hostdist: " + std::string(e.kind()) + ": " + e.what();
+    if (!e.detail().empty()) line += ": " + e.detail();
+    if (files.reading != nullptr)
+      line += " (" + files.reading->name() + ", line " +
+              std::to_string(files.reading->line()) + ")";
+    err.put_line(line);
+  } catch (const std::bad_alloc&) {
+    err.put_line("hostdist: out of memory");
+  }
+  return 1;
+}

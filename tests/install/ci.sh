@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Continuous integration for installation and packaging, run by .ci/run after
+# the main suite: makes sure groff is there so that the manual page is really
+# checked, reruns the install-labelled tests in build/, then takes the user's
+# road through `make install` and `make package`.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+missing=()
+command -v groff > /dev/null 2>&1 || missing+=(groff-base)
+command -v dpkg-deb > /dev/null 2>&1 || missing+=(dpkg)
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "== installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+  else
+    echo "not root: cannot install ${missing[*]}; those checks are skipped"
+  fi
+fi
+
+echo "== ctest -L install (build/)"
+(cd build && ctest -L install --output-on-failure)
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+echo "== make install PREFIX=<scratch>"
+make install PREFIX="$work/prefix" > "$work/install.log"
+"$work/prefix/bin/karvo" -s examples/symbionts.phy examples/symbiont-hosts.txt \
+  > "$work/sizes.txt" 2> /dev/null
+[ "$(head -1 "$work/sizes.txt")" = "$(printf ' 6\t 1')" ] ||
+  { echo "installed karvo: unexpected output"; cat "$work/sizes.txt"; exit 1; }
+[ -f "$work/prefix/share/man/man1/karvo.1" ] ||
+  { echo "manual page not installed"; exit 1; }
+
+echo "== make package"
+rm -f build/*.deb
+make package > "$work/package.log" ||
+  { cat "$work/package.log"; exit 1; }
+deb=$(ls build/karvo_*.deb)
+dpkg -x "$deb" "$work/root"
+"$work/root/usr/bin/karvo" -c -X examples/symbionts.phy \
+  examples/symbiont-hosts.txt > "$work/consensus.txt" 2> /dev/null
+[ "$(wc -l < "$work/consensus.txt")" -eq 7 ] ||
+  { echo "packaged karvo: unexpected output"; head -3 "$work/consensus.txt"; exit 1; }
+echo "== install and package: ok ($(ls build/*.deb | xargs -n1 basename | tr '\n' ' '))"

@@ -104,10 +104,8 @@ TEST(read_dist_mat, failures_name_their_row) {
   } cases[] = {
       {"2\nA 0 1\nB -0.5 0\n", "range error", "row 2 of 2"},
       {"2\nA 0 3.5E+38\nB 1 0\n", "range error", "row 1 of 2"},
-      {"2\nA 0 1E39\nB 1 0\n", "range error", "row 1 of 2"},
       {"2\nA 0 x\nB 1 0\n", "format error", "row 1 of 2"},
       {"2\nA 0 1\nB 1", "end-of-file error", "row 2 of 2"},
-      {"2\nA 0 1\n", "end-of-file error", "row 2 of 2"},
   };
   for (const auto& c : cases) {
     try {
@@ -289,14 +287,10 @@ TEST(host_maps, sets_map_and_filter_by_label) {
   to_host_map(map, assocs);
   EXPECT_EQ(map, (host_maps{{"H1", {"P2", "P3"}}, {"H2", {"P1"}}}));
 
-  for (std::int32_t minimum : {1, 0}) {
+  {
     sets::ordered_taxa s = host_set;
     host_maps m = map;
-    std::string err;
-    text_output e(err);
-    filter(s, m, minimum, e);
-    e.flush();
-    EXPECT_EQ(err, "");
+    filter(s, m, 1);
     EXPECT_EQ(m, map);
     EXPECT_EQ(s, host_set);
   }

@@ -166,7 +166,7 @@ TEST(print_integer, leading_blank_for_zero_or_more) {
       {INT64_MAX, " 9223372036854775807"},
       {INT64_MIN, "-9223372036854775808"}};
   for (const auto& [value, text] : cases)
-    EXPECT_EQ(written([&](text_output& out) { put_integer(out, value); }),
+    EXPECT_EQ(written([&, v = value](text_output& out) { put_integer(out, v); }),
               text);
 }
 
@@ -324,7 +324,7 @@ TEST(print_char_mat, discrete_matrix_in_every_layout) {
   const char_mat_type m = mice_discr();
   for (const auto& [layout, text] : cases)
     EXPECT_EQ(
-        written([&](text_output& out) { print_char_mat(m, layout, out); }),
+        written([&, l = layout](text_output& out) { print_char_mat(m, l, out); }),
         text)
         << static_cast<int>(layout);
 }
@@ -557,7 +557,7 @@ TEST(print_dist_mat, two_taxa_in_every_layout) {
   };
   for (const auto& [layout, text] : cases)
     EXPECT_EQ(
-        written([&](text_output& out) { print_dist_mat(d, layout, out); }),
+        written([&, l = layout](text_output& out) { print_dist_mat(d, l, out); }),
         text)
         << static_cast<int>(layout);
 }

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Continuous integration for the interoperability tests, run by .ci/run after
+# the main suite: installs the readers karvo's output is checked against
+# (only those missing; needs root), then runs `ctest -L interop` in build/,
+# where a reader that is still missing fails instead of being skipped.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+packages=(python3-biopython python3-dendropy phylip iqtree raxml)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q "ok installed" ||
+    missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "not root: cannot install ${missing[*]}"
+    exit 1
+  fi
+  echo "== installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+[ -f build/CTestTestfile.cmake ] || make build
+echo "== ctest -L interop (build/)"
+(cd build && KARVO_INTEROP_REQUIRED=1 ctest -L interop --output-on-failure)

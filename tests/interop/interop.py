@@ -1,0 +1,635 @@
+#!/usr/bin/python3
+"""karvo's host matrices against the field's readers, and the reverse.
+
+    interop.py --karvo KARVO --readme README PROGRAM
+
+PROGRAM is one of: biopython, dendropy, dnapars, iqtree, raxml (karvo's
+output in every layout, fed to that program), biopython-writes,
+dendropy-writes (PHYLIP files written by that library, read by karvo).
+
+The expectations are the two tables of README.md under "Which program reads
+which layout": a "yes" cell means the program reads the file and gives back
+the hosts, labels and cells that karvo wrote; a "no" cell means it refuses
+the file or reads something else, and the test records which. A change
+either way fails the test until the README says so.
+
+Exit status: 0 when every cell holds, 1 when one does not, 77 when the
+program is not installed (CTest counts that as skipped; with the environment
+variable KARVO_INTEROP_REQUIRED set, as CI does, it is a failure instead).
+"""
+
+import argparse
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+
+# The associate matrix: eleven lice, twelve sites. Site 11 gives, with -g, a
+# gap-only host ("-"), a gap and one base (the base) and a gap with two bases
+# ("?"); site 12 is missing everywhere, so every host gets "?" there and
+# RAxML writes the matrix back without it. Rattus_norvegicus carries every
+# louse, so its consensus row is mostly ambiguity codes and its group size
+# has two digits.
+DATA = """\
+ 11 12
+Pflav_1  ACGTACGTAC-?
+Pflav_2  ACGTACGAAC-?
+Pflav_3  ACTTACGTAC-?
+Hsylv_1  ACGTTCGTACG?
+Hsylv_2  GCGTACGTAC-?
+Parva_1  acgaacgtacg?
+Parva_2  acgaacgtac-?
+Parva_3  tcgaacgtcca?
+Pmusc_1  ACGTACGTACG?
+Pmusc_2  ACGTACGTACGN
+Snorv_1  ACGTACTTACGN
+"""
+
+HOSTS = {
+    "Apodemus_flavicollis": ["Pflav_1", "Pflav_2", "Pflav_3"],
+    "Mus_musculus": ["Hsylv_1", "Hsylv_2"],
+    "Myodes": ["Parva_1", "Parva_2", "Parva_3"],
+    "Sorex": ["Pmusc_1", "Pmusc_2", "Pflav_1"],
+    "Rattus_norvegicus": ["Pflav_1", "Pflav_2", "Pflav_3", "Hsylv_1",
+                          "Hsylv_2", "Parva_1", "Parva_2", "Parva_3",
+                          "Pmusc_1", "Pmusc_2", "Snorv_1"],
+    "Talpa": ["Snorv_1"],  # one louse: removed with a warning
+}
+
+ASSOCIATIONS = "".join(f"{para}\t{host}\n"
+                       for host, paras in HOSTS.items() for para in paras)
+
+# The analyses per kind of table row: a discrete one with ambiguity codes,
+# "?" and "-", and the three numeric ones.
+KINDS = {
+    "discrete": [["-c", "-g"]],
+    "numbers": [["-e"], ["-f"], ["-s"]],
+}
+LAYOUTS = ["-P", "-X", "-C", "-N", "-E"]
+
+
+class Refused(Exception):
+    """The program would not read the file; the text says why."""
+
+
+def first_line(text):
+    lines = [l.strip() for l in str(text).splitlines() if l.strip()]
+    return lines[0][:150] if lines else "(no message)"
+
+
+# ---------------------------------------------------------------------------
+# karvo's side: what it wrote, read with its own rules.
+
+class Matrix:
+    """Host labels in row order and the cells of each row: a string for
+    discrete data, a list of numbers otherwise."""
+
+    def __init__(self, rows):
+        self.rows = rows  # list of (label, cells)
+
+    def labels(self):
+        return [label for label, _ in self.rows]
+
+    def __repr__(self):
+        return "\n".join(f"  {label!r}: {cells!r}" for label, cells in
+                         self.rows)
+
+
+def parse_karvo(text, layout, kind):
+    """The host matrix as karvo means it, from its output in `layout`."""
+    def cells_of(fields):
+        if kind == "discrete":
+            return "".join(fields)
+        return [float(f) for f in fields]
+
+    lines = text.split("\n")
+    rows = []
+    if layout in ("-N", "-E"):
+        start = lines.index("\tmatrix") + 1
+        end = lines.index("\t;")
+        for line in lines[start:end]:
+            if line.startswith("["):
+                continue  # the column ruler
+            fields = line.split("\t")
+            if fields[-1].startswith("["):
+                fields = fields[:-1]  # the row comment: the group size
+            label = fields[0].rstrip(" ")
+            if layout == "-E":
+                label = label[1:-1]
+            rows.append((label, cells_of(fields[1:])))
+    else:
+        for line in lines[1:]:
+            if not line:
+                continue
+            fields = line.split("\t")
+            if layout == "-C":
+                fields = [fields[0]] + fields[2:]
+            rows.append((fields[0].rstrip(" "), cells_of(fields[1:])))
+    return Matrix(rows)
+
+
+def run_karvo(karvo, work, options, layout):
+    """Runs karvo on the fixed data; returns the output file's path and the
+    host matrix it holds."""
+    data = os.path.join(work, "lice.phy")
+    assocs = os.path.join(work, "lice-hosts.txt")
+    with open(data, "w") as f:
+        f.write(DATA)
+    with open(assocs, "w") as f:
+        f.write(ASSOCIATIONS)
+    name = "hosts" + "".join(options) + layout
+    out = os.path.join(work, name.replace("-", "_") + ".txt")
+    result = subprocess.run([karvo, *options, layout, data, assocs],
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError(f"karvo {' '.join(options)} {layout} failed: "
+                           f"{result.stderr}")
+    if "WARNING: Removing host Talpa" not in result.stderr:
+        raise RuntimeError("karvo did not remove the one-louse host")
+    with open(out, "w") as f:
+        f.write(result.stdout)
+    kind = "discrete" if "-c" in options else "numbers"
+    matrix = parse_karvo(result.stdout, layout, kind)
+    if kind == "discrete":
+        symbols = set("".join(cells for _, cells in matrix.rows))
+        if not {"-", "?"} <= symbols or not symbols & set("rykmswhbvdn"):
+            raise RuntimeError("the data no longer give gaps, \"?\" and "
+                               "ambiguity codes in the consensus")
+    return out, matrix
+
+
+# ---------------------------------------------------------------------------
+# The README's tables.
+
+def readme_tables(readme):
+    """The tables under the heading "Which program reads which layout", as
+    dictionaries row key -> column name -> cell text."""
+    with open(readme, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    start = next((i for i, l in enumerate(lines) if l.startswith("#") and
+                  "Which program reads which layout" in l), None)
+    if start is None:
+        raise SystemExit(f"{readme}: no heading "
+                         "\"Which program reads which layout\"")
+    tables, table = [], None
+    for line in lines[start + 1:]:
+        if line.startswith("#"):
+            break
+        if line.startswith("|"):
+            cells = [c.strip() for c in line.strip().strip("|").split("|")]
+            if table is None:
+                table = {"header": cells, "rows": {}}
+            elif not all(re.fullmatch(r":?-+:?", c) for c in cells):
+                table["rows"][cells[0]] = dict(zip(table["header"][1:],
+                                                   cells[1:]))
+        elif table is not None:
+            tables.append(table)
+            table = None
+    if table is not None:
+        tables.append(table)
+    return tables
+
+
+def expectation(tables, row, column):
+    """True for a "yes" cell, False for a "no" cell, None for one that does
+    not apply ("-")."""
+    for table in tables:
+        if column in table["header"] and row in table["rows"]:
+            cell = table["rows"][row][column].lower()
+            if cell.startswith("yes"):
+                return True
+            if cell.startswith("no"):
+                return False
+            return None
+    raise SystemExit(f"README table: no cell for row {row!r}, "
+                     f"column {column!r}")
+
+
+def layout_row(layout, kind):
+    return f"`{layout}` {kind}"
+
+
+# ---------------------------------------------------------------------------
+# Comparing what a program read with what karvo wrote.
+
+def same(expected, got, kind, fold_case=False, missing_as_gap=False,
+         label_map=None):
+    """None when `got` holds the hosts, labels and cells of `expected` (up
+    to the stated conventions of the reader), else the first difference."""
+    want = expected.rows
+    if label_map:
+        want = [(label_map(l), c) for l, c in want]
+    if [l for l, _ in want] != got.labels():
+        return f"labels {got.labels()} instead of {[l for l, _ in want]}"
+    for (label, w), (_, g) in zip(want, got.rows):
+        if kind == "discrete" or isinstance(g, str):
+            if not isinstance(w, str):
+                # A number matrix read as symbols: the digits of each value.
+                w = "".join(f"{v:g}" for v in w)
+            if fold_case:
+                w, g = w.lower(), g.lower()
+            if missing_as_gap:
+                w, g = w.replace("?", "-"), g.replace("?", "-")
+            if w != g:
+                return f"row {label}: {g!r} instead of {w!r}"
+        elif list(g) != list(w):
+            return f"row {label}: {list(g)!r} instead of {w!r}"
+    return None
+
+
+class Checker:
+    """Collects the outcome of every cell and reports them as a table."""
+
+    def __init__(self, tables):
+        self.tables = tables
+        self.failures = 0
+
+    def check(self, row, column, read, what=""):
+        """`read` returns None when the program read the file back equal,
+        and raises Refused (or returns a difference text) otherwise."""
+        expected = expectation(self.tables, row, column)
+        if expected is None:
+            return
+        try:
+            difference = read()
+            accepted = difference is None
+            how = "reads it back equal" if accepted else \
+                f"misreads it: {difference}"
+        except Refused as e:
+            accepted, how = False, f"refuses it: {e}"
+        ok = accepted == expected
+        if not ok:
+            self.failures += 1
+        said = "yes" if expected else "no"
+        print(f"{'ok  ' if ok else 'FAIL'} {column} / {row}{what}: "
+              f"README {said}, measured: {how}")
+
+    def status(self):
+        if self.failures:
+            print(f"{self.failures} cell(s) of the README table do not hold; "
+                  "fix the program's use or the README")
+            return 1
+        return 0
+
+
+def for_each_output(karvo, work, checker, column, read):
+    """Every layout of every analysis through `read(path, layout, kind,
+    expected)`, checked against the README cell of `column`."""
+    for layout in LAYOUTS:
+        for kind, analyses in KINDS.items():
+            for options in analyses:
+                path, expected = run_karvo(karvo, work, options, layout)
+                checker.check(layout_row(layout, kind), column,
+                              lambda: read(path, layout, kind, expected),
+                              f" (karvo {' '.join(options)} {layout})")
+
+
+# ---------------------------------------------------------------------------
+# Readers.
+
+def biopython(args, work, checker):
+    try:
+        from Bio import AlignIO
+        from Bio.Nexus import Nexus
+    except ImportError:
+        print("SKIP: Biopython is not installed (Debian package "
+              "python3-biopython)")
+        return SKIP
+    import warnings
+
+    def alignio(fmt):
+        def read(path, layout, kind, expected):
+            try:
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")
+                    alignment = AlignIO.read(path, fmt)
+            except Exception as e:  # every parse failure is a refusal
+                raise Refused(first_line(e))
+            got = Matrix([(r.id, str(r.seq)) for r in alignment])
+            return same(expected, got, kind)
+        return read
+
+    def nexus(path, layout, kind, expected):
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                n = Nexus.Nexus(path)
+        except Exception as e:
+            raise Refused(first_line(e))
+        got = Matrix([(t, str(n.matrix[t])) for t in n.taxlabels])
+        return same(expected, got, kind)
+
+    for column, read in (("Biopython `phylip`", alignio("phylip")),
+                         ("Biopython `phylip-relaxed`",
+                          alignio("phylip-relaxed")),
+                         ("Bio.Nexus", nexus)):
+        for_each_output(args.karvo, work, checker, column, read)
+    return checker.status()
+
+
+def dendropy_reader(args, work, checker):
+    try:
+        import dendropy
+    except ImportError:
+        print("SKIP: DendroPy is not installed (Debian package "
+              "python3-dendropy)")
+        return SKIP
+
+    def matrix_of(m):
+        rows = []
+        for taxon in m.taxon_namespace:
+            seq = m[taxon]
+            if isinstance(m, dendropy.ContinuousCharacterMatrix):
+                rows.append((taxon.label, [float(v) for v in seq.values()]))
+            else:
+                rows.append((taxon.label,
+                             "".join(str(s) for s in seq.values())))
+        return Matrix(rows)
+
+    def read(path, layout, kind, expected):
+        try:
+            if layout in ("-N", "-E"):
+                data = dendropy.DataSet.get(path=path, schema="nexus")
+                if len(data.char_matrices) != 1:
+                    raise Refused(f"{len(data.char_matrices)} matrices")
+                m = data.char_matrices[0]
+            elif kind == "discrete":
+                m = dendropy.DnaCharacterMatrix.get(path=path,
+                                                    schema="phylip")
+            else:
+                m = dendropy.ContinuousCharacterMatrix.get(path=path,
+                                                           schema="phylip")
+        except Refused:
+            raise
+        except Exception as e:
+            raise Refused(first_line(e))
+        # Unquoted NEXUS labels follow the NEXUS rule: "_" stands for a blank.
+        label_map = (lambda l: l.replace("_", " ")) if layout == "-N" else None
+        return same(expected, matrix_of(m), kind, fold_case=True,
+                    label_map=label_map)
+
+    for_each_output(args.karvo, work, checker, "DendroPy", read)
+    return checker.status()
+
+
+def dnapars(args, work, checker):
+    program = shutil.which("phylip")
+    if program is None:
+        print("SKIP: PHYLIP is not installed (Debian package phylip)")
+        return SKIP
+
+    def read(path, layout, kind, expected):
+        run = tempfile.mkdtemp(dir=work)
+        shutil.copy(path, os.path.join(run, "infile"))
+        # Menu: sequential input (I), print the data (1), no progress (2),
+        # accept (Y).
+        result = subprocess.run([program, "dnapars"], cwd=run,
+                                input="I\n1\n2\nY\n", capture_output=True,
+                                text=True, timeout=60)
+        errors = [l for l in result.stdout.splitlines() if "ERROR" in l]
+        if result.returncode != 0 or errors:
+            raise Refused(errors[0].strip() if errors else
+                          f"exit status {result.returncode}")
+        with open(os.path.join(run, "outfile")) as f:
+            out = f.read().split("\n")
+        # The data print: names in ten columns, sites in blocks of ten, a dot
+        # for a site equal to the first species'.
+        start = out.index("----           ---------") + 2
+        rows = []
+        for line in out[start:]:
+            if not line.strip():
+                break
+            site = line[13:].replace(" ", "")
+            if rows:
+                site = "".join(r if s == "." else s
+                               for s, r in zip(site, rows[0][1]))
+            rows.append((line[:10].rstrip(" "), site))
+        return same(expected, Matrix(rows), kind, fold_case=True)
+
+    for_each_output(args.karvo, work, checker, "dnapars", read)
+    return checker.status()
+
+
+def iqtree(args, work, checker):
+    program = shutil.which("iqtree2") or shutil.which("iqtree")
+    if program is None:
+        print("SKIP: IQ-TREE is not installed (Debian package iqtree)")
+        return SKIP
+
+    def reader(seqtype):
+        def read(path, layout, kind, expected):
+            run = tempfile.mkdtemp(dir=work)
+            out = os.path.join(run, "back.fa")
+            command = [program, "-s", path, "--prefix",
+                       os.path.join(run, "run"), "--out-aln", out,
+                       "--out-format", "fasta", "-redo", "-nt", "1"]
+            if seqtype:
+                command += ["-st", seqtype]
+            result = subprocess.run(command, capture_output=True, text=True,
+                                    timeout=120)
+            log = result.stdout + result.stderr
+            if result.returncode != 0 or not os.path.exists(out):
+                # The last error line gives the reason (the ones before it
+                # may only give the place).
+                errors = [l for l in log.splitlines()
+                          if l.startswith("ERROR") and l.strip() != "ERROR:"]
+                raise Refused(errors[-1] if errors else
+                              f"exit status {result.returncode}")
+            detected = re.search(r"Alignment most likely contains (\S+)",
+                                 log)
+            if seqtype is None and detected and \
+                    detected.group(1) != "DNA/RNA":
+                return f"taken for {detected.group(1)} data"
+            rows = []
+            with open(out) as f:
+                for line in f.read().split("\n"):
+                    if line.startswith(">"):
+                        rows.append([line[1:].strip(), ""])
+                    elif rows:
+                        rows[-1][1] += line.strip()
+            # IQ-TREE keeps no difference between "?" and "-": both are
+            # missing, written back as "-".
+            return same(expected, Matrix([tuple(r) for r in rows]), kind,
+                        fold_case=True, missing_as_gap=True)
+        return read
+
+    for_each_output(args.karvo, work, checker, "IQ-TREE", reader(None))
+    for_each_output(args.karvo, work, checker, "IQ-TREE `-st DNA`",
+                    reader("DNA"))
+    return checker.status()
+
+
+def raxml(args, work, checker):
+    program = shutil.which("raxmlHPC")
+    if program is None:
+        print("SKIP: RAxML is not installed (Debian package raxml)")
+        return SKIP
+
+    def read(path, layout, kind, expected):
+        run = tempfile.mkdtemp(dir=work)
+        # -f c only checks that the alignment reads; because one site is
+        # missing in every row, RAxML also writes the matrix back without it
+        # (to <alignment>.reduced), which is what is compared.
+        copy = os.path.join(run, "hosts.phy")
+        shutil.copy(path, copy)
+        result = subprocess.run([program, "-f", "c", "-m", "GTRCAT", "-p",
+                                 "1", "-s", copy, "-n", "check", "-w", run],
+                                capture_output=True, text=True, timeout=120)
+        log = result.stdout + result.stderr
+        if result.returncode != 0 or \
+                "Alignment format can be read by RAxML" not in log:
+            errors = [l for l in log.splitlines()
+                      if re.search(r"ERROR|can't|error", l)]
+            raise Refused(errors[0].strip() if errors else
+                          f"exit status {result.returncode}")
+        reduced = copy + ".reduced"
+        if not os.path.exists(reduced):
+            return "no reduced alignment written to compare"
+        with open(reduced) as f:
+            lines = f.read().split("\n")
+        rows = [tuple(l.split()) for l in lines[1:] if l.strip()]
+        # The wholly missing last site is what RAxML left out.
+        want = Matrix([(l, c[:-1]) for l, c in expected.rows])
+        return same(want, Matrix(rows), kind, fold_case=True,
+                    missing_as_gap=True)
+
+    for_each_output(args.karvo, work, checker, "RAxML", read)
+    return checker.status()
+
+
+# ---------------------------------------------------------------------------
+# The reverse: files written by the Python libraries, read by karvo.
+
+def karvo_reads(karvo, work, path, input_layout):
+    """karvo -c -g on a data file; returns (exit status, output, errors)."""
+    assocs = os.path.join(work, "lice-hosts.txt")
+    with open(assocs, "w") as f:
+        f.write(ASSOCIATIONS)
+    result = subprocess.run([karvo, "-c", "-g", input_layout, path, assocs],
+                            capture_output=True, text=True)
+    return result.returncode, result.stdout, result.stderr
+
+
+def reverse(args, work, checker, rows, writers):
+    """Each writer makes a data file of the associates `rows`; karvo must
+    give the host matrix it gives for its own copy of the same data."""
+    own = os.path.join(work, "own.phy")
+    with open(own, "w") as f:
+        f.write(f" {len(rows)} {len(rows[0][1])}\n")
+        f.writelines(f"{name}  {cells}\n" for name, cells in rows)
+    rc, wanted, err = karvo_reads(args.karvo, work, own, "-x")
+    if rc != 0:
+        raise RuntimeError(f"karvo failed on its own data: {err}")
+    for row, input_layout, write in writers:
+        def read(write=write, input_layout=input_layout):
+            path = os.path.join(work, "written.phy")
+            with open(path, "w") as f:
+                f.write(write(rows))
+            rc, got, err = karvo_reads(args.karvo, work, path, input_layout)
+            if rc != 0:
+                raise Refused(err.strip().split("\n")[-1])
+            return None if got == wanted else "another host matrix"
+        checker.check(row, "karvo", read,
+                      f" ({len(rows[0][1])} sites, karvo {input_layout})")
+
+
+def associate_rows(extra_sites=0):
+    """The associates of DATA; with extra sites, each row gets that many more
+    "A"s, enough for the writers that interleave long rows to do so."""
+    rows = []
+    for line in DATA.split("\n")[1:]:
+        if line.strip():
+            name, cells = line.split()
+            rows.append((name, cells + "A" * extra_sites))
+    return rows
+
+
+def biopython_writes(args, work, checker):
+    try:
+        from Bio import AlignIO
+        from Bio.Align import MultipleSeqAlignment
+        from Bio.Seq import Seq
+        from Bio.SeqRecord import SeqRecord
+    except ImportError:
+        print("SKIP: Biopython is not installed (Debian package "
+              "python3-biopython)")
+        return SKIP
+
+    def writer(fmt):
+        def write(rows):
+            alignment = MultipleSeqAlignment(
+                [SeqRecord(Seq(cells), id=name) for name, cells in rows])
+            out = io.StringIO()
+            AlignIO.write(alignment, out, fmt)
+            return out.getvalue()
+        return write
+
+    # Biopython writes `phylip` and `phylip-relaxed` in blocks of 50 sites,
+    # so 12 sites make one block and 72 make two.
+    for extra, size in ((0, "up to 50 sites"), (60, "more than 50 sites")):
+        reverse(args, work, checker, associate_rows(extra), [
+            ("Biopython `phylip-sequential`", "-p",
+             writer("phylip-sequential")),
+            (f"Biopython `phylip`, {size}", "-p", writer("phylip")),
+            (f"Biopython `phylip-relaxed`, {size}", "-x",
+             writer("phylip-relaxed")),
+        ])
+    return checker.status()
+
+
+def dendropy_writes(args, work, checker):
+    try:
+        import dendropy
+    except ImportError:
+        print("SKIP: DendroPy is not installed (Debian package "
+              "python3-dendropy)")
+        return SKIP
+
+    def writer(strict):
+        def write(rows):
+            m = dendropy.DnaCharacterMatrix.from_dict(dict(rows))
+            return m.as_string(schema="phylip", strict=strict)
+        return write
+
+    for extra in (0, 60):
+        reverse(args, work, checker, associate_rows(extra), [
+            ("DendroPy `phylip`", "-x", writer(False)),
+            ("DendroPy `phylip`, `strict=True`", "-p", writer(True)),
+        ])
+    return checker.status()
+
+
+PROGRAMS = {
+    "biopython": biopython,
+    "dendropy": dendropy_reader,
+    "dnapars": dnapars,
+    "iqtree": iqtree,
+    "raxml": raxml,
+    "biopython-writes": biopython_writes,
+    "dendropy-writes": dendropy_writes,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--karvo", required=True)
+    parser.add_argument("--readme", required=True)
+    parser.add_argument("program", choices=sorted(PROGRAMS))
+    args = parser.parse_args()
+    checker = Checker(readme_tables(args.readme))
+    with tempfile.TemporaryDirectory(prefix="karvo-interop-") as work:
+        status = PROGRAMS[args.program](args, work, checker)
+    if status == SKIP and os.environ.get("KARVO_INTEROP_REQUIRED"):
+        print("FAIL: KARVO_INTEROP_REQUIRED is set, so a missing reader is "
+              "a failure")
+        return 1
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())

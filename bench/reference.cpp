@@ -1,0 +1,193 @@
+// karvo-reference: karvo's run taken the long way, as the yardstick for
+// karvo's fast paths. It accepts karvo's options and file arguments (data
+// from a file or "-", associations from a file) and writes the host matrix
+// to standard output, so `cmp <(karvo ARGS) <(karvo-reference ARGS)` proves
+// that the shortcuts change no byte. Every step that karvo speeds up is done
+// here in its plainest form:
+//   - each cell is one get_black call (one read_char after another), not the
+//     buffered row scan;
+//   - every cell is lower-cased through the mapping one by one;
+//   - the host matrix comes from group strings, entropy, modal_values and
+//     nuc_amb (hostpara::detail::fill_rows_plain), not per-host counts;
+//   - every number is formatted afresh with put_integer or put_real, without
+//     the writer's cache of real texts.
+// Failures end the run with a one-line message and exit status 1; their
+// wording is karvo's business and is not compared.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "karvo/karvo.hpp"
+#include "zurud/zurud-hostpara.hpp"
+#include "zurud/zurud-print.hpp"
+#include "zurud/zurud-read.hpp"
+#include "zurud/zurud-sets.hpp"
+
+namespace {
+
+using zurud::char_format_type;
+using zurud::char_mat_type;
+using zurud::matrix_type;
+using zurud::text_output;
+namespace read = zurud::read;
+namespace print = zurud::print;
+namespace hostpara = zurud::hostpara;
+
+void read_rows(read::text_input& in, char_format_type layout,
+               char_mat_type& m) {
+  const auto labels = read::label_layout(layout);
+  for (std::int32_t i = 1; i <= m.ntax(); ++i) {
+    m.labels(i) = read::read_label(in, labels);
+    for (std::int32_t j = 1; j <= m.nchar(); ++j)
+      m.discr(i, j) = read::get_black(in, zurud::whitespace);
+    if (!in.exhausted()) in.skip_line();
+  }
+}
+
+std::string trimmed(std::string s) {
+  constexpr zurud::char_set trim{"\t []"};
+  while (!s.empty() && trim.contains(s.back())) s.pop_back();
+  std::size_t k = 0;
+  while (k < s.size() && trim.contains(s[k])) ++k;
+  return s.substr(k);
+}
+
+std::string mapped(std::string s, const zurud::char_mapping& map) {
+  for (char& c : s) c = map(c);
+  return s;
+}
+
+void write_matrix(const char_mat_type& m, char_format_type layout,
+                  text_output& out) {
+  const bool nexus = layout == char_format_type::NEXUS ||
+                     layout == char_format_type::NEXUS_ENCLOSED;
+  std::size_t width = 10;
+  if (layout != char_format_type::PHYLIP)
+    width = static_cast<std::size_t>(print::max_label_length(m.labels)) +
+            (layout == char_format_type::NEXUS_ENCLOSED ? 2 : 0);
+  if (nexus) {
+    out.put("#NEXUS\n\n");
+    if (!m.comment.empty())
+      out.put("[" + mapped(m.comment, zurud::good_comment) + "]\n\n");
+    out.put("begin data;\n\tdimensions ntax=");
+    print::put_integer(out, m.ntax());
+    out.put(" nchar=");
+    print::put_integer(out, m.nchar());
+    out.put(";\n\tformat datatype=");
+    out.put(m.char_type() == matrix_type::DISCR ? "nucleotide gap=-"
+                                                 : "numerical");
+    out.put(" missing=?;\n\tmatrix\n");
+    if (m.char_type() == matrix_type::DISCR)
+      print::print_char_nums(m.nchar(), static_cast<std::int32_t>(width), out);
+  } else {
+    print::put_integer(out, m.ntax());
+    out.put('\t');
+    print::put_integer(out, m.nchar());
+    if (layout == char_format_type::COMMENTED_PHYLIP &&
+        !trimmed(m.comment).empty())
+      out.put("\t[" + trimmed(m.comment) + "]");
+    out.put('\n');
+  }
+  for (std::int32_t i = 1; i <= m.ntax(); ++i) {
+    print::print_label(m.labels(i), layout, width, out);
+    if (layout == char_format_type::COMMENTED_PHYLIP)
+      out.put("\t[" + mapped(trimmed(m.comments(i)), zurud::no_space) + "]");
+    if (m.char_type() == matrix_type::DISCR) out.put('\t');
+    for (std::int32_t j = 1; j <= m.nchar(); ++j) {
+      switch (m.char_type()) {
+        case matrix_type::DISCR:
+          out.put(m.discr(i, j));
+          break;
+        case matrix_type::QUANT:
+          out.put('\t');
+          print::put_real(out, m.quant(i, j));
+          break;
+        case matrix_type::CNTCH:
+          out.put('\t');
+          print::put_integer(out, m.count(i, j));
+          break;
+      }
+    }
+    if (nexus && !m.comments(i).empty())
+      out.put("\t[" + mapped(m.comments(i), zurud::good_comment) + "]");
+    out.put('\n');
+  }
+  print::print_footer(layout, out);
+}
+
+int run(std::vector<std::string>& args) {
+  const karvo::settings s = karvo::scan_options(args);
+  if (args.size() != 3) {
+    std::fputs("usage: karvo-reference [karvo's options] data_file "
+               "association_file\n",
+               stderr);
+    return 1;
+  }
+  read::text_input data = args[1] == "-" ? read::text_input::standard_input()
+                                         : read::text_input::open(args[1]);
+  const read::header_type h = read::read_header(data);
+  char_mat_type chars(h.ntax, h.nchar, matrix_type::DISCR);
+  read_rows(data, s.input_layout, chars);
+
+  zurud::tax_lab_type names = chars.labels;
+  if (s.input_layout == char_format_type::PHYLIP)
+    for (std::int32_t i = 1; i <= names.size(); ++i)
+      names(i).erase(names(i).find_last_not_of(' ') + 1);
+  zurud::sets::taxon_maps taxa;
+  zurud::sets::to_taxon_map(names, taxa);
+  hostpara::ordered_assocs assocs;
+  {
+    read::text_input in = read::text_input::open(args[2]);
+    hostpara::read_assoc(in, assocs);
+  }
+  hostpara::numeric_host_maps hosts;
+  hostpara::to_numeric_host_map(hosts, assocs, taxa);
+  hostpara::filter(hosts, s.min_group_size);
+  for (std::int32_t i = 1; i <= chars.ntax(); ++i)
+    for (std::int32_t j = 1; j <= chars.nchar(); ++j)
+      chars.discr(i, j) = zurud::lower_case_map(chars.discr(i, j));
+
+  const auto nhosts = static_cast<std::int32_t>(hosts.size());
+  const std::int32_t k = s.valid_states.size();
+  matrix_type type = matrix_type::DISCR;
+  std::int64_t columns = chars.nchar();
+  switch (s.analysis) {
+    case karvo::assoc_conv_type::CONSENSUS:
+    case karvo::assoc_conv_type::MODUS:
+      break;
+    case karvo::assoc_conv_type::ENTROPY:
+      type = matrix_type::QUANT;
+      break;
+    case karvo::assoc_conv_type::FREQUENCIES:
+      type = matrix_type::QUANT;
+      columns *= k;
+      break;
+    case karvo::assoc_conv_type::GROUP_SIZE:
+      type = matrix_type::CNTCH;
+      columns = 1;
+      break;
+  }
+  // The constructor refuses what karvo refuses: no host left, more than
+  // 5000, or too many frequency columns.
+  char_mat_type result(nhosts, static_cast<std::int32_t>(columns), type);
+  result.comment = "mingrpsize=" + zurud::integer_image(s.min_group_size);
+  hostpara::detail::fill_rows_plain(
+      result, chars, hosts, s.valid_states,
+      s.analysis == karvo::assoc_conv_type::MODUS);
+  write_matrix(result, s.output_layout, zurud::standard_output());
+  zurud::standard_output().flush();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  try {
+    return run(args);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "karvo-reference: %s\n", e.what());
+    return 1;
+  }
+}

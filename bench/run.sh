@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# `make bench`: builds karvo in release with the benchmark tools, generates
+# the data sets that are missing, then times karvo end to end for each
+# analysis against `cat data > /dev/null` in the same run, and prints a table
+# of median wall times, input GB/s, the ratio to cat and the peak resident
+# memory against its budget (the associate matrix's cells plus the host
+# matrix's cells plus 32 MiB).
+#
+# Settings (environment):
+#   BENCH_PRESETS   data sets to time (default "medium"; also small, large, wide)
+#   BENCH_RUNS      runs per command, median reported (default 5)
+#   BENCH_ANALYSES  karvo options to time (default "-s -c -v -e -f")
+#   BENCH_VERIFY=1  also compare karvo with karvo-reference (bench/verify.sh)
+#   BENCH_MICRO=1   also run the micro-benchmarks
+#   BENCH_BUILD     build folder (default build-bench)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BENCH_BUILD:-build-bench}
+presets=${BENCH_PRESETS:-medium}
+runs=${BENCH_RUNS:-5}
+analyses=${BENCH_ANALYSES:-"-s -c -v -e -f"}
+data=bench/data
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZURUD_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" >/dev/null
+karvo=$build/karvo
+tools=$build/bench
+
+mkdir -p "$data"
+for p in $presets; do
+  [ -f "$data/$p.phy" ] && continue
+  # Refuse to fill the disk: the matrix is about ntax * nchar bytes.
+  case $p in
+    small) need_kib=200 ;; medium) need_kib=110000 ;;
+    large) need_kib=1100000 ;; wide) need_kib=230000 ;; *) need_kib=0 ;;
+  esac
+  avail_kib=$(df -Pk "$data" | awk 'NR == 2 { print $4 }')
+  if [ "$avail_kib" -lt $((need_kib * 2)) ]; then
+    echo "bench: not enough disk for $p (need $((need_kib / 1024)) MiB twice," \
+         "have $((avail_kib / 1024)) MiB)" >&2
+    exit 1
+  fi
+  echo "generating $p ..."
+  "$tools/bench-generate" "$p" "$data"
+done
+
+# Targets: the largest ratio of karvo's median time to cat's.
+target() {
+  case $1 in -s) echo 2 ;; -c|-v) echo 3 ;; -e) echo 5 ;; -f) echo 10 ;; *) echo 0 ;; esac
+}
+
+echo
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "commit:  $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet 2>/dev/null || echo ' (with local changes)')"
+echo "runs:    $runs per command, median"
+for p in $presets; do
+  phy=$data/$p.phy
+  hosts=$data/$p.hosts
+  bytes=$(stat -c %s "$phy")
+  read -r ntax nchar < <(head -n 1 "$phy")
+  # Hosts left after the filter: the first number of the -s output.
+  nhost=$("$karvo" -s "$phy" "$hosts" 2>/dev/null | awk 'NR == 1 { print $1 }')
+  cat "$phy" > /dev/null  # into the page cache
+  read -r cat_s cat_kib _ < <("$tools/bench-time" "$runs" cat "$phy")
+  echo
+  echo "preset $p: $ntax x $nchar, $nhost hosts kept, $(awk -v b="$bytes" 'BEGIN { printf "%.1f MB", b / 1e6 }')"
+  printf '%-8s %9s %8s %8s %7s %10s %10s  %s\n' \
+    command seconds "GB/s" "x cat" target "RSS MiB" "budget" verdict
+  printf '%-8s %9.4f %8.2f %8s %7s %10.1f %10s\n' \
+    cat "$cat_s" "$(awk -v b="$bytes" -v t="$cat_s" 'BEGIN { print b / t / 1e9 }')" \
+    1.00 - "$(awk -v k="$cat_kib" 'BEGIN { print k / 1024 }')" -
+  for a in $analyses; do
+    k=4
+    case $a in
+      -c|-v) cell_bytes=$((nhost * nchar)) ;;
+      -e) cell_bytes=$((nhost * nchar * 4)) ;;
+      -f) cell_bytes=$((nhost * nchar * k * 4)) ;;
+      *) cell_bytes=$((nhost * 4)) ;;
+    esac
+    if [ "$a" = -f ] && [ $((nchar * k)) -gt 1048576 ]; then
+      printf '%-8s %9s  (refused: %d frequency columns exceed 1048576)\n' \
+        "karvo $a" - $((nchar * k))
+      continue
+    fi
+    read -r s kib rc < <("$tools/bench-time" "$runs" "$karvo" "$a" "$phy" "$hosts")
+    budget_mib=$(awk -v a=$((ntax * nchar)) -v h=$cell_bytes \
+      'BEGIN { printf "%.1f", (a + h) / 1048576 + 32 }')
+    ratio=$(awk -v s="$s" -v c="$cat_s" 'BEGIN { printf "%.2f", s / c }')
+    verdict=$(awk -v r="$ratio" -v t="$(target "$a")" -v m="$kib" \
+      -v b="$budget_mib" -v rc="$rc" 'BEGIN {
+        v = (rc != 0) ? "FAILED (exit " rc ")" : ""
+        if (rc == 0) v = (r <= t ? "time ok" : "time OVER")
+        if (rc == 0) v = v (m / 1024 <= b ? ", memory ok" : ", memory OVER")
+        print v }')
+    printf '%-8s %9.4f %8.2f %8s %7s %10.1f %10s  %s\n' \
+      "karvo $a" "$s" "$(awk -v b="$bytes" -v t="$s" 'BEGIN { print b / t / 1e9 }')" \
+      "$ratio" "<= $(target "$a")" "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')" \
+      "$budget_mib" "$verdict"
+  done
+done
+
+if [ "${BENCH_VERIFY:-0}" = 1 ]; then
+  echo
+  bash bench/verify.sh $presets
+fi
+if [ "${BENCH_MICRO:-0}" = 1 ]; then
+  echo
+  "$tools/bench-micro"
+fi

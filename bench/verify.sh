@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Proves karvo's fast paths byte-identical to the plain ones: for each data
+# set named (default: medium), runs karvo and karvo-reference with the same
+# arguments and compares standard output byte for byte and the exit status.
+# Uses the build folder of run.sh (BENCH_BUILD, default build-bench), which
+# must hold both programs; generates missing data sets.
+#
+#   bash bench/verify.sh [PRESET...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BENCH_BUILD:-build-bench}
+karvo=$build/karvo
+reference=$build/bench/karvo-reference
+data=bench/data
+[ $# -gt 0 ] || set -- medium
+
+# Every analysis, with and without gaps as states, in the default layout;
+# the other layouts once each.
+cases=(
+  "-s" "-c" "-v" "-e" "-f"
+  "-g -c" "-g -v" "-g -e" "-g -f"
+  "-m 1 -e" "-m 5 -v"
+  "-C -e" "-N -c" "-E -f" "-P -v" "-C -s"
+)
+
+mkdir -p "$data"
+failed=0
+for p in "$@"; do
+  [ -f "$data/$p.phy" ] || "$build/bench/bench-generate" "$p" "$data"
+  for c in "${cases[@]}"; do
+    # shellcheck disable=SC2086
+    set +e
+    cmp -s <("$karvo" $c "$data/$p.phy" "$data/$p.hosts" 2>/dev/null; echo "exit $?") \
+           <("$reference" $c "$data/$p.phy" "$data/$p.hosts" 2>/dev/null; echo "exit $?")
+    same=$?
+    set -e
+    if [ $same -eq 0 ]; then
+      echo "same   $p: karvo $c"
+    else
+      echo "DIFFER $p: karvo $c"
+      failed=1
+    fi
+  done
+done
+exit $failed

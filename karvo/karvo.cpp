@@ -90,8 +90,8 @@ void print_usage(const std::string& command, text_output& err) {
       "  -P  Output is in PHYLIP format.",
       "  -X  Output is in extended PHYLIP format (default).",
       "",
-      "Undefined values are printed as \"-99\" or \"?\", depending on output "
-      "character type.",
+      ("Undefined values are printed as \"-99\" or \"?\", depending on output "
+       "character type."),
       "",
       "karvo is part of the Zurud library; report problems to its maintainers.",
       "",
@@ -226,6 +226,15 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   return 0;
 }
 
+// Standard error may refuse writing too (a full disk, a closed pipe); the
+// exit status is then the only report left, and it must still be 1.
+void report(text_output& err, const std::string& line) noexcept {
+  try {
+    err.put_line(line);
+  } catch (...) {
+  }
+}
+
 std::string location(text_input* in) {
   if (in == nullptr) return {};
   return " (" + in->name() + ", line " + std::to_string(in->line()) + ")";
@@ -239,18 +248,18 @@ int run(std::vector<std::string> args, streams io) {
   try {
     return run_stages(args, io, files);
   } catch (const zurud::open_error&) {
-    io.err.put_line("Invalid filename.");
+    report(io.err, "Invalid filename.");
   } catch (const zurud::format_error&) {
-    io.err.put_line("Wrong file format.");
+    report(io.err, "Wrong file format.");
   } catch (const zurud::error& e) {
     std::string line = std::string("karvo: ") + e.kind() + ": " + e.what();
     if (!e.detail().empty()) line += ": " + e.detail();
-    io.err.put_line(line + location(reading));
+    report(io.err, line + location(reading));
   } catch (const std::bad_alloc&) {
-    io.err.put_line("karvo: out of memory" + location(reading));
+    report(io.err, "karvo: out of memory" + location(reading));
   } catch (const std::exception& e) {
-    io.err.put_line(std::string("karvo: unexpected failure: ") + e.what() +
-                    location(reading));
+    report(io.err, std::string("karvo: unexpected failure: ") + e.what() +
+                       location(reading));
   }
   try {
     io.err.flush();

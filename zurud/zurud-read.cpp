@@ -48,7 +48,9 @@ text_input::text_input(std::string_view text, std::string name)
     : at_eof_(true), name_(std::move(name)),
       buf_(std::make_unique_for_overwrite<char[]>(text.size() + 1)),
       cap_(text.size() + 1), end_(text.size()) {
-  std::memcpy(buf_.get(), text.data(), text.size());
+  // An empty view may have no data at all, and memcpy from null is undefined
+  // even for no bytes.
+  if (!text.empty()) std::memcpy(buf_.get(), text.data(), text.size());
 }
 
 text_input::text_input(int fd, std::string name, bool owns_fd)

@@ -1,0 +1,188 @@
+// The whole road in process: karvo::run on a fuzzed argument list, data file
+// and association file.
+//
+// Input: the first line holds the arguments, separated by blanks; "@d" and
+// "@a" stand for the data and the association file, which the target writes
+// to a private folder. The rest is the data text, then "%%%", then the
+// association text. Standard input holds the association text when "@d" is
+// among the arguments, else the data text followed by the association text
+// (so "- -" reads both from one stream). Any other argument that does not
+// begin with "-", a digit, a sign or a blank (the forms an option or a value
+// of -m takes) names a file that does not exist, so that no fuzzed name
+// reaches the real file system.
+//
+// Oracles: exit status 0 or 1; after a failure, nothing on standard output
+// and standard error ending in exactly one line that is not a warning (or
+// the usage text); after success, only warnings on standard error and an
+// output that our own reader reads back as a matrix of the analysis' type.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_util.hpp"
+#include "karvo/karvo.hpp"
+
+namespace {
+
+using karvo::assoc_conv_type;
+using zurud::char_format_type;
+using zurud_fuzz::check;
+
+// The private folder, made on first use and removed at exit.
+struct folder {
+  std::string path;
+  folder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "fuzz_karvo.XXXXXX")
+            .string();
+    if (::mkdtemp(pattern.data()) == nullptr) zurud_fuzz::fail("mkdtemp");
+    path = pattern;
+  }
+  ~folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string write(const char* name, std::string_view text) const {
+    const std::string file = path + "/" + name;
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    if (f == nullptr) zurud_fuzz::fail("cannot write a fuzz input file");
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return file;
+  }
+};
+
+const folder& private_folder() {
+  static const folder f;
+  return f;
+}
+
+bool may_be_option_or_value(const std::string& arg) {
+  if (arg.empty()) return false;
+  const char c = arg[0];
+  return c == '-' || c == '+' || c == ' ' || c == '\t' || (c >= '0' && c <= '9');
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool is_warning(const std::string& line) {
+  return line.starts_with("WARNING: Removing host ") ||
+         line.starts_with("Unknown parasite: ");
+}
+
+// The host matrix of a successful run must read back as a matrix of the
+// analysis' cell type, in the PHYLIP family of layouts.
+void check_output_reads_back(const std::string& out, const karvo::settings& s) {
+  const char_format_type layout = s.output_layout;
+  if (layout == char_format_type::NEXUS ||
+      layout == char_format_type::NEXUS_ENCLOSED) {
+    check(out.starts_with("#NEXUS\n") && out.ends_with("end;\n\n"),
+          "NEXUS output is complete");
+    return;
+  }
+  zurud::matrix_type type = zurud::matrix_type::DISCR;
+  if (s.analysis == assoc_conv_type::ENTROPY ||
+      s.analysis == assoc_conv_type::FREQUENCIES)
+    type = zurud::matrix_type::QUANT;
+  if (s.analysis == assoc_conv_type::GROUP_SIZE)
+    type = zurud::matrix_type::CNTCH;
+  try {
+    zurud::read::text_input in(out);
+    const auto h = zurud::read::read_header(in);
+    zurud::char_mat_type m(h.ntax, h.nchar, type);
+    zurud::read::read_char_mat(in, layout, m);
+    check(in.exhausted(), "nothing after the host rows");
+  } catch (const zurud::error& e) {
+    std::fprintf(stderr, "%s: %s: %s\n", e.kind(), e.what(), e.detail().c_str());
+    zurud_fuzz::fail("the output does not read back");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
+                                      std::size_t size) {
+  const auto input = zurud_fuzz::as_text(bytes, size);
+  const std::size_t eol = input.find('\n');
+  const std::string_view arg_line =
+      eol == std::string_view::npos ? input : input.substr(0, eol);
+  const std::string_view rest =
+      eol == std::string_view::npos ? std::string_view{} : input.substr(eol + 1);
+  const std::size_t sep = rest.find("%%%");
+  const std::string_view data_text =
+      sep == std::string_view::npos ? rest : rest.substr(0, sep);
+  const std::string_view assoc_text =
+      sep == std::string_view::npos ? std::string_view{} : rest.substr(sep + 3);
+  // Either text may be read as the data file.
+  if (zurud_fuzz::header_too_large(data_text) ||
+      zurud_fuzz::header_too_large(assoc_text))
+    return -1;
+
+  const folder& dir = private_folder();
+  const std::string data_file = dir.write("data", data_text);
+  const std::string assoc_file = dir.write("assoc", assoc_text);
+  std::vector<std::string> args{"karvo"};
+  bool data_named = false;
+  std::size_t start = 0;
+  while (start <= arg_line.size() && !arg_line.empty()) {
+    std::size_t end = arg_line.find(' ', start);
+    if (end == std::string_view::npos) end = arg_line.size();
+    std::string arg(arg_line.substr(start, end - start));
+    start = end + 1;
+    if (arg == "@d") {
+      arg = data_file;
+      data_named = true;
+    } else if (arg == "@a") {
+      arg = assoc_file;
+    } else if (!may_be_option_or_value(arg)) {
+      arg = dir.path + "/missing";
+    }
+    args.push_back(std::move(arg));
+  }
+
+  std::string stdin_text(assoc_text);
+  if (!data_named) stdin_text = std::string(data_text) + stdin_text;
+  zurud::read::text_input standard_input(stdin_text, "standard input");
+  std::string out, err;
+  int rc;
+  {
+    zurud::text_output out_stream(out), err_stream(err);
+    rc = karvo::run(args, karvo::streams{&standard_input, out_stream, err_stream});
+  }
+
+  check(rc == 0 || rc == 1, "exit status 0 or 1");
+  const std::vector<std::string> lines = lines_of(err);
+  check(err.empty() || err.back() == '\n', "standard error ends its line");
+  if (rc == 1) {
+    check(out.empty(), "nothing on standard output after a failure");
+    check(!lines.empty(), "a failure is reported");
+    if (lines[0].starts_with("karvo computes host character data")) return 0;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+      check(is_warning(lines[i]), "only warnings before the diagnostic");
+    check(!is_warning(lines.back()), "the last line is the diagnostic");
+    return 0;
+  }
+  check(!out.empty(), "a successful run writes its matrix");
+  for (const std::string& line : lines)
+    check(line.starts_with("WARNING: Removing host "),
+          "only warnings on standard error after success");
+  std::vector<std::string> options(args);
+  check_output_reads_back(out, karvo::scan_options(options));
+  return 0;
+}

@@ -1,0 +1,49 @@
+// Helpers shared by the fuzz targets. A target treats every zurud::error as
+// an ordinary outcome of hostile input; any other exception escapes to
+// libFuzzer, which reports it together with crashes, leaks, UB and hangs.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "zurud/zurud-read.hpp"
+#include "zurud/zurud.hpp"
+
+namespace zurud_fuzz {
+
+/// The fuzzer's bytes as text.
+inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
+  return {reinterpret_cast<const char*>(data), size};
+}
+
+/// Largest matrix a target allocates. A header may claim 5000 x 1048576
+/// cells; the allocation is only virtual memory, but libFuzzer counts it
+/// against its malloc limit and time spent there finds nothing new.
+inline constexpr std::int64_t max_cells = 1'000'000;
+
+/// True when `text` starts with a character-matrix header of more cells
+/// than max_cells. Headers that do not parse are not too large.
+inline bool header_too_large(std::string_view text) {
+  try {
+    zurud::read::text_input in(text);
+    const auto h = zurud::read::read_header(in);
+    return std::int64_t{h.ntax} * h.nchar > max_cells;
+  } catch (const zurud::error&) {
+    return false;
+  }
+}
+
+/// Stops the run with a message: an oracle of the target failed.
+[[noreturn]] inline void fail(const char* what) {
+  std::fprintf(stderr, "fuzz oracle failed: %s\n", what);
+  std::abort();
+}
+
+inline void check(bool ok, const char* what) {
+  if (!ok) fail(what);
+}
+
+}  // namespace zurud_fuzz

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds the seed corpus of every fuzz target: make-corpus.sh OUT_DIR.
+# OUT_DIR/<target>/ receives the inputs that the command-line cases in
+# tests/cli/*/ hold, encoded as the target reads them, plus the hand-made
+# seeds and the regression inputs kept in fuzz/seeds/<target>/.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+out=${1:?usage: make-corpus.sh OUT_DIR}
+
+targets=(fuzz_karvo fuzz_char_mat fuzz_assoc fuzz_dist_mat fuzz_fasta fuzz_text)
+for t in "${targets[@]}"; do mkdir -p "$out/$t"; done
+
+# The first byte of a fuzz_char_mat input: layout + 5 * cell type (DISCR).
+layout_byte() {
+  case " $* " in
+    *" -p "*) printf '\x05' ;;  # PHYLIP
+    *" -o "*) printf '\x09' ;;  # COMMENTED_PHYLIP
+    *) printf '\x06' ;;         # EXTENDED_PHYLIP
+  esac
+}
+
+for case_dir in "$root"/tests/cli/*/; do
+  name=$(basename "$case_dir")
+  [ -f "$case_dir/setup" ] && continue  # inputs too large for a seed
+  args=()
+  [ -f "$case_dir/args" ] && mapfile -t args < "$case_dir/args"
+  stdin_file="$case_dir/stdin"
+  if [ -f "$case_dir/program" ]; then
+    # The FASTA converter's cases feed the FASTA reader.
+    for f in "$case_dir"/*.fasta "$stdin_file"; do
+      [ -f "$f" ] && cp "$f" "$out/fuzz_fasta/cli-$name-$(basename "$f")"
+    done
+    continue
+  fi
+
+  # The argument line: files of the case become @d and @a.
+  line=() data_file="" assoc_file=""
+  for a in "${args[@]}"; do
+    if [ -f "$case_dir/$a" ] && [[ $a == *.phy ]]; then
+      line+=("@d") data_file="$case_dir/$a"
+    elif [ -f "$case_dir/$a" ] && [[ $a == *.txt ]]; then
+      line+=("@a") assoc_file="$case_dir/$a"
+    else
+      line+=("$a")
+    fi
+  done
+  data="" assoc=""
+  [ -n "$data_file" ] && data=$(cat "$data_file"; printf x) && data=${data%x}
+  [ -n "$assoc_file" ] && assoc=$(cat "$assoc_file"; printf x) && assoc=${assoc%x}
+  if [ -f "$stdin_file" ]; then
+    text=$(cat "$stdin_file"; printf x) && text=${text%x}
+    if [ -n "$data_file" ]; then assoc=$text; else data=$text; fi
+  fi
+  {
+    printf '%s\n' "${line[*]}"
+    printf '%s%%%%%%%s' "$data" "$assoc"
+  } > "$out/fuzz_karvo/cli-$name"
+
+  if [ -n "$data" ]; then
+    { layout_byte "${args[@]}"; printf '%s' "$data"; } \
+      > "$out/fuzz_char_mat/cli-$name"
+  fi
+  if [ -n "$assoc" ]; then
+    printf '%s' "$assoc" > "$out/fuzz_assoc/cli-$name"
+  fi
+done
+
+for t in "${targets[@]}"; do
+  if [ -d "$here/seeds/$t" ]; then
+    cp "$here/seeds/$t"/* "$out/$t/" 2>/dev/null || true
+  fi
+done
+[ -f "$root/examples/symbionts.fasta" ] &&
+  cp "$root/examples/symbionts.fasta" "$out/fuzz_fasta/example-symbionts.fasta"
+[ -f "$root/examples/symbionts.phy" ] &&
+  { printf '\x06'; cat "$root/examples/symbionts.phy"; } \
+    > "$out/fuzz_char_mat/example-symbionts"
+for t in "${targets[@]}"; do
+  echo "$t: $(find "$out/$t" -type f | wc -l) seeds"
+done

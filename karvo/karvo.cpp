@@ -136,7 +136,15 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     const auto h = zurud::read::read_header(in);
     chars = std::make_unique<zurud::char_mat_type>(h.ntax, h.nchar,
                                                    zurud::matrix_type::DISCR);
-    zurud::read::read_char_mat(in, s.input_layout, *chars);
+    // Group sizes need the labels only, so the cells are checked and passed
+    // over. Every other analysis needs them lower-cased: that is done while
+    // they are read, which leaves the cells as convert_chars would after the
+    // filter and saves a pass over the whole matrix.
+    if (s.analysis == assoc_conv_type::GROUP_SIZE)
+      zurud::read::skim_char_mat(in, s.input_layout, *chars);
+    else
+      zurud::read::read_char_mat(in, s.input_layout, *chars,
+                                 zurud::lower_case_map);
     files.reading = nullptr;
     files.data.reset();  // closes the data file
   }
@@ -172,7 +180,6 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   taxa.clear();
 
   zurud::hostpara::filter(hosts, s.min_group_size, io.err);
-  zurud::print::convert_chars(*chars, zurud::lower_case_map);
 
   const auto nhosts = hosts.size();
   if (nhosts < 1)

@@ -6,6 +6,11 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define ZURUD_X86_GROUP 1
+#endif
+
 namespace zurud::hostpara {
 
 // ---------------------------------------------------------------------------
@@ -285,6 +290,364 @@ class term_table {
   std::vector<std::vector<float>> rows_;
 };
 
+#ifdef ZURUD_X86_GROUP
+
+bool has_avx2() {
+  static const bool yes = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return yes;
+}
+
+// The per-host counting with AVX2, for the four or five states of the tool's
+// analyses. Each state has a plane of byte counters, one per site of a block
+// of sites; four rows at a time are compared with the state and each match
+// (-1) subtracted, so a plane is loaded and stored once per four rows. A host
+// of more than 255 associates is counted 255 rows at a time, the byte
+// counters added into 16-bit ones in between; such hosts are few, and their
+// sites are finished one at a time.
+constexpr std::size_t avx_block = 4096;
+constexpr std::size_t byte_batch = 255;
+
+template <int K>
+struct state_planes {
+  alignas(32) std::uint8_t small[K][avx_block];
+  std::uint16_t wide[K][avx_block];
+};
+
+// Entropies by vector of byte counts. The variable sites of a host repeat a
+// few patterns of counts (1 a and 1 g, 2 c and 1 t, ...), so each pattern is
+// computed once; the value depends on the counts alone.
+struct entropy_memo {
+  static constexpr unsigned bits = 12;
+  std::uint64_t keys[1u << bits] = {};  // 0: no entry (counts of n >= 2)
+  float values[1u << bits] = {};
+};
+
+struct finish_context {
+  formula_type formula;
+  const char* code;  // consensus codes by mask of states; code[0] is "?"
+  term_table* terms;
+  const ent_val_type* max_ent;
+  entropy_memo* memo;
+};
+
+template <int K>
+float entropy_cell(const unsigned* c, unsigned n, const finish_context& f) {
+  if (n < 2) return undefined_real;
+  int distinct = 0;
+  for (int s = 0; s < K; ++s) distinct += c[s] > 0;
+  float h = 0.0f;
+  if (distinct > 1)
+    for (int s = 0; s < K; ++s)
+      if (c[s] > 0) h = h - (*f.terms)(c[s], n);
+  return h / (*f.max_ent)[n - 1];
+}
+
+// One site from its counts. Output for site j goes to dout[j], qout[j], or
+// for frequencies qout[j * K .. j * K + K - 1].
+template <int K>
+void finish_site(const finish_context& f, const unsigned* c, std::size_t j,
+                 char* dout, float* qout) {
+  unsigned n = 0, best = 0, present = 0;
+  for (int s = 0; s < K; ++s) {
+    n += c[s];
+    best = std::max(best, c[s]);
+    present |= (c[s] > 0 ? 1u : 0u) << s;
+  }
+  switch (f.formula) {
+    case formula_type::CONSENSUS:
+    case formula_type::MODUS: {
+      unsigned mask = present;
+      if (f.formula == formula_type::MODUS && n > 0) {
+        mask = 0;
+        for (int s = 0; s < K; ++s) mask |= (c[s] == best ? 1u : 0u) << s;
+      }
+      if (f.code[mask] == 0) throw constraint_error(key_not_in_map_msg);
+      dout[j] = f.code[mask];
+      break;
+    }
+    case formula_type::ENTROPY:
+      qout[j] = entropy_cell<K>(c, n, f);
+      break;
+    case formula_type::FREQUENCIES:
+      for (int s = 0; s < K; ++s)
+        qout[j * K + s] = n == 0 ? undefined_real
+                                 : static_cast<float>(c[s]) /
+                                       static_cast<float>(n);
+      break;
+    case formula_type::GROUP_SIZE:
+      break;
+  }
+}
+
+template <int K>
+void finish_sites(const finish_context& f,
+                  const std::uint8_t (*planes)[avx_block], std::size_t from,
+                  std::size_t to, char* dout, float* qout) {
+  for (std::size_t j = from; j < to; ++j) {
+    unsigned c[K];
+    for (int s = 0; s < K; ++s) c[s] = planes[s][j];
+    finish_site<K>(f, c, j, dout, qout);
+  }
+}
+
+__attribute__((target("avx2"))) inline __m256i load_bytes(const char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The low 8 bytes as 8 floats.
+__attribute__((target("avx2"))) inline __m256 byte_floats(__m128i bytes) {
+  return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+}
+
+template <int K>
+__attribute__((target("avx2"))) void count_rows(
+    const char* const* rows, std::size_t nrows, std::size_t first,
+    std::size_t width, const char* states, std::uint8_t (*planes)[avx_block]) {
+  for (int s = 0; s < K; ++s) std::memset(planes[s], 0, width);
+  __m256i st[K];
+  for (int s = 0; s < K; ++s) st[s] = _mm256_set1_epi8(states[s]);
+  const std::size_t vec = width & ~std::size_t{31};
+  std::size_t r = 0;
+  for (; r + 4 <= nrows; r += 4) {
+    const char* a = rows[r] + first;
+    const char* b = rows[r + 1] + first;
+    const char* c = rows[r + 2] + first;
+    const char* d = rows[r + 3] + first;
+    for (std::size_t j = 0; j < vec; j += 32) {
+      const __m256i va = load_bytes(a + j), vb = load_bytes(b + j),
+                    vc = load_bytes(c + j), vd = load_bytes(d + j);
+      for (int s = 0; s < K; ++s) {
+        auto* p = reinterpret_cast<__m256i*>(planes[s] + j);
+        __m256i n = _mm256_load_si256(p);
+        n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(va, st[s]));
+        n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(vb, st[s]));
+        n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(vc, st[s]));
+        n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(vd, st[s]));
+        _mm256_store_si256(p, n);
+      }
+    }
+  }
+  for (; r < nrows; ++r) {
+    const char* a = rows[r] + first;
+    for (std::size_t j = 0; j < vec; j += 32) {
+      const __m256i va = load_bytes(a + j);
+      for (int s = 0; s < K; ++s) {
+        auto* p = reinterpret_cast<__m256i*>(planes[s] + j);
+        _mm256_store_si256(
+            p, _mm256_sub_epi8(_mm256_load_si256(p),
+                               _mm256_cmpeq_epi8(va, st[s])));
+      }
+    }
+  }
+  for (std::size_t j = vec; j < width; ++j)
+    for (std::size_t q = 0; q < nrows; ++q) {
+      const char ch = rows[q][first + j];
+      for (int s = 0; s < K; ++s) planes[s][j] += ch == states[s] ? 1 : 0;
+    }
+}
+
+// Consensus codes of 32 sites at a time: the mask of states present (or,
+// for modal values, of the states with the largest count) picks the code
+// from a 16- or 32-entry table with byte shuffles.
+template <int K>
+__attribute__((target("avx2"))) void finish_codes(
+    const finish_context& f, const std::uint8_t (*planes)[avx_block],
+    std::size_t width, char* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i lo = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.code)));
+  const __m256i hi = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.code + 16)));
+  const bool modal = f.formula == formula_type::MODUS;
+  __m256i bad = zero;
+  const std::size_t vec = width & ~std::size_t{31};
+  for (std::size_t j = 0; j < vec; j += 32) {
+    __m256i c[K];
+    for (int s = 0; s < K; ++s)
+      c[s] = _mm256_load_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
+    __m256i mask = zero;
+    if (modal) {
+      __m256i best = c[0];
+      for (int s = 1; s < K; ++s) best = _mm256_max_epu8(best, c[s]);
+      for (int s = 0; s < K; ++s)
+        mask = _mm256_or_si256(
+            mask,
+            _mm256_and_si256(_mm256_cmpeq_epi8(c[s], best),
+                             _mm256_set1_epi8(static_cast<char>(1 << s))));
+      mask = _mm256_andnot_si256(_mm256_cmpeq_epi8(best, zero), mask);
+    } else {
+      for (int s = 0; s < K; ++s)
+        mask = _mm256_or_si256(
+            mask,
+            _mm256_andnot_si256(_mm256_cmpeq_epi8(c[s], zero),
+                                _mm256_set1_epi8(static_cast<char>(1 << s))));
+    }
+    __m256i v = _mm256_shuffle_epi8(lo, mask);
+    if (K > 4)  // bit 4 of the mask, moved to bit 7, picks the upper table
+      v = _mm256_blendv_epi8(v, _mm256_shuffle_epi8(hi, mask),
+                             _mm256_slli_epi16(mask, 3));
+    bad = _mm256_or_si256(bad, _mm256_cmpeq_epi8(v, zero));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), v);
+  }
+  if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
+  finish_sites<K>(f, planes, vec, width, out, nullptr);
+}
+
+// Entropies: most sites are undefined (fewer than two states counted) or
+// hold one state (entropy 0); 32 sites at a time are classified and written
+// as -99.0 or 0.0, and only the rest are computed one by one.
+template <int K>
+__attribute__((target("avx2"))) void finish_entropies(
+    const finish_context& f, const std::uint8_t (*planes)[avx_block],
+    std::size_t width, float* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i one = _mm256_set1_epi8(1);
+  const __m256 minus_99 = _mm256_set1_ps(undefined_real);
+  const std::size_t vec = width & ~std::size_t{31};
+  for (std::size_t j = 0; j < vec; j += 32) {
+    __m256i c[K];
+    __m256i n = zero;
+    for (int s = 0; s < K; ++s) {
+      c[s] = _mm256_load_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
+      n = _mm256_add_epi8(n, c[s]);
+    }
+    const __m256i undefined = _mm256_cmpeq_epi8(_mm256_min_epu8(n, one), n);
+    __m256i simple = undefined;
+    for (int s = 0; s < K; ++s)
+      simple = _mm256_or_si256(simple, _mm256_cmpeq_epi8(c[s], n));
+    const __m128i halves[2] = {_mm256_castsi256_si128(undefined),
+                               _mm256_extracti128_si256(undefined, 1)};
+    for (int g = 0; g < 4; ++g) {
+      const __m128i bytes = g % 2 == 0 ? halves[g / 2]
+                                       : _mm_srli_si128(halves[g / 2], 8);
+      const __m256 m = _mm256_castsi256_ps(_mm256_cvtepi8_epi32(bytes));
+      _mm256_storeu_ps(out + j + 8 * g, _mm256_and_ps(m, minus_99));
+    }
+    auto need = ~static_cast<unsigned>(_mm256_movemask_epi8(simple));
+    while (need != 0) {
+      const std::size_t t = j + static_cast<std::size_t>(__builtin_ctz(need));
+      need &= need - 1;
+      unsigned cc[K];
+      unsigned total = 0;
+      std::uint64_t key = 0;
+      for (int s = 0; s < K; ++s) {
+        total += cc[s] = planes[s][t];
+        key |= std::uint64_t{cc[s]} << (8 * s);
+      }
+      const auto slot = static_cast<std::size_t>(
+          (key * 0x9E3779B97F4A7C15u) >> (64 - entropy_memo::bits));
+      if (f.memo->keys[slot] != key) {
+        f.memo->keys[slot] = key;
+        f.memo->values[slot] = entropy_cell<K>(cc, total, f);
+      }
+      out[t] = f.memo->values[slot];
+    }
+  }
+  finish_sites<K>(f, planes, vec, width, nullptr, out);
+}
+
+// Frequencies of 8 sites at a time: counts to floats, one division per
+// state (division is exact to the last bit in vectors too), -99.0 where
+// nothing was counted, then the K vectors interleaved site by site.
+template <int K>
+__attribute__((target("avx2"))) void finish_frequencies(
+    const finish_context& f, const std::uint8_t (*planes)[avx_block],
+    std::size_t width, float* out) {
+  const __m256 minus_99 = _mm256_set1_ps(undefined_real);
+  const std::size_t vec = width & ~std::size_t{7};
+  for (std::size_t j = 0; j < vec; j += 8) {
+    __m128i c[K];
+    __m128i n = _mm_setzero_si128();
+    for (int s = 0; s < K; ++s) {
+      c[s] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[s] + j));
+      n = _mm_add_epi8(n, c[s]);
+    }
+    const __m256 nf = byte_floats(n);
+    const __m256 none = _mm256_cmp_ps(nf, _mm256_setzero_ps(), _CMP_EQ_OQ);
+    __m256 q[K];
+    for (int s = 0; s < K; ++s)
+      q[s] = _mm256_blendv_ps(_mm256_div_ps(byte_floats(c[s]), nf), minus_99,
+                              none);
+    float* o = out + j * K;
+    if constexpr (K == 4) {
+      const __m256 t0 = _mm256_unpacklo_ps(q[0], q[1]);
+      const __m256 t1 = _mm256_unpackhi_ps(q[0], q[1]);
+      const __m256 t2 = _mm256_unpacklo_ps(q[2], q[3]);
+      const __m256 t3 = _mm256_unpackhi_ps(q[2], q[3]);
+      const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44);
+      const __m256 u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+      const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44);
+      const __m256 u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+      _mm256_storeu_ps(o, _mm256_permute2f128_ps(u0, u1, 0x20));
+      _mm256_storeu_ps(o + 8, _mm256_permute2f128_ps(u2, u3, 0x20));
+      _mm256_storeu_ps(o + 16, _mm256_permute2f128_ps(u0, u1, 0x31));
+      _mm256_storeu_ps(o + 24, _mm256_permute2f128_ps(u2, u3, 0x31));
+    } else {
+      alignas(32) float tmp[K][8];
+      for (int s = 0; s < K; ++s) _mm256_store_ps(tmp[s], q[s]);
+      for (int t = 0; t < 8; ++t)
+        for (int s = 0; s < K; ++s) o[t * K + s] = tmp[s][t];
+    }
+  }
+  finish_sites<K>(f, planes, vec, width, nullptr, out);
+}
+
+template <int K>
+void fill_rows_avx2(char_mat_type& result, const char_mat_type& chars,
+                    const numeric_host_maps& hosts, const std::string& states,
+                    const finish_context& f) {
+  auto planes = std::make_unique<state_planes<K>>();
+  std::vector<const char*> rows;
+  const auto nchar = static_cast<std::size_t>(chars.nchar());
+  const bool discrete = f.formula == formula_type::CONSENSUS ||
+                        f.formula == formula_type::MODUS;
+  const std::size_t stride =
+      f.formula == formula_type::FREQUENCIES ? std::size_t{K} : 1;
+  auto host = hosts.begin();
+  for (std::int32_t i = 1; i <= result.ntax(); ++i, ++host) {
+    rows.clear();
+    for (const std::int32_t r : host->second)
+      rows.push_back(chars.discr_row(r));
+    char* dout = discrete ? result.discr_row(i) : nullptr;
+    float* qout = discrete ? nullptr : result.quant_row(i);
+    for (std::size_t first = 0; first < nchar; first += avx_block) {
+      const std::size_t width = std::min(avx_block, nchar - first);
+      char* d = discrete ? dout + first : nullptr;
+      float* q = discrete ? nullptr : qout + first * stride;
+      if (rows.size() <= byte_batch) {
+        count_rows<K>(rows.data(), rows.size(), first, width, states.data(),
+                      planes->small);
+        if (discrete)
+          finish_codes<K>(f, planes->small, width, d);
+        else if (f.formula == formula_type::ENTROPY)
+          finish_entropies<K>(f, planes->small, width, q);
+        else
+          finish_frequencies<K>(f, planes->small, width, q);
+        continue;
+      }
+      for (int s = 0; s < K; ++s)
+        std::fill_n(planes->wide[s], width, std::uint16_t{0});
+      for (std::size_t b = 0; b < rows.size(); b += byte_batch) {
+        count_rows<K>(rows.data() + b, std::min(byte_batch, rows.size() - b),
+                      first, width, states.data(), planes->small);
+        for (int s = 0; s < K; ++s)
+          for (std::size_t j = 0; j < width; ++j)
+            planes->wide[s][j] += planes->small[s][j];
+      }
+      for (std::size_t j = 0; j < width; ++j) {
+        unsigned c[K];
+        for (int s = 0; s < K; ++s) c[s] = planes->wide[s][j];
+        finish_site<K>(f, c, j, d, q);
+      }
+    }
+  }
+}
+
+#endif
+
 void fill_rows_fast(char_mat_type& result, const char_mat_type& chars,
                     const numeric_host_maps& hosts,
                     const char_set& valid_states, formula_type formula,
@@ -303,6 +666,22 @@ void fill_rows_fast(char_mat_type& result, const char_mat_type& chars,
   }
   term_table terms(static_cast<std::size_t>(chars.ntax()));
   const std::size_t nchar = static_cast<std::size_t>(chars.nchar());
+
+#ifdef ZURUD_X86_GROUP
+  if ((k == 4 || k == 5) && has_avx2()) {
+    std::array<char, 32> codes{};
+    codes[0] = undefined_char;
+    for (std::size_t mask = 1; mask < code.size(); ++mask)
+      codes[mask] = code[mask];
+    const auto memo = std::make_unique<entropy_memo>();
+    const finish_context f{formula, codes.data(), &terms, &max_ent, memo.get()};
+    if (k == 4)
+      fill_rows_avx2<4>(result, chars, hosts, counter.states(), f);
+    else
+      fill_rows_avx2<5>(result, chars, hosts, counter.states(), f);
+    return;
+  }
+#endif
 
   auto host = hosts.begin();
   for (std::int32_t i = 1; i <= result.ntax(); ++i, ++host) {

@@ -1,5 +1,6 @@
 #include "zurud/zurud-print.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -75,6 +76,33 @@ class real_cells {
     }
     std::memcpy(out.reserve(sizeof s.text), s.text, sizeof s.text);
     out.commit(s.len);
+  }
+
+  /// put() for each of n values. Room for a run of cells is reserved at
+  /// once and filled through a local pointer, which the compiler can keep in
+  /// a register (stores through the buffer's own pointer could change it).
+  void put_all(text_output& out, const float* values, std::size_t n) {
+    constexpr std::size_t run = 1024;
+    while (n > 0) {
+      const std::size_t m = std::min(n, run);
+      char* const start = out.reserve(m * sizeof(slot::text));
+      char* p = start;
+      for (std::size_t i = 0; i < m; ++i) {
+        const auto bits = std::bit_cast<std::uint32_t>(values[i]);
+        slot& s = slots_[(bits * 0x9E3779B1u) >> (32 - slot_bits)];
+        if (s.key != bits) {
+          s.key = bits;
+          s.text[0] = '\t';
+          s.len =
+              static_cast<std::uint32_t>(1 + write_real(values[i], s.text + 1));
+        }
+        std::memcpy(p, s.text, sizeof s.text);
+        p += s.len;
+      }
+      out.commit(static_cast<std::size_t>(p - start));
+      values += m;
+      n -= m;
+    }
   }
 
  private:
@@ -341,8 +369,8 @@ void print_char_mat(const char_mat_type& matrix, char_format_type layout,
                                  static_cast<std::size_t>(nchar)));
         break;
       case matrix_type::QUANT: {
-        const float* row = matrix.quant_row(i);
-        for (std::int32_t j = 0; j < nchar; ++j) reals->put(out, row[j]);
+        reals->put_all(out, matrix.quant_row(i),
+                       static_cast<std::size_t>(nchar));
         break;
       }
       case matrix_type::CNTCH: {

@@ -11,6 +11,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "zurud/zurud-text.hpp"
 
 namespace zurud::read {
@@ -38,6 +42,297 @@ struct byte_table {
   }
 };
 constexpr byte_table white_table;
+
+// Cells of a discrete row: the characters that are not whitespace, copied
+// (and, for `Lower`, lower-cased as lower_case_map does) until `n` are
+// stored or the text [p, e) is used up. Rows are long runs of cells broken
+// by a few blanks and line ends, so the scan takes 16 or 32 characters at a
+// time: a block without whitespace is one copy; otherwise each stretch of
+// cells between whitespace is copied with one (over-long) store, which the
+// next stretch partly overwrites. The vector loops stop while at least a
+// block of room is left in the row, so no store passes dst + n; the rest
+// goes one character at a time.
+struct row_scan {
+  const char* p;
+  const char* e;
+  char* dst;
+  std::size_t n;
+};
+
+template <bool Lower>
+void copy_black_bytewise(row_scan& s) {
+  while (s.p < s.e && s.n > 0) {
+    const char c = *s.p++;
+    if (!white_table.is_white[static_cast<unsigned char>(c)]) {
+      *s.dst++ = Lower ? lower_case_map(c) : c;
+      --s.n;
+    }
+  }
+}
+
+void skip_black_bytewise(row_scan& s) {
+  while (s.p < s.e && s.n > 0)
+    s.n -= !white_table.is_white[static_cast<unsigned char>(*s.p++)];
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define ZURUD_X86_SCAN 1
+
+// 0xFF in each byte that is whitespace: codes 0-32 and 127-159.
+inline __m128i white_bytes(__m128i v) {
+  const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(32)), v);
+  const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8(127));
+  const __m128i high = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(32)), d);
+  return _mm_or_si128(low, high);
+}
+
+// lower_case_map on 16 bytes: A-Z, 192-214 and 216-222 move up by 32.
+inline __m128i lowered(__m128i v) {
+  const __m128i a = _mm_sub_epi8(v, _mm_set1_epi8('A'));
+  const __m128i ascii = _mm_cmpeq_epi8(_mm_min_epu8(a, _mm_set1_epi8(25)), a);
+  const __m128i l = _mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(192)));
+  const __m128i latin = _mm_andnot_si128(
+      _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(215))),
+      _mm_cmpeq_epi8(_mm_min_epu8(l, _mm_set1_epi8(30)), l));
+  return _mm_add_epi8(
+      v, _mm_and_si128(_mm_or_si128(ascii, latin), _mm_set1_epi8(32)));
+}
+
+template <bool Lower>
+inline __m128i load16(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return Lower ? lowered(v) : v;
+}
+
+inline void store16(char* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+// The loops work on local copies of the scan state: stores through the
+// character pointer could alias it and would force a reload every block.
+template <bool Lower>
+void copy_black_sse2(row_scan& s) {
+  const char* p = s.p;
+  char* dst = s.dst;
+  std::size_t n = s.n;
+  const char* const e = s.e;
+  while (n >= 32 && e - p >= 32) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned white = static_cast<unsigned>(_mm_movemask_epi8(white_bytes(v)));
+    if (white == 0) {
+      store16(dst, Lower ? lowered(v) : v);
+      p += 16;
+      dst += 16;
+      n -= 16;
+      continue;
+    }
+    const char* src = p;
+    char* d = dst;
+    while (white != 0) {
+      const char* w = p + __builtin_ctz(white);
+      store16(d, load16<Lower>(src));
+      d += w - src;
+      src = w + 1;
+      white &= white - 1;
+    }
+    store16(d, load16<Lower>(src));
+    d += p + 16 - src;
+    n -= static_cast<std::size_t>(d - dst);
+    dst = d;
+    p += 16;
+  }
+  s.p = p;
+  s.dst = dst;
+  s.n = n;
+  copy_black_bytewise<Lower>(s);
+}
+
+void skip_black_sse2(row_scan& s) {
+  while (s.e - s.p >= 16) {
+    unsigned black =
+        ~static_cast<unsigned>(_mm_movemask_epi8(white_bytes(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.p))))) &
+        0xFFFFu;
+    const auto k = static_cast<std::size_t>(__builtin_popcount(black));
+    if (k >= s.n) {
+      // The last cell is in this block: stop right after it.
+      for (std::size_t i = 1; i < s.n; ++i) black &= black - 1;
+      s.p += __builtin_ctz(black) + 1;
+      s.n = 0;
+      return;
+    }
+    s.n -= k;
+    s.p += 16;
+  }
+  skip_black_bytewise(s);
+}
+
+// The same with 32 characters at a time, for processors with AVX2.
+__attribute__((target("avx2"))) inline __m256i white_bytes(__m256i v) {
+  const __m256i low =
+      _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(32)), v);
+  const __m256i d = _mm256_sub_epi8(v, _mm256_set1_epi8(127));
+  const __m256i high =
+      _mm256_cmpeq_epi8(_mm256_min_epu8(d, _mm256_set1_epi8(32)), d);
+  return _mm256_or_si256(low, high);
+}
+
+__attribute__((target("avx2"))) inline __m256i lowered(__m256i v) {
+  const __m256i a = _mm256_sub_epi8(v, _mm256_set1_epi8('A'));
+  const __m256i ascii =
+      _mm256_cmpeq_epi8(_mm256_min_epu8(a, _mm256_set1_epi8(25)), a);
+  const __m256i l =
+      _mm256_sub_epi8(v, _mm256_set1_epi8(static_cast<char>(192)));
+  const __m256i latin = _mm256_andnot_si256(
+      _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(215))),
+      _mm256_cmpeq_epi8(_mm256_min_epu8(l, _mm256_set1_epi8(30)), l));
+  return _mm256_add_epi8(
+      v, _mm256_and_si256(_mm256_or_si256(ascii, latin), _mm256_set1_epi8(32)));
+}
+
+template <bool Lower>
+__attribute__((target("avx2"))) inline __m256i load32(const char* p) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  return Lower ? lowered(v) : v;
+}
+
+template <bool Lower>
+__attribute__((target("avx2,bmi"))) void copy_black_avx2(row_scan& s) {
+  const char* p = s.p;
+  char* dst = s.dst;
+  std::size_t n = s.n;
+  const char* const e = s.e;
+  while (n >= 64 && e - p >= 64) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    unsigned white =
+        static_cast<unsigned>(_mm256_movemask_epi8(white_bytes(v)));
+    if (white == 0) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
+                          Lower ? lowered(v) : v);
+      p += 32;
+      dst += 32;
+      n -= 32;
+      continue;
+    }
+    const char* src = p;
+    char* d = dst;
+    while (white != 0) {
+      const char* w = p + __builtin_ctz(white);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), load32<Lower>(src));
+      d += w - src;
+      src = w + 1;
+      white &= white - 1;
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), load32<Lower>(src));
+    d += p + 32 - src;
+    n -= static_cast<std::size_t>(d - dst);
+    dst = d;
+    p += 32;
+  }
+  s.p = p;
+  s.dst = dst;
+  s.n = n;
+  copy_black_sse2<Lower>(s);
+}
+
+__attribute__((target("avx2,bmi,popcnt"))) void skip_black_avx2(row_scan& s) {
+  while (s.e - s.p >= 32) {
+    unsigned black = ~static_cast<unsigned>(_mm256_movemask_epi8(white_bytes(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.p)))));
+    const auto k = static_cast<std::size_t>(__builtin_popcount(black));
+    if (k >= s.n) {
+      for (std::size_t i = 1; i < s.n; ++i) black &= black - 1;
+      s.p += __builtin_ctz(black) + 1;
+      s.n = 0;
+      return;
+    }
+    s.n -= k;
+    s.p += 32;
+  }
+  skip_black_sse2(s);
+}
+
+// Line feeds in [p, e): byte counters gather compares for up to 255 blocks,
+// then are summed into the total.
+__attribute__((target("avx2"))) std::int64_t count_line_ends_avx2(
+    const char* p, const char* e) {
+  std::int64_t total = 0;
+  const __m256i lf = _mm256_set1_epi8('\n');
+  while (e - p >= 32) {
+    const std::ptrdiff_t blocks = std::min<std::ptrdiff_t>((e - p) / 32, 255);
+    __m256i counts = _mm256_setzero_si256();
+    for (std::ptrdiff_t b = 0; b < blocks; ++b, p += 32)
+      counts = _mm256_sub_epi8(
+          counts,
+          _mm256_cmpeq_epi8(
+              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), lf));
+    const __m256i sums = _mm256_sad_epu8(counts, _mm256_setzero_si256());
+    total += _mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
+             _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3);
+  }
+  return total + std::count(p, e, '\n');
+}
+
+std::int64_t count_line_ends_sse2(const char* p, const char* e) {
+  std::int64_t total = 0;
+  const __m128i lf = _mm_set1_epi8('\n');
+  while (e - p >= 16) {
+    const std::ptrdiff_t blocks = std::min<std::ptrdiff_t>((e - p) / 16, 255);
+    __m128i counts = _mm_setzero_si128();
+    for (std::ptrdiff_t b = 0; b < blocks; ++b, p += 16)
+      counts = _mm_sub_epi8(
+          counts,
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                         lf));
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+    total += _mm_cvtsi128_si64(sums) +
+             _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+  }
+  return total + std::count(p, e, '\n');
+}
+
+bool has_avx2() {
+  static const bool yes = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("popcnt");
+  }();
+  return yes;
+}
+#endif
+
+template <bool Lower>
+void copy_black(row_scan& s) {
+#ifdef ZURUD_X86_SCAN
+  if (has_avx2())
+    copy_black_avx2<Lower>(s);
+  else
+    copy_black_sse2<Lower>(s);
+#else
+  copy_black_bytewise<Lower>(s);
+#endif
+}
+
+// Line feeds in [p, e): every character read passes through here once, for
+// line() in diagnostics.
+std::int64_t count_line_ends(const char* p, const char* e) {
+#ifdef ZURUD_X86_SCAN
+  return has_avx2() ? count_line_ends_avx2(p, e) : count_line_ends_sse2(p, e);
+#else
+  return std::count(p, e, '\n');
+#endif
+}
+
+void skip_black(row_scan& s) {
+#ifdef ZURUD_X86_SCAN
+  if (has_avx2())
+    skip_black_avx2(s);
+  else
+    skip_black_sse2(s);
+#else
+  skip_black_bytewise(s);
+#endif
+}
 
 }  // namespace
 
@@ -107,7 +402,7 @@ std::size_t text_input::fill(std::size_t want) {
     if (pos_ > 0 && cap_ - pos_ < want + 4096) {
       // Move the unread rest to the front; count the line feeds of what is
       // dropped so that line() stays right.
-      lines_ += std::count(buf_.get() + counted_, buf_.get() + pos_, '\n');
+      lines_ += count_line_ends(buf_.get() + counted_, buf_.get() + pos_);
       std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
       end_ -= pos_;
       pos_ = 0;
@@ -127,8 +422,8 @@ std::size_t text_input::fill(std::size_t want) {
 }
 
 std::int64_t text_input::line() {
-  return lines_ +
-         std::count(buf_.get() + counted_, buf_.get() + pos_, '\n') + 1;
+  return lines_ + count_line_ends(buf_.get() + counted_, buf_.get() + pos_) +
+         1;
 }
 
 void text_input::eof(const char* what) const {
@@ -205,18 +500,37 @@ std::string text_input::read_line(std::size_t capacity) {
 }
 
 void text_input::read_black(char* dst, std::size_t n) {
-  while (n > 0) {
+  read_black(dst, n, char_mapping());
+}
+
+void text_input::read_black(char* dst, std::size_t n,
+                            const char_mapping& map) {
+  // The driver's mapping (lower case) and the identity are done during the
+  // scan; any other mapping is applied to the cells afterwards.
+  const bool lower = map == lower_case_map;
+  row_scan s{nullptr, nullptr, dst, n};
+  while (s.n > 0) {
     if (!more()) eof("inside a matrix row");
-    const char* p = buf_.get() + pos_;
-    const char* const e = buf_.get() + end_;
-    while (p < e && n > 0) {
-      const char c = *p++;
-      if (!white_table.is_white[static_cast<unsigned char>(c)]) {
-        *dst++ = c;
-        --n;
-      }
-    }
-    pos_ = static_cast<std::size_t>(p - buf_.get());
+    s.p = buf_.get() + pos_;
+    s.e = buf_.get() + end_;
+    if (lower)
+      copy_black<true>(s);
+    else
+      copy_black<false>(s);
+    pos_ = static_cast<std::size_t>(s.p - buf_.get());
+  }
+  if (!lower && map != char_mapping())
+    for (std::size_t j = 0; j < n; ++j) dst[j] = map(dst[j]);
+}
+
+void text_input::skip_black(std::size_t n) {
+  row_scan s{nullptr, nullptr, nullptr, n};
+  while (s.n > 0) {
+    if (!more()) eof("inside a matrix row");
+    s.p = buf_.get() + pos_;
+    s.e = buf_.get() + end_;
+    zurud::read::skip_black(s);
+    pos_ = static_cast<std::size_t>(s.p - buf_.get());
   }
 }
 
@@ -586,8 +900,12 @@ label_format_type label_layout(char_format_type layout) {
   }
 }
 
-void read_char_mat(text_input& in, char_format_type layout,
-                   char_mat_type& matrix) {
+namespace {
+
+// The rows of read_char_mat. DISCR cells are stored as read (map null),
+// stored mapped, or, without `store`, only consumed.
+void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
+               const char_mapping* map, bool store) {
   const label_format_type labels = label_layout(layout);
   const std::int32_t ntax = matrix.ntax();
   const std::int32_t nchar = matrix.nchar();
@@ -596,9 +914,16 @@ void read_char_mat(text_input& in, char_format_type layout,
     for (; i <= ntax; ++i) {
       matrix.labels(i) = read_label(in, labels);
       switch (matrix.char_type()) {
-        case matrix_type::DISCR:
-          in.read_black(matrix.discr_row(i), static_cast<std::size_t>(nchar));
+        case matrix_type::DISCR: {
+          const auto n = static_cast<std::size_t>(nchar);
+          if (!store)
+            in.skip_black(n);
+          else if (map != nullptr)
+            in.read_black(matrix.discr_row(i), n, *map);
+          else
+            in.read_black(matrix.discr_row(i), n);
           break;
+        }
         case matrix_type::QUANT: {
           float* row = matrix.quant_row(i);
           for (std::int32_t j = 0; j < nchar; ++j) {
@@ -629,6 +954,23 @@ void read_char_mat(text_input& in, char_format_type layout,
     e.add_detail("row " + std::to_string(i) + " of " + std::to_string(ntax));
     throw;
   }
+}
+
+}  // namespace
+
+void read_char_mat(text_input& in, char_format_type layout,
+                   char_mat_type& matrix) {
+  read_rows(in, layout, matrix, nullptr, true);
+}
+
+void read_char_mat(text_input& in, char_format_type layout,
+                   char_mat_type& matrix, const char_mapping& map) {
+  read_rows(in, layout, matrix, &map, true);
+}
+
+void skim_char_mat(text_input& in, char_format_type layout,
+                   char_mat_type& matrix) {
+  read_rows(in, layout, matrix, nullptr, false);
 }
 
 namespace {

@@ -66,6 +66,10 @@ class text_input {
   /// cells of a discrete matrix row. end_of_file_error when the input runs
   /// out first; the cells before that are stored.
   void read_black(char* dst, std::size_t n);
+  /// As read_black, storing the image of each cell under `map`.
+  void read_black(char* dst, std::size_t n, const char_mapping& map);
+  /// As read_black, consuming the same characters but storing nothing.
+  void skip_black(std::size_t n);
   /// Passes over characters of `set` and line ends; true when nothing is
   /// left afterwards.
   bool skip_members(const char_set& set);
@@ -146,6 +150,16 @@ label_format_type label_layout(char_format_type layout);
 /// CNTCH cells are integers >= 0 (range_error below). Failures propagate with
 /// the row named in their detail; the matrix is left partly filled.
 void read_char_mat(text_input& in, char_format_type layout,
+                   char_mat_type& matrix);
+/// As read_char_mat, storing the image of each DISCR cell under `map`: the
+/// same as read_char_mat followed by print::convert_chars, in one pass.
+void read_char_mat(text_input& in, char_format_type layout,
+                   char_mat_type& matrix, const char_mapping& map);
+/// As read_char_mat, but DISCR cells are only consumed, never stored: the
+/// input is read and checked exactly as read_char_mat does, with the same
+/// failures, and the labels are filled; the cells stay as they were. For
+/// callers that need the labels and the shape only.
+void skim_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix);
 
 /// A FASTA residue outside the nucleotide letters (either case), "-" and

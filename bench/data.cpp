@@ -63,10 +63,14 @@ constexpr double ambiguity_rate = 3e-4;
 
 int base_index(char c) {
   switch (c) {
-    case 'A': return 0;
-    case 'C': return 1;
-    case 'G': return 2;
-    default: return 3;
+    case 'A':
+      return 0;
+    case 'C':
+      return 1;
+    case 'G':
+      return 2;
+    default:
+      return 3;
   }
 }
 
@@ -114,12 +118,15 @@ std::string base36(std::uint64_t v, int width) {
 class matrix_writer {
  public:
   matrix_writer(const preset_type& shape, random_type& rng, text_output& out)
-      : shape_(shape), rng_(rng), out_(out),
+      : shape_(shape),
+        rng_(rng),
+        out_(out),
         nchar_(static_cast<std::size_t>(shape.nchar)) {
     for (std::size_t j = 0; j < nchar_; ++j) {
       const double u = rng_.unit();
       if (u < constant_share) continue;
-      (u < constant_share + slow_share ? slow_sites_ : fast_sites_).push_back(j);
+      (u < constant_share + slow_share ? slow_sites_ : fast_sites_)
+          .push_back(j);
     }
   }
 
@@ -160,7 +167,8 @@ class matrix_writer {
 
   // A subtree of `leaves` leaves hanging below path_[depth]. Small clades
   // get a genus of their own, which their labels carry.
-  void evolve(std::size_t depth, std::int32_t leaves, const std::string& genus) {
+  void evolve(std::size_t depth, std::int32_t leaves,
+              const std::string& genus) {
     if (path_.size() <= depth + 1) path_.emplace_back();
     std::string& seq = path_[depth + 1];
     seq = path_[depth];
@@ -172,12 +180,11 @@ class matrix_writer {
       write_row(seq, genus);
       return;
     }
-    const auto left =
-        1 + static_cast<std::int32_t>(rng_.below(static_cast<std::uint64_t>(leaves - 1)));
+    const auto left = 1 + static_cast<std::int32_t>(rng_.below(
+                              static_cast<std::uint64_t>(leaves - 1)));
     for (const std::int32_t part : {left, leaves - left}) {
       const bool new_genus = part <= 24 && leaves > 24;
-      evolve(depth + 1, part,
-             new_genus ? pronounceable(rng_, 4, true) : genus);
+      evolve(depth + 1, part, new_genus ? pronounceable(rng_, 4, true) : genus);
     }
   }
 
@@ -297,7 +304,8 @@ void write_assocs(const std::vector<std::string>& labels, std::int32_t nhosts,
   for (std::int32_t i = 0; i < ntax; ++i) {
     std::int32_t host = host_of[static_cast<std::size_t>(i)];
     if (rng.chance(0.08))  // a host switch
-      host = static_cast<std::int32_t>(rng.below(static_cast<std::uint64_t>(nhosts)));
+      host = static_cast<std::int32_t>(
+          rng.below(static_cast<std::uint64_t>(nhosts)));
     pairs.emplace_back(i, host);
     if (nhosts > 1 && rng.chance(0.05)) {
       // A second host, usually that of a near relative.
@@ -322,8 +330,8 @@ void write_assocs(const std::vector<std::string>& labels, std::int32_t nhosts,
 
 }  // namespace
 
-void generate(const preset_type& shape, std::uint64_t seed,
-              text_output& matrix, text_output& assocs) {
+void generate(const preset_type& shape, std::uint64_t seed, text_output& matrix,
+              text_output& assocs) {
   if (shape.ntax < 1 || shape.ntax > max_taxa || shape.nchar < 1 ||
       shape.nchar > max_chars || shape.nhosts < 1)
     throw std::invalid_argument("shape outside 1..5000 x 1..1048576");

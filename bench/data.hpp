@@ -51,7 +51,7 @@ class random_type {
 /// Writes the matrix (header line, one row per associate) to `matrix` and
 /// the associate-host pairs to `assocs`. ntax 1..5000, nchar 1..1048576,
 /// nhosts 1..ntax.
-void generate(const preset_type& shape, std::uint64_t seed,
-              text_output& matrix, text_output& assocs);
+void generate(const preset_type& shape, std::uint64_t seed, text_output& matrix,
+              text_output& assocs);
 
 }  // namespace zurud::bench

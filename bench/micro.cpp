@@ -36,8 +36,8 @@ const fixture& data() {
     }
     zurud::read::text_input in(f.matrix_text);
     const auto h = zurud::read::read_header(in);
-    f.chars = std::make_unique<char_mat_type>(h.ntax, h.nchar,
-                                              matrix_type::DISCR);
+    f.chars =
+        std::make_unique<char_mat_type>(h.ntax, h.nchar, matrix_type::DISCR);
     zurud::read::read_char_mat(in, zurud::char_format_type::EXTENDED_PHYLIP,
                                *f.chars);
     zurud::print::convert_chars(*f.chars, zurud::lower_case_map);
@@ -78,15 +78,16 @@ void read_black_of(benchmark::State& state, const std::string& text) {
     in.read_black(row.get(), cells);
     benchmark::DoNotOptimize(row.get());
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() *
-                                                    text.size()));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
 void BM_read_black_one_line(benchmark::State& state) {
   read_black_of(state, repeated("ACGTTGCAAC--GTAC?ACGTNACGTTGCAACGTACGTACGT"));
 }
 void BM_read_black_blocks_of_ten(benchmark::State& state) {
-  read_black_of(state, repeated("ACGTTGCAAC GTAC?ACGTN ACGTTGCAAC GTACGTACGT "));
+  read_black_of(state,
+                repeated("ACGTTGCAAC GTAC?ACGTN ACGTTGCAAC GTACGTACGT "));
 }
 void BM_read_black_wrapped_crlf(benchmark::State& state) {
   read_black_of(state, repeated("ACGTTGCAAC GTAC?ACGTN ACGTTGCAAC GTACGTACGT "
@@ -106,8 +107,8 @@ void BM_read_char_mat(benchmark::State& state) {
     zurud::read::read_char_mat(in, zurud::char_format_type::EXTENDED_PHYLIP, m);
     benchmark::DoNotOptimize(m.discr_row(1));
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() *
-                                                    f.matrix_text.size()));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * f.matrix_text.size()));
 }
 BENCHMARK(BM_read_char_mat)->Unit(benchmark::kMillisecond);
 
@@ -122,9 +123,8 @@ void BM_group(benchmark::State& state) {
   const bool plain = state.range(2) != 0;
   const std::int32_t nchar = f.chars->nchar();
   const auto nhosts = static_cast<std::int32_t>(f.hosts.size());
-  char_mat_type result(
-      nhosts, formula == 3 ? nchar * states.size() : nchar,
-      formula <= 1 ? matrix_type::DISCR : matrix_type::QUANT);
+  char_mat_type result(nhosts, formula == 3 ? nchar * states.size() : nchar,
+                       formula <= 1 ? matrix_type::DISCR : matrix_type::QUANT);
   for (auto _ : state) {
     if (plain)
       hostpara::detail::fill_rows_plain(result, *f.chars, f.hosts, states,
@@ -170,8 +170,8 @@ void BM_print_char_mat(benchmark::State& state) {
   hostpara::get_group_chars(result, *f.chars, f.hosts, zurud::nuc_set, false);
   zurud::text_output& out = null_output();
   for (auto _ : state) {
-    zurud::print::print_char_mat(result, zurud::char_format_type::EXTENDED_PHYLIP,
-                                 out);
+    zurud::print::print_char_mat(result,
+                                 zurud::char_format_type::EXTENDED_PHYLIP, out);
     out.flush();
   }
   state.SetItemsProcessed(state.iterations() * nhosts * result.nchar());

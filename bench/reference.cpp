@@ -76,7 +76,7 @@ void write_matrix(const char_mat_type& m, char_format_type layout,
     print::put_integer(out, m.nchar());
     out.put(";\n\tformat datatype=");
     out.put(m.char_type() == matrix_type::DISCR ? "nucleotide gap=-"
-                                                 : "numerical");
+                                                : "numerical");
     out.put(" missing=?;\n\tmatrix\n");
     if (m.char_type() == matrix_type::DISCR)
       print::print_char_nums(m.nchar(), static_cast<std::int32_t>(width), out);
@@ -119,9 +119,10 @@ void write_matrix(const char_mat_type& m, char_format_type layout,
 int run(std::vector<std::string>& args) {
   const karvo::settings s = karvo::scan_options(args);
   if (args.size() != 3) {
-    std::fputs("usage: karvo-reference [karvo's options] data_file "
-               "association_file\n",
-               stderr);
+    std::fputs(
+        "usage: karvo-reference [karvo's options] data_file "
+        "association_file\n",
+        stderr);
     return 1;
   }
   read::text_input data = args[1] == "-" ? read::text_input::standard_input()

@@ -51,12 +51,13 @@ int main(int argc, char** argv) {
     const auto stop = std::chrono::steady_clock::now();
     seconds.push_back(std::chrono::duration<double>(stop - start).count());
     peak_kib = std::max(peak_kib, usage.ru_maxrss);
-    status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    status =
+        WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   }
   std::sort(seconds.begin(), seconds.end());
   const std::size_t n = seconds.size();
-  const double median = n % 2 == 1 ? seconds[n / 2]
-                                   : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
+  const double median =
+      n % 2 == 1 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
   std::printf("%.6f %ld %d\n", median, peak_kib, status);
   return 0;
 }

@@ -1,0 +1,142 @@
+// bench-stages: where karvo's time goes. Runs the stages of a karvo run in
+// process on a data set, with the default layouts, and prints the wall time
+// of each, next to two floors measured the same way: reading the file
+// through a 256 KiB buffer (what cat does) and writing a fresh block of
+// memory as large as the associate matrix (page faults and zeroing included).
+//
+//   bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] [-g]
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "zurud/zurud-hostpara.hpp"
+#include "zurud/zurud-print.hpp"
+#include "zurud/zurud-read.hpp"
+#include "zurud/zurud-sets.hpp"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+class stopwatch {
+ public:
+  void lap(const char* what) {
+    const auto now = clock_type::now();
+    std::printf("  %-34s %9.2f ms\n", what,
+                std::chrono::duration<double, std::milli>(now - last_).count());
+    last_ = now;
+  }
+  void restart() { last_ = clock_type::now(); }
+
+ private:
+  clock_type::time_point last_ = clock_type::now();
+};
+
+void floors(const char* path, std::size_t cells) {
+  std::puts("floors:");
+  stopwatch w;
+  const int fd = ::open(path, O_RDONLY);
+  if (fd < 0) throw std::runtime_error(std::string("cannot open ") + path);
+  auto buf = std::make_unique<char[]>(std::size_t{1} << 18);
+  while (::read(fd, buf.get(), std::size_t{1} << 18) > 0) {
+  }
+  ::close(fd);
+  w.lap("read() the data file");
+  // A matrix of the same size, written once: its page faults and zeroing.
+  w.restart();
+  {
+    zurud::char_mat_type fresh(
+        static_cast<std::int32_t>(cells / zurud::max_chars + 1),
+        zurud::max_chars, zurud::matrix_type::DISCR);
+    std::memset(fresh.discr_row(1), 'a', cells);
+    w.lap("write fresh memory of the cells");
+  }
+}
+
+int run(int argc, char** argv) {
+  if (argc < 3) {
+    std::fputs(
+        "usage: bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] "
+        "[-g]\n",
+        stderr);
+    return 2;
+  }
+  char analysis = 'c';
+  zurud::char_set states = zurud::nuc_set;
+  for (int a = 3; a < argc; ++a) {
+    if (std::strcmp(argv[a], "-g") == 0)
+      states = zurud::gapped_nuc_set;
+    else if (argv[a][0] == '-')
+      analysis = argv[a][1];
+  }
+  namespace read = zurud::read;
+  namespace hostpara = zurud::hostpara;
+
+  std::printf("karvo -%c%s:\n", analysis,
+              states == zurud::gapped_nuc_set ? " -g" : "");
+  stopwatch w;
+  read::text_input in = read::text_input::open(argv[1]);
+  const auto h = read::read_header(in);
+  auto chars = std::make_unique<zurud::char_mat_type>(
+      h.ntax, h.nchar, zurud::matrix_type::DISCR);
+  if (analysis == 's')
+    read::skim_char_mat(in, zurud::char_format_type::EXTENDED_PHYLIP, *chars);
+  else
+    read::read_char_mat(in, zurud::char_format_type::EXTENDED_PHYLIP, *chars,
+                        zurud::lower_case_map);
+  w.lap("read the matrix");
+
+  zurud::sets::taxon_maps taxa;
+  zurud::sets::to_taxon_map(chars->labels, taxa);
+  hostpara::ordered_assocs assocs;
+  read::text_input ain = read::text_input::open(argv[2]);
+  hostpara::read_assoc(ain, assocs);
+  hostpara::numeric_host_maps hosts;
+  std::string warnings;
+  zurud::text_output quiet(warnings);
+  hostpara::to_numeric_host_map(hosts, assocs, taxa, quiet);
+  hostpara::filter(hosts, 2, quiet);
+  w.lap("associations, host map, filter");
+
+  const auto nhosts = static_cast<std::int32_t>(hosts.size());
+  zurud::matrix_type type = zurud::matrix_type::QUANT;
+  std::int32_t columns = h.nchar;
+  if (analysis == 'c' || analysis == 'v') type = zurud::matrix_type::DISCR;
+  if (analysis == 'f') columns *= states.size();
+  if (analysis == 's') {
+    type = zurud::matrix_type::CNTCH;
+    columns = 1;
+  }
+  zurud::char_mat_type result(nhosts, columns, type);
+  hostpara::get_group_chars(result, *chars, hosts, states, analysis == 'v');
+  w.lap("group (host matrix written fresh)");
+  chars.reset();
+  w.lap("release the associate matrix");
+
+  zurud::text_output out(::open("/dev/null", O_WRONLY), "/dev/null");
+  zurud::print::print_char_mat(result, zurud::char_format_type::EXTENDED_PHYLIP,
+                               out);
+  out.flush();
+  w.lap("print to /dev/null");
+  floors(argv[1],
+         static_cast<std::size_t>(h.ntax) * static_cast<std::size_t>(h.nchar));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench-stages: %s\n", e.what());
+    return 1;
+  }
+}

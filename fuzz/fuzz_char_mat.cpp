@@ -1,9 +1,10 @@
 // read_header + read_char_mat. The first byte chooses the input layout
 // (byte % 5) and the cell type (byte / 5 % 3: QUANT, DISCR, CNTCH); the rest
-// is the file. A matrix that reads whole is printed in every layout, and
-// where its labels are words it is printed in extended PHYLIP and read back:
-// labels and DISCR or CNTCH cells must come back exactly, QUANT cells to the
-// six digits printed.
+// is the file. DISCR rows must read as a plain reader built from the
+// primitive operations reads them, which checks the row fast path. A matrix
+// that reads whole is printed in every layout, and where its labels are
+// words it is printed in extended PHYLIP and read back: labels and DISCR or
+// CNTCH cells must come back exactly, QUANT cells to the six digits printed.
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -22,6 +23,26 @@ using zurud_fuzz::check;
 
 bool close_enough(float a, float b) {
   return std::fabs(a - b) <= 1e-5f * std::fabs(a) + 1e-37f;
+}
+
+// The DISCR reader one character at a time: label, cells as get_black with
+// whitespace, then the rest of the line. Returns false where it fails.
+bool read_plainly(std::string_view text, char_format_type layout,
+                  char_mat_type& m) {
+  try {
+    zurud::read::text_input in(text);
+    zurud::read::read_header(in);
+    const auto labels = zurud::read::label_layout(layout);
+    for (std::int32_t i = 1; i <= m.ntax(); ++i) {
+      m.labels(i) = zurud::read::read_label(in, labels);
+      for (std::int32_t j = 1; j <= m.nchar(); ++j)
+        m.discr(i, j) = zurud::read::get_black(in, zurud::whitespace);
+      if (!in.exhausted()) in.skip_line();
+    }
+  } catch (const zurud::error&) {
+    return false;
+  }
+  return true;
 }
 
 void check_read_back(const char_mat_type& m) {
@@ -54,16 +75,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size < 1) return 0;
   const auto layout = static_cast<char_format_type>(data[0] % 5);
   const auto type = static_cast<matrix_type>(data[0] / 5 % 3);
-  zurud::read::text_input in(zurud_fuzz::as_text(data + 1, size - 1));
+  const auto text = zurud_fuzz::as_text(data + 1, size - 1);
+  zurud::read::text_input in(text);
   std::unique_ptr<char_mat_type> m;
+  std::unique_ptr<char_mat_type> plain;
   try {
     const auto h = zurud::read::read_header(in);
     if (std::int64_t{h.ntax} * h.nchar > zurud_fuzz::max_cells) return -1;
     m = std::make_unique<char_mat_type>(h.ntax, h.nchar, type);
+    if (type == matrix_type::DISCR) {
+      plain = std::make_unique<char_mat_type>(h.ntax, h.nchar, type);
+      if (!read_plainly(text, layout, *plain)) plain.reset();
+    }
     zurud::read::read_char_mat(in, layout, *m);
   } catch (const zurud::error&) {
+    check(plain == nullptr, "the row reader fails where the plain one does");
     return 0;
   }
+  if (type == matrix_type::DISCR)
+    check(plain != nullptr && *plain == *m,
+          "the row reader reads what the plain one does");
 
   for (const std::string& label : m->labels)
     check(!label.empty(), "a label read is never empty");

@@ -15,6 +15,8 @@
 // and standard error ending in exactly one line that is not a warning (or
 // the usage text); after success, only warnings on standard error and an
 // output that our own reader reads back as a matrix of the analysis' type.
+// Group sizes and consensus read the matrix by different paths, yet must
+// succeed or fail alike, with the same lines on standard error.
 #include <unistd.h>
 
 #include <cstdint>
@@ -22,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,6 +117,22 @@ void check_output_reads_back(const std::string& out, const karvo::settings& s) {
   }
 }
 
+struct outcome {
+  int rc;
+  std::string out, err;
+};
+
+outcome run_once(const std::vector<std::string>& args,
+                 const std::string& stdin_text) {
+  zurud::read::text_input standard_input(stdin_text, "standard input");
+  outcome r;
+  zurud::text_output out_stream(r.out), err_stream(r.err);
+  r.rc = karvo::run(args, karvo::streams{&standard_input, out_stream, err_stream});
+  out_stream.flush();
+  err_stream.flush();
+  return r;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
@@ -158,12 +177,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
 
   std::string stdin_text(assoc_text);
   if (!data_named) stdin_text = std::string(data_text) + stdin_text;
-  zurud::read::text_input standard_input(stdin_text, "standard input");
-  std::string out, err;
-  int rc;
-  {
-    zurud::text_output out_stream(out), err_stream(err);
-    rc = karvo::run(args, karvo::streams{&standard_input, out_stream, err_stream});
+  const outcome first = run_once(args, stdin_text);
+  const int rc = first.rc;
+  const std::string& out = first.out;
+  const std::string& err = first.err;
+
+  std::vector<std::string> options(args);
+  std::optional<karvo::settings> scanned;
+  try {
+    scanned = karvo::scan_options(options);
+  } catch (const zurud::error&) {
+    check(rc == 1, "a bad option fails the run");
+  }
+  if (scanned && options.size() == 3 &&
+      scanned->analysis != assoc_conv_type::FREQUENCIES) {
+    // The leftmost option wins: the other analysis, all else the same.
+    std::vector<std::string> other(args);
+    other.insert(other.begin() + 1,
+                 scanned->analysis == assoc_conv_type::GROUP_SIZE ? "-c" : "-s");
+    const outcome second = run_once(other, stdin_text);
+    check(second.rc == rc && second.err == err,
+          "group sizes and consensus fail alike");
   }
 
   check(rc == 0 || rc == 1, "exit status 0 or 1");
@@ -182,7 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
   for (const std::string& line : lines)
     check(line.starts_with("WARNING: Removing host "),
           "only warnings on standard error after success");
-  std::vector<std::string> options(args);
-  check_output_reads_back(out, karvo::scan_options(options));
+  check(scanned.has_value(), "a successful run had valid options");
+  check_output_reads_back(out, *scanned);
   return 0;
 }

@@ -45,24 +45,24 @@ for case_dir in "$root"/tests/cli/*/; do
       line+=("$a")
     fi
   done
-  data="" assoc=""
-  [ -n "$data_file" ] && data=$(cat "$data_file"; printf x) && data=${data%x}
-  [ -n "$assoc_file" ] && assoc=$(cat "$assoc_file"; printf x) && assoc=${assoc%x}
+  # Files, not shell variables, carry the texts: they may hold NUL bytes.
+  data_src=$data_file assoc_src=$assoc_file
   if [ -f "$stdin_file" ]; then
-    text=$(cat "$stdin_file"; printf x) && text=${text%x}
-    if [ -n "$data_file" ]; then assoc=$text; else data=$text; fi
+    if [ -n "$data_file" ]; then assoc_src=$stdin_file; else data_src=$stdin_file; fi
   fi
   {
     printf '%s\n' "${line[*]}"
-    printf '%s%%%%%%%s' "$data" "$assoc"
+    if [ -n "$data_src" ]; then cat "$data_src"; fi
+    printf '%%%%%%'
+    if [ -n "$assoc_src" ]; then cat "$assoc_src"; fi
   } > "$out/fuzz_karvo/cli-$name"
 
-  if [ -n "$data" ]; then
-    { layout_byte "${args[@]}"; printf '%s' "$data"; } \
+  if [ -n "$data_src" ]; then
+    { layout_byte "${args[@]}"; cat "$data_src"; } \
       > "$out/fuzz_char_mat/cli-$name"
   fi
-  if [ -n "$assoc" ]; then
-    printf '%s' "$assoc" > "$out/fuzz_assoc/cli-$name"
+  if [ -n "$assoc_src" ]; then
+    cp "$assoc_src" "$out/fuzz_assoc/cli-$name"
   fi
 done
 

@@ -1,7 +1,8 @@
 // read_header + read_char_mat. The first byte chooses the input layout
 // (byte % 5) and the cell type (byte / 5 % 3: QUANT, DISCR, CNTCH); the rest
 // is the file. DISCR rows must read as a plain reader built from the
-// primitive operations reads them, which checks the row fast path. A matrix
+// primitive operations reads them, which checks the row fast paths (plain,
+// lower-casing and skimming). A matrix
 // that reads whole is printed in every layout, and where its labels are
 // words it is printed in extended PHYLIP and read back: labels and DISCR or
 // CNTCH cells must come back exactly, QUANT cells to the six digits printed.
@@ -45,6 +46,44 @@ bool read_plainly(std::string_view text, char_format_type layout,
   return true;
 }
 
+// The lower-casing reader and the skimming one read the same input as far
+// and fail alike; their cells and labels are those of the plain reader
+// (lower-cased), or its labels only.
+void check_other_paths(std::string_view text, char_format_type layout,
+                       const zurud::read::header_type& h,
+                       const char_mat_type* plain) {
+  char_mat_type lower(h.ntax, h.nchar, matrix_type::DISCR);
+  char_mat_type skimmed(h.ntax, h.nchar, matrix_type::DISCR);
+  std::int64_t lower_end = 0, skim_end = 0;
+  bool lower_ok = true, skim_ok = true;
+  try {
+    zurud::read::text_input in(text);
+    zurud::read::read_header(in);
+    zurud::read::read_char_mat(in, layout, lower, zurud::lower_case_map);
+    lower_end = in.line();
+  } catch (const zurud::error&) {
+    lower_ok = false;
+  }
+  try {
+    zurud::read::text_input in(text);
+    zurud::read::read_header(in);
+    zurud::read::skim_char_mat(in, layout, skimmed);
+    skim_end = in.line();
+  } catch (const zurud::error&) {
+    skim_ok = false;
+  }
+  check(lower_ok == (plain != nullptr) && skim_ok == (plain != nullptr),
+        "every reader fails where the plain one does");
+  if (plain == nullptr) return;
+  check(lower_end == skim_end, "the readers stop at the same line");
+  check(lower.labels == plain->labels && skimmed.labels == plain->labels,
+        "every reader reads the same labels");
+  for (std::int32_t i = 1; i <= h.ntax; ++i)
+    for (std::int32_t j = 1; j <= h.nchar; ++j)
+      check(lower.discr(i, j) == zurud::lower_case_map(plain->discr(i, j)),
+            "the lower-casing reader maps every cell");
+}
+
 void check_read_back(const char_mat_type& m) {
   std::string text;
   {
@@ -86,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (type == matrix_type::DISCR) {
       plain = std::make_unique<char_mat_type>(h.ntax, h.nchar, type);
       if (!read_plainly(text, layout, *plain)) plain.reset();
+      check_other_paths(text, layout, h, plain.get());
     }
     zurud::read::read_char_mat(in, layout, *m);
   } catch (const zurud::error&) {

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # `make bench`: builds karvo in release with the benchmark tools, generates
 # the data sets that are missing, then times karvo end to end for each
-# analysis against `cat data > /dev/null` in the same run, and prints a table
-# of median wall times, input GB/s, the ratio to cat and the peak resident
-# memory against its budget (the associate matrix's cells plus the host
-# matrix's cells plus 32 MiB).
+# analysis against `cat data > /dev/null`, the two run in turn, and prints a
+# table of median wall times, input GB/s, the ratio to cat and the peak
+# resident memory against its budget (the associate matrix's cells plus the
+# host matrix's cells plus 32 MiB).
 #
 # Settings (environment):
 #   BENCH_PRESETS   data sets to time (default "medium"; also small, large, wide)
@@ -50,10 +50,32 @@ target() {
   case $1 in -s) echo 2 ;; -c|-v) echo 3 ;; -e) echo 5 ;; -f) echo 10 ;; *) echo 0 ;; esac
 }
 
+# The median of the numbers given.
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+    print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# Runs cat on the data file and karvo with the given options alternately,
+# $runs times each, so that a change in the machine's load touches both
+# alike. Prints cat's median, karvo's median, karvo's peak KiB and its last
+# exit status.
+alternate() {
+  local cats=() times=() peak=0 rc=0 t kib r
+  for ((r = 0; r < runs; ++r)); do
+    read -r t _ _ < <("$tools/bench-time" 1 cat "$phy")
+    cats+=("$t")
+    read -r t kib rc < <("$tools/bench-time" 1 "$karvo" "$@" "$phy" "$hosts")
+    times+=("$t")
+    [ "$kib" -gt "$peak" ] && peak=$kib
+  done
+  echo "$(median "${cats[@]}") $(median "${times[@]}") $peak $rc"
+}
+
 echo
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "commit:  $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet 2>/dev/null || echo ' (with local changes)')"
-echo "runs:    $runs per command, median"
+echo "runs:    $runs of each command, alternating with cat; medians"
 for p in $presets; do
   phy=$data/$p.phy
   hosts=$data/$p.hosts
@@ -62,14 +84,10 @@ for p in $presets; do
   # Hosts left after the filter: the first number of the -s output.
   nhost=$("$karvo" -s "$phy" "$hosts" 2>/dev/null | awk 'NR == 1 { print $1 }')
   cat "$phy" > /dev/null  # into the page cache
-  read -r cat_s cat_kib _ < <("$tools/bench-time" "$runs" cat "$phy")
   echo
   echo "preset $p: $ntax x $nchar, $nhost hosts kept, $(awk -v b="$bytes" 'BEGIN { printf "%.1f MB", b / 1e6 }')"
-  printf '%-8s %9s %8s %8s %7s %10s %10s  %s\n' \
-    command seconds "GB/s" "x cat" target "RSS MiB" "budget" verdict
-  printf '%-8s %9.4f %8.2f %8s %7s %10.1f %10s\n' \
-    cat "$cat_s" "$(awk -v b="$bytes" -v t="$cat_s" 'BEGIN { print b / t / 1e9 }')" \
-    1.00 - "$(awk -v k="$cat_kib" 'BEGIN { print k / 1024 }')" -
+  printf '%-8s %9s %7s %9s %7s %7s %9s %8s  %s\n' \
+    command seconds "GB/s" "cat s" "x cat" target "RSS MiB" "budget" verdict
   for a in $analyses; do
     k=4
     case $a in
@@ -83,7 +101,7 @@ for p in $presets; do
         "karvo $a" - $((nchar * k))
       continue
     fi
-    read -r s kib rc < <("$tools/bench-time" "$runs" "$karvo" "$a" "$phy" "$hosts")
+    read -r cat_s s kib rc < <(alternate "$a")
     budget_mib=$(awk -v a=$((ntax * nchar)) -v h=$cell_bytes \
       'BEGIN { printf "%.1f", (a + h) / 1048576 + 32 }')
     ratio=$(awk -v s="$s" -v c="$cat_s" 'BEGIN { printf "%.2f", s / c }')
@@ -93,10 +111,10 @@ for p in $presets; do
         if (rc == 0) v = (r <= t ? "time ok" : "time OVER")
         if (rc == 0) v = v (m / 1024 <= b ? ", memory ok" : ", memory OVER")
         print v }')
-    printf '%-8s %9.4f %8.2f %8s %7s %10.1f %10s  %s\n' \
+    printf '%-8s %9.4f %7.2f %9.4f %7s %7s %9.1f %8s  %s\n' \
       "karvo $a" "$s" "$(awk -v b="$bytes" -v t="$s" 'BEGIN { print b / t / 1e9 }')" \
-      "$ratio" "<= $(target "$a")" "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')" \
-      "$budget_mib" "$verdict"
+      "$cat_s" "$ratio" "<= $(target "$a")" \
+      "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')" "$budget_mib" "$verdict"
   done
 done
 

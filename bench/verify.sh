@@ -6,6 +6,7 @@
 # must hold both programs; generates missing data sets.
 #
 #   bash bench/verify.sh [PRESET...]
+#   VERIFY_CASES="-c,-e" bash bench/verify.sh large
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BENCH_BUILD:-build-bench}
@@ -15,13 +16,17 @@ data=bench/data
 [ $# -gt 0 ] || set -- medium
 
 # Every analysis, with and without gaps as states, in the default layout;
-# the other layouts once each.
+# the other layouts once each. VERIFY_CASES (cases separated by commas, such
+# as "-c,-g -e") replaces the list.
 cases=(
   "-s" "-c" "-v" "-e" "-f"
   "-g -c" "-g -v" "-g -e" "-g -f"
   "-m 1 -e" "-m 5 -v"
   "-C -e" "-N -c" "-E -f" "-P -v" "-C -s"
 )
+if [ -n "${VERIFY_CASES:-}" ]; then
+  IFS=, read -r -a cases <<< "$VERIFY_CASES"
+fi
 
 mkdir -p "$data"
 failed=0

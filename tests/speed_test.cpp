@@ -240,8 +240,9 @@ TEST(get_group_chars, fast_path_equals_plain_path_on_odd_shapes) {
     for (std::size_t h = 0; h < c.group_sizes.size(); ++h)
       for (std::int32_t k = 0; k < c.group_sizes[h]; ++k)
         hosts["h" + std::to_string(h)].insert(row++);
-    // Some associates on a second host.
+    // Some associates on a second host, and a host without any.
     for (std::int32_t r = 1; r <= c.ntax; r += 3) hosts["shared"].insert(r);
+    hosts["empty"];
     const auto nhosts = static_cast<std::int32_t>(hosts.size());
     for (const char_set& states : {nuc_set, gapped_nuc_set}) {
       const std::int32_t k = states.size();

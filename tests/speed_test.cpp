@@ -77,123 +77,154 @@ std::string rest_of(text_input& in) {
   return rest;
 }
 
+// Allows or forbids AVX2 for the vector loops while it lives, so that each
+// test also runs the loops of processors without it.
+class vector_width {
+ public:
+  explicit vector_width(bool avx2)
+      : was_(zurud::detail::use_avx2(avx2)),
+        trace_(__FILE__, __LINE__, avx2 ? "AVX2 allowed" : "without AVX2") {}
+  ~vector_width() { zurud::detail::use_avx2(was_); }
+
+ private:
+  bool was_;
+  testing::ScopedTrace trace_;
+};
+
 }  // namespace
 
 TEST(read_char_mat, row_scan_equals_cell_by_cell_reading) {
-  std::mt19937 rng(2024);
-  struct {
-    int ntax, nchar;
-  } shapes[] = {{1, 1},  {1, 31},  {3, 32},   {2, 33}, {4, 64},
-                {2, 65}, {5, 200}, {1, 5000}, {7, 1}};
-  for (const auto& shape : shapes) {
-    for (const auto& style : styles) {
-      const std::string text = matrix_text(rng, shape.ntax, shape.nchar, style);
-      const std::string trail = "after\n";
-      text_input fast_in(text + trail), plain_in(text + trail);
-      read::read_header(fast_in);
-      read::read_header(plain_in);
-      char_mat_type fast(shape.ntax, shape.nchar, matrix_type::DISCR);
-      char_mat_type plain(shape.ntax, shape.nchar, matrix_type::DISCR);
-      read::read_char_mat(fast_in, char_format_type::EXTENDED_PHYLIP, fast);
-      read_plain(plain_in, plain);
-      const std::string where = std::to_string(shape.ntax) + " x " +
-                                std::to_string(shape.nchar) + ", " + style.name;
-      EXPECT_TRUE(fast == plain) << where;
-      EXPECT_EQ(fast_in.line(), plain_in.line()) << where;
-      EXPECT_EQ(rest_of(fast_in), trail) << where;
+  for (const bool avx2 : {true, false}) {
+    const vector_width width(avx2);
+    std::mt19937 rng(2024);
+    struct {
+      int ntax, nchar;
+    } shapes[] = {{1, 1},  {1, 31},  {3, 32},   {2, 33}, {4, 64},
+                  {2, 65}, {5, 200}, {1, 5000}, {7, 1}};
+    for (const auto& shape : shapes) {
+      for (const auto& style : styles) {
+        const std::string text =
+            matrix_text(rng, shape.ntax, shape.nchar, style);
+        const std::string trail = "after\n";
+        text_input fast_in(text + trail), plain_in(text + trail);
+        read::read_header(fast_in);
+        read::read_header(plain_in);
+        char_mat_type fast(shape.ntax, shape.nchar, matrix_type::DISCR);
+        char_mat_type plain(shape.ntax, shape.nchar, matrix_type::DISCR);
+        read::read_char_mat(fast_in, char_format_type::EXTENDED_PHYLIP, fast);
+        read_plain(plain_in, plain);
+        const std::string where = std::to_string(shape.ntax) + " x " +
+                                  std::to_string(shape.nchar) + ", " +
+                                  style.name;
+        EXPECT_TRUE(fast == plain) << where;
+        EXPECT_EQ(fast_in.line(), plain_in.line()) << where;
+        EXPECT_EQ(rest_of(fast_in), trail) << where;
+      }
     }
   }
 }
 
 TEST(read_char_mat, mapping_while_reading_equals_converting_afterwards) {
-  std::mt19937 rng(7);
-  const char_mapping other{"acgt", "TGCA"};
-  for (const char_mapping* map : {&lower_case_map, &other}) {
-    for (const auto& style : styles) {
-      const std::string text = matrix_text(rng, 3, 300, style);
-      text_input mapped_in(text), plain_in(text);
-      read::read_header(mapped_in);
-      read::read_header(plain_in);
-      char_mat_type mapped(3, 300, matrix_type::DISCR);
-      char_mat_type plain(3, 300, matrix_type::DISCR);
-      read::read_char_mat(mapped_in, char_format_type::EXTENDED_PHYLIP, mapped,
-                          *map);
-      read::read_char_mat(plain_in, char_format_type::EXTENDED_PHYLIP, plain);
-      print::convert_chars(plain, *map);
-      EXPECT_TRUE(mapped == plain) << style.name;
+  for (const bool avx2 : {true, false}) {
+    const vector_width width(avx2);
+    std::mt19937 rng(7);
+    const char_mapping other{"acgt", "TGCA"};
+    for (const char_mapping* map : {&lower_case_map, &other}) {
+      for (const auto& style : styles) {
+        const std::string text = matrix_text(rng, 3, 300, style);
+        text_input mapped_in(text), plain_in(text);
+        read::read_header(mapped_in);
+        read::read_header(plain_in);
+        char_mat_type mapped(3, 300, matrix_type::DISCR);
+        char_mat_type plain(3, 300, matrix_type::DISCR);
+        read::read_char_mat(mapped_in, char_format_type::EXTENDED_PHYLIP,
+                            mapped, *map);
+        read::read_char_mat(plain_in, char_format_type::EXTENDED_PHYLIP, plain);
+        print::convert_chars(plain, *map);
+        EXPECT_TRUE(mapped == plain) << style.name;
+      }
     }
   }
 }
 
 TEST(skim_char_mat, consumes_and_labels_as_read_char_mat_does) {
-  std::mt19937 rng(11);
-  for (const auto& style : styles) {
-    const std::string text = matrix_text(rng, 4, 150, style) + "x y\n";
-    text_input skim_in(text), read_in(text);
-    read::read_header(skim_in);
-    read::read_header(read_in);
-    char_mat_type skimmed(4, 150, matrix_type::DISCR);
-    char_mat_type read(4, 150, matrix_type::DISCR);
-    read::skim_char_mat(skim_in, char_format_type::EXTENDED_PHYLIP, skimmed);
-    read::read_char_mat(read_in, char_format_type::EXTENDED_PHYLIP, read);
-    EXPECT_EQ(skimmed.labels, read.labels) << style.name;
-    EXPECT_EQ(skim_in.line(), read_in.line()) << style.name;
-    EXPECT_EQ(rest_of(skim_in), rest_of(read_in)) << style.name;
+  for (const bool avx2 : {true, false}) {
+    const vector_width width(avx2);
+    std::mt19937 rng(11);
+    for (const auto& style : styles) {
+      const std::string text = matrix_text(rng, 4, 150, style) + "x y\n";
+      text_input skim_in(text), read_in(text);
+      read::read_header(skim_in);
+      read::read_header(read_in);
+      char_mat_type skimmed(4, 150, matrix_type::DISCR);
+      char_mat_type read(4, 150, matrix_type::DISCR);
+      read::skim_char_mat(skim_in, char_format_type::EXTENDED_PHYLIP, skimmed);
+      read::read_char_mat(read_in, char_format_type::EXTENDED_PHYLIP, read);
+      EXPECT_EQ(skimmed.labels, read.labels) << style.name;
+      EXPECT_EQ(skim_in.line(), read_in.line()) << style.name;
+      EXPECT_EQ(rest_of(skim_in), rest_of(read_in)) << style.name;
+    }
   }
 }
 
 TEST(skim_char_mat, fails_where_read_char_mat_fails) {
-  struct {
-    const char* name;
-    std::string text;
-  } cases[] = {
-      {"cells missing in the last row",
-       "2 40\na " + std::string(40, 'A') + "\nb " + std::string(39, 'C')},
-      {"rows missing", "3 5\na ACGTA\n"},
-      {"ends inside a label", "2 5\na ACGTA\nbb"},
-      {"ends after a label", "1 70\nlabel \r\n"},
-  };
-  for (const auto& c : cases) {
-    std::string skim_error, read_error;
-    for (bool skim : {true, false}) {
-      text_input in(c.text);
-      const auto h = read::read_header(in);
-      char_mat_type m(h.ntax, h.nchar, matrix_type::DISCR);
-      try {
-        if (skim)
-          read::skim_char_mat(in, char_format_type::EXTENDED_PHYLIP, m);
-        else
-          read::read_char_mat(in, char_format_type::EXTENDED_PHYLIP, m);
-        ADD_FAILURE() << c.name << ": no failure";
-      } catch (const end_of_file_error& e) {
-        (skim ? skim_error : read_error) = std::string(e.what()) + " / " +
-                                           e.detail() + " / line " +
-                                           std::to_string(in.line());
+  for (const bool avx2 : {true, false}) {
+    const vector_width width(avx2);
+    struct {
+      const char* name;
+      std::string text;
+    } cases[] = {
+        {"cells missing in the last row",
+         "2 40\na " + std::string(40, 'A') + "\nb " + std::string(39, 'C')},
+        {"rows missing", "3 5\na ACGTA\n"},
+        {"ends inside a label", "2 5\na ACGTA\nbb"},
+        {"ends after a label", "1 70\nlabel \r\n"},
+    };
+    for (const auto& c : cases) {
+      std::string skim_error, read_error;
+      for (bool skim : {true, false}) {
+        text_input in(c.text);
+        const auto h = read::read_header(in);
+        char_mat_type m(h.ntax, h.nchar, matrix_type::DISCR);
+        try {
+          if (skim)
+            read::skim_char_mat(in, char_format_type::EXTENDED_PHYLIP, m);
+          else
+            read::read_char_mat(in, char_format_type::EXTENDED_PHYLIP, m);
+          ADD_FAILURE() << c.name << ": no failure";
+        } catch (const end_of_file_error& e) {
+          (skim ? skim_error : read_error) = std::string(e.what()) + " / " +
+                                             e.detail() + " / line " +
+                                             std::to_string(in.line());
+        }
       }
+      EXPECT_EQ(skim_error, read_error) << c.name;
     }
-    EXPECT_EQ(skim_error, read_error) << c.name;
   }
 }
 
 // Files larger than the input buffer: line numbers stay right when the
 // buffer moves on.
 TEST(text_input, line_numbers_stay_right_across_buffer_refills) {
-  std::mt19937 rng(5);
-  const std::string text = matrix_text(rng, 40, 20000, styles[2]) + "tail";
-  char name[] = "/tmp/speed_test_XXXXXX";
-  const int fd = mkstemp(name);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(write(fd, text.data(), text.size()),
-            static_cast<ssize_t>(text.size()));
-  close(fd);
-  {
-    text_input in = text_input::open(name);
-    const auto h = read::read_header(in);
-    char_mat_type m(h.ntax, h.nchar, matrix_type::DISCR);
-    read::skim_char_mat(in, char_format_type::EXTENDED_PHYLIP, m);
-    EXPECT_EQ(in.line(), std::count(text.begin(), text.end(), '\n') + 1);
+  for (const bool avx2 : {true, false}) {
+    const vector_width width(avx2);
+    std::mt19937 rng(5);
+    const std::string text = matrix_text(rng, 40, 20000, styles[2]) + "tail";
+    char name[] = "/tmp/speed_test_XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, text.data(), text.size()),
+              static_cast<ssize_t>(text.size()));
+    close(fd);
+    {
+      text_input in = text_input::open(name);
+      const auto h = read::read_header(in);
+      char_mat_type m(h.ntax, h.nchar, matrix_type::DISCR);
+      read::skim_char_mat(in, char_format_type::EXTENDED_PHYLIP, m);
+      EXPECT_EQ(in.line(), std::count(text.begin(), text.end(), '\n') + 1);
+    }
+    std::remove(name);
   }
-  std::remove(name);
 }
 
 namespace {
@@ -220,70 +251,77 @@ char_mat_type alignment(std::mt19937& rng, std::int32_t ntax,
 }  // namespace
 
 TEST(get_group_chars, fast_path_equals_plain_path_on_odd_shapes) {
-  std::mt19937 rng(99);
-  struct {
-    const char* name;
-    std::int32_t ntax, nchar;
-    std::vector<std::int32_t> group_sizes;  // consecutive rows per host
-  } cases[] = {
-      {"one site", 6, 1, {2, 3, 1}},
-      {"one associate", 1, 70, {1}},
-      {"sites across a vector", 9, 33, {4, 5}},
-      {"sites across a block", 10, 4100, {3, 7}},
-      {"host of 300 associates", 310, 97, {300, 10}},
-      {"host of 600 associates", 600, 40, {600}},
-  };
-  for (const auto& c : cases) {
-    const char_mat_type chars = alignment(rng, c.ntax, c.nchar);
-    hostpara::numeric_host_maps hosts;
-    std::int32_t row = 1;
-    for (std::size_t h = 0; h < c.group_sizes.size(); ++h)
-      for (std::int32_t k = 0; k < c.group_sizes[h]; ++k)
-        hosts["h" + std::to_string(h)].insert(row++);
-    // Some associates on a second host, and a host without any.
-    for (std::int32_t r = 1; r <= c.ntax; r += 3) hosts["shared"].insert(r);
-    hosts["empty"];
-    const auto nhosts = static_cast<std::int32_t>(hosts.size());
-    for (const char_set& states : {nuc_set, gapped_nuc_set}) {
-      const std::int32_t k = states.size();
-      struct {
-        matrix_type type;
-        std::int32_t cols;
-        bool modal;
-      } shapes[] = {{matrix_type::DISCR, c.nchar, false},
-                    {matrix_type::DISCR, c.nchar, true},
-                    {matrix_type::QUANT, c.nchar, false},
-                    {matrix_type::QUANT, c.nchar * k, false}};
-      for (const auto& s : shapes) {
-        char_mat_type fast(nhosts, s.cols, s.type);
-        char_mat_type plain(nhosts, s.cols, s.type);
-        hostpara::get_group_chars(fast, chars, hosts, states, s.modal);
-        hostpara::detail::fill_rows_plain(plain, chars, hosts, states, s.modal);
-        EXPECT_TRUE(fast == plain)
-            << c.name << ", " << k << " states, " << s.cols << " columns"
-            << (s.modal ? ", modal" : "");
+  for (const bool avx2 : {true, false}) {
+    const vector_width width(avx2);
+    std::mt19937 rng(99);
+    struct {
+      const char* name;
+      std::int32_t ntax, nchar;
+      std::vector<std::int32_t> group_sizes;  // consecutive rows per host
+    } cases[] = {
+        {"one site", 6, 1, {2, 3, 1}},
+        {"one associate", 1, 70, {1}},
+        {"sites across a vector", 9, 33, {4, 5}},
+        {"sites across a block", 10, 4100, {3, 7}},
+        {"host of 300 associates", 310, 97, {300, 10}},
+        {"host of 600 associates", 600, 40, {600}},
+    };
+    for (const auto& c : cases) {
+      const char_mat_type chars = alignment(rng, c.ntax, c.nchar);
+      hostpara::numeric_host_maps hosts;
+      std::int32_t row = 1;
+      for (std::size_t h = 0; h < c.group_sizes.size(); ++h)
+        for (std::int32_t k = 0; k < c.group_sizes[h]; ++k)
+          hosts["h" + std::to_string(h)].insert(row++);
+      // Some associates on a second host, and a host without any.
+      for (std::int32_t r = 1; r <= c.ntax; r += 3) hosts["shared"].insert(r);
+      hosts["empty"];
+      const auto nhosts = static_cast<std::int32_t>(hosts.size());
+      for (const char_set& states : {nuc_set, gapped_nuc_set}) {
+        const std::int32_t k = states.size();
+        struct {
+          matrix_type type;
+          std::int32_t cols;
+          bool modal;
+        } shapes[] = {{matrix_type::DISCR, c.nchar, false},
+                      {matrix_type::DISCR, c.nchar, true},
+                      {matrix_type::QUANT, c.nchar, false},
+                      {matrix_type::QUANT, c.nchar * k, false}};
+        for (const auto& s : shapes) {
+          char_mat_type fast(nhosts, s.cols, s.type);
+          char_mat_type plain(nhosts, s.cols, s.type);
+          hostpara::get_group_chars(fast, chars, hosts, states, s.modal);
+          hostpara::detail::fill_rows_plain(plain, chars, hosts, states,
+                                            s.modal);
+          EXPECT_TRUE(fast == plain)
+              << c.name << ", " << k << " states, " << s.cols << " columns"
+              << (s.modal ? ", modal" : "");
+        }
       }
     }
   }
 }
 
 TEST(get_group_chars, fast_path_fails_as_plain_path_on_states_without_code) {
-  // "u" has no ambiguity code: both paths give up with the table's message.
-  const char_set states{"acgu"};
-  char_mat_type chars(2, 40, matrix_type::DISCR);
-  for (std::int32_t j = 1; j <= 40; ++j)
-    chars.discr(1, j) = chars.discr(2, j) = 'a';
-  chars.discr(1, 37) = chars.discr(2, 37) = 'u';
-  hostpara::numeric_host_maps hosts{{"h", {1, 2}}};
-  for (bool modal : {false, true}) {
-    char_mat_type fast(1, 40, matrix_type::DISCR),
-        plain(1, 40, matrix_type::DISCR);
-    EXPECT_THROW_MSG(
-        hostpara::get_group_chars(fast, chars, hosts, states, modal),
-        constraint_error, key_not_in_map_msg);
-    EXPECT_THROW_MSG(
-        hostpara::detail::fill_rows_plain(plain, chars, hosts, states, modal),
-        constraint_error, key_not_in_map_msg);
+  for (const bool avx2 : {true, false}) {
+    const vector_width width(avx2);
+    // "u" has no ambiguity code: both paths give up with the table's message.
+    const char_set states{"acgu"};
+    char_mat_type chars(2, 40, matrix_type::DISCR);
+    for (std::int32_t j = 1; j <= 40; ++j)
+      chars.discr(1, j) = chars.discr(2, j) = 'a';
+    chars.discr(1, 37) = chars.discr(2, 37) = 'u';
+    hostpara::numeric_host_maps hosts{{"h", {1, 2}}};
+    for (bool modal : {false, true}) {
+      char_mat_type fast(1, 40, matrix_type::DISCR),
+          plain(1, 40, matrix_type::DISCR);
+      EXPECT_THROW_MSG(
+          hostpara::get_group_chars(fast, chars, hosts, states, modal),
+          constraint_error, key_not_in_map_msg);
+      EXPECT_THROW_MSG(
+          hostpara::detail::fill_rows_plain(plain, chars, hosts, states, modal),
+          constraint_error, key_not_in_map_msg);
+    }
   }
 }
 

@@ -292,14 +292,6 @@ class term_table {
 
 #ifdef ZURUD_X86_GROUP
 
-bool has_avx2() {
-  static const bool yes = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return yes;
-}
-
 // The per-host counting with AVX2, for the four or five states of the tool's
 // analyses. Each state has a plane of byte counters, one per site of a block
 // of sites; four rows at a time are compared with the state and each match
@@ -668,7 +660,7 @@ void fill_rows_fast(char_mat_type& result, const char_mat_type& chars,
   const std::size_t nchar = static_cast<std::size_t>(chars.nchar());
 
 #ifdef ZURUD_X86_GROUP
-  if ((k == 4 || k == 5) && has_avx2()) {
+  if ((k == 4 || k == 5) && zurud::detail::use_avx2()) {
     std::array<char, 32> codes{};
     codes[0] = undefined_char;
     for (std::size_t mask = 1; mask < code.size(); ++mask)

@@ -291,14 +291,7 @@ std::int64_t count_line_ends_sse2(const char* p, const char* e) {
   return total + std::count(p, e, '\n');
 }
 
-bool has_avx2() {
-  static const bool yes = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("popcnt");
-  }();
-  return yes;
-}
+bool has_avx2() { return zurud::detail::use_avx2(); }
 #endif
 
 template <bool Lower>

@@ -339,4 +339,36 @@ text_output& standard_error() {
   return err;
 }
 
+// ---------------------------------------------------------------------------
+
+namespace detail {
+namespace {
+
+bool cpu_has_avx2() {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+         __builtin_cpu_supports("popcnt");
+#else
+  return false;
+#endif
+}
+
+bool& avx2_allowed() {
+  static bool allowed = cpu_has_avx2();
+  return allowed;
+}
+
+}  // namespace
+
+bool use_avx2() { return avx2_allowed(); }
+
+bool use_avx2(bool allowed) {
+  const bool was = avx2_allowed();
+  avx2_allowed() = allowed && cpu_has_avx2();
+  return was;
+}
+
+}  // namespace detail
+
 }  // namespace zurud

@@ -574,4 +574,14 @@ class text_output {
 text_output& standard_output();
 text_output& standard_error();
 
+namespace detail {
+/// Whether the vectorised loops (row scan, per-host counts) may use AVX2:
+/// true on processors that have it.
+bool use_avx2();
+/// Allows AVX2 (where the processor has it) or keeps the loops to what every
+/// x86-64 processor has, so that tests can run those loops too. Returns the
+/// previous setting.
+bool use_avx2(bool allowed);
+}  // namespace detail
+
 }  // namespace zurud

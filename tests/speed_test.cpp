@@ -203,6 +203,34 @@ TEST(skim_char_mat, fails_where_read_char_mat_fails) {
   }
 }
 
+TEST(skim_char_mat, reads_labels_of_every_layout_as_read_char_mat_does) {
+  struct {
+    char_format_type layout;
+    const char* text;
+  } cases[] = {
+      {char_format_type::PHYLIP,
+       "2 4\nHomo      ACGT\nMus mus   \nac gt trailing\n"},
+      {char_format_type::EXTENDED_PHYLIP, "2 4\nHomo\tAC\nGT\nMus  acgt\n"},
+      {char_format_type::COMMENTED_PHYLIP,
+       "2 4\nHomo\t[3]\tACGT\nMus\t[_2_]\ta c g t\n"},
+  };
+  for (const auto& c : cases) {
+    text_input skim_in(c.text), read_in(c.text), lower_in(c.text);
+    for (text_input* in : {&skim_in, &read_in, &lower_in})
+      read::read_header(*in);
+    char_mat_type skimmed(2, 4, matrix_type::DISCR);
+    char_mat_type read(2, 4, matrix_type::DISCR);
+    char_mat_type lowered(2, 4, matrix_type::DISCR);
+    read::skim_char_mat(skim_in, c.layout, skimmed);
+    read::read_char_mat(read_in, c.layout, read);
+    read::read_char_mat(lower_in, c.layout, lowered, lower_case_map);
+    print::convert_chars(read, lower_case_map);
+    EXPECT_EQ(skimmed.labels, read.labels) << c.text;
+    EXPECT_TRUE(lowered == read) << c.text;
+    EXPECT_TRUE(skim_in.exhausted() && read_in.exhausted()) << c.text;
+  }
+}
+
 // Files larger than the input buffer: line numbers stay right when the
 // buffer moves on.
 TEST(text_input, line_numbers_stay_right_across_buffer_refills) {

@@ -49,9 +49,10 @@ constexpr byte_table white_table;
 // by a few blanks and line ends, so the scan takes 16 or 32 characters at a
 // time: a block without whitespace is one copy; otherwise each stretch of
 // cells between whitespace is copied with one (over-long) store, which the
-// next stretch partly overwrites. The vector loops stop while at least a
-// block of room is left in the row, so no store passes dst + n; the rest
-// goes one character at a time.
+// next stretch partly overwrites. The vector loops run only while two
+// blocks of room are left in the row and two blocks of text in the buffer,
+// so no load passes e and no store passes dst + n; the rest goes one
+// character at a time.
 struct row_scan {
   const char* p;
   const char* e;

@@ -55,10 +55,8 @@ int main(int argc, char** argv) {
   } catch (const zurud::format_error&) {
     err.put_line("Wrong file format.");
   } catch (const zurud::error& e) {
-    std::string line = "fasta2matrix: " + std::string(e.kind()) + ": " + e.what();
-    if (!e.detail().empty()) line += ": " + e.detail();
-    if (in) line += " (" + in->name() + ", line " + std::to_string(in->line()) + ")";
-    err.put_line(line);
+    err.put_line("fasta2matrix: " +
+                 zurud::read::describe(e, in ? &*in : nullptr));
   } catch (const std::bad_alloc&) {
     err.put_line("fasta2matrix: out of memory");
   }

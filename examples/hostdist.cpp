@@ -127,12 +127,7 @@ int main(int argc, char** argv) {
   } catch (const zurud::format_error&) {
     err.put_line("Wrong file format.");
   } catch (const zurud::error& e) {
-    std::string line = "hostdist: " + std::string(e.kind()) + ": " + e.what();
-    if (!e.detail().empty()) line += ": " + e.detail();
-    if (files.reading != nullptr)
-      line += " (" + files.reading->name() + ", line " +
-              std::to_string(files.reading->line()) + ")";
-    err.put_line(line);
+    err.put_line("hostdist: " + zurud::read::describe(e, files.reading));
   } catch (const std::bad_alloc&) {
     err.put_line("hostdist: out of memory");
   }

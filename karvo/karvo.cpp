@@ -259,9 +259,7 @@ int run(std::vector<std::string> args, streams io) {
   } catch (const zurud::format_error&) {
     report(io.err, "Wrong file format.");
   } catch (const zurud::error& e) {
-    std::string line = std::string("karvo: ") + e.kind() + ": " + e.what();
-    if (!e.detail().empty()) line += ": " + e.detail();
-    report(io.err, line + location(reading));
+    report(io.err, "karvo: " + zurud::read::describe(e, reading));
   } catch (const std::bad_alloc&) {
     report(io.err, "karvo: out of memory" + location(reading));
   } catch (const std::exception& e) {

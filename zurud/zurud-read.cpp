@@ -788,6 +788,15 @@ double text_input::read_real() {
 // ---------------------------------------------------------------------------
 // Words, labels, headers.
 
+std::string describe(const error& e, text_input* reading) {
+  std::string line = std::string(e.kind()) + ": " + e.what();
+  if (!e.detail().empty()) line += ": " + e.detail();
+  if (reading != nullptr)
+    line += " (" + reading->name() + ", line " +
+            std::to_string(reading->line()) + ")";
+  return line;
+}
+
 std::string get_word(text_input& in, const char_set& delimiters) {
   std::string word;
   for (;;) {

@@ -101,6 +101,10 @@ class text_input {
   std::int64_t lines_ = 0;      // line feeds before buf_ + counted_
 };
 
+/// A failure in one line for people: "kind: message[: detail]", and
+/// " (name, line n)" when it happened while `reading` was being read.
+std::string describe(const error& e, text_input* reading = nullptr);
+
 /// Reads a word: leading delimiters and line ends are skipped; the word runs
 /// until a delimiter (consumed) or the end of its line (not consumed), so it
 /// never spans two lines. end_of_file_error when the input ends before it.

@@ -234,26 +234,22 @@ void print_label(std::string_view label, char_format_type layout,
 
 void print_label(std::string_view label, dist_format_type layout,
                  std::size_t width, text_output& out) {
+  // The padded layouts write labels exactly as in character matrices, quotes
+  // included: an unchanged single quote would close a quoted label early.
   switch (layout) {
     case dist_format_type::PHYLIP:
-      put_field(out, label, 10);
-      break;
+      return print_label(label, char_format_type::PHYLIP, width, out);
     case dist_format_type::EXTENDED_PHYLIP:
-      put_field(out, mapped(label, no_space), width);
-      break;
+      return print_label(label, char_format_type::EXTENDED_PHYLIP, width, out);
     case dist_format_type::NEXUS:
-      put_field(out, to_nexus_label(label), width);
-      break;
+      return print_label(label, char_format_type::NEXUS, width, out);
     case dist_format_type::NEXUS_ENCLOSED:
-      // Quotes are mapped as in character matrices: an unchanged single
-      // quote would close the label early and break the file.
-      put_enclosed(out, label, width);
-      break;
+      return print_label(label, char_format_type::NEXUS_ENCLOSED, width, out);
     case dist_format_type::TAB:
     case dist_format_type::ONE_COLUMN:
     case dist_format_type::RAW:
       out.put(label);
-      break;
+      return;
   }
 }
 

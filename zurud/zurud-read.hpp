@@ -11,11 +11,44 @@
 
 namespace zurud::read {
 
+namespace detail {
+
+/// A file descriptor, closed when an owning handle goes (standard input is
+/// held without owning it).
+class fd_handle {
+ public:
+  fd_handle() = default;
+  fd_handle(int fd, bool owns) noexcept : fd_(fd), owns_(owns) {}
+  fd_handle(fd_handle&& o) noexcept;
+  fd_handle& operator=(fd_handle&& o) noexcept;
+  ~fd_handle();
+  int get() const noexcept { return fd_; }
+
+ private:
+  int fd_ = -1;
+  bool owns_ = false;
+};
+
+/// A gzip stream being inflated (zlib); defined with the text input.
+class inflater;
+struct inflater_deleter {
+  void operator()(inflater* z) const noexcept;
+};
+/// Frees the page-aligned text buffer.
+struct buffer_deleter {
+  void operator()(char* p) const noexcept;
+};
+
+}  // namespace detail
+
 /// Sequential text input from a file, standard input or a string, through
 /// one large buffer. Lines end at a line feed; a carriage return is an
 /// ordinary character. A form feed directly after a line end is a page break
 /// and is passed over wherever line ends are. Readers use only the primitive
 /// operations below (and the row fast path, which obeys the same rules).
+/// Input that starts with the gzip magic bytes 1f 8b, from any source, is
+/// inflated first (concatenated gzip members included); what the readers see
+/// is the inflated text.
 class text_input {
  public:
   /// Input from a copy of `text`; `name` is used in diagnostics.
@@ -27,9 +60,9 @@ class text_input {
   /// object when two readers must continue the same stream.
   static text_input standard_input();
 
-  text_input(text_input&&) noexcept;
-  text_input& operator=(text_input&&) noexcept;
-  ~text_input();
+  text_input(text_input&&) noexcept = default;
+  text_input& operator=(text_input&&) noexcept = default;
+  ~text_input() = default;
 
   /// Passes over line ends (and page breaks), then consumes and returns the
   /// next character. end_of_file_error when the input is exhausted.
@@ -70,14 +103,42 @@ class text_input {
   void read_black(char* dst, std::size_t n, const char_mapping& map);
   /// As read_black, consuming the same characters but storing nothing.
   void skip_black(std::size_t n);
+  /// Stores the characters of the current line that are not whitespace, at
+  /// most n of them, mapped by `map`; the line end, and whatever follows the
+  /// n-th character stored, stay unread. Returns the number stored (0 at a
+  /// line end or at the end of the input). With dst null, stores nothing
+  /// and counts the same characters.
+  std::size_t read_black_in_line(char* dst, std::size_t n,
+                                 const char_mapping& map = char_mapping());
   /// Passes over characters of `set` and line ends; true when nothing is
   /// left afterwards.
   bool skip_members(const char_set& set);
+  /// At the very start of the input, passes over a UTF-8 byte order mark
+  /// (EF BB BF); true when there was one.
+  bool skip_byte_order_mark();
+
+  /// The next characters of the current line that the buffer holds, up to
+  /// (not including) its line end: empty at a line end or at the end of the
+  /// input, otherwise at least one character. Consumes nothing; the view
+  /// stays valid until the next operation on the input.
+  std::string_view peek_line();
+  /// Up to n (at most 4096) of the next characters, line ends included,
+  /// fewer only at the end of the input. Consumes nothing; valid until the
+  /// next operation.
+  std::string_view peek(std::size_t n);
+  /// Consumes n characters of what peek_line or peek just showed.
+  void consume(std::size_t n) noexcept { pos_ += n; }
 
   /// The name given in diagnostics: a file name or "standard input".
   const std::string& name() const noexcept { return name_; }
   /// The 1-based number of the line holding the next unread character.
   std::int64_t line();
+  /// The number of characters consumed since the start of the input.
+  std::int64_t position() const noexcept {
+    return origin_ + static_cast<std::int64_t>(pos_);
+  }
+  /// True when the input is read through gzip.
+  bool inflating() const noexcept { return gzip_ != nullptr; }
 
  private:
   text_input(int fd, std::string name, bool owns_fd);
@@ -85,20 +146,28 @@ class text_input {
   /// ends first; returns the number available.
   std::size_t fill(std::size_t want);
   bool more() { return pos_ < end_ || fill(1) > 0; }
+  /// Moves the unread rest so that the next read lands on a 64-byte
+  /// boundary.
+  void compact();
+  /// Raw bytes from the file or the gzip stream into buf_ + end_; 0 at the
+  /// end.
+  std::size_t refill(std::size_t room);
   void pass_page_break();
   std::string load_literal(bool real);
   [[noreturn]] void eof(const char* what) const;
 
-  int fd_ = -1;
-  bool owns_fd_ = false;
+  detail::fd_handle file_;
+  std::unique_ptr<detail::inflater, detail::inflater_deleter> gzip_;
+  bool probed_ = false;  // whether the first bytes were checked for gzip
   bool at_eof_ = false;
   std::string name_;
-  std::unique_ptr<char[]> buf_;
+  std::unique_ptr<char[], detail::buffer_deleter> buf_;
   std::size_t cap_ = 0;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
-  std::size_t counted_ = 0;     // buf_[0..counted_) has been counted in lines_
-  std::int64_t lines_ = 0;      // line feeds before buf_ + counted_
+  std::size_t counted_ = 0;  // buf_[0..counted_) has been counted in lines_
+  std::int64_t lines_ = 0;   // line feeds before buf_ + counted_
+  std::int64_t origin_ = 0;  // stream position of buf_[0]
 };
 
 /// A failure in one line for people: "kind: message[: detail]", and

@@ -253,6 +253,14 @@ inline constexpr char_mapping lower_case_map = detail::shifted(
     char_set::range('A', 'Z') | char_set::range(192, 214) |
         char_set::range(216, 222),
     32);
+/// The cells of an analysis: lower_case_map, and RNA's uracil (U or u) as
+/// t, so that an rRNA alignment counts its U sites as the T sites of DNA.
+inline constexpr char_mapping site_map = [] {
+  char_mapping m = lower_case_map;
+  m.set('U', 't');
+  m.set('u', 't');
+  return m;
+}();
 /// Latin-1 lower case to upper case: a-z, codes 224-246 and 248-254 move down 32.
 inline constexpr char_mapping upper_case_map = detail::shifted(
     char_set::range('a', 'z') | char_set::range(224, 246) |

@@ -1,0 +1,3 @@
+#include "zurud/zurud-read.hpp"
+
+namespace zurud::read {}  // namespace zurud::read

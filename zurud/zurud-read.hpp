@@ -235,6 +235,84 @@ void read_char_mat(text_input& in, char_format_type layout,
 void skim_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix);
 
+// ---------------------------------------------------------------------------
+// Data files as users hold them: PHYLIP (sequential or interleaved), FASTA
+// and NEXUS, each possibly gzipped (text_input inflates it).
+
+/// The formats of a data file, told apart by their first characters.
+enum class data_format_type : std::uint8_t { PHYLIP, FASTA, NEXUS };
+
+/// The format of what `in` holds, from its first character that is not
+/// whitespace: ">" is FASTA, "#NEXUS" in any case is NEXUS, anything else is
+/// PHYLIP. Passes over a byte order mark at the start of the input and
+/// consumes nothing else.
+data_format_type detect_data_format(text_input& in);
+
+/// What a reader does with the DISCR cells it reads: stores each as its
+/// image under `map` (site_map for the analyses), or, with `store` false,
+/// consumes and checks them as it would but stores nothing.
+struct cell_options {
+  char_mapping map{};
+  bool store = true;
+};
+
+/// Fills the labels and cells of `matrix` (sized by the caller from
+/// read_header) from interleaved rows: the first block holds, for every row
+/// in order, its label in the layout's label layout and its first cells on
+/// the rest of that line; each later block holds the next cells of every row
+/// in the same order, one line per row, without labels. Blank lines between
+/// blocks are optional, whitespace inside a line is passed over; after the
+/// last cells of the last row the rest of that line is skipped.
+/// format_error when a line would take a row past nchar cells or a row gets
+/// no cells from a line of its block, end_of_file_error when the input ends
+/// first; failures name the row and block.
+void read_interleaved_char_mat(text_input& in, char_format_type layout,
+                               char_mat_type& matrix,
+                               const cell_options& cells = {});
+
+/// Reads an aligned FASTA file to its end as a DISCR matrix, one row per
+/// record in file order. A record's label is the first word of its header
+/// line (the text after ">" up to whitespace); its cells are every
+/// character of the lines up to the next header that is not whitespace, "."
+/// stored as "-", the rest through cells.map. format_error for characters
+/// before the first header, a header without a word, or a record whose
+/// number of cells differs from the first record's (naming it and both
+/// counts); range_error as soon as a record passes 1048576 cells or the
+/// 5001st header is met, so that an endless input fails in bounded memory.
+char_mat_access read_fasta_matrix(text_input& in,
+                                  const cell_options& cells = {});
+
+/// Reads the DATA or CHARACTERS block of a NEXUS file as a DISCR matrix
+/// (the first such block; a TAXA block before it may give the taxon count
+/// and labels; other blocks are passed over). DIMENSIONS NTAX= NCHAR=,
+/// FORMAT with DATATYPE, MISSING (stored as "?"), GAP (stored as "-"),
+/// MATCHCHAR (the first row's state at that site) and INTERLEAVE; MATRIX
+/// rows with plain or single-quoted labels ('' is one quote inside);
+/// [comments] anywhere; keywords in any case. Labels are kept as written,
+/// without their quotes. format_error (naming the line and what stood there)
+/// for anything the reader does not take; range_error for counts outside
+/// the matrix's ranges.
+char_mat_access read_nexus_matrix(text_input& in,
+                                  const cell_options& cells = {});
+
+/// How read_data_file reads a PHYLIP data file.
+struct data_file_options {
+  /// Label layout of PHYLIP rows: PHYLIP (ten characters), EXTENDED_PHYLIP
+  /// (first word) or COMMENTED_PHYLIP.
+  char_format_type layout = char_format_type::EXTENDED_PHYLIP;
+  /// PHYLIP rows in interleaved blocks.
+  bool interleaved = false;
+  cell_options cells{};
+};
+
+/// Reads a whole data matrix in any of the formats detect_data_format tells
+/// apart: PHYLIP through read_header and read_char_mat (or
+/// read_interleaved_char_mat), FASTA and NEXUS through their readers.
+/// `format`, when given, receives the format found. Failures as the reader
+/// of the format has them.
+char_mat_access read_data_file(text_input& in, const data_file_options& options,
+                               data_format_type* format = nullptr);
+
 /// A FASTA residue outside the nucleotide letters (either case), "-" and
 /// "?" after cleaning.
 class invalid_character_error : public error {

@@ -62,11 +62,11 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
     // the lines of the rows below until the input runs out: the rows have
     // used more lines than there are of them.
     const std::int64_t lines = in.line() - first_line;
-    e.add_detail("row " + std::to_string(i) + " of " + std::to_string(ntax));
     if (lines > i)
       e.add_detail("rows 1 to " + std::to_string(i) + " took " +
                    std::to_string(lines) +
                    " lines; if the file is interleaved, read it with -i");
+    e.add_detail("row " + std::to_string(i) + " of " + std::to_string(ntax));
     throw;
   } catch (error& e) {
     e.add_detail("row " + std::to_string(i) + " of " + std::to_string(ntax));

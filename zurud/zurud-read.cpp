@@ -165,8 +165,9 @@ std::string known_format(std::string_view line) {
 
 // The PHYLIP header; a first line of text says what it looks like.
 header_type read_phylip_header(text_input& in) {
-  const std::string_view peeked = in.peek_line();
-  const std::string first(peeked.substr(0, 60));
+  const std::string ahead(in.peek(4096));
+  const std::string first = ahead.substr(0, std::min<std::size_t>(
+                                                ahead.find('\n'), 60));
   try {
     return read_header(in);
   } catch (format_error& e) {
@@ -181,6 +182,10 @@ header_type read_phylip_header(text_input& in) {
                    "\"");
       throw;
     }
+    if (ahead.find("\n>") != std::string::npos)
+      throw format_error("characters before the first FASTA header: \"" +
+                             printable(text.substr(0, 40)) + "\"",
+                         "a FASTA file starts with a header line \">name\"");
     throw format_error("found \"" + printable(text.substr(0, 40)) +
                            "\" where the header should stand",
                        known_format(text));

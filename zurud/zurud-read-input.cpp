@@ -311,8 +311,8 @@ std::string_view text_input::peek_buffer() {
 }
 
 std::string_view text_input::peek(std::size_t n) {
-  n = std::min(n, page);
-  return {buf_.get() + pos_, std::min(fill(n), n)};
+  n = std::min(fill(std::min(n, page)), std::min(n, page));
+  return {buf_.get() + pos_, n};  // after fill, which may move the text
 }
 
 // ---------------------------------------------------------------------------

@@ -14,7 +14,8 @@ namespace {
 // The rows of read_char_mat. DISCR cells are stored as read (map null),
 // stored mapped, or, without `store`, only consumed.
 void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
-               const char_mapping* map, bool store) {
+               const char_mapping* map, bool store,
+               data_notes* notes = nullptr) {
   const label_format_type labels = label_layout(layout);
   const std::int32_t ntax = matrix.ntax();
   const std::int32_t nchar = matrix.nchar();
@@ -58,6 +59,15 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
       }
       // The end of the input also ends the last row: a file whose last cell
       // is its last byte is complete.
+      if (notes != nullptr) {
+        const std::string_view rest = in.peek_line();
+        std::size_t k = 0;
+        while (k < rest.size() && whitespace.contains(rest[k])) ++k;
+        if (k < rest.size() && notes->trailing_rows++ == 0) {
+          notes->trailing_line = in.line();
+          notes->trailing_text = std::string(rest.substr(k, 40));
+        }
+      }
       if (!in.exhausted()) in.skip_line();
     }
   } catch (end_of_file_error& e) {
@@ -92,6 +102,21 @@ void read_char_mat(text_input& in, char_format_type layout,
 void skim_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix) {
   read_rows(in, layout, matrix, nullptr, false);
+}
+
+void read_char_mat(text_input& in, char_format_type layout,
+                   char_mat_type& matrix, const cell_options& cells,
+                   data_notes* notes) {
+  read_rows(in, layout, matrix, &cells.map, cells.store, notes);
+}
+
+void note_rest(text_input& in, data_notes& notes) {
+  for (;;) {
+    if (in.skip_members(whitespace)) return;
+    if (notes.extra_lines++ == 0) notes.extra_line = in.line();
+    if (in.exhausted()) return;
+    in.skip_line();
+  }
 }
 
 // ---------------------------------------------------------------------------

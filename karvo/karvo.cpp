@@ -1,5 +1,8 @@
 #include "karvo/karvo.hpp"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <new>
 #include <optional>
 
@@ -26,7 +29,37 @@ std::int32_t minimum_value(const std::string& arg) {
   return v;
 }
 
+// Reads the value of -t as minimum_value reads that of -m.
+std::int32_t threads_value(const std::string& arg) {
+  text_input in(arg, "the value of -t");
+  const std::int32_t v = in.read_integer();
+  if (v < 1)
+    throw zurud::range_error("thread count " + std::to_string(v) +
+                             " below 1");
+  return v;
+}
+
 }  // namespace
+
+std::int32_t available_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return std::max(1, CPU_COUNT(&set));
+}
+
+zurud::hostpara::analysis_type analysis_of(const settings& s) {
+  using zurud::hostpara::formula_type;
+  formula_type f = formula_type::GROUP_SIZE;
+  switch (s.analysis) {
+    case assoc_conv_type::CONSENSUS: f = formula_type::CONSENSUS; break;
+    case assoc_conv_type::MODUS: f = formula_type::MODUS; break;
+    case assoc_conv_type::ENTROPY: f = formula_type::ENTROPY; break;
+    case assoc_conv_type::FREQUENCIES: f = formula_type::FREQUENCIES; break;
+    case assoc_conv_type::GROUP_SIZE: f = formula_type::GROUP_SIZE; break;
+  }
+  return zurud::hostpara::analysis_type(f, s.valid_states);
+}
 
 settings scan_options(std::vector<std::string>& args) {
   settings s;
@@ -59,10 +92,18 @@ settings scan_options(std::vector<std::string>& args) {
         s.min_group_size = minimum_value(args[i + 1]);
         args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
         break;
+      case 't':
+        if (i + 1 >= args.size())
+          throw zurud::constraint_error("option -t needs a value",
+                                        "-t is the last argument");
+        s.threads = threads_value(args[i + 1]);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        break;
       default: known = false; break;
     }
     if (known) args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
   }
+  if (s.threads == 0) s.threads = available_processors();
   return s;
 }
 
@@ -82,6 +123,7 @@ void print_usage(const std::string& command, text_output& err) {
       "  -o  Input is in commented PHYLIP format.",
       "  -p  Input is in normal PHYLIP format.",
       "  -s  Compute just group sizes.",
+      "  -t  Number of threads (default: every processor available).",
       "  -v  Compute character consensi of modal values only.",
       "  -x  Input is in extended PHYLIP format (default).",
       "  -C  Output is in commented PHYLIP format.",
@@ -191,44 +233,14 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     throw zurud::range_error("host count " + std::to_string(nhosts) +
                              " outside 1..5000");
 
-  const std::int64_t nchar = chars->nchar();
-  const std::int64_t k = s.valid_states.size();
-  zurud::matrix_type type = zurud::matrix_type::DISCR;
-  std::int64_t columns = nchar;
-  switch (s.analysis) {
-    case assoc_conv_type::CONSENSUS:
-    case assoc_conv_type::MODUS:
-      break;
-    case assoc_conv_type::ENTROPY:
-      type = zurud::matrix_type::QUANT;
-      break;
-    case assoc_conv_type::FREQUENCIES:
-      type = zurud::matrix_type::QUANT;
-      columns = nchar * k;
-      if (columns > zurud::max_chars)
-        throw zurud::range_error(
-            "character count " + std::to_string(columns) +
-                " outside 1..1048576",
-            "frequencies of " + std::to_string(nchar) + " characters need " +
-                std::to_string(k) + " columns each");
-      break;
-    case assoc_conv_type::GROUP_SIZE:
-      type = zurud::matrix_type::CNTCH;
-      columns = 1;
-      break;
-  }
-  auto host_matrix = std::make_unique<zurud::char_mat_type>(
-      static_cast<std::int32_t>(nhosts), static_cast<std::int32_t>(columns),
-      type);
-  host_matrix->comment =
-      "mingrpsize=" + zurud::integer_image(s.min_group_size);
-  zurud::hostpara::get_group_chars(*host_matrix, *chars, hosts,
-                                   s.valid_states,
-                                   s.analysis == assoc_conv_type::MODUS);
+  // The frequencies' width is checked before anything is written.
+  const zurud::hostpara::analysis_type analysis = analysis_of(s);
+  analysis.columns(chars->nchar());
+  write_host_matrix({*chars, hosts, analysis,
+                     "mingrpsize=" + zurud::integer_image(s.min_group_size),
+                     s.output_layout},
+                    s.threads, io.out);
   chars.reset();
-
-  zurud::print::print_char_mat(*host_matrix, s.output_layout, io.out);
-  host_matrix.reset();
   io.out.flush();
   return 0;
 }

@@ -25,6 +25,8 @@ struct settings {
   assoc_conv_type analysis = assoc_conv_type::GROUP_SIZE;
   zurud::char_format_type input_layout =
       zurud::char_format_type::EXTENDED_PHYLIP;
+  /// PHYLIP input in interleaved blocks (-i).
+  bool interleaved = false;
   zurud::char_format_type output_layout =
       zurud::char_format_type::EXTENDED_PHYLIP;
   std::int32_t min_group_size = 2;
@@ -39,8 +41,9 @@ std::int32_t available_processors();
 /// Scans args[1..] from the last to the first, applying and removing every
 /// option (so the leftmost of repeated options wins; -m also removes the
 /// argument after it). What remains are the command name and the file
-/// arguments. -m and -t read an integer from the argument after them (blanks
-/// first skipped, anything after it ignored). Without value:
+/// arguments. -m and -t read an optionally signed decimal integer from the
+/// argument after them (blanks first skipped, anything after it ignored; more
+/// than 32 bits: format_error). Without value:
 /// constraint_error; a value that is not a number: format_error; below 1:
 /// range_error; blanks only: end_of_file_error. threads defaults to
 /// available_processors().

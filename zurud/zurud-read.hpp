@@ -11,11 +11,44 @@
 
 namespace zurud::read {
 
+namespace detail {
+
+/// A file descriptor, closed when an owning handle goes (standard input is
+/// held without owning it).
+class fd_handle {
+ public:
+  fd_handle() = default;
+  fd_handle(int fd, bool owns) noexcept : fd_(fd), owns_(owns) {}
+  fd_handle(fd_handle&& o) noexcept;
+  fd_handle& operator=(fd_handle&& o) noexcept;
+  ~fd_handle();
+  int get() const noexcept { return fd_; }
+
+ private:
+  int fd_ = -1;
+  bool owns_ = false;
+};
+
+/// A gzip stream being inflated (zlib); defined with the text input.
+class inflater;
+struct inflater_deleter {
+  void operator()(inflater* z) const noexcept;
+};
+/// Frees the page-aligned text buffer.
+struct buffer_deleter {
+  void operator()(char* p) const noexcept;
+};
+
+}  // namespace detail
+
 /// Sequential text input from a file, standard input or a string, through
 /// one large buffer. Lines end at a line feed; a carriage return is an
 /// ordinary character. A form feed directly after a line end is a page break
 /// and is passed over wherever line ends are. Readers use only the primitive
 /// operations below (and the row fast path, which obeys the same rules).
+/// Input that starts with the gzip magic bytes 1f 8b, from any source, is
+/// inflated first (concatenated gzip members included); what the readers see
+/// is the inflated text.
 class text_input {
  public:
   /// Input from a copy of `text`; `name` is used in diagnostics.
@@ -27,9 +60,9 @@ class text_input {
   /// object when two readers must continue the same stream.
   static text_input standard_input();
 
-  text_input(text_input&&) noexcept;
-  text_input& operator=(text_input&&) noexcept;
-  ~text_input();
+  text_input(text_input&&) noexcept = default;
+  text_input& operator=(text_input&&) noexcept = default;
+  ~text_input() = default;
 
   /// Passes over line ends (and page breaks), then consumes and returns the
   /// next character. end_of_file_error when the input is exhausted.
@@ -70,14 +103,47 @@ class text_input {
   void read_black(char* dst, std::size_t n, const char_mapping& map);
   /// As read_black, consuming the same characters but storing nothing.
   void skip_black(std::size_t n);
+  /// Stores the characters of the current line that are not whitespace, at
+  /// most n of them, mapped by `map`; the line end, and whatever follows the
+  /// n-th character stored, stay unread. Returns the number stored (0 at a
+  /// line end or at the end of the input). With dst null, stores nothing
+  /// and counts the same characters.
+  std::size_t read_black_in_line(char* dst, std::size_t n,
+                                 const char_mapping& map = char_mapping());
   /// Passes over characters of `set` and line ends; true when nothing is
   /// left afterwards.
   bool skip_members(const char_set& set);
+  /// At the very start of the input, passes over a UTF-8 byte order mark
+  /// (EF BB BF); true when there was one.
+  bool skip_byte_order_mark();
+
+  /// The next characters of the current line that the buffer holds, up to
+  /// (not including) its line end: empty at a line end or at the end of the
+  /// input, otherwise at least one character. Consumes nothing; the view
+  /// stays valid until the next operation on the input.
+  std::string_view peek_line();
+  /// Up to n (at most 4096) of the next characters, line ends included,
+  /// fewer only at the end of the input. Consumes nothing; valid until the
+  /// next operation.
+  std::string_view peek(std::size_t n);
+  /// Every character the buffer holds from the next one on, line ends
+  /// included: at least one unless the input is exhausted. Consumes nothing;
+  /// valid until the next operation.
+  std::string_view peek_buffer();
+  /// Consumes n characters of what peek_line, peek or peek_buffer just
+  /// showed.
+  void consume(std::size_t n) noexcept { pos_ += n; }
 
   /// The name given in diagnostics: a file name or "standard input".
   const std::string& name() const noexcept { return name_; }
   /// The 1-based number of the line holding the next unread character.
   std::int64_t line();
+  /// The number of characters consumed since the start of the input.
+  std::int64_t position() const noexcept {
+    return origin_ + static_cast<std::int64_t>(pos_);
+  }
+  /// True when the input is read through gzip.
+  bool inflating() const noexcept { return gzip_ != nullptr; }
 
  private:
   text_input(int fd, std::string name, bool owns_fd);
@@ -85,20 +151,28 @@ class text_input {
   /// ends first; returns the number available.
   std::size_t fill(std::size_t want);
   bool more() { return pos_ < end_ || fill(1) > 0; }
+  /// Moves the unread rest so that the next read lands on a 64-byte
+  /// boundary.
+  void compact();
+  /// Raw bytes from the file or the gzip stream into buf_ + end_; 0 at the
+  /// end.
+  std::size_t refill(std::size_t room);
   void pass_page_break();
   std::string load_literal(bool real);
   [[noreturn]] void eof(const char* what) const;
 
-  int fd_ = -1;
-  bool owns_fd_ = false;
+  detail::fd_handle file_;
+  std::unique_ptr<detail::inflater, detail::inflater_deleter> gzip_;
+  bool probed_ = false;  // whether the first bytes were checked for gzip
   bool at_eof_ = false;
   std::string name_;
-  std::unique_ptr<char[]> buf_;
+  std::unique_ptr<char[], detail::buffer_deleter> buf_;
   std::size_t cap_ = 0;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
-  std::size_t counted_ = 0;     // buf_[0..counted_) has been counted in lines_
-  std::int64_t lines_ = 0;      // line feeds before buf_ + counted_
+  std::size_t counted_ = 0;  // buf_[0..counted_) has been counted in lines_
+  std::int64_t lines_ = 0;   // line feeds before buf_ + counted_
+  std::int64_t origin_ = 0;  // stream position of buf_[0]
 };
 
 /// A failure in one line for people: "kind: message[: detail]", and
@@ -165,6 +239,84 @@ void read_char_mat(text_input& in, char_format_type layout,
 /// callers that need the labels and the shape only.
 void skim_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix);
+
+// ---------------------------------------------------------------------------
+// Data files as users hold them: PHYLIP (sequential or interleaved), FASTA
+// and NEXUS, each possibly gzipped (text_input inflates it).
+
+/// The formats of a data file, told apart by their first characters.
+enum class data_format_type : std::uint8_t { PHYLIP, FASTA, NEXUS };
+
+/// The format of what `in` holds, from its first character that is not
+/// whitespace: ">" is FASTA, "#NEXUS" in any case is NEXUS, anything else is
+/// PHYLIP. Passes over a byte order mark at the start of the input and
+/// consumes nothing else.
+data_format_type detect_data_format(text_input& in);
+
+/// What a reader does with the DISCR cells it reads: stores each as its
+/// image under `map` (site_map for the analyses), or, with `store` false,
+/// consumes and checks them as it would but stores nothing.
+struct cell_options {
+  char_mapping map{};
+  bool store = true;
+};
+
+/// Fills the labels and cells of `matrix` (sized by the caller from
+/// read_header) from interleaved rows: the first block holds, for every row
+/// in order, its label in the layout's label layout and its first cells on
+/// the rest of that line; each later block holds the next cells of every row
+/// in the same order, one line per row, without labels. Blank lines between
+/// blocks are optional, whitespace inside a line is passed over; after the
+/// last cells of the last row the rest of that line is skipped.
+/// format_error when a line would take a row past nchar cells or a row gets
+/// no cells from a line of its block, end_of_file_error when the input ends
+/// first; failures name the row and block.
+void read_interleaved_char_mat(text_input& in, char_format_type layout,
+                               char_mat_type& matrix,
+                               const cell_options& cells = {});
+
+/// Reads an aligned FASTA file to its end as a DISCR matrix, one row per
+/// record in file order. A record's label is the first word of its header
+/// line (the text after ">" up to whitespace); its cells are every
+/// character of the lines up to the next header that is not whitespace, "."
+/// stored as "-", the rest through cells.map. format_error for characters
+/// before the first header, a header without a word, or a record whose
+/// number of cells differs from the first record's (naming it and both
+/// counts); range_error as soon as a record passes 1048576 cells or the
+/// 5001st header is met, so that an endless input fails in bounded memory.
+char_mat_access read_fasta_matrix(text_input& in,
+                                  const cell_options& cells = {});
+
+/// Reads the DATA or CHARACTERS block of a NEXUS file as a DISCR matrix
+/// (the first such block; a TAXA block before it may give the taxon count
+/// and labels; other blocks are passed over). DIMENSIONS NTAX= NCHAR=,
+/// FORMAT with DATATYPE, MISSING (stored as "?"), GAP (stored as "-"),
+/// MATCHCHAR (the first row's state at that site) and INTERLEAVE; MATRIX
+/// rows with plain or single-quoted labels ('' is one quote inside);
+/// [comments] anywhere; keywords in any case. Labels are kept as written,
+/// without their quotes. format_error (naming the line and what stood there)
+/// for anything the reader does not take; range_error for counts outside
+/// the matrix's ranges.
+char_mat_access read_nexus_matrix(text_input& in,
+                                  const cell_options& cells = {});
+
+/// How read_data_file reads a PHYLIP data file.
+struct data_file_options {
+  /// Label layout of PHYLIP rows: PHYLIP (ten characters), EXTENDED_PHYLIP
+  /// (first word) or COMMENTED_PHYLIP.
+  char_format_type layout = char_format_type::EXTENDED_PHYLIP;
+  /// PHYLIP rows in interleaved blocks.
+  bool interleaved = false;
+  cell_options cells{};
+};
+
+/// Reads a whole data matrix in any of the formats detect_data_format tells
+/// apart: PHYLIP through read_header and read_char_mat (or
+/// read_interleaved_char_mat), FASTA and NEXUS through their readers.
+/// `format`, when given, receives the format found. Failures as the reader
+/// of the format has them.
+char_mat_access read_data_file(text_input& in, const data_file_options& options,
+                               data_format_type* format = nullptr);
 
 /// A FASTA residue outside the nucleotide letters (either case), "-" and
 /// "?" after cleaning.

@@ -1,0 +1,45 @@
+// The row scan of the text input: copying or passing over the cells of a
+// discrete row and counting line feeds, with the vector loops of the
+// processor chosen in one place. Internal to zurud-read; not installed.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "zurud/zurud.hpp"
+
+namespace zurud::read::detail {
+
+/// The scan state: text [p, e) still to scan, n cells still wanted, stored
+/// at dst (unused when passing over).
+struct row_scan {
+  const char* p;
+  const char* e;
+  char* dst;
+  std::size_t n;
+};
+
+/// How cells are stored: as read, through lower_case_map, or through
+/// site_map (lower case, and u as t).
+enum class cell_case : std::uint8_t { AS_READ, LOWER, SITE };
+
+/// The loops of one processor. copy_black stores the characters that are
+/// not whitespace until n are stored or the text is used up; skip_black
+/// does the same storing nothing; count_line_ends counts line feeds in
+/// [p, e).
+struct scan_kernels {
+  void (*copy_black[3])(row_scan&);
+  void (*skip_black)(row_scan&);
+  std::int64_t (*count_line_ends)(const char* p, const char* e);
+};
+
+/// How the scan stores cells mapped by `map`: AS_READ for the identity and
+/// for every mapping it does not know, which finish_cells then applies.
+cell_case scan_case(const char_mapping& map);
+/// Applies `map` to the n cells at dst when scan_case could not.
+void finish_cells(char* dst, std::size_t n, const char_mapping& map);
+
+/// The loops for this processor (AVX2, SSE2 or plain C++), as
+/// zurud::detail::use_avx2() allows at the moment of the call.
+const scan_kernels& kernels();
+
+}  // namespace zurud::read::detail

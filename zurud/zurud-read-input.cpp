@@ -1,0 +1,451 @@
+#include "zurud/zurud-read.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "zurud/detail/read-scan.hpp"
+
+namespace zurud::read {
+
+namespace {
+
+// Reads are whole pages into a page-aligned buffer: on some processors the
+// kernel's copy into a destination that is not 64-byte aligned is several
+// times slower. The slack in front holds the unread rest of the previous
+// buffer (a few characters at most) so that the next read lands aligned.
+constexpr std::size_t page = 4096;
+constexpr std::size_t file_buffer_size = std::size_t{1} << 18;
+constexpr std::size_t buffer_capacity = file_buffer_size + page;
+constexpr std::size_t alignment = 64;
+
+std::unique_ptr<char[], detail::buffer_deleter> new_buffer(std::size_t n) {
+  return std::unique_ptr<char[], detail::buffer_deleter>(static_cast<char*>(
+      ::operator new[](n, std::align_val_t{page})));
+}
+
+bool gzip_magic(const char* p, std::size_t n) {
+  return n >= 2 && static_cast<unsigned char>(p[0]) == 0x1f &&
+         static_cast<unsigned char>(p[1]) == 0x8b;
+}
+
+// One read() of at most `room` bytes, retried on EINTR; 0 at the end.
+std::size_t read_some(int fd, char* dst, std::size_t room,
+                      const std::string& name) {
+  for (;;) {
+    const ssize_t k = ::read(fd, dst, room);
+    if (k >= 0) return static_cast<std::size_t>(k);
+    if (errno != EINTR)
+      throw io_error("cannot read " + name + ": " + std::strerror(errno));
+  }
+}
+
+// Whole pages where the room allows: the kernel then copies page by page.
+std::size_t whole_pages(std::size_t room) {
+  return room >= page ? room / page * page : room;
+}
+
+}  // namespace
+
+namespace detail {
+
+fd_handle::fd_handle(fd_handle&& o) noexcept
+    : fd_(std::exchange(o.fd_, -1)), owns_(std::exchange(o.owns_, false)) {}
+
+fd_handle& fd_handle::operator=(fd_handle&& o) noexcept {
+  if (this != &o) {
+    if (owns_ && fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(o.fd_, -1);
+    owns_ = std::exchange(o.owns_, false);
+  }
+  return *this;
+}
+
+fd_handle::~fd_handle() {
+  if (owns_ && fd_ >= 0) ::close(fd_);
+}
+
+void buffer_deleter::operator()(char* p) const noexcept {
+  ::operator delete[](p, std::align_val_t{page});
+}
+
+// The compressed side of a gzip input: zlib's stream and its own buffer of
+// raw bytes, refilled from the file (aligned, whole pages) or taken from the
+// text of a string input. Members follow one another as gzip allows.
+class inflater {
+ public:
+  inflater(int fd, std::string text, std::string name)
+      : fd_(fd), text_(std::move(text)), name_(std::move(name)) {
+    if (fd_ >= 0) raw_ = new_buffer(file_buffer_size);
+    if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    if (fd_ < 0) {
+      z_.next_in = reinterpret_cast<Bytef*>(text_.data());
+      z_.avail_in = static_cast<uInt>(text_.size());
+    }
+  }
+  inflater(const inflater&) = delete;
+  inflater& operator=(const inflater&) = delete;
+  ~inflater() { inflateEnd(&z_); }
+
+  /// Starts with `n` raw bytes already read from the file.
+  void prime(const char* p, std::size_t n) {
+    std::memcpy(raw_.get(), p, n);
+    z_.next_in = reinterpret_cast<Bytef*>(raw_.get());
+    z_.avail_in = static_cast<uInt>(n);
+  }
+
+  /// Inflates into dst, at most `room` bytes; 0 at the end of the stream.
+  std::size_t inflate_into(char* dst, std::size_t room) {
+    z_.next_out = reinterpret_cast<Bytef*>(dst);
+    z_.avail_out = static_cast<uInt>(room);
+    while (z_.avail_out == room && !done_) {
+      if (z_.avail_in == 0 && !more_raw()) {
+        if (member_started_)
+          throw end_of_file_error("the gzip stream of " + name_ +
+                                  " ends early");
+        done_ = true;
+        break;
+      }
+      member_started_ = true;
+      const int r = ::inflate(&z_, Z_NO_FLUSH);
+      if (r == Z_STREAM_END) {
+        member_started_ = false;
+        next_member();
+      } else if (r == Z_MEM_ERROR) {
+        throw std::bad_alloc();
+      } else if (r != Z_OK && r != Z_BUF_ERROR) {
+        throw format_error("corrupt gzip data in " + name_ + ": " +
+                           (z_.msg != nullptr ? z_.msg : "inflate failed"));
+      }
+    }
+    return room - z_.avail_out;
+  }
+
+ private:
+  bool more_raw() {
+    if (fd_ < 0 || raw_eof_) return false;
+    const std::size_t k =
+        read_some(fd_, raw_.get(), file_buffer_size, name_);
+    if (k == 0) {
+      raw_eof_ = true;
+      return false;
+    }
+    z_.next_in = reinterpret_cast<Bytef*>(raw_.get());
+    z_.avail_in = static_cast<uInt>(k);
+    return true;
+  }
+
+  // After a member: another one follows, or the stream ends. Anything else
+  // is refused rather than dropped.
+  void next_member() {
+    if (z_.avail_in == 0 && !more_raw()) {
+      done_ = true;
+      return;
+    }
+    if (z_.avail_in < 2 && fd_ >= 0) {
+      // The second magic byte may not have been read yet.
+      const auto first = static_cast<char>(*z_.next_in);
+      raw_[0] = first;
+      const std::size_t k =
+          read_some(fd_, raw_.get() + 1, file_buffer_size - 1, name_);
+      if (k == 0) raw_eof_ = true;
+      z_.next_in = reinterpret_cast<Bytef*>(raw_.get());
+      z_.avail_in = static_cast<uInt>(1 + k);
+    }
+    if (!gzip_magic(reinterpret_cast<const char*>(z_.next_in), z_.avail_in))
+      throw format_error("data after the end of the gzip stream in " + name_);
+    inflateReset(&z_);
+  }
+
+  z_stream z_{};
+  int fd_;
+  std::string text_;
+  std::string name_;
+  std::unique_ptr<char[], buffer_deleter> raw_;
+  bool raw_eof_ = false;
+  bool done_ = false;
+  bool member_started_ = false;
+};
+
+void inflater_deleter::operator()(inflater* z) const noexcept { delete z; }
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------
+// Buffer management.
+
+text_input::text_input(std::string_view text, std::string name)
+    : probed_(true), at_eof_(true), name_(std::move(name)) {
+  if (gzip_magic(text.data(), text.size())) {
+    at_eof_ = false;
+    buf_ = new_buffer(buffer_capacity);
+    cap_ = buffer_capacity;
+    gzip_.reset(new detail::inflater(-1, std::string(text), name_));
+    return;
+  }
+  cap_ = text.size() + 1;
+  buf_ = new_buffer(cap_);
+  end_ = text.size();
+  // An empty view may have no data at all, and memcpy from null is undefined
+  // even for no bytes.
+  if (!text.empty()) std::memcpy(buf_.get(), text.data(), text.size());
+}
+
+text_input::text_input(int fd, std::string name, bool owns_fd)
+    : file_(fd, owns_fd), name_(std::move(name)),
+      buf_(new_buffer(buffer_capacity)), cap_(buffer_capacity) {}
+
+text_input text_input::open(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    throw open_error("cannot open " + path + ": " + std::strerror(errno));
+  detail::fd_handle handle(fd, true);
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+    throw open_error("cannot open " + path + ": it is a folder");
+  text_input in(fd, path, false);
+  in.file_ = std::move(handle);
+  return in;
+}
+
+text_input text_input::standard_input() {
+  return text_input(0, "standard input", false);
+}
+
+void text_input::compact() {
+  // Count the line feeds of what is dropped so that line() stays right.
+  lines_ += read::detail::kernels().count_line_ends(buf_.get() + counted_,
+                                                    buf_.get() + pos_);
+  const std::size_t rest = end_ - pos_;
+  const std::size_t to = (alignment - rest % alignment) % alignment;
+  std::memmove(buf_.get() + to, buf_.get() + pos_, rest);
+  origin_ += static_cast<std::int64_t>(pos_) - static_cast<std::int64_t>(to);
+  pos_ = counted_ = to;
+  end_ = to + rest;
+}
+
+std::size_t text_input::refill(std::size_t room) {
+  if (gzip_) return gzip_->inflate_into(buf_.get() + end_, room);
+  const std::size_t k =
+      read_some(file_.get(), buf_.get() + end_, whole_pages(room), name_);
+  if (!probed_) {
+    // The first bytes decide whether the stream is gzip. Two are needed;
+    // a pipe may deliver them one at a time.
+    std::size_t have = k;
+    while (have == 1) {
+      const std::size_t more_bytes = read_some(
+          file_.get(), buf_.get() + end_ + 1, whole_pages(room) - 1, name_);
+      if (more_bytes == 0) break;
+      have += more_bytes;
+    }
+    probed_ = true;
+    if (gzip_magic(buf_.get() + end_, have)) {
+      gzip_.reset(new detail::inflater(file_.get(), std::string(), name_));
+      gzip_->prime(buf_.get() + end_, have);
+      return gzip_->inflate_into(buf_.get() + end_, room);
+    }
+    return have;
+  }
+  return k;
+}
+
+std::size_t text_input::fill(std::size_t want) {
+  while (end_ - pos_ < want && !at_eof_) {
+    // Only a few characters are ever left when more are wanted, so moving
+    // them costs nothing and every read starts on a boundary.
+    compact();
+    const std::size_t k = refill(cap_ - end_);
+    if (k == 0)
+      at_eof_ = true;
+    else
+      end_ += k;
+  }
+  return end_ - pos_;
+}
+
+std::int64_t text_input::line() {
+  return lines_ +
+         read::detail::kernels().count_line_ends(buf_.get() + counted_,
+                                                 buf_.get() + pos_) +
+         1;
+}
+
+void text_input::eof(const char* what) const {
+  throw end_of_file_error(std::string("input ended ") + what);
+}
+
+void text_input::pass_page_break() {
+  if (more() && buf_[pos_] == '\f') ++pos_;
+}
+
+bool text_input::skip_byte_order_mark() {
+  if (position() != 0 || fill(3) < 3) return false;
+  if (std::memcmp(buf_.get() + pos_, "\xEF\xBB\xBF", 3) != 0) return false;
+  pos_ += 3;
+  return true;
+}
+
+std::string_view text_input::peek_line() {
+  if (!more()) return {};
+  const char* p = buf_.get() + pos_;
+  const void* nl = std::memchr(p, '\n', end_ - pos_);
+  const std::size_t n =
+      nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - p)
+                    : end_ - pos_;
+  return {p, n};
+}
+
+std::string_view text_input::peek_buffer() {
+  if (!more()) return {};
+  return {buf_.get() + pos_, end_ - pos_};
+}
+
+std::string_view text_input::peek(std::size_t n) {
+  n = std::min(n, page);
+  return {buf_.get() + pos_, std::min(fill(n), n)};
+}
+
+// ---------------------------------------------------------------------------
+// Primitive operations.
+
+char text_input::read_char() {
+  for (;;) {
+    if (!more()) eof("where a character was expected");
+    const char c = buf_[pos_++];
+    if (c != '\n') return c;
+    pass_page_break();
+  }
+}
+
+bool text_input::end_of_line() { return !more() || buf_[pos_] == '\n'; }
+
+bool text_input::exhausted() { return !more(); }
+
+bool text_input::end_of_input() {
+  const std::size_t n = fill(3);
+  const char* p = buf_.get() + pos_;
+  return n == 0 || (n == 1 && p[0] == '\n') ||
+         (n == 2 && p[0] == '\n' && p[1] == '\f');
+}
+
+void text_input::skip_line() {
+  if (!more()) eof("where a line was to be skipped");
+  for (;;) {
+    const char* p = buf_.get() + pos_;
+    const void* nl = std::memchr(p, '\n', end_ - pos_);
+    if (nl != nullptr) {
+      pos_ += static_cast<std::size_t>(static_cast<const char*>(nl) - p) + 1;
+      pass_page_break();
+      return;
+    }
+    pos_ = end_;
+    if (!more()) return;  // a last line without line feed counts as ended
+  }
+}
+
+std::string text_input::read_line(std::size_t capacity) {
+  if (!more()) eof("where a line was expected");
+  std::string line;
+  while (line.size() < capacity) {
+    if (!more()) return line;
+    const char* p = buf_.get() + pos_;
+    const std::size_t n = std::min(end_ - pos_, capacity - line.size());
+    const void* nl = std::memchr(p, '\n', n);
+    if (nl != nullptr) {
+      const auto k = static_cast<std::size_t>(static_cast<const char*>(nl) - p);
+      line.append(p, k);
+      pos_ += k + 1;
+      pass_page_break();
+      return line;
+    }
+    line.append(p, n);
+    pos_ += n;
+  }
+  // The buffer is full. A line of exactly `capacity` characters still has
+  // its line end consumed; a longer one leaves its rest for the next read.
+  if (more() && buf_[pos_] == '\n') {
+    ++pos_;
+    pass_page_break();
+  }
+  return line;
+}
+
+using read::detail::cell_case;
+using read::detail::finish_cells;
+using read::detail::scan_case;
+
+void text_input::read_black(char* dst, std::size_t n) {
+  read_black(dst, n, char_mapping());
+}
+
+void text_input::read_black(char* dst, std::size_t n,
+                            const char_mapping& map) {
+  const cell_case how = scan_case(map);
+  const auto copy = read::detail::kernels().copy_black[static_cast<int>(how)];
+  read::detail::row_scan s{nullptr, nullptr, dst, n};
+  while (s.n > 0) {
+    if (!more()) eof("inside a matrix row");
+    s.p = buf_.get() + pos_;
+    s.e = buf_.get() + end_;
+    copy(s);
+    pos_ = static_cast<std::size_t>(s.p - buf_.get());
+  }
+  finish_cells(dst, n, map);
+}
+
+void text_input::skip_black(std::size_t n) {
+  const auto skip = read::detail::kernels().skip_black;
+  read::detail::row_scan s{nullptr, nullptr, nullptr, n};
+  while (s.n > 0) {
+    if (!more()) eof("inside a matrix row");
+    s.p = buf_.get() + pos_;
+    s.e = buf_.get() + end_;
+    skip(s);
+    pos_ = static_cast<std::size_t>(s.p - buf_.get());
+  }
+}
+
+std::size_t text_input::read_black_in_line(char* dst, std::size_t n,
+                                           const char_mapping& map) {
+  const cell_case how = scan_case(map);
+  const auto& k = read::detail::kernels();
+  const auto copy = k.copy_black[static_cast<int>(how)];
+  read::detail::row_scan s{nullptr, nullptr, dst, n};
+  while (s.n > 0 && more()) {
+    const char* p = buf_.get() + pos_;
+    const void* nl = std::memchr(p, '\n', end_ - pos_);
+    s.p = p;
+    s.e = nl != nullptr ? static_cast<const char*>(nl) : buf_.get() + end_;
+    if (dst != nullptr) {
+      copy(s);
+    } else {
+      k.skip_black(s);
+    }
+    pos_ = static_cast<std::size_t>(s.p - buf_.get());
+    if (nl != nullptr && s.p == nl) break;  // the line end stays unread
+  }
+  const std::size_t stored = n - s.n;
+  if (dst != nullptr) finish_cells(dst, stored, map);
+  return stored;
+}
+
+bool text_input::skip_members(const char_set& set) {
+  while (more()) {
+    const char c = buf_[pos_];
+    if (c != '\n' && !set.contains(c)) return false;
+    ++pos_;
+  }
+  return true;
+}
+
+}  // namespace zurud::read

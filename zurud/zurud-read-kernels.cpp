@@ -1,0 +1,344 @@
+#include "zurud/detail/read-scan.hpp"
+
+#include "zurud/zurud.hpp"
+
+#include <algorithm>
+#include <cstdint>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace zurud::read::detail {
+
+namespace {
+
+// A 256-entry copy of `whitespace` as bytes: the row fast path looks each
+// character up here instead of testing bits.
+struct byte_table {
+  unsigned char is_white[256];
+  constexpr byte_table() : is_white{} {
+    for (unsigned c = 0; c < 256; ++c)
+      is_white[c] = whitespace.contains(static_cast<unsigned char>(c)) ? 1 : 0;
+  }
+};
+constexpr byte_table white_table;
+
+// Cells of a discrete row: the characters that are not whitespace, copied
+// (as read, lower-cased, or lower-cased with u as t: cell_case) until `n` are
+// stored or the text [p, e) is used up. Rows are long runs of cells broken
+// by a few blanks and line ends, so the scan takes 16 or 32 characters at a
+// time: a block without whitespace is one copy; otherwise each stretch of
+// cells between whitespace is copied with one (over-long) store, which the
+// next stretch partly overwrites. The vector loops run only while two
+// blocks of room are left in the row and two blocks of text in the buffer,
+// so no load passes e and no store passes dst + n; the rest goes one
+// character at a time.
+
+// The cell as stored: as read, lower-cased, or lower-cased with u as t.
+template <cell_case C>
+inline char site_cell(char c) {
+  if constexpr (C == cell_case::AS_READ) return c;
+  const char l = lower_case_map(c);
+  if constexpr (C == cell_case::SITE) return l == 'u' ? 't' : l;
+  return l;
+}
+
+template <cell_case C>
+void copy_black_bytewise(row_scan& s) {
+  while (s.p < s.e && s.n > 0) {
+    const char c = *s.p++;
+    if (!white_table.is_white[static_cast<unsigned char>(c)]) {
+      *s.dst++ = site_cell<C>(c);
+      --s.n;
+    }
+  }
+}
+
+void skip_black_bytewise(row_scan& s) {
+  while (s.p < s.e && s.n > 0)
+    s.n -= !white_table.is_white[static_cast<unsigned char>(*s.p++)];
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define ZURUD_X86_SCAN 1
+
+// 0xFF in each byte that is whitespace: codes 0-32 and 127-159.
+inline __m128i white_bytes(__m128i v) {
+  const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(32)), v);
+  const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8(127));
+  const __m128i high = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(32)), d);
+  return _mm_or_si128(low, high);
+}
+
+// lower_case_map on 16 bytes: A-Z, 192-214 and 216-222 move up by 32.
+inline __m128i lowered(__m128i v) {
+  const __m128i a = _mm_sub_epi8(v, _mm_set1_epi8('A'));
+  const __m128i ascii = _mm_cmpeq_epi8(_mm_min_epu8(a, _mm_set1_epi8(25)), a);
+  const __m128i l = _mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(192)));
+  const __m128i latin = _mm_andnot_si128(
+      _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(215))),
+      _mm_cmpeq_epi8(_mm_min_epu8(l, _mm_set1_epi8(30)), l));
+  return _mm_add_epi8(
+      v, _mm_and_si128(_mm_or_si128(ascii, latin), _mm_set1_epi8(32)));
+}
+
+template <cell_case C>
+inline __m128i cased(__m128i v) {
+  if constexpr (C == cell_case::AS_READ) return v;
+  const __m128i l = lowered(v);
+  if constexpr (C == cell_case::LOWER) return l;
+  // u (0x75) becomes t (0x74): subtract one where the byte is u.
+  return _mm_add_epi8(l, _mm_cmpeq_epi8(l, _mm_set1_epi8('u')));
+}
+
+template <cell_case C>
+inline __m128i load16(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return cased<C>(v);
+}
+
+inline void store16(char* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+// The loops work on local copies of the scan state: stores through the
+// character pointer could alias it and would force a reload every block.
+template <cell_case C>
+void copy_black_sse2(row_scan& s) {
+  const char* p = s.p;
+  char* dst = s.dst;
+  std::size_t n = s.n;
+  const char* const e = s.e;
+  while (n >= 32 && e - p >= 32) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned white = static_cast<unsigned>(_mm_movemask_epi8(white_bytes(v)));
+    if (white == 0) {
+      store16(dst, cased<C>(v));
+      p += 16;
+      dst += 16;
+      n -= 16;
+      continue;
+    }
+    const char* src = p;
+    char* d = dst;
+    while (white != 0) {
+      const char* w = p + __builtin_ctz(white);
+      store16(d, load16<C>(src));
+      d += w - src;
+      src = w + 1;
+      white &= white - 1;
+    }
+    store16(d, load16<C>(src));
+    d += p + 16 - src;
+    n -= static_cast<std::size_t>(d - dst);
+    dst = d;
+    p += 16;
+  }
+  s.p = p;
+  s.dst = dst;
+  s.n = n;
+  copy_black_bytewise<C>(s);
+}
+
+void skip_black_sse2(row_scan& s) {
+  while (s.e - s.p >= 16) {
+    unsigned black =
+        ~static_cast<unsigned>(_mm_movemask_epi8(white_bytes(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.p))))) &
+        0xFFFFu;
+    const auto k = static_cast<std::size_t>(__builtin_popcount(black));
+    if (k >= s.n) {
+      // The last cell is in this block: stop right after it.
+      for (std::size_t i = 1; i < s.n; ++i) black &= black - 1;
+      s.p += __builtin_ctz(black) + 1;
+      s.n = 0;
+      return;
+    }
+    s.n -= k;
+    s.p += 16;
+  }
+  skip_black_bytewise(s);
+}
+
+// The same with 32 characters at a time, for processors with AVX2.
+__attribute__((target("avx2"))) inline __m256i white_bytes(__m256i v) {
+  const __m256i low =
+      _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(32)), v);
+  const __m256i d = _mm256_sub_epi8(v, _mm256_set1_epi8(127));
+  const __m256i high =
+      _mm256_cmpeq_epi8(_mm256_min_epu8(d, _mm256_set1_epi8(32)), d);
+  return _mm256_or_si256(low, high);
+}
+
+__attribute__((target("avx2"))) inline __m256i lowered(__m256i v) {
+  const __m256i a = _mm256_sub_epi8(v, _mm256_set1_epi8('A'));
+  const __m256i ascii =
+      _mm256_cmpeq_epi8(_mm256_min_epu8(a, _mm256_set1_epi8(25)), a);
+  const __m256i l =
+      _mm256_sub_epi8(v, _mm256_set1_epi8(static_cast<char>(192)));
+  const __m256i latin = _mm256_andnot_si256(
+      _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(215))),
+      _mm256_cmpeq_epi8(_mm256_min_epu8(l, _mm256_set1_epi8(30)), l));
+  return _mm256_add_epi8(
+      v, _mm256_and_si256(_mm256_or_si256(ascii, latin), _mm256_set1_epi8(32)));
+}
+
+template <cell_case C>
+__attribute__((target("avx2"))) inline __m256i cased(__m256i v) {
+  if constexpr (C == cell_case::AS_READ) return v;
+  const __m256i l = lowered(v);
+  if constexpr (C == cell_case::LOWER) return l;
+  return _mm256_add_epi8(l, _mm256_cmpeq_epi8(l, _mm256_set1_epi8('u')));
+}
+
+template <cell_case C>
+__attribute__((target("avx2"))) inline __m256i load32(const char* p) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  return cased<C>(v);
+}
+
+template <cell_case C>
+__attribute__((target("avx2,bmi"))) void copy_black_avx2(row_scan& s) {
+  const char* p = s.p;
+  char* dst = s.dst;
+  std::size_t n = s.n;
+  const char* const e = s.e;
+  while (n >= 64 && e - p >= 64) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    unsigned white =
+        static_cast<unsigned>(_mm256_movemask_epi8(white_bytes(v)));
+    if (white == 0) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
+                          cased<C>(v));
+      p += 32;
+      dst += 32;
+      n -= 32;
+      continue;
+    }
+    const char* src = p;
+    char* d = dst;
+    while (white != 0) {
+      const char* w = p + __builtin_ctz(white);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), load32<C>(src));
+      d += w - src;
+      src = w + 1;
+      white &= white - 1;
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), load32<C>(src));
+    d += p + 32 - src;
+    n -= static_cast<std::size_t>(d - dst);
+    dst = d;
+    p += 32;
+  }
+  s.p = p;
+  s.dst = dst;
+  s.n = n;
+  copy_black_sse2<C>(s);
+}
+
+__attribute__((target("avx2,bmi,popcnt"))) void skip_black_avx2(row_scan& s) {
+  while (s.e - s.p >= 32) {
+    unsigned black = ~static_cast<unsigned>(_mm256_movemask_epi8(white_bytes(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.p)))));
+    const auto k = static_cast<std::size_t>(__builtin_popcount(black));
+    if (k >= s.n) {
+      for (std::size_t i = 1; i < s.n; ++i) black &= black - 1;
+      s.p += __builtin_ctz(black) + 1;
+      s.n = 0;
+      return;
+    }
+    s.n -= k;
+    s.p += 32;
+  }
+  skip_black_sse2(s);
+}
+
+// Line feeds in [p, e): byte counters gather compares for up to 255 blocks,
+// then are summed into the total.
+__attribute__((target("avx2"))) std::int64_t count_line_ends_avx2(
+    const char* p, const char* e) {
+  std::int64_t total = 0;
+  const __m256i lf = _mm256_set1_epi8('\n');
+  while (e - p >= 32) {
+    const std::ptrdiff_t blocks = std::min<std::ptrdiff_t>((e - p) / 32, 255);
+    __m256i counts = _mm256_setzero_si256();
+    for (std::ptrdiff_t b = 0; b < blocks; ++b, p += 32)
+      counts = _mm256_sub_epi8(
+          counts,
+          _mm256_cmpeq_epi8(
+              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), lf));
+    const __m256i sums = _mm256_sad_epu8(counts, _mm256_setzero_si256());
+    total += _mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
+             _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3);
+  }
+  return total + std::count(p, e, '\n');
+}
+
+std::int64_t count_line_ends_sse2(const char* p, const char* e) {
+  std::int64_t total = 0;
+  const __m128i lf = _mm_set1_epi8('\n');
+  while (e - p >= 16) {
+    const std::ptrdiff_t blocks = std::min<std::ptrdiff_t>((e - p) / 16, 255);
+    __m128i counts = _mm_setzero_si128();
+    for (std::ptrdiff_t b = 0; b < blocks; ++b, p += 16)
+      counts = _mm_sub_epi8(
+          counts,
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                         lf));
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+    total += _mm_cvtsi128_si64(sums) +
+             _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+  }
+  return total + std::count(p, e, '\n');
+}
+
+#endif
+
+std::int64_t count_line_ends_plain(const char* p, const char* e) {
+  return std::count(p, e, '\n');
+}
+
+[[maybe_unused]] constexpr scan_kernels plain_kernels{
+    {copy_black_bytewise<cell_case::AS_READ>,
+     copy_black_bytewise<cell_case::LOWER>,
+     copy_black_bytewise<cell_case::SITE>},
+    skip_black_bytewise,
+    count_line_ends_plain};
+
+#ifdef ZURUD_X86_SCAN
+constexpr scan_kernels sse2_kernels{
+    {copy_black_sse2<cell_case::AS_READ>, copy_black_sse2<cell_case::LOWER>,
+     copy_black_sse2<cell_case::SITE>},
+    skip_black_sse2,
+    count_line_ends_sse2};
+
+constexpr scan_kernels avx2_kernels{
+    {copy_black_avx2<cell_case::AS_READ>, copy_black_avx2<cell_case::LOWER>,
+     copy_black_avx2<cell_case::SITE>},
+    skip_black_avx2,
+    count_line_ends_avx2};
+#endif
+
+}  // namespace
+
+cell_case scan_case(const char_mapping& map) {
+  if (map == site_map) return cell_case::SITE;
+  if (map == lower_case_map) return cell_case::LOWER;
+  return cell_case::AS_READ;
+}
+
+void finish_cells(char* dst, std::size_t n, const char_mapping& map) {
+  if (scan_case(map) == cell_case::AS_READ && map != char_mapping())
+    for (std::size_t j = 0; j < n; ++j) dst[j] = map(dst[j]);
+}
+
+const scan_kernels& kernels() {
+#ifdef ZURUD_X86_SCAN
+  return zurud::detail::use_avx2() ? avx2_kernels : sse2_kernels;
+#else
+  return plain_kernels;
+#endif
+}
+
+}  // namespace zurud::read::detail

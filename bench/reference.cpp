@@ -1,9 +1,10 @@
 // karvo-reference: karvo's run taken the long way, as the yardstick for
 // karvo's fast paths. It accepts karvo's options and file arguments (data
 // from a file or "-", associations from a file) and writes the host matrix
-// to standard output (-t changes nothing here), so `cmp <(karvo ARGS) <(karvo-reference ARGS)` proves
-// that the shortcuts change no byte. Every step that karvo speeds up is done
-// here in its plainest form:
+// to standard output (its -t changes nothing), so
+// `cmp <(karvo ARGS) <(karvo-reference ARGS)` proves that the shortcuts and
+// the threads change no byte. Every step that karvo speeds up is done here
+// in its plainest form:
 //   - each cell is one get_black call (one read_char after another), not the
 //     buffered row scan;
 //   - every cell is lower-cased through the mapping one by one;

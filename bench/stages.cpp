@@ -1,8 +1,9 @@
 // bench-stages: where karvo's time goes. Runs the stages of a karvo run in
 // process on a data set, with the default layouts, and prints the wall time
-// of each (the host rows once with one thread and once with all), next to two floors measured the same way: reading the file
-// through a 256 KiB buffer (what cat does) and writing a fresh block of
-// memory as large as the associate matrix (page faults and zeroing included).
+// of each (the host rows once with one thread and once with all), next to two
+// floors measured the same way: reading the file through a 256 KiB buffer (what
+// cat does) and writing a fresh block of memory as large as the associate
+// matrix (page faults and zeroing included).
 //
 //   bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] [-g]
 #include <fcntl.h>
@@ -120,8 +121,8 @@ int run(int argc, char** argv) {
     w.restart();
     karvo::write_host_matrix(spec, threads, out);
     out.flush();
-    const std::string what = "host rows to /dev/null, -t " +
-                             std::to_string(threads);
+    const std::string what =
+        "host rows to /dev/null, -t " + std::to_string(threads);
     w.lap(what.c_str());
   }
   chars.reset();

@@ -55,8 +55,7 @@ std::int32_t minimum_value(const std::string& arg) {
 std::int32_t threads_value(const std::string& arg) {
   const std::int64_t v = option_value(arg, "-t");
   if (v < 1)
-    throw zurud::range_error("thread count " + std::to_string(v) +
-                             " below 1");
+    throw zurud::range_error("thread count " + std::to_string(v) + " below 1");
   return static_cast<std::int32_t>(v);
 }
 
@@ -73,11 +72,21 @@ zurud::hostpara::analysis_type analysis_of(const settings& s) {
   using zurud::hostpara::formula_type;
   formula_type f = formula_type::GROUP_SIZE;
   switch (s.analysis) {
-    case assoc_conv_type::CONSENSUS: f = formula_type::CONSENSUS; break;
-    case assoc_conv_type::MODUS: f = formula_type::MODUS; break;
-    case assoc_conv_type::ENTROPY: f = formula_type::ENTROPY; break;
-    case assoc_conv_type::FREQUENCIES: f = formula_type::FREQUENCIES; break;
-    case assoc_conv_type::GROUP_SIZE: f = formula_type::GROUP_SIZE; break;
+    case assoc_conv_type::CONSENSUS:
+      f = formula_type::CONSENSUS;
+      break;
+    case assoc_conv_type::MODUS:
+      f = formula_type::MODUS;
+      break;
+    case assoc_conv_type::ENTROPY:
+      f = formula_type::ENTROPY;
+      break;
+    case assoc_conv_type::FREQUENCIES:
+      f = formula_type::FREQUENCIES;
+      break;
+    case assoc_conv_type::GROUP_SIZE:
+      f = formula_type::GROUP_SIZE;
+      break;
   }
   return zurud::hostpara::analysis_type(f, s.valid_states);
 }
@@ -259,10 +268,10 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   // The frequencies' width is checked before anything is written.
   const zurud::hostpara::analysis_type analysis = analysis_of(s);
   analysis.columns(chars->nchar());
-  write_host_matrix({*chars, hosts, analysis,
-                     "mingrpsize=" + zurud::integer_image(s.min_group_size),
-                     s.output_layout},
-                    s.threads, io.out);
+  write_host_matrix(
+      {*chars, hosts, analysis,
+       "mingrpsize=" + zurud::integer_image(s.min_group_size), s.output_layout},
+      s.threads, io.out);
   chars.reset();
   io.out.flush();
   return 0;

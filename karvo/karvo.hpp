@@ -54,7 +54,7 @@ zurud::hostpara::analysis_type analysis_of(const settings& s);
 
 /// What the host matrix is made of, for write_host_matrix.
 struct host_matrix_spec {
-  const zurud::char_mat_type& chars;  // the associates, DISCR
+  const zurud::char_mat_type& chars;                // the associates, DISCR
   const zurud::hostpara::numeric_host_maps& hosts;  // one row per host
   zurud::hostpara::analysis_type analysis;
   std::string comment;  // the matrix comment

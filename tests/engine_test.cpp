@@ -47,10 +47,9 @@ char_mat_type alignment(std::mt19937& rng, std::int32_t ntax,
   return m;
 }
 
-const formula_type formulas[] = {formula_type::GROUP_SIZE,
-                                 formula_type::CONSENSUS, formula_type::MODUS,
-                                 formula_type::ENTROPY,
-                                 formula_type::FREQUENCIES};
+const formula_type formulas[] = {
+    formula_type::GROUP_SIZE, formula_type::CONSENSUS, formula_type::MODUS,
+    formula_type::ENTROPY, formula_type::FREQUENCIES};
 
 // The plain host matrix, written whole.
 std::string plain_text(const char_mat_type& chars,
@@ -74,8 +73,8 @@ std::string streamed_text(const char_mat_type& chars,
                           std::int32_t threads) {
   std::string text;
   text_output out(text);
-  karvo::write_host_matrix({chars, hosts, a, "mingrpsize= 2", layout},
-                           threads, out);
+  karvo::write_host_matrix({chars, hosts, a, "mingrpsize= 2", layout}, threads,
+                           out);
   out.flush();
   return text;
 }
@@ -135,10 +134,10 @@ TEST(write_host_matrix, a_failing_row_leaves_the_same_text_for_every_count) {
   const std::int32_t counts[] = {1, 2, 7};
   for (int t = 0; t < 3; ++t) {
     text_output out(texts[t]);
-    EXPECT_THROW_MSG(karvo::write_host_matrix(
-                         {chars, hosts, a, "", char_format_type::PHYLIP},
-                         counts[t], out),
-                     constraint_error, key_not_in_map_msg);
+    EXPECT_THROW_MSG(
+        karvo::write_host_matrix(
+            {chars, hosts, a, "", char_format_type::PHYLIP}, counts[t], out),
+        constraint_error, key_not_in_map_msg);
     out.flush();
   }
   EXPECT_EQ(texts[1], texts[0]);
@@ -230,10 +229,10 @@ TEST(karvo, odd_input_texts_give_the_same_output_for_every_thread_count) {
         read::text_input in(data + assoc, "standard input");
         std::string err;
         text_output out(outputs[t]), e(err);
-        EXPECT_EQ(karvo::run({"karvo", "-t", counts[t], analysis, "-C", "-",
-                              "-"},
-                             karvo::streams{&in, out, e}),
-                  0);
+        EXPECT_EQ(
+            karvo::run({"karvo", "-t", counts[t], analysis, "-C", "-", "-"},
+                       karvo::streams{&in, out, e}),
+            0);
         out.flush();
       }
       EXPECT_FALSE(outputs[0].empty());

@@ -354,7 +354,8 @@ char_mat_writer::char_mat_writer(char_format_type layout, matrix_type type,
     : layout_(layout), rules_(rules_of(layout)), type_(type),
       width_(label_width) {
   if (!comments) rules_.comments = comment_style::NONE;
-  if (type == matrix_type::QUANT) reals_ = std::make_unique<detail::real_texts>();
+  if (type == matrix_type::QUANT)
+    reals_ = std::make_unique<detail::real_texts>();
 }
 
 char_mat_writer::char_mat_writer(const char_mat_writer& o)

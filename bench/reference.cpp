@@ -1,9 +1,10 @@
 // karvo-reference: karvo's run taken the long way, as the yardstick for
 // karvo's fast paths. It accepts karvo's options and file arguments (data
 // from a file or "-", associations from a file) and writes the host matrix
-// to standard output, so `cmp <(karvo ARGS) <(karvo-reference ARGS)` proves
-// that the shortcuts change no byte. Every step that karvo speeds up is done
-// here in its plainest form:
+// to standard output (its -t changes nothing), so
+// `cmp <(karvo ARGS) <(karvo-reference ARGS)` proves that the shortcuts and
+// the threads change no byte. Every step that karvo speeds up is done here
+// in its plainest form:
 //   - each cell is one get_black call (one read_char after another), not the
 //     buffered row scan;
 //   - every cell is lower-cased through the mapping one by one;
@@ -150,32 +151,15 @@ int run(std::vector<std::string>& args) {
       chars.discr(i, j) = zurud::lower_case_map(chars.discr(i, j));
 
   const auto nhosts = static_cast<std::int32_t>(hosts.size());
-  const std::int32_t k = s.valid_states.size();
-  matrix_type type = matrix_type::DISCR;
-  std::int64_t columns = chars.nchar();
-  switch (s.analysis) {
-    case karvo::assoc_conv_type::CONSENSUS:
-    case karvo::assoc_conv_type::MODUS:
-      break;
-    case karvo::assoc_conv_type::ENTROPY:
-      type = matrix_type::QUANT;
-      break;
-    case karvo::assoc_conv_type::FREQUENCIES:
-      type = matrix_type::QUANT;
-      columns *= k;
-      break;
-    case karvo::assoc_conv_type::GROUP_SIZE:
-      type = matrix_type::CNTCH;
-      columns = 1;
-      break;
-  }
-  // The constructor refuses what karvo refuses: no host left, more than
-  // 5000, or too many frequency columns.
-  char_mat_type result(nhosts, static_cast<std::int32_t>(columns), type);
+  const hostpara::analysis_type analysis = karvo::analysis_of(s);
+  // The constructor and columns() refuse what karvo refuses: no host left,
+  // more than 5000, or too many frequency columns.
+  char_mat_type result(nhosts, analysis.columns(chars.nchar()),
+                       analysis.cell_type());
   result.comment = "mingrpsize=" + zurud::integer_image(s.min_group_size);
   hostpara::detail::fill_rows_plain(
       result, chars, hosts, s.valid_states,
-      s.analysis == karvo::assoc_conv_type::MODUS);
+      analysis.formula() == hostpara::formula_type::MODUS);
   write_matrix(result, s.output_layout, zurud::standard_output());
   zurud::standard_output().flush();
   return 0;

@@ -1,8 +1,9 @@
 // bench-stages: where karvo's time goes. Runs the stages of a karvo run in
 // process on a data set, with the default layouts, and prints the wall time
-// of each, next to two floors measured the same way: reading the file
-// through a 256 KiB buffer (what cat does) and writing a fresh block of
-// memory as large as the associate matrix (page faults and zeroing included).
+// of each (the host rows once with one thread and once with all), next to two
+// floors measured the same way: reading the file through a 256 KiB buffer (what
+// cat does) and writing a fresh block of memory as large as the associate
+// matrix (page faults and zeroing included).
 //
 //   bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] [-g]
 #include <fcntl.h>
@@ -16,8 +17,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "karvo/karvo.hpp"
 #include "zurud/zurud-hostpara.hpp"
-#include "zurud/zurud-print.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud-sets.hpp"
 
@@ -105,26 +106,26 @@ int run(int argc, char** argv) {
   hostpara::filter(hosts, 2, quiet);
   w.lap("associations, host map, filter");
 
-  const auto nhosts = static_cast<std::int32_t>(hosts.size());
-  zurud::matrix_type type = zurud::matrix_type::QUANT;
-  std::int32_t columns = h.nchar;
-  if (analysis == 'c' || analysis == 'v') type = zurud::matrix_type::DISCR;
-  if (analysis == 'f') columns *= states.size();
-  if (analysis == 's') {
-    type = zurud::matrix_type::CNTCH;
-    columns = 1;
-  }
-  zurud::char_mat_type result(nhosts, columns, type);
-  hostpara::get_group_chars(result, *chars, hosts, states, analysis == 'v');
-  w.lap("group (host matrix written fresh)");
-  chars.reset();
-  w.lap("release the associate matrix");
-
+  using zurud::hostpara::formula_type;
+  const formula_type formula = analysis == 's'   ? formula_type::GROUP_SIZE
+                               : analysis == 'v' ? formula_type::MODUS
+                               : analysis == 'e' ? formula_type::ENTROPY
+                               : analysis == 'f' ? formula_type::FREQUENCIES
+                                                 : formula_type::CONSENSUS;
+  const karvo::host_matrix_spec spec{
+      *chars, hosts, zurud::hostpara::analysis_type(formula, states),
+      "mingrpsize= 2", zurud::char_format_type::EXTENDED_PHYLIP};
   zurud::text_output out(::open("/dev/null", O_WRONLY), "/dev/null");
-  zurud::print::print_char_mat(result, zurud::char_format_type::EXTENDED_PHYLIP,
-                               out);
-  out.flush();
-  w.lap("print to /dev/null");
+  const std::int32_t all = karvo::available_processors();
+  for (const std::int32_t threads : {1, all}) {
+    w.restart();
+    karvo::write_host_matrix(spec, threads, out);
+    out.flush();
+    const std::string what =
+        "host rows to /dev/null, -t " + std::to_string(threads);
+    w.lap(what.c_str());
+  }
+  chars.reset();
   floors(argv[1],
          static_cast<std::size_t>(h.ntax) * static_cast<std::size_t>(h.nchar));
   return 0;

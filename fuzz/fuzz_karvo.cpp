@@ -16,7 +16,8 @@
 // the usage text); after success, only warnings on standard error and an
 // output that our own reader reads back as a matrix of the analysis' type.
 // Group sizes and consensus read the matrix by different paths, yet must
-// succeed or fail alike, with the same lines on standard error.
+// succeed or fail alike, with the same lines on standard error; one thread
+// and several write the same bytes.
 #include <unistd.h>
 
 #include <cstdint>
@@ -99,12 +100,7 @@ void check_output_reads_back(const std::string& out, const karvo::settings& s) {
           "NEXUS output is complete");
     return;
   }
-  zurud::matrix_type type = zurud::matrix_type::DISCR;
-  if (s.analysis == assoc_conv_type::ENTROPY ||
-      s.analysis == assoc_conv_type::FREQUENCIES)
-    type = zurud::matrix_type::QUANT;
-  if (s.analysis == assoc_conv_type::GROUP_SIZE)
-    type = zurud::matrix_type::CNTCH;
+  const zurud::matrix_type type = karvo::analysis_of(s).cell_type();
   try {
     zurud::read::text_input in(out);
     const auto h = zurud::read::read_header(in);
@@ -218,5 +214,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
           "only warnings on standard error after success");
   check(scanned.has_value(), "a successful run had valid options");
   check_output_reads_back(out, *scanned);
+  // The thread count changes no byte (the leftmost -t wins).
+  std::vector<std::string> threaded(args);
+  threaded.insert(threaded.begin() + 1,
+                  {"-t", scanned->threads == 1 ? "3" : "1"});
+  const outcome third = run_once(threaded, stdin_text);
+  check(third.rc == rc && third.out == out && third.err == err,
+        "every thread count writes the same");
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "karvo/karvo.hpp"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <limits>
 #include <new>
@@ -17,14 +19,14 @@ using zurud::read::text_input;
 
 namespace {
 
-// Reads the value of -m: an optionally signed decimal integer at the start
-// of the argument; blanks and TABs before it are passed over and whatever
-// follows is ignored ("3x" is 3, "1e1" is 1).
-std::int32_t minimum_value(const std::string& arg) {
+// Reads the value of an option (-m, -t): an optionally signed decimal
+// integer at the start of the argument; blanks and TABs before it are passed
+// over and whatever follows is ignored ("3x" is 3, "1e1" is 1).
+std::int64_t option_value(const std::string& arg, const char* option) {
+  const std::string value = std::string("the value of ") + option;
   std::size_t i = arg.find_first_not_of(" \t");
   if (i == std::string::npos)
-    throw zurud::end_of_file_error("the value of -m is blank",
-                                   "\"" + arg + "\"");
+    throw zurud::end_of_file_error(value + " is blank", "\"" + arg + "\"");
   const bool negative = arg[i] == '-';
   if (arg[i] == '+' || arg[i] == '-') ++i;
   std::int64_t v = 0;
@@ -32,21 +34,62 @@ std::int32_t minimum_value(const std::string& arg) {
   for (; i < arg.size() && arg[i] >= '0' && arg[i] <= '9'; ++i)
     v = std::min<std::int64_t>(v * 10 + (arg[i] - '0'), std::int64_t{1} << 40);
   if (i == digits)
-    throw zurud::format_error("the value of -m is not a number",
+    throw zurud::format_error(value + " is not a number",
                               "\"" + arg.substr(0, 40) + "\"");
   // As every integer of the input, one that does not fit 32 bits is not a
   // number of the file's format.
   if (v > (negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1))
-    throw zurud::format_error("the value of -m does not fit 32 bits",
+    throw zurud::format_error(value + " does not fit 32 bits",
                               "\"" + arg.substr(0, 40) + "\"");
-  if (negative) v = -v;
+  return negative ? -v : v;
+}
+
+std::int32_t minimum_value(const std::string& arg) {
+  const std::int64_t v = option_value(arg, "-m");
   if (v < 1)
     throw zurud::range_error("minimum group size " + std::to_string(v) +
                              " below 1");
   return static_cast<std::int32_t>(v);
 }
 
+std::int32_t threads_value(const std::string& arg) {
+  const std::int64_t v = option_value(arg, "-t");
+  if (v < 1)
+    throw zurud::range_error("thread count " + std::to_string(v) + " below 1");
+  return static_cast<std::int32_t>(v);
+}
+
 }  // namespace
+
+std::int32_t available_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return std::max(1, CPU_COUNT(&set));
+}
+
+zurud::hostpara::analysis_type analysis_of(const settings& s) {
+  using zurud::hostpara::formula_type;
+  formula_type f = formula_type::GROUP_SIZE;
+  switch (s.analysis) {
+    case assoc_conv_type::CONSENSUS:
+      f = formula_type::CONSENSUS;
+      break;
+    case assoc_conv_type::MODUS:
+      f = formula_type::MODUS;
+      break;
+    case assoc_conv_type::ENTROPY:
+      f = formula_type::ENTROPY;
+      break;
+    case assoc_conv_type::FREQUENCIES:
+      f = formula_type::FREQUENCIES;
+      break;
+    case assoc_conv_type::GROUP_SIZE:
+      f = formula_type::GROUP_SIZE;
+      break;
+  }
+  return zurud::hostpara::analysis_type(f, s.valid_states);
+}
 
 settings scan_options(std::vector<std::string>& args) {
   settings s;
@@ -80,10 +123,18 @@ settings scan_options(std::vector<std::string>& args) {
         s.min_group_size = minimum_value(args[i + 1]);
         args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
         break;
+      case 't':
+        if (i + 1 >= args.size())
+          throw zurud::constraint_error("option -t needs a value",
+                                        "-t is the last argument");
+        s.threads = threads_value(args[i + 1]);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        break;
       default: known = false; break;
     }
     if (known) args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
   }
+  if (s.threads == 0) s.threads = available_processors();
   return s;
 }
 
@@ -103,6 +154,7 @@ void print_usage(const std::string& command, text_output& err) {
       "  -o  Input is in commented PHYLIP format.",
       "  -p  Input is in normal PHYLIP format.",
       "  -s  Compute just group sizes.",
+      "  -t  Number of threads (default: every processor available).",
       "  -v  Compute character consensi of modal values only.",
       "  -x  Input is in extended PHYLIP format (default).",
       "  -C  Output is in commented PHYLIP format.",
@@ -213,44 +265,14 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     throw zurud::range_error("host count " + std::to_string(nhosts) +
                              " outside 1..5000");
 
-  const std::int64_t nchar = chars->nchar();
-  const std::int64_t k = s.valid_states.size();
-  zurud::matrix_type type = zurud::matrix_type::DISCR;
-  std::int64_t columns = nchar;
-  switch (s.analysis) {
-    case assoc_conv_type::CONSENSUS:
-    case assoc_conv_type::MODUS:
-      break;
-    case assoc_conv_type::ENTROPY:
-      type = zurud::matrix_type::QUANT;
-      break;
-    case assoc_conv_type::FREQUENCIES:
-      type = zurud::matrix_type::QUANT;
-      columns = nchar * k;
-      if (columns > zurud::max_chars)
-        throw zurud::range_error(
-            "character count " + std::to_string(columns) +
-                " outside 1..1048576",
-            "frequencies of " + std::to_string(nchar) + " characters need " +
-                std::to_string(k) + " columns each");
-      break;
-    case assoc_conv_type::GROUP_SIZE:
-      type = zurud::matrix_type::CNTCH;
-      columns = 1;
-      break;
-  }
-  auto host_matrix = std::make_unique<zurud::char_mat_type>(
-      static_cast<std::int32_t>(nhosts), static_cast<std::int32_t>(columns),
-      type);
-  host_matrix->comment =
-      "mingrpsize=" + zurud::integer_image(s.min_group_size);
-  zurud::hostpara::get_group_chars(*host_matrix, *chars, hosts,
-                                   s.valid_states,
-                                   s.analysis == assoc_conv_type::MODUS);
+  // The frequencies' width is checked before anything is written.
+  const zurud::hostpara::analysis_type analysis = analysis_of(s);
+  analysis.columns(chars->nchar());
+  write_host_matrix(
+      {*chars, hosts, analysis,
+       "mingrpsize=" + zurud::integer_image(s.min_group_size), s.output_layout},
+      s.threads, io.out);
   chars.reset();
-
-  zurud::print::print_char_mat(*host_matrix, s.output_layout, io.out);
-  host_matrix.reset();
   io.out.flush();
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud.hpp"
 
@@ -30,15 +31,45 @@ struct settings {
       zurud::char_format_type::EXTENDED_PHYLIP;
   std::int32_t min_group_size = 2;
   zurud::char_set valid_states = zurud::nuc_set;
+  /// Threads that compute and format host rows (-t); 0 until scanned.
+  std::int32_t threads = 0;
 };
+
+/// The processors this process may run on (at least 1): the default of -t.
+std::int32_t available_processors();
 
 /// Scans args[1..] from the last to the first, applying and removing every
 /// option (so the leftmost of repeated options wins; -m also removes the
 /// argument after it). What remains are the command name and the file
-/// arguments. -m without value: constraint_error; a value that is not a
-/// number: format_error; below 1: range_error; blanks only:
-/// end_of_file_error.
+/// arguments. -m and -t read an optionally signed decimal integer from the
+/// argument after them (blanks first skipped, anything after it ignored; more
+/// than 32 bits: format_error). Without value:
+/// constraint_error; a value that is not a number: format_error; below 1:
+/// range_error; blanks only: end_of_file_error. threads defaults to
+/// available_processors().
 settings scan_options(std::vector<std::string>& args);
+
+/// The analysis the settings choose: analysis and valid states.
+zurud::hostpara::analysis_type analysis_of(const settings& s);
+
+/// What the host matrix is made of, for write_host_matrix.
+struct host_matrix_spec {
+  const zurud::char_mat_type& chars;                // the associates, DISCR
+  const zurud::hostpara::numeric_host_maps& hosts;  // one row per host
+  zurud::hostpara::analysis_type analysis;
+  std::string comment;  // the matrix comment
+  zurud::char_format_type layout;
+};
+
+/// Computes the host matrix and writes it to `out` without ever holding it:
+/// each host row is computed a stretch of sites at a time and written, then
+/// the next, in map order. With `threads` above 1 that many threads compute
+/// and format stretches ahead while the text goes out in order; the bytes
+/// are the same for every thread count, failures included (the text before
+/// a failure is written, then it propagates). range_error for an empty host
+/// label (not in PHYLIP) before anything is written.
+void write_host_matrix(const host_matrix_spec& spec, std::int32_t threads,
+                       zurud::text_output& out);
 
 /// The usage text, line by line.
 void print_usage(const std::string& command, zurud::text_output& err);

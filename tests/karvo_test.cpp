@@ -87,6 +87,31 @@ TEST(scan_options, bad_minimum_values) {
   EXPECT_THROW(scan({"d", "a", "-m"}), zurud::constraint_error);
 }
 
+TEST(scan_options, threads_are_read_as_the_minimum_is) {
+  struct {
+    std::vector<std::string> args;
+    std::int32_t threads;
+    std::vector<std::string> left;
+  } cases[] = {
+      {{"-t", "3", "d", "a"}, 3, {"d", "a"}},
+      {{"d", "-t", " 7x", "a"}, 7, {"d", "a"}},
+      {{"-t", "2", "-t", "5", "d", "a"}, 2, {"d", "a"}},
+      {{"-t", "-c", "4", "d", "a"}, 4, {"d", "a"}},
+      {{"d", "a"}, karvo::available_processors(), {"d", "a"}},
+  };
+  for (auto& c : cases) {
+    const scanned r = scan(c.args);
+    EXPECT_EQ(r.s.threads, c.threads);
+    EXPECT_EQ(r.left, c.left);
+  }
+  EXPECT_GE(karvo::available_processors(), 1);
+  EXPECT_THROW(scan({"-t", "0", "d", "a"}), zurud::range_error);
+  EXPECT_THROW(scan({"-t", "-2", "d", "a"}), zurud::range_error);
+  EXPECT_THROW(scan({"-t", "x", "d", "a"}), zurud::format_error);
+  EXPECT_THROW(scan({"-t", "  ", "d", "a"}), zurud::end_of_file_error);
+  EXPECT_THROW(scan({"d", "a", "-t"}), zurud::constraint_error);
+}
+
 TEST(run, both_files_from_one_standard_input) {
   const auto r = run({"-c", "-", "-"},
                      "3 4\n"

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -127,24 +128,120 @@ class matrix_error : public error {
 /// The nucleotide ambiguity codes, filled once before main runs.
 extern const sets::charset_maps& nuc_amb;
 
-/// Fills `result` with one row per host of `hosts`, in map order. The
-/// formula follows from result's shape: CNTCH with one column: group sizes;
-/// DISCR as wide as `chars`: consensus codes (modal_only: of the most
-/// frequent states); QUANT as wide: normalised entropies; QUANT wide times
-/// the number of valid states: state frequencies. Only symbols in
-/// `valid_states` count; undefined cells are "?" and -99.0. Row comments get
-/// the group size (not for group sizes). matrix_error (nothing written) for
-/// shapes that fit no formula or a non-DISCR `chars`; constraint_error
-/// "Position cursor of function Key equals No_Element" when result has more
-/// rows than the map has hosts.
+/// The formulas of a host row, in the order of their literals.
+enum class formula_type : std::uint8_t {
+  GROUP_SIZE,
+  CONSENSUS,
+  MODUS,
+  ENTROPY,
+  FREQUENCIES
+};
+
+/// One analysis of the associates of each host, chosen once: its formula and
+/// its valid states, and from them the shape of a host row. Only symbols in
+/// the valid states count.
+class analysis_type {
+ public:
+  analysis_type(formula_type formula, const char_set& valid_states)
+      : formula_(formula), valid_states_(valid_states) {}
+  /// The analysis that a result of this shape asks for: CNTCH with one
+  /// column: GROUP_SIZE; DISCR as wide as `chars`: CONSENSUS, or MODUS when
+  /// modal_only; QUANT as wide: ENTROPY; QUANT as wide times the number of
+  /// valid states: FREQUENCIES. matrix_error for a non-DISCR `chars` or a
+  /// shape that fits none.
+  static analysis_type of_shape(const char_mat_type& result,
+                                const char_mat_type& chars,
+                                const char_set& valid_states, bool modal_only);
+
+  formula_type formula() const noexcept { return formula_; }
+  const char_set& valid_states() const noexcept { return valid_states_; }
+  /// CNTCH for group sizes, DISCR for the consensus codes, QUANT otherwise.
+  matrix_type cell_type() const noexcept;
+  /// Host-matrix columns per associate site: the number of valid states for
+  /// FREQUENCIES, 1 otherwise (GROUP_SIZE has one column in all).
+  std::int32_t columns_per_site() const noexcept;
+  /// Host-matrix columns for `nchar` associate sites: 1 for GROUP_SIZE.
+  /// range_error when they exceed 1048576.
+  std::int32_t columns(std::int32_t nchar) const;
+  /// Whether a host row carries its group size as its row comment (every
+  /// formula but GROUP_SIZE).
+  bool has_row_comments() const noexcept {
+    return formula_ != formula_type::GROUP_SIZE;
+  }
+  /// Undefined cells: "?" in DISCR rows, -99.0 in QUANT rows.
+  static constexpr char undefined_char = '?';
+  static constexpr float undefined_real = -99.0f;
+
+ private:
+  formula_type formula_;
+  char_set valid_states_;
+};
+
+namespace detail {
+struct site_rule;
+class kernel_scratch;
+}  // namespace detail
+
+/// Computes host rows of one analysis over one associate matrix, a stretch
+/// of sites at a time, without a host matrix: select() a host's group, then
+/// compute() any stretch of its row into memory of the analysis' cell type
+/// (columns_per_site() cells per site; for GROUP_SIZE the one count). Each
+/// engine has scratch memory of its own, so every thread needs one; engines
+/// made from one `shared_rule` share its tables.
+class group_engine {
+ public:
+  /// The tables an analysis needs over an associate matrix of `max_group`
+  /// rows (consensus codes, maximum entropies), computed once.
+  using shared_rule = std::shared_ptr<const detail::site_rule>;
+  static shared_rule make_rule(const analysis_type& analysis,
+                               std::int32_t max_group);
+
+  /// matrix_error for a non-DISCR `chars`. `chars` must outlive the engine.
+  group_engine(const analysis_type& analysis, const char_mat_type& chars);
+  group_engine(const analysis_type& analysis, const char_mat_type& chars,
+               shared_rule rule);
+  ~group_engine();
+  group_engine(const group_engine&) = delete;
+  group_engine& operator=(const group_engine&) = delete;
+
+  const analysis_type& analysis() const noexcept { return analysis_; }
+  /// The host whose row compute() fills: its associates' rows of `chars`.
+  /// constraint_error "index check failed" for a row outside `chars`.
+  void select(const sets::ordered_tax_nos& group);
+  /// Sites first..first+count-1 (0-based) of the selected host's row, into
+  /// out[0 .. count * columns_per_site()). The overload must match the cell
+  /// type (else matrix_error). constraint_error "no element available
+  /// because key not in map" when a consensus meets a set of states without
+  /// an ambiguity code; the cells before it are written.
+  void compute(std::size_t first, std::size_t count, char* out);
+  void compute(std::size_t first, std::size_t count, float* out);
+  /// The group size.
+  void compute(std::size_t first, std::size_t count, std::int32_t* out);
+
+ private:
+  void compute_cells(std::size_t first, std::size_t count, char* dout,
+                     float* qout);
+  analysis_type analysis_;
+  const char_mat_type& chars_;
+  shared_rule rule_;
+  std::unique_ptr<detail::kernel_scratch> scratch_;
+  std::vector<const char*> rows_;
+};
+
+/// Fills `result` with one row per host of `hosts`, in map order, for the
+/// analysis analysis_type::of_shape gives (matrix_error, nothing written,
+/// when none fits). Labels are the host labels; row comments get the group
+/// size as integer_image (not for group sizes). constraint_error "Position
+/// cursor of function Key equals No_Element" when result has more rows than
+/// the map has hosts (the rows before stay filled).
 void get_group_chars(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only);
 
 namespace detail {
 /// The straightforward computation, cell by cell from group strings through
-/// entropy, modal_values and nuc_amb: the reference for the fast path and
-/// the path for sets of more than eight valid states.
+/// entropy, modal_values and nuc_amb: the reference that the engine is
+/// tested and measured against.
 void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only);

@@ -51,13 +51,76 @@ std::size_t write_integer(std::int64_t value, char* p) {
       std::to_chars(first, p + integer_text_size, value).ptr - p);
 }
 
+void put_count_cell(text_output& out, std::int32_t value) {
+  char* p = out.reserve(1 + integer_text_size);
+  p[0] = '\t';
+  out.commit(1 + write_integer(value, p + 1));
+}
+
+std::string mapped(std::string_view text, const char_mapping& map) {
+  std::string result(text);
+  for (char& c : result) c = map(c);
+  return result;
+}
+
+std::string_view trimmed(std::string_view text, const char_set& set) {
+  while (!text.empty() && set.contains(text.front())) text.remove_prefix(1);
+  while (!text.empty() && set.contains(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Characters cut from both ends of comments in the commented PHYLIP layout.
+constexpr char_set comment_trim{"\t []"};
+// A single quote would end a quoted NEXUS label early.
+constexpr char_mapping quote_map{"'", "`"};
+
+// The text cut or padded with blanks to exactly `width` characters.
+void put_field(text_output& out, std::string_view text, std::size_t width) {
+  out.put(text.substr(0, width));
+  if (text.size() < width) out.put_fill(' ', width - text.size());
+}
+
+void put_enclosed(text_output& out, std::string_view label, std::size_t width) {
+  put_field(out, "'" + mapped(label, quote_map) + "'", width);
+}
+
+// "ntax TAB nchar" of the PHYLIP family, without the line end.
+void put_dimensions(text_output& out, std::int64_t ntax, std::int64_t nchar) {
+  put_integer(out, ntax);
+  out.put('\t');
+  put_integer(out, nchar);
+}
+
+// The NEXUS data block up to and including "\tmatrix".
+void put_data_head(text_output& out, std::int64_t ntax, std::int64_t nchar,
+                   std::string_view datatype) {
+  out.put("begin data;\n\tdimensions ntax=");
+  put_integer(out, ntax);
+  out.put(" nchar=");
+  put_integer(out, nchar);
+  out.put(";\n\tformat datatype=");
+  out.put(datatype);
+  out.put_line(" missing=?;");
+  out.put_line("\tmatrix");
+}
+
+void put_ruler_start(text_output& out, std::int32_t width) {
+  out.put('[');
+  if (width > 1) out.put_fill(' ', static_cast<std::size_t>(width - 1));
+  out.put('\t');
+}
+
+}  // namespace
+
+namespace detail {
+
 // TAB and the real text of a cell, remembered by the float's bit pattern in
 // a direct-mapped table. Entropies and frequencies are counts over small
 // groups and take few distinct values, so nearly every cell of a large
 // matrix becomes one 16-byte copy instead of a conversion.
-class real_cells {
+class real_texts {
  public:
-  real_cells() : slots_(std::make_unique<slot[]>(slot_count)) {
+  real_texts() : slots_(std::make_unique<slot[]>(slot_count)) {
     // Every slot starts valid: the NaN pattern 0xFFFFFFFF with its own text.
     for (std::size_t k = 0; k < slot_count; ++k) {
       slots_[k].key = 0xFFFFFFFFu;
@@ -117,84 +180,7 @@ class real_cells {
   std::unique_ptr<slot[]> slots_;
 };
 
-void put_count_cell(text_output& out, std::int32_t value) {
-  char* p = out.reserve(1 + integer_text_size);
-  p[0] = '\t';
-  out.commit(1 + write_integer(value, p + 1));
-}
-
-std::string mapped(std::string_view text, const char_mapping& map) {
-  std::string result(text);
-  for (char& c : result) c = map(c);
-  return result;
-}
-
-std::string_view trimmed(std::string_view text, const char_set& set) {
-  while (!text.empty() && set.contains(text.front())) text.remove_prefix(1);
-  while (!text.empty() && set.contains(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// Characters cut from both ends of comments in the commented PHYLIP layout.
-constexpr char_set comment_trim{"\t []"};
-// A single quote would end a quoted NEXUS label early.
-constexpr char_mapping quote_map{"'", "`"};
-
-// The text cut or padded with blanks to exactly `width` characters.
-void put_field(text_output& out, std::string_view text, std::size_t width) {
-  out.put(text.substr(0, width));
-  if (text.size() < width) out.put_fill(' ', width - text.size());
-}
-
-void put_enclosed(text_output& out, std::string_view label, std::size_t width) {
-  put_field(out, "'" + mapped(label, quote_map) + "'", width);
-}
-
-bool is_nexus(char_format_type layout) {
-  return layout == char_format_type::NEXUS ||
-         layout == char_format_type::NEXUS_ENCLOSED;
-}
-
-// PHYLIP labels are always ten characters; quoted labels need two more.
-template <class Labels>
-std::size_t label_width(const Labels& labels, char_format_type layout) {
-  switch (layout) {
-    case char_format_type::PHYLIP:
-      return 10;
-    case char_format_type::NEXUS_ENCLOSED:
-      return static_cast<std::size_t>(max_label_length(labels)) + 2;
-    default:
-      return static_cast<std::size_t>(max_label_length(labels));
-  }
-}
-
-// "ntax TAB nchar" of the PHYLIP family, without the line end.
-void put_dimensions(text_output& out, std::int64_t ntax, std::int64_t nchar) {
-  put_integer(out, ntax);
-  out.put('\t');
-  put_integer(out, nchar);
-}
-
-// The NEXUS data block up to and including "\tmatrix".
-void put_data_head(text_output& out, std::int64_t ntax, std::int64_t nchar,
-                   std::string_view datatype) {
-  out.put("begin data;\n\tdimensions ntax=");
-  put_integer(out, ntax);
-  out.put(" nchar=");
-  put_integer(out, nchar);
-  out.put(";\n\tformat datatype=");
-  out.put(datatype);
-  out.put_line(" missing=?;");
-  out.put_line("\tmatrix");
-}
-
-void put_ruler_start(text_output& out, std::int32_t width) {
-  out.put('[');
-  if (width > 1) out.put_fill(' ', static_cast<std::size_t>(width - 1));
-  out.put('\t');
-}
-
-}  // namespace
+}  // namespace detail
 
 void put_integer(text_output& out, std::int64_t value) {
   out.commit(write_integer(value, out.reserve(integer_text_size)));
@@ -290,99 +276,191 @@ void print_char_nums(std::int32_t nchar, std::int32_t width, text_output& out) {
   out.put_line("]");
 }
 
-void print_footer(char_format_type layout, text_output& out) {
-  if (!is_nexus(layout)) return;
-  out.put(
-      "\t;\n"
-      "end;\n"
-      "\n"
-      "begin paup;\n"
-      "\tset torder=left tcompress taxlabels=full outroot=monophyl\n"
-      "\t\tautoclose maxtrees=1000 increase=auto autoinc=1000\n"
-      "\t\tstoretreewts storebrlens rootmethod=outgroup\n"
-      "\t\twarnroot=no;\n"
-      "\tpset opt=deltran collapse=minbrlen;\n"
-      "\tdset dcollapse distance=hky85 missdist=ignore rates=equal\n"
-      "\t\tpinvar=0;\n"
-      "\tdefaults nj bionj breakties=random;\n"
-      "\tdefaults upgma bionj breakties=random;\n"
-      "\tdefaults bootstrap grpfreq=no;\n"
-      "\tdefaults contree grpfreq=no;\n"
-      "\tdefaults hsearch addseq=random;\n"
-      "\tdefaults savedist triangle=both;\n"
-      "end;\n"
-      "\n");
+namespace {
+
+// The command block after a NEXUS matrix: program settings and defaults.
+// Distance matrices leave out the lines that only apply to characters.
+struct command_line {
+  const char* text;
+  bool characters_only;
+};
+constexpr command_line command_block[] = {
+    {"\t;", false},
+    {"end;", false},
+    {"", false},
+    {"begin paup;", false},
+    {"\tset torder=left tcompress taxlabels=full outroot=monophyl", false},
+    {"\t\tautoclose maxtrees=1000 increase=auto autoinc=1000", false},
+    {"\t\tstoretreewts storebrlens rootmethod=outgroup", false},
+    {"\t\twarnroot=no;", false},
+    {"\tpset opt=deltran collapse=minbrlen;", true},
+    {"\tdset dcollapse distance=hky85 missdist=ignore rates=equal", true},
+    {"\t\tpinvar=0;", true},
+    {"\tdefaults nj bionj breakties=random;", false},
+    {"\tdefaults upgma bionj breakties=random;", false},
+    {"\tdefaults bootstrap grpfreq=no;", true},
+    {"\tdefaults contree grpfreq=no;", false},
+    {"\tdefaults hsearch addseq=random;", false},
+    {"\tdefaults savedist triangle=both;", false},
+    {"end;", false},
+    {"", false},
+};
+
+void put_command_block(text_output& out, bool characters) {
+  for (const command_line& line : command_block)
+    if (characters || !line.characters_only) out.put_line(line.text);
 }
 
-void print_char_mat(const char_mat_type& matrix, char_format_type layout,
-                    text_output& out) {
-  const std::size_t width = label_width(matrix.labels, layout);
-  const std::int32_t ntax = matrix.ntax();
-  const std::int32_t nchar = matrix.nchar();
-  const matrix_type type = matrix.char_type();
+using comment_style = layout_rules::comment_style;
 
-  if (is_nexus(layout)) {
+// Indexed by char_format_type: PHYLIP, EXTENDED_PHYLIP, NEXUS,
+// NEXUS_ENCLOSED, COMMENTED_PHYLIP.
+constexpr layout_rules layouts[] = {
+    {false, 10, 0, comment_style::NONE},
+    {false, 0, 0, comment_style::NONE},
+    {true, 0, 0, comment_style::BRACED},
+    {true, 0, 2, comment_style::BRACED},
+    {false, 0, 0, comment_style::TRIMMED},
+};
+
+template <class Labels>
+std::size_t measured_width(const Labels& labels, char_format_type layout) {
+  const layout_rules& rules = rules_of(layout);
+  if (rules.fixed_width != 0) return rules.fixed_width;
+  return static_cast<std::size_t>(max_label_length(labels)) + rules.quote_width;
+}
+
+}  // namespace
+
+const layout_rules& rules_of(char_format_type layout) {
+  return layouts[static_cast<std::size_t>(layout)];
+}
+
+std::size_t label_width(const tax_lab_type& labels, char_format_type layout) {
+  return measured_width(labels, layout);
+}
+
+std::size_t label_width(const sequence_vecs& sequences,
+                        char_format_type layout) {
+  return measured_width(sequences, layout);
+}
+
+void print_footer(char_format_type layout, text_output& out) {
+  if (rules_of(layout).nexus) put_command_block(out, true);
+}
+
+char_mat_writer::char_mat_writer(char_format_type layout, matrix_type type,
+                                 std::size_t label_width, bool comments)
+    : layout_(layout), rules_(rules_of(layout)), type_(type),
+      width_(label_width) {
+  if (!comments) rules_.comments = comment_style::NONE;
+  if (type == matrix_type::QUANT)
+    reals_ = std::make_unique<detail::real_texts>();
+}
+
+char_mat_writer::char_mat_writer(const char_mat_writer& o)
+    : layout_(o.layout_), rules_(o.rules_), type_(o.type_), width_(o.width_) {
+  if (type_ == matrix_type::QUANT)
+    reals_ = std::make_unique<detail::real_texts>();
+}
+
+char_mat_writer::~char_mat_writer() = default;
+
+void char_mat_writer::put_header(text_output& out, std::int32_t ntax,
+                                 std::int32_t nchar,
+                                 std::string_view comment) const {
+  if (rules_.nexus) {
     out.put("#NEXUS\n\n");
-    if (!matrix.comment.empty()) {
+    if (rules_.comments == comment_style::BRACED && !comment.empty()) {
       out.put('[');
-      out.put(mapped(matrix.comment, good_comment));
+      out.put(mapped(comment, good_comment));
       out.put("]\n\n");
     }
     put_data_head(
         out, ntax, nchar,
-        type == matrix_type::DISCR ? "nucleotide gap=-" : "numerical");
-    if (type == matrix_type::DISCR)
-      print_char_nums(nchar, static_cast<std::int32_t>(width), out);
-  } else {
-    put_dimensions(out, ntax, nchar);
-    if (layout == char_format_type::COMMENTED_PHYLIP) {
-      const std::string_view comment = trimmed(matrix.comment, comment_trim);
-      if (!comment.empty()) {
-        out.put("\t[");
-        out.put(comment);
-        out.put(']');
-      }
-    }
-    out.put('\n');
+        type_ == matrix_type::DISCR ? "nucleotide gap=-" : "numerical");
+    if (type_ == matrix_type::DISCR)
+      print_char_nums(nchar, static_cast<std::int32_t>(width_), out);
+    return;
   }
-
-  std::optional<real_cells> reals;
-  if (type == matrix_type::QUANT) reals.emplace();
-  for (std::int32_t i = 1; i <= ntax; ++i) {
-    print_label(matrix.labels(i), layout, width, out);
-    const std::string& comment = matrix.comments(i);
-    if (layout == char_format_type::COMMENTED_PHYLIP) {
-      // Blanks become "_" so that a reader taking the comment as one word
-      // gets all of it.
+  put_dimensions(out, ntax, nchar);
+  if (rules_.comments == comment_style::TRIMMED) {
+    const std::string_view text = trimmed(comment, comment_trim);
+    if (!text.empty()) {
       out.put("\t[");
-      out.put(mapped(trimmed(comment, comment_trim), no_space));
+      out.put(text);
       out.put(']');
     }
+  }
+  out.put('\n');
+}
+
+void char_mat_writer::put_row_start(text_output& out, std::string_view label,
+                                    std::string_view comment) const {
+  print_label(label, layout_, width_, out);
+  if (rules_.comments == comment_style::TRIMMED) {
+    // Blanks become "_" so that a reader taking the comment as one word
+    // gets all of it.
+    out.put("\t[");
+    out.put(mapped(trimmed(comment, comment_trim), no_space));
+    out.put(']');
+  }
+  if (type_ == matrix_type::DISCR) out.put('\t');
+}
+
+void char_mat_writer::put_cells(text_output& out, const char* cells,
+                                std::size_t n) const {
+  out.put(std::string_view(cells, n));
+}
+
+void char_mat_writer::put_cells(text_output& out, const float* cells,
+                                std::size_t n) {
+  reals_->put_all(out, cells, n);
+}
+
+void char_mat_writer::put_cells(text_output& out, const std::int32_t* cells,
+                                std::size_t n) const {
+  for (std::size_t j = 0; j < n; ++j) put_count_cell(out, cells[j]);
+}
+
+void char_mat_writer::put_row_end(text_output& out,
+                                  std::string_view comment) const {
+  if (rules_.comments == comment_style::BRACED && !comment.empty()) {
+    out.put("\t[");
+    out.put(mapped(comment, good_comment));
+    out.put(']');
+  }
+  out.put('\n');
+}
+
+void char_mat_writer::put_footer(text_output& out) const {
+  if (rules_.nexus) put_command_block(out, true);
+}
+
+void print_char_mat(const char_mat_type& matrix, char_format_type layout,
+                    text_output& out) {
+  const matrix_type type = matrix.char_type();
+  char_mat_writer writer(layout, type, label_width(matrix.labels, layout));
+  const std::int32_t ntax = matrix.ntax();
+  const auto nchar = static_cast<std::size_t>(matrix.nchar());
+  writer.put_header(out, ntax, matrix.nchar(), matrix.comment);
+  for (std::int32_t i = 1; i <= ntax; ++i) {
+    const std::string& comment = matrix.comments(i);
+    writer.put_row_start(out, matrix.labels(i), comment);
     switch (type) {
       case matrix_type::DISCR:
-        out.put('\t');
-        out.put(std::string_view(matrix.discr_row(i),
-                                 static_cast<std::size_t>(nchar)));
+        writer.put_cells(out, matrix.discr_row(i), nchar);
         break;
-      case matrix_type::QUANT: {
-        reals->put_all(out, matrix.quant_row(i),
-                       static_cast<std::size_t>(nchar));
+      case matrix_type::QUANT:
+        writer.put_cells(out, matrix.quant_row(i), nchar);
         break;
-      }
-      case matrix_type::CNTCH: {
-        const std::int32_t* row = matrix.count_row(i);
-        for (std::int32_t j = 0; j < nchar; ++j) put_count_cell(out, row[j]);
+      case matrix_type::CNTCH:
+        writer.put_cells(out, matrix.count_row(i), nchar);
         break;
-      }
     }
-    if (is_nexus(layout) && !comment.empty()) {
-      out.put("\t[");
-      out.put(mapped(comment, good_comment));
-      out.put(']');
-    }
-    out.put('\n');
+    writer.put_row_end(out, comment);
   }
-  print_footer(layout, out);
+  writer.put_footer(out);
 }
 
 void print_char_mat(const sequence_vecs& sequences, char_format_type layout,
@@ -398,25 +476,15 @@ void print_char_mat(const sequence_vecs& sequences, char_format_type layout,
   if (nchar < 1 || nchar > static_cast<std::size_t>(max_chars))
     throw range_error("sequence length " + std::to_string(nchar) +
                       " outside 1..1048576");
-  const std::size_t width = label_width(sequences, layout);
-
-  if (is_nexus(layout)) {
-    out.put("#NEXUS\n\n");
-    put_data_head(out, ntax, static_cast<std::int64_t>(nchar),
-                  "nucleotide gap=-");
-    print_char_nums(static_cast<std::int32_t>(nchar),
-                    static_cast<std::int32_t>(width), out);
-  } else {
-    put_dimensions(out, ntax, static_cast<std::int64_t>(nchar));
-    out.put('\n');
-  }
+  const char_mat_writer writer(layout, matrix_type::DISCR,
+                               label_width(sequences, layout), false);
+  writer.put_header(out, ntax, static_cast<std::int32_t>(nchar), {});
   for (const sequence_type& s : sequences) {
-    print_label(s.label, layout, width, out);
-    out.put('\t');
-    out.put(s.residues);
-    out.put('\n');
+    writer.put_row_start(out, s.label, {});
+    writer.put_cells(out, s.residues.data(), s.residues.size());
+    writer.put_row_end(out, {});
   }
-  print_footer(layout, out);
+  writer.put_footer(out);
 }
 
 void print_dist_mat(const dist_mat_type& matrix, dist_format_type layout,
@@ -463,7 +531,7 @@ void print_dist_mat(const dist_mat_type& matrix, dist_format_type layout,
       break;
   }
 
-  real_cells reals;
+  detail::real_texts reals;
   if (layout == dist_format_type::ONE_COLUMN) {
     // The matrix is symmetric: the strict lower triangle holds every pair.
     for (std::int32_t i = 2; i <= ntax; ++i) {
@@ -484,25 +552,7 @@ void print_dist_mat(const dist_mat_type& matrix, dist_format_type layout,
     }
   }
 
-  // The character-matrix command block without the commands that only make
-  // sense for characters (pset, dset, bootstrap).
-  if (nexus)
-    out.put(
-        "\t;\n"
-        "end;\n"
-        "\n"
-        "begin paup;\n"
-        "\tset torder=left tcompress taxlabels=full outroot=monophyl\n"
-        "\t\tautoclose maxtrees=1000 increase=auto autoinc=1000\n"
-        "\t\tstoretreewts storebrlens rootmethod=outgroup\n"
-        "\t\twarnroot=no;\n"
-        "\tdefaults nj bionj breakties=random;\n"
-        "\tdefaults upgma bionj breakties=random;\n"
-        "\tdefaults contree grpfreq=no;\n"
-        "\tdefaults hsearch addseq=random;\n"
-        "\tdefaults savedist triangle=both;\n"
-        "end;\n"
-        "\n");
+  if (nexus) put_command_block(out, false);
 }
 
 void convert_chars(char_mat_type& matrix, const char_mapping& map) {

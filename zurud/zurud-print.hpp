@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,83 @@ void print_char_nums(std::int32_t nchar, std::int32_t width,
 /// The 19-line NEXUS footer for NEXUS and NEXUS_ENCLOSED; nothing otherwise.
 void print_footer(char_format_type layout,
                   text_output& out = standard_output());
+
+/// How a character-matrix layout writes each part of a matrix; the one place
+/// where a layout's rules live.
+struct layout_rules {
+  enum class comment_style : std::uint8_t {
+    NONE,     // comments are not written
+    TRIMMED,  // after the dimensions when not empty; before each row's cells
+              // always, blanks turned into "_"; TAB, blank and brackets cut
+              // from both ends
+    BRACED,   // a line of its own after "#NEXUS"; after each row's cells
+              // when not empty; brackets turned into braces
+  };
+  /// NEXUS: "#NEXUS" and a data block (with the column ruler for DISCR
+  /// cells) before the rows, the command block after them; otherwise the
+  /// dimensions line of the PHYLIP family and nothing after the rows.
+  bool nexus;
+  /// Label field: fixed_width characters when not 0, else the longest label
+  /// plus quote_width.
+  std::size_t fixed_width;
+  std::size_t quote_width;
+  comment_style comments;
+};
+
+/// The rules of a layout.
+const layout_rules& rules_of(char_format_type layout);
+
+/// The label field width of a layout: 10 for PHYLIP, else max_label_length
+/// (+2 for NEXUS_ENCLOSED). range_error for an empty label (not in PHYLIP).
+std::size_t label_width(const tax_lab_type& labels, char_format_type layout);
+std::size_t label_width(const sequence_vecs& sequences,
+                        char_format_type layout);
+
+namespace detail {
+class real_texts;
+}
+
+/// Writes a character matrix a piece at a time: put_header, then for each
+/// row put_row_start, put_cells (as often as needed, the cells in order) and
+/// put_row_end, then put_footer. Rows may be written into different outputs
+/// and joined in order; the text is the same as print_char_mat's. A copy
+/// writes the same layout with a cache of its own (one per thread).
+class char_mat_writer {
+ public:
+  /// Without `comments`, no comment is written in any layout (the
+  /// sequence writer's matrices have none).
+  char_mat_writer(char_format_type layout, matrix_type type,
+                  std::size_t label_width, bool comments = true);
+  char_mat_writer(const char_mat_writer& other);
+  char_mat_writer& operator=(const char_mat_writer&) = delete;
+  ~char_mat_writer();
+
+  /// Dimensions and, by the layout, the matrix comment and the ruler.
+  void put_header(text_output& out, std::int32_t ntax, std::int32_t nchar,
+                  std::string_view comment) const;
+  /// The label, the row comment where the layout puts it before the cells,
+  /// and for DISCR cells their TAB.
+  void put_row_start(text_output& out, std::string_view label,
+                     std::string_view comment) const;
+  /// DISCR cells one after another; QUANT cells as TAB and real text; CNTCH
+  /// cells as TAB and integer text. The type must be the writer's.
+  void put_cells(text_output& out, const char* cells, std::size_t n) const;
+  void put_cells(text_output& out, const float* cells, std::size_t n);
+  void put_cells(text_output& out, const std::int32_t* cells,
+                 std::size_t n) const;
+  /// The row comment where the layout puts it after the cells, and the line
+  /// end.
+  void put_row_end(text_output& out, std::string_view comment) const;
+  /// The NEXUS command block, or nothing.
+  void put_footer(text_output& out) const;
+
+ private:
+  char_format_type layout_;
+  layout_rules rules_;
+  matrix_type type_;
+  std::size_t width_;
+  std::unique_ptr<detail::real_texts> reals_;
+};
 
 /// Writes a character matrix in a layout: header (with the matrix comment in
 /// COMMENTED_PHYLIP and NEXUS), a ruler for discrete NEXUS, one row per

@@ -328,6 +328,10 @@ text_output::text_output(std::string& sink)
     : sink_(&sink), name_("string"), cap_(std::size_t{1} << 16),
       buf_(std::make_unique_for_overwrite<char[]>(cap_)) {}
 
+text_output::text_output()
+    : name_("memory"), in_memory_(true), cap_(std::size_t{1} << 16),
+      buf_(std::make_unique_for_overwrite<char[]>(cap_)) {}
+
 text_output::~text_output() {
   try {
     flush();
@@ -336,6 +340,12 @@ text_output::~text_output() {
 }
 
 void text_output::put(std::string_view s) {
+  if (fd_ >= 0 && s.size() >= cap_) {
+    // A text as large as the buffer goes out directly, not through a copy.
+    flush();
+    write_all(s.data(), s.size());
+    s = {};
+  }
   while (!s.empty()) {
     if (pos_ == cap_) drain();
     const std::size_t k = std::min(s.size(), cap_ - pos_);
@@ -356,9 +366,21 @@ void text_output::put_fill(char c, std::size_t n) {
   }
 }
 
-void text_output::drain() { flush(); }
+void text_output::drain() {
+  if (!in_memory_) {
+    flush();
+    return;
+  }
+  // Callers may reserve up to the capacity at once: doubling gives room.
+  const std::size_t bigger = cap_ * 2;
+  auto buf = std::make_unique_for_overwrite<char[]>(bigger);
+  std::memcpy(buf.get(), buf_.get(), pos_);
+  buf_ = std::move(buf);
+  cap_ = bigger;
+}
 
 void text_output::flush() {
+  if (in_memory_) return;
   if (failed_) {
     pos_ = 0;
     throw io_error(std::string("cannot write to ") + name_ + ": " +
@@ -369,20 +391,27 @@ void text_output::flush() {
     pos_ = 0;
     return;
   }
+  const std::size_t n = pos_;
+  pos_ = 0;
+  write_all(buf_.get(), n);
+}
+
+void text_output::write_all(const char* data, std::size_t n) {
+  if (failed_)
+    throw io_error(std::string("cannot write to ") + name_ + ": " +
+                   std::strerror(errno_));
   std::size_t done = 0;
-  while (done < pos_) {
-    const ssize_t k = ::write(fd_, buf_.get() + done, pos_ - done);
+  while (done < n) {
+    const ssize_t k = ::write(fd_, data + done, n - done);
     if (k < 0) {
       if (errno == EINTR) continue;
       failed_ = true;
       errno_ = errno;
-      pos_ = 0;
       throw io_error(std::string("cannot write to ") + name_ + ": " +
                      std::strerror(errno_));
     }
     done += static_cast<std::size_t>(k);
   }
-  pos_ = 0;
 }
 
 text_output& standard_output() {

@@ -563,6 +563,10 @@ class text_output {
                        std::size_t capacity = std::size_t{1} << 20);
   /// Output appended to `sink` on flush (for tests and fuzzers).
   explicit text_output(std::string& sink);
+  /// Output kept in memory: the buffer grows instead of being written out,
+  /// text() is everything put so far and clear() starts again. For text
+  /// made in one thread and written out by another.
+  text_output();
   text_output(const text_output&) = delete;
   text_output& operator=(const text_output&) = delete;
   /// Flushes what is left; failures here are ignored (call flush() first).
@@ -590,15 +594,22 @@ class text_output {
   }
   void commit(std::size_t k) noexcept { pos_ += k; }
   std::size_t capacity() const noexcept { return cap_; }
-  /// Writes out the buffer; io_error if the system refuses.
+  /// Writes out the buffer; io_error if the system refuses. Nothing for
+  /// output kept in memory.
   void flush();
+  /// What output kept in memory holds.
+  std::string_view text() const noexcept { return {buf_.get(), pos_}; }
+  /// Empties output kept in memory, keeping its buffer.
+  void clear() noexcept { pos_ = 0; }
   const std::string& name() const noexcept { return name_; }
 
  private:
   void drain();
+  void write_all(const char* data, std::size_t n);
   int fd_ = -1;
   std::string* sink_ = nullptr;
   std::string name_;
+  bool in_memory_ = false;
   bool line_buffered_ = false;
   bool failed_ = false;
   int errno_ = 0;

@@ -1,0 +1,242 @@
+// The host matrix, computed and written a stretch of a row at a time, by one
+// thread or several.
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "karvo/karvo.hpp"
+#include "zurud/zurud-print.hpp"
+
+namespace karvo {
+
+namespace {
+
+using zurud::matrix_type;
+using zurud::text_output;
+using zurud::hostpara::group_engine;
+
+// Sites of one piece of work. A piece of a frequency row is at most 8192 x
+// 5 cells, about 0.5 MB of text, so a window of pieces in flight stays a
+// few megabytes whatever the shape of the matrix.
+constexpr std::size_t piece_sites = 8192;
+// Pieces formatted ahead of the writer, at most.
+constexpr std::size_t max_window = 16;
+// More threads than this only cost memory.
+constexpr std::size_t max_threads = 256;
+
+struct host_ref {
+  const std::string* label;
+  const zurud::sets::ordered_tax_nos* group;
+  std::string comment;
+};
+
+// The run's pieces: every host row cut into stretches of piece_sites sites
+// (one piece for a group size), numbered row by row.
+struct plan_type {
+  explicit plan_type(const host_matrix_spec& s)
+      : spec(s),
+        rule(group_engine::make_rule(s.analysis, s.chars.ntax())),
+        nchar(static_cast<std::size_t>(s.chars.nchar())),
+        pieces_per_row(s.analysis.cell_type() == matrix_type::CNTCH
+                           ? 1
+                           : (nchar + piece_sites - 1) / piece_sites) {
+    zurud::tax_lab_type labels(static_cast<std::int32_t>(s.hosts.size()));
+    std::int32_t i = 0;
+    for (const auto& [label, group] : s.hosts) {
+      labels(++i) = label;
+      hosts.push_back(
+          {&label, &group,
+           s.analysis.has_row_comments()
+               ? zurud::integer_image(static_cast<std::int64_t>(group.size()))
+               : std::string()});
+    }
+    width = zurud::print::label_width(labels, s.layout);
+    pieces = hosts.size() * pieces_per_row;
+  }
+  const host_matrix_spec& spec;
+  group_engine::shared_rule rule;
+  std::size_t nchar;
+  std::size_t pieces_per_row;
+  std::vector<host_ref> hosts;
+  std::size_t width = 0;
+  std::size_t pieces = 0;
+};
+
+// One thread's engine, writer and cell memory.
+class piece_formatter {
+ public:
+  explicit piece_formatter(const plan_type& plan)
+      : plan_(plan),
+        engine_(plan.spec.analysis, plan.spec.chars, plan.rule),
+        writer_(plan.spec.layout, plan.spec.analysis.cell_type(), plan.width) {
+    if (plan.spec.analysis.cell_type() == matrix_type::QUANT)
+      reals_.resize(piece_sites * static_cast<std::size_t>(
+                                      plan.spec.analysis.columns_per_site()));
+  }
+
+  // Appends the text of piece p to `out`.
+  void format(std::size_t p, text_output& out) {
+    const std::size_t h = p / plan_.pieces_per_row;
+    const std::size_t b = p % plan_.pieces_per_row;
+    const host_ref& host = plan_.hosts[h];
+    if (h != selected_) {
+      engine_.select(*host.group);
+      selected_ = h;
+    }
+    if (b == 0) writer_.put_row_start(out, *host.label, host.comment);
+    const std::size_t first = b * piece_sites;
+    const std::size_t count = std::min(piece_sites, plan_.nchar - first);
+    switch (plan_.spec.analysis.cell_type()) {
+      case matrix_type::DISCR: {
+        // The cells are their own text: computed straight into the output.
+        char* cells = out.reserve(count);
+        engine_.compute(first, count, cells);
+        out.commit(count);
+        break;
+      }
+      case matrix_type::QUANT: {
+        engine_.compute(first, count, reals_.data());
+        writer_.put_cells(out, reals_.data(),
+                          count * static_cast<std::size_t>(
+                                      plan_.spec.analysis.columns_per_site()));
+        break;
+      }
+      case matrix_type::CNTCH: {
+        std::int32_t size = 0;
+        engine_.compute(0, 1, &size);
+        writer_.put_cells(out, &size, 1);
+        break;
+      }
+    }
+    if (b + 1 == plan_.pieces_per_row) writer_.put_row_end(out, host.comment);
+  }
+
+ private:
+  const plan_type& plan_;
+  group_engine engine_;
+  zurud::print::char_mat_writer writer_;
+  std::vector<float> reals_;
+  std::size_t selected_ = static_cast<std::size_t>(-1);
+};
+
+// Pieces formatted by worker threads into a ring of in-memory outputs and
+// written in order by the calling thread. A worker takes the next piece
+// only when its slot in the ring has been written out, so at most `window`
+// pieces exist at a time.
+class parallel_writer {
+ public:
+  parallel_writer(const plan_type& plan, std::size_t threads)
+      : plan_(plan),
+        window_(std::clamp<std::size_t>(2 * threads, 2, max_window)) {
+    for (std::size_t w = 0; w < window_; ++w)
+      slots_.push_back(std::make_unique<slot>());
+    // Made here, so that a failure to make one is the caller's.
+    for (std::size_t t = 0; t < threads; ++t)
+      formatters_.push_back(std::make_unique<piece_formatter>(plan));
+  }
+
+  // Stops the workers and waits for them, on success and failure alike.
+  ~parallel_writer() {
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    room_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+
+  void run(text_output& out) {
+    for (auto& f : formatters_)
+      threads_.emplace_back([this, fp = f.get()] { work(*fp); });
+    for (std::size_t p = 0; p < plan_.pieces; ++p) {
+      slot& s = *slots_[p % window_];
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return s.done; });
+      }
+      // What a failing piece wrote before its failure goes out too, as it
+      // would from a single thread.
+      out.put(s.text.text());
+      if (s.error) std::rethrow_exception(s.error);
+      s.text.clear();
+      {
+        const std::lock_guard lock(mutex_);
+        s.done = false;
+        ++written_;
+      }
+      room_.notify_all();
+    }
+  }
+
+ private:
+  struct slot {
+    text_output text;
+    std::exception_ptr error;
+    bool done = false;
+  };
+
+  void work(piece_formatter& f) {
+    for (;;) {
+      std::size_t p;
+      {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] {
+          return stop_ || next_ >= plan_.pieces || next_ < written_ + window_;
+        });
+        if (stop_ || next_ >= plan_.pieces) return;
+        p = next_++;
+      }
+      slot& s = *slots_[p % window_];
+      try {
+        f.format(p, s.text);
+      } catch (...) {
+        s.error = std::current_exception();
+      }
+      {
+        const std::lock_guard lock(mutex_);
+        s.done = true;
+      }
+      ready_.notify_one();
+    }
+  }
+
+  const plan_type& plan_;
+  std::size_t window_;
+  std::vector<std::unique_ptr<slot>> slots_;
+  std::vector<std::unique_ptr<piece_formatter>> formatters_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable ready_;  // a piece is done (the writer waits)
+  std::condition_variable room_;   // a slot is free (the workers wait)
+  std::size_t next_ = 0;           // the next piece to take
+  std::size_t written_ = 0;        // pieces written out
+  bool stop_ = false;
+};
+
+}  // namespace
+
+void write_host_matrix(const host_matrix_spec& spec, std::int32_t threads,
+                       text_output& out) {
+  const plan_type plan(spec);
+  const zurud::print::char_mat_writer head(
+      spec.layout, spec.analysis.cell_type(), plan.width);
+  const auto ncol = spec.analysis.columns(spec.chars.nchar());
+  head.put_header(out, static_cast<std::int32_t>(plan.hosts.size()), ncol,
+                  spec.comment);
+  const std::size_t workers =
+      std::min<std::size_t>({static_cast<std::size_t>(std::max(threads, 1)),
+                             plan.pieces, max_threads});
+  if (workers <= 1) {
+    piece_formatter f(plan);
+    for (std::size_t p = 0; p < plan.pieces; ++p) f.format(p, out);
+  } else {
+    parallel_writer(plan, workers).run(out);
+  }
+  head.put_footer(out);
+}
+
+}  // namespace karvo

@@ -1,0 +1,243 @@
+// The host-row engine and the threaded writer against the plain reference:
+// karvo's output for every thread count, with and without AVX2, equals the
+// plain host matrix (fill_rows_plain) written by print_char_mat, on odd
+// shapes and odd input texts.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "karvo/karvo.hpp"
+#include "tests/test_util.hpp"
+#include "zurud/zurud-hostpara.hpp"
+#include "zurud/zurud-print.hpp"
+
+using namespace zurud;
+using hostpara::analysis_type;
+using hostpara::formula_type;
+
+namespace {
+
+class vector_width {
+ public:
+  explicit vector_width(bool avx2)
+      : was_(zurud::detail::use_avx2(avx2)),
+        trace_(__FILE__, __LINE__, avx2 ? "AVX2 allowed" : "without AVX2") {}
+  ~vector_width() { zurud::detail::use_avx2(was_); }
+
+ private:
+  bool was_;
+  testing::ScopedTrace trace_;
+};
+
+// Columns mostly constant, some mixed from every kind of symbol.
+char_mat_type alignment(std::mt19937& rng, std::int32_t ntax,
+                        std::int32_t nchar) {
+  const std::string symbols = "acgt-?nr";
+  char_mat_type m(ntax, nchar, matrix_type::DISCR);
+  for (std::int32_t j = 1; j <= nchar; ++j) {
+    const bool constant = rng() % 3 != 0;
+    const char common = symbols[rng() % 5];
+    for (std::int32_t i = 1; i <= ntax; ++i)
+      m.discr(i, j) = constant && rng() % 40 != 0
+                          ? common
+                          : symbols[rng() % symbols.size()];
+  }
+  return m;
+}
+
+const formula_type formulas[] = {
+    formula_type::GROUP_SIZE, formula_type::CONSENSUS, formula_type::MODUS,
+    formula_type::ENTROPY, formula_type::FREQUENCIES};
+
+// The plain host matrix, written whole.
+std::string plain_text(const char_mat_type& chars,
+                       const hostpara::numeric_host_maps& hosts,
+                       const analysis_type& a, char_format_type layout) {
+  char_mat_type result(static_cast<std::int32_t>(hosts.size()),
+                       a.columns(chars.nchar()), a.cell_type());
+  result.comment = "mingrpsize= 2";
+  hostpara::detail::fill_rows_plain(result, chars, hosts, a.valid_states(),
+                                    a.formula() == formula_type::MODUS);
+  std::string text;
+  text_output out(text);
+  print::print_char_mat(result, layout, out);
+  out.flush();
+  return text;
+}
+
+std::string streamed_text(const char_mat_type& chars,
+                          const hostpara::numeric_host_maps& hosts,
+                          const analysis_type& a, char_format_type layout,
+                          std::int32_t threads) {
+  std::string text;
+  text_output out(text);
+  karvo::write_host_matrix({chars, hosts, a, "mingrpsize= 2", layout}, threads,
+                           out);
+  out.flush();
+  return text;
+}
+
+}  // namespace
+
+TEST(write_host_matrix, every_thread_count_writes_the_plain_matrix) {
+  struct {
+    const char* name;
+    std::int32_t ntax, nchar;
+    std::vector<std::int32_t> groups;  // consecutive rows per host
+  } cases[] = {
+      {"one site", 7, 1, {2, 3, 2}},
+      {"one associate", 1, 70, {1}},
+      {"one host", 5, 300, {5}},
+      {"sites across a kernel block and a piece", 9, 8193 + 4096, {4, 5}},
+      {"host of 300 associates", 310, 97, {300, 10}},
+      {"host of all 5000 associates", 5000, 33, {5000}},
+  };
+  std::mt19937 rng(4242);
+  for (const auto& c : cases) {
+    const char_mat_type chars = alignment(rng, c.ntax, c.nchar);
+    hostpara::numeric_host_maps hosts;
+    std::int32_t row = 1;
+    for (std::size_t h = 0; h < c.groups.size(); ++h)
+      for (std::int32_t k = 0; k < c.groups[h]; ++k)
+        hosts["host " + std::to_string(h)].insert(row++);
+    for (const bool avx2 : {true, false}) {
+      const vector_width width(avx2);
+      for (const char_set& states : {nuc_set, gapped_nuc_set}) {
+        for (const formula_type f : formulas) {
+          const analysis_type a(f, states);
+          // Every layout once, the default one more often.
+          const char_format_type layout =
+              static_cast<char_format_type>(static_cast<int>(f) % 5);
+          const std::string want = plain_text(chars, hosts, a, layout);
+          for (const std::int32_t threads : {1, 2, 3, 7})
+            EXPECT_EQ(streamed_text(chars, hosts, a, layout, threads), want)
+                << c.name << ", formula " << static_cast<int>(f) << ", "
+                << states.size() << " states, " << threads << " threads";
+        }
+      }
+    }
+  }
+}
+
+TEST(write_host_matrix, a_failing_row_leaves_the_same_text_for_every_count) {
+  // "u" has no ambiguity code: the third host's consensus fails.
+  const analysis_type a(formula_type::CONSENSUS, char_set{"acgu"});
+  char_mat_type chars(6, 20000, matrix_type::DISCR);
+  for (std::int32_t i = 1; i <= 6; ++i)
+    for (std::int32_t j = 1; j <= 20000; ++j) chars.discr(i, j) = 'a';
+  chars.discr(5, 9000) = 'u';
+  const hostpara::numeric_host_maps hosts{
+      {"h1", {1, 2}}, {"h2", {3, 4}}, {"h3", {5, 6}}};
+  std::string texts[3];
+  const std::int32_t counts[] = {1, 2, 7};
+  for (int t = 0; t < 3; ++t) {
+    text_output out(texts[t]);
+    EXPECT_THROW_MSG(
+        karvo::write_host_matrix(
+            {chars, hosts, a, "", char_format_type::PHYLIP}, counts[t], out),
+        constraint_error, key_not_in_map_msg);
+    out.flush();
+  }
+  EXPECT_EQ(texts[1], texts[0]);
+  EXPECT_EQ(texts[2], texts[0]);
+  EXPECT_TRUE(texts[0].starts_with(" 3\t 20000\nh1        \t"));
+}
+
+TEST(analysis_type, shape_of_each_formula) {
+  struct {
+    formula_type formula;
+    const char_set& states;
+    matrix_type type;
+    std::int32_t per_site, columns_of_10;
+  } cases[] = {
+      {formula_type::GROUP_SIZE, nuc_set, matrix_type::CNTCH, 1, 1},
+      {formula_type::CONSENSUS, nuc_set, matrix_type::DISCR, 1, 10},
+      {formula_type::MODUS, gapped_nuc_set, matrix_type::DISCR, 1, 10},
+      {formula_type::ENTROPY, nuc_set, matrix_type::QUANT, 1, 10},
+      {formula_type::FREQUENCIES, nuc_set, matrix_type::QUANT, 4, 40},
+      {formula_type::FREQUENCIES, gapped_nuc_set, matrix_type::QUANT, 5, 50},
+  };
+  for (const auto& c : cases) {
+    const analysis_type a(c.formula, c.states);
+    EXPECT_EQ(a.cell_type(), c.type);
+    EXPECT_EQ(a.columns_per_site(), c.per_site);
+    EXPECT_EQ(a.columns(10), c.columns_of_10);
+    EXPECT_EQ(a.has_row_comments(), c.formula != formula_type::GROUP_SIZE);
+  }
+  const analysis_type f(formula_type::FREQUENCIES, gapped_nuc_set);
+  EXPECT_EQ(f.columns(209715), 1048575);
+  EXPECT_THROW(f.columns(209716), range_error);
+}
+
+TEST(analysis_type, of_shape_gives_back_the_analysis_its_shape_came_from) {
+  char_mat_type chars(3, 10, matrix_type::DISCR);
+  for (const char_set& states : {nuc_set, gapped_nuc_set, char_set{"a"}}) {
+    for (const formula_type f : formulas) {
+      const analysis_type a(f, states);
+      char_mat_type result(1, a.columns(10), a.cell_type());
+      const analysis_type back = analysis_type::of_shape(
+          result, chars, states, f == formula_type::MODUS);
+      // With one state, frequencies are as wide as entropies, which win.
+      const bool one_state = states.size() == 1;
+      EXPECT_EQ(back.formula(), one_state && f == formula_type::FREQUENCIES
+                                    ? formula_type::ENTROPY
+                                    : f);
+    }
+  }
+}
+
+TEST(group_engine, refuses_rows_outside_the_matrix_and_wrong_cell_types) {
+  char_mat_type chars(3, 4, matrix_type::DISCR);
+  hostpara::group_engine engine(analysis_type(formula_type::ENTROPY, nuc_set),
+                                chars);
+  EXPECT_THROW_MSG(engine.select({1, 4}), constraint_error,
+                   "index check failed");
+  EXPECT_THROW_MSG(engine.select({0, 2}), constraint_error,
+                   "index check failed");
+  engine.select({1, 2});
+  char cells[4];
+  EXPECT_THROW(engine.compute(0, 4, cells), hostpara::matrix_error);
+  char_mat_type reals(3, 4, matrix_type::QUANT);
+  EXPECT_THROW(hostpara::group_engine(
+                   analysis_type(formula_type::ENTROPY, nuc_set), reals),
+               hostpara::matrix_error);
+}
+
+TEST(karvo, odd_input_texts_give_the_same_output_for_every_thread_count) {
+  // CR LF line ends, blanks between cells, rows over many lines, upper case.
+  std::mt19937 rng(77);
+  const std::string bases = "ACGTacgt-?N";
+  std::string data = "12 700\r\n", assoc;
+  for (int i = 1; i <= 12; ++i) {
+    data += "p" + std::to_string(i) + " ";
+    for (int j = 1; j <= 700; ++j) {
+      data += bases[rng() % bases.size()];
+      if (rng() % 7 == 0) data += " ";
+      if (rng() % 90 == 0) data += "\r\n";
+    }
+    data += "\r\n";
+    assoc += "p" + std::to_string(i) + " H" + std::to_string(i % 3) + "\n";
+  }
+  for (const bool avx2 : {true, false}) {
+    const vector_width width(avx2);
+    for (const char* analysis : {"-s", "-c", "-v", "-e", "-f"}) {
+      std::string outputs[4];
+      const char* counts[] = {"1", "2", "3", "7"};
+      for (int t = 0; t < 4; ++t) {
+        read::text_input in(data + assoc, "standard input");
+        std::string err;
+        text_output out(outputs[t]), e(err);
+        EXPECT_EQ(
+            karvo::run({"karvo", "-t", counts[t], analysis, "-C", "-", "-"},
+                       karvo::streams{&in, out, e}),
+            0);
+        out.flush();
+      }
+      EXPECT_FALSE(outputs[0].empty());
+      for (int t = 1; t < 4; ++t)
+        EXPECT_EQ(outputs[t], outputs[0]) << analysis << " -t " << counts[t];
+    }
+  }
+}

@@ -1,0 +1,257 @@
+#include "zurud/zurud-hostpara.hpp"
+
+// Group characters: the analysis a host matrix asks for, the engine that
+// computes host rows a stretch of sites at a time, and the plain reference.
+#include <algorithm>
+#include <string>
+
+#include "zurud/zurud-hostpara-kernels.hpp"
+
+namespace zurud::hostpara {
+
+// ---------------------------------------------------------------------------
+// Analyses.
+
+analysis_type analysis_type::of_shape(const char_mat_type& result,
+                                      const char_mat_type& chars,
+                                      const char_set& valid_states,
+                                      bool modal_only) {
+  if (chars.char_type() != matrix_type::DISCR)
+    throw matrix_error("associate matrix is not discrete");
+  const auto formula = [&](formula_type f) {
+    return analysis_type(f, valid_states);
+  };
+  switch (result.char_type()) {
+    case matrix_type::CNTCH:
+      if (result.nchar() == 1) return formula(formula_type::GROUP_SIZE);
+      break;
+    case matrix_type::DISCR:
+      if (result.nchar() == chars.nchar())
+        return formula(modal_only ? formula_type::MODUS
+                                  : formula_type::CONSENSUS);
+      break;
+    case matrix_type::QUANT:
+      // Entropy first: with a single valid state both widths agree.
+      if (result.nchar() == chars.nchar())
+        return formula(formula_type::ENTROPY);
+      if (static_cast<std::int64_t>(result.nchar()) ==
+          static_cast<std::int64_t>(chars.nchar()) * valid_states.size())
+        return formula(formula_type::FREQUENCIES);
+      break;
+  }
+  throw matrix_error("host matrix shape fits no analysis");
+}
+
+matrix_type analysis_type::cell_type() const noexcept {
+  switch (formula_) {
+    case formula_type::GROUP_SIZE:
+      return matrix_type::CNTCH;
+    case formula_type::CONSENSUS:
+    case formula_type::MODUS:
+      return matrix_type::DISCR;
+    case formula_type::ENTROPY:
+    case formula_type::FREQUENCIES:
+      break;
+  }
+  return matrix_type::QUANT;
+}
+
+std::int32_t analysis_type::columns_per_site() const noexcept {
+  return formula_ == formula_type::FREQUENCIES ? valid_states_.size() : 1;
+}
+
+std::int32_t analysis_type::columns(std::int32_t nchar) const {
+  if (formula_ == formula_type::GROUP_SIZE) return 1;
+  const std::int64_t k = columns_per_site();
+  const std::int64_t n = static_cast<std::int64_t>(nchar) * k;
+  if (n > max_chars)
+    throw range_error(
+        "character count " + std::to_string(n) + " outside 1..1048576",
+        "frequencies of " + std::to_string(nchar) + " characters need " +
+            std::to_string(k) + " columns each");
+  return static_cast<std::int32_t>(n);
+}
+
+// ---------------------------------------------------------------------------
+// The engine.
+
+group_engine::shared_rule group_engine::make_rule(const analysis_type& analysis,
+                                                  std::int32_t max_group) {
+  return std::make_shared<const detail::site_rule>(analysis, max_group);
+}
+
+group_engine::group_engine(const analysis_type& analysis,
+                           const char_mat_type& chars)
+    : group_engine(analysis, chars,
+                   chars.char_type() == matrix_type::DISCR
+                       ? make_rule(analysis, chars.ntax())
+                       : nullptr) {}
+
+group_engine::group_engine(const analysis_type& analysis,
+                           const char_mat_type& chars, shared_rule rule)
+    : analysis_(analysis), chars_(chars), rule_(std::move(rule)) {
+  if (chars.char_type() != matrix_type::DISCR)
+    throw matrix_error("associate matrix is not discrete");
+  scratch_ = std::make_unique<detail::kernel_scratch>(
+      *rule_, static_cast<std::size_t>(chars.ntax()));
+}
+
+group_engine::~group_engine() = default;
+
+void group_engine::select(const sets::ordered_tax_nos& group) {
+  if (!group.empty() && (*group.begin() < 1 || *group.rbegin() > chars_.ntax()))
+    throw constraint_error(
+        "index check failed",
+        "associate row " +
+            std::to_string(*group.begin() < 1 ? *group.begin()
+                                              : *group.rbegin()) +
+            " outside 1.." + std::to_string(chars_.ntax()));
+  rows_.clear();
+  for (const std::int32_t r : group) rows_.push_back(chars_.discr_row(r));
+}
+
+void group_engine::compute_cells(std::size_t first, std::size_t count,
+                                 char* dout, float* qout) {
+  const detail::kernel_fn kernel = detail::select_kernel(*rule_);
+  const std::size_t per_site =
+      static_cast<std::size_t>(analysis_.columns_per_site());
+  for (std::size_t done = 0; done < count; done += detail::kernel_block) {
+    const std::size_t width = std::min(detail::kernel_block, count - done);
+    kernel(*rule_, *scratch_, rows_.data(), rows_.size(), first + done, width,
+           detail::block_out{dout ? dout + done : nullptr,
+                             qout ? qout + done * per_site : nullptr});
+  }
+}
+
+void group_engine::compute(std::size_t first, std::size_t count, char* out) {
+  if (analysis_.cell_type() != matrix_type::DISCR)
+    throw matrix_error("discrete cells asked of a non-discrete analysis");
+  compute_cells(first, count, out, nullptr);
+}
+
+void group_engine::compute(std::size_t first, std::size_t count, float* out) {
+  if (analysis_.cell_type() != matrix_type::QUANT)
+    throw matrix_error("real cells asked of a non-real analysis");
+  compute_cells(first, count, nullptr, out);
+}
+
+void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
+  if (analysis_.cell_type() != matrix_type::CNTCH)
+    throw matrix_error("counts asked of an analysis without counts");
+  *out = static_cast<std::int32_t>(rows_.size());
+}
+
+// ---------------------------------------------------------------------------
+// Group characters.
+
+void get_group_chars(char_mat_type& result, const char_mat_type& chars,
+                     const numeric_host_maps& hosts,
+                     const char_set& valid_states, bool modal_only) {
+  const analysis_type analysis =
+      analysis_type::of_shape(result, chars, valid_states, modal_only);
+  group_engine engine(analysis, chars);
+  const auto nchar = static_cast<std::size_t>(chars.nchar());
+  auto host = hosts.begin();
+  for (std::int32_t i = 1; i <= result.ntax(); ++i, ++host) {
+    if (host == hosts.end())
+      throw constraint_error(
+          "Position cursor of function Key equals No_Element");
+    result.labels(i) = host->first;
+    if (analysis.has_row_comments())
+      result.comments(i) =
+          integer_image(static_cast<std::int64_t>(host->second.size()));
+    engine.select(host->second);
+    switch (analysis.cell_type()) {
+      case matrix_type::CNTCH:
+        engine.compute(0, 1, result.count_row(i));
+        break;
+      case matrix_type::DISCR:
+        engine.compute(0, nchar, result.discr_row(i));
+        break;
+      case matrix_type::QUANT:
+        engine.compute(0, nchar, result.quant_row(i));
+        break;
+    }
+  }
+}
+
+namespace detail {
+
+namespace {
+
+char lookup_code(const char_set& set) {
+  const auto it = nuc_amb.find(set);
+  if (it == nuc_amb.end()) throw constraint_error(key_not_in_map_msg);
+  return it->second;
+}
+
+}  // namespace
+
+void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
+                     const numeric_host_maps& hosts,
+                     const char_set& valid_states, bool modal_only) {
+  const formula_type formula =
+      analysis_type::of_shape(result, chars, valid_states, modal_only)
+          .formula();
+  ent_val_type max_ent;
+  if (formula == formula_type::ENTROPY) {
+    max_ent.resize(static_cast<std::size_t>(chars.ntax()));
+    max_entropy(max_ent, valid_states);
+  }
+  const std::string states = valid_states.members();
+  std::string group_string;
+  group_string.reserve(static_cast<std::size_t>(chars.ntax()));
+  auto host = hosts.begin();
+  for (std::int32_t i = 1; i <= result.ntax(); ++i, ++host) {
+    if (host == hosts.end())
+      throw constraint_error(
+          "Position cursor of function Key equals No_Element");
+    result.labels(i) = host->first;
+    const sets::ordered_tax_nos& group = host->second;
+    if (formula == formula_type::GROUP_SIZE) {
+      result.count(i, 1) = static_cast<std::int32_t>(group.size());
+      continue;
+    }
+    result.comments(i) = integer_image(static_cast<std::int64_t>(group.size()));
+    std::int32_t column = 0;
+    for (std::int32_t j = 1; j <= chars.nchar(); ++j) {
+      group_string.clear();
+      for (const std::int32_t r : group) {
+        const char c = chars.discr(r, j);
+        if (valid_states.contains(c)) group_string += c;
+      }
+      const std::size_t n = group_string.size();
+      switch (formula) {
+        case formula_type::CONSENSUS:
+          result.discr(i, j) =
+              n == 0 ? undefined_char : lookup_code(char_set(group_string));
+          break;
+        case formula_type::MODUS:
+          result.discr(i, j) =
+              n == 0 ? undefined_char
+                     : lookup_code(char_set(modal_values(group_string)));
+          break;
+        case formula_type::ENTROPY:
+          result.quant(i, j) =
+              n >= 2 ? entropy(group_string) / max_ent[n - 1] : undefined_real;
+          break;
+        case formula_type::FREQUENCIES:
+          for (char s : states) {
+            ++column;
+            result.quant(i, column) =
+                n == 0 ? undefined_real
+                       : static_cast<float>(std::count(group_string.begin(),
+                                                       group_string.end(), s)) /
+                             static_cast<float>(n);
+          }
+          break;
+        case formula_type::GROUP_SIZE:
+          break;
+      }
+    }
+  }
+}
+
+}  // namespace detail
+
+}  // namespace zurud::hostpara

@@ -1,0 +1,458 @@
+#include "zurud/zurud-hostpara-kernels.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define ZURUD_X86_GROUP 1
+#endif
+
+namespace zurud::hostpara::detail {
+
+void term_table::fill(std::vector<float>& row, std::size_t n) {
+  row.resize(n + 1);
+  for (std::size_t i = 1; i <= n; ++i)
+    row[i] = entropy_term(static_cast<std::int64_t>(i),
+                          static_cast<std::int64_t>(n));
+}
+
+site_rule::site_rule(const analysis_type& analysis, std::int32_t max_group)
+    : formula(analysis.formula()),
+      states(analysis.valid_states().members()),
+      k(states.size()) {
+  if (k <= 8) {
+    // Consensus codes by mask of states; a set the table lacks stays 0.
+    code.assign(std::size_t{1} << k, 0);
+    code[0] = undefined_char;
+    for (std::size_t mask = 1; mask < code.size(); ++mask) {
+      char_set set;
+      for (std::size_t s = 0; s < k; ++s)
+        if (mask >> s & 1) set.insert(static_cast<unsigned char>(states[s]));
+      const auto it = nuc_amb.find(set);
+      if (it != nuc_amb.end()) code[mask] = it->second;
+    }
+  }
+  index.fill(static_cast<std::uint16_t>(k));
+  for (std::size_t s = 0; s < k; ++s)
+    index[static_cast<unsigned char>(states[s])] =
+        static_cast<std::uint16_t>(s);
+  if (formula == formula_type::ENTROPY) {
+    max_ent.resize(static_cast<std::size_t>(max_group < 0 ? 0 : max_group));
+    max_entropy(max_ent, analysis.valid_states());
+  }
+}
+
+namespace {
+
+// The consensus code of the states whose counts pass `pick`.
+template <class Pick>
+char code_of(const site_rule& rule, const unsigned* c, Pick pick) {
+  if (rule.k <= 8) {
+    unsigned mask = 0;
+    for (std::size_t s = 0; s < rule.k; ++s)
+      mask |= (pick(c[s]) ? 1u : 0u) << s;
+    const char code = rule.code[mask];
+    if (code == 0) throw constraint_error(key_not_in_map_msg);
+    return code;
+  }
+  char_set set;
+  for (std::size_t s = 0; s < rule.k; ++s)
+    if (pick(c[s])) set.insert(static_cast<unsigned char>(rule.states[s]));
+  const auto it = nuc_amb.find(set);
+  if (it == nuc_amb.end()) throw constraint_error(key_not_in_map_msg);
+  return it->second;
+}
+
+}  // namespace
+
+void finish_site(const site_rule& rule, term_table& terms, const unsigned* c,
+                 std::size_t j, block_out out) {
+  const std::size_t k = rule.k;
+  unsigned n = 0, best = 0, distinct = 0;
+  for (std::size_t s = 0; s < k; ++s) {
+    n += c[s];
+    best = std::max(best, c[s]);
+    distinct += c[s] > 0;
+  }
+  switch (rule.formula) {
+    case formula_type::CONSENSUS:
+      out.dout[j] = n == 0 ? undefined_char
+                           : code_of(rule, c, [](unsigned v) { return v > 0; });
+      break;
+    case formula_type::MODUS:
+      out.dout[j] =
+          n == 0 ? undefined_char
+                 : code_of(rule, c, [best](unsigned v) { return v == best; });
+      break;
+    case formula_type::ENTROPY: {
+      float v = undefined_real;
+      if (n >= 2) {
+        // Terms summed in code order of the states, as entropy() does.
+        float h = 0.0f;
+        if (distinct > 1)
+          for (std::size_t s = 0; s < k; ++s)
+            if (c[s] > 0) h = h - terms(c[s], n);
+        v = h / rule.max_ent[n - 1];
+      }
+      out.qout[j] = v;
+      break;
+    }
+    case formula_type::FREQUENCIES:
+      for (std::size_t s = 0; s < k; ++s)
+        out.qout[j * k + s] =
+            n == 0 ? undefined_real
+                   : static_cast<float>(c[s]) / static_cast<float>(n);
+      break;
+    case formula_type::GROUP_SIZE:
+      break;
+  }
+}
+
+struct kernel_scratch::vector_state {
+#ifdef ZURUD_X86_GROUP
+  static constexpr std::size_t max_k = 5;
+  alignas(32) std::uint8_t small[max_k][kernel_block];
+  std::uint16_t wide[max_k][kernel_block];
+  // Entropies by vector of byte counts. The variable sites of a host repeat
+  // a few patterns of counts (1 a and 1 g, 2 c and 1 t, ...), so each
+  // pattern is computed once; the value depends on the counts alone.
+  static constexpr unsigned memo_bits = 12;
+  std::uint64_t memo_keys[1u << memo_bits] = {};  // 0: no entry (n >= 2)
+  float memo_values[1u << memo_bits] = {};
+#endif
+};
+
+kernel_scratch::kernel_scratch(const site_rule& rule, std::size_t max_group)
+    : terms(max_group) {
+  (void)rule;
+}
+
+kernel_scratch::~kernel_scratch() = default;
+
+namespace {
+
+// The plain kernel, for any number of states: 16-bit counts, k + 1 per
+// site (symbols outside the states land in the extra slot, which is never
+// read, so the counting loop has no branch), rows visited one after the
+// other over the block so that each associate row is read contiguously.
+void count_plain(const site_rule& rule, kernel_scratch& x,
+                 const char* const* rows, std::size_t nrows, std::size_t first,
+                 std::size_t width, block_out out) {
+  const std::size_t k = rule.k;
+  const std::size_t stride = k + 1;
+  x.counts.resize(kernel_block * stride);
+  std::uint16_t* const counts = x.counts.data();
+  std::fill_n(counts, width * stride, std::uint16_t{0});
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const char* row = rows[r] + first;
+    for (std::size_t j = 0; j < width; ++j)
+      ++counts[j * stride + rule.index[static_cast<unsigned char>(row[j])]];
+  }
+  unsigned c[256];
+  for (std::size_t j = 0; j < width; ++j) {
+    for (std::size_t s = 0; s < k; ++s) c[s] = counts[j * stride + s];
+    finish_site(rule, x.terms, c, j, out);
+  }
+}
+
+#ifdef ZURUD_X86_GROUP
+
+// The per-host counting with AVX2, for the four or five states of the tool's
+// analyses. Each state has a plane of byte counters, one per site of a block
+// of sites; four rows at a time are compared with the state and each match
+// (-1) subtracted, so a plane is loaded and stored once per four rows. A host
+// of more than 255 associates is counted 255 rows at a time, the byte
+// counters added into 16-bit ones in between; such hosts are few, and their
+// sites are finished one at a time.
+constexpr std::size_t avx_block = kernel_block;
+constexpr std::size_t byte_batch = 255;
+
+// What the vector finishers read: the rule, a 32-entry code table, and the
+// thread's tables.
+struct finish_context {
+  const site_rule* rule;
+  formula_type formula;
+  const char* code;  // consensus codes by mask of states; code[0] is "?"
+  term_table* terms;
+  kernel_scratch::vector_state* memo;
+};
+
+// Sites from..to-1 by the finishing rule.
+template <int K>
+void finish_sites(const finish_context& f,
+                  const std::uint8_t (*planes)[avx_block], std::size_t from,
+                  std::size_t to, char* dout, float* qout) {
+  for (std::size_t j = from; j < to; ++j) {
+    unsigned c[K];
+    for (int s = 0; s < K; ++s) c[s] = planes[s][j];
+    finish_site(*f.rule, *f.terms, c, j, block_out{dout, qout});
+  }
+}
+
+__attribute__((target("avx2"))) inline __m256i load_bytes(const char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The low 8 bytes as 8 floats.
+__attribute__((target("avx2"))) inline __m256 byte_floats(__m128i bytes) {
+  return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+}
+
+template <int K>
+__attribute__((target("avx2"))) void count_rows(
+    const char* const* rows, std::size_t nrows, std::size_t first,
+    std::size_t width, const char* states, std::uint8_t (*planes)[avx_block]) {
+  for (int s = 0; s < K; ++s) std::memset(planes[s], 0, width);
+  __m256i st[K];
+  for (int s = 0; s < K; ++s) st[s] = _mm256_set1_epi8(states[s]);
+  const std::size_t vec = width & ~std::size_t{31};
+  std::size_t r = 0;
+  for (; r + 4 <= nrows; r += 4) {
+    const char* a = rows[r] + first;
+    const char* b = rows[r + 1] + first;
+    const char* c = rows[r + 2] + first;
+    const char* d = rows[r + 3] + first;
+    for (std::size_t j = 0; j < vec; j += 32) {
+      const __m256i va = load_bytes(a + j), vb = load_bytes(b + j),
+                    vc = load_bytes(c + j), vd = load_bytes(d + j);
+      for (int s = 0; s < K; ++s) {
+        auto* p = reinterpret_cast<__m256i*>(planes[s] + j);
+        __m256i n = _mm256_load_si256(p);
+        n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(va, st[s]));
+        n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(vb, st[s]));
+        n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(vc, st[s]));
+        n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(vd, st[s]));
+        _mm256_store_si256(p, n);
+      }
+    }
+  }
+  for (; r < nrows; ++r) {
+    const char* a = rows[r] + first;
+    for (std::size_t j = 0; j < vec; j += 32) {
+      const __m256i va = load_bytes(a + j);
+      for (int s = 0; s < K; ++s) {
+        auto* p = reinterpret_cast<__m256i*>(planes[s] + j);
+        _mm256_store_si256(p, _mm256_sub_epi8(_mm256_load_si256(p),
+                                              _mm256_cmpeq_epi8(va, st[s])));
+      }
+    }
+  }
+  for (std::size_t j = vec; j < width; ++j)
+    for (std::size_t q = 0; q < nrows; ++q) {
+      const char ch = rows[q][first + j];
+      for (int s = 0; s < K; ++s) planes[s][j] += ch == states[s] ? 1 : 0;
+    }
+}
+
+// Consensus codes of 32 sites at a time: the mask of states present (or,
+// for modal values, of the states with the largest count) picks the code
+// from a 16- or 32-entry table with byte shuffles.
+template <int K>
+__attribute__((target("avx2"))) void finish_codes(
+    const finish_context& f, const std::uint8_t (*planes)[avx_block],
+    std::size_t width, char* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i lo = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.code)));
+  const __m256i hi = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.code + 16)));
+  const bool modal = f.formula == formula_type::MODUS;
+  __m256i bad = zero;
+  const std::size_t vec = width & ~std::size_t{31};
+  for (std::size_t j = 0; j < vec; j += 32) {
+    __m256i c[K];
+    for (int s = 0; s < K; ++s)
+      c[s] = _mm256_load_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
+    __m256i mask = zero;
+    if (modal) {
+      __m256i best = c[0];
+      for (int s = 1; s < K; ++s) best = _mm256_max_epu8(best, c[s]);
+      for (int s = 0; s < K; ++s)
+        mask = _mm256_or_si256(
+            mask,
+            _mm256_and_si256(_mm256_cmpeq_epi8(c[s], best),
+                             _mm256_set1_epi8(static_cast<char>(1 << s))));
+      mask = _mm256_andnot_si256(_mm256_cmpeq_epi8(best, zero), mask);
+    } else {
+      for (int s = 0; s < K; ++s)
+        mask = _mm256_or_si256(
+            mask,
+            _mm256_andnot_si256(_mm256_cmpeq_epi8(c[s], zero),
+                                _mm256_set1_epi8(static_cast<char>(1 << s))));
+    }
+    __m256i v = _mm256_shuffle_epi8(lo, mask);
+    if (K > 4)  // bit 4 of the mask, moved to bit 7, picks the upper table
+      v = _mm256_blendv_epi8(v, _mm256_shuffle_epi8(hi, mask),
+                             _mm256_slli_epi16(mask, 3));
+    bad = _mm256_or_si256(bad, _mm256_cmpeq_epi8(v, zero));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), v);
+  }
+  if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
+  finish_sites<K>(f, planes, vec, width, out, nullptr);
+}
+
+// Entropies: most sites are undefined (fewer than two states counted) or
+// hold one state (entropy 0); 32 sites at a time are classified and written
+// as -99.0 or 0.0, and only the rest are computed one by one.
+template <int K>
+__attribute__((target("avx2"))) void finish_entropies(
+    const finish_context& f, const std::uint8_t (*planes)[avx_block],
+    std::size_t width, float* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i one = _mm256_set1_epi8(1);
+  const __m256 minus_99 = _mm256_set1_ps(undefined_real);
+  const std::size_t vec = width & ~std::size_t{31};
+  for (std::size_t j = 0; j < vec; j += 32) {
+    __m256i c[K];
+    __m256i n = zero;
+    for (int s = 0; s < K; ++s) {
+      c[s] = _mm256_load_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
+      n = _mm256_add_epi8(n, c[s]);
+    }
+    const __m256i undefined = _mm256_cmpeq_epi8(_mm256_min_epu8(n, one), n);
+    __m256i simple = undefined;
+    for (int s = 0; s < K; ++s)
+      simple = _mm256_or_si256(simple, _mm256_cmpeq_epi8(c[s], n));
+    const __m128i halves[2] = {_mm256_castsi256_si128(undefined),
+                               _mm256_extracti128_si256(undefined, 1)};
+    for (int g = 0; g < 4; ++g) {
+      const __m128i bytes =
+          g % 2 == 0 ? halves[g / 2] : _mm_srli_si128(halves[g / 2], 8);
+      const __m256 m = _mm256_castsi256_ps(_mm256_cvtepi8_epi32(bytes));
+      _mm256_storeu_ps(out + j + 8 * g, _mm256_and_ps(m, minus_99));
+    }
+    auto need = ~static_cast<unsigned>(_mm256_movemask_epi8(simple));
+    while (need != 0) {
+      const std::size_t t = j + static_cast<std::size_t>(__builtin_ctz(need));
+      need &= need - 1;
+      unsigned cc[K];
+      unsigned total = 0;
+      std::uint64_t key = 0;
+      for (int s = 0; s < K; ++s) {
+        total += cc[s] = planes[s][t];
+        key |= std::uint64_t{cc[s]} << (8 * s);
+      }
+      const auto slot = static_cast<std::size_t>(
+          (key * 0x9E3779B97F4A7C15u) >>
+          (64 - kernel_scratch::vector_state::memo_bits));
+      if (f.memo->memo_keys[slot] != key) {
+        f.memo->memo_keys[slot] = key;
+        finish_site(*f.rule, *f.terms, cc, 0,
+                    block_out{nullptr, &f.memo->memo_values[slot]});
+      }
+      out[t] = f.memo->memo_values[slot];
+    }
+  }
+  finish_sites<K>(f, planes, vec, width, nullptr, out);
+}
+
+// Frequencies of 8 sites at a time: counts to floats, one division per
+// state (division is exact to the last bit in vectors too), -99.0 where
+// nothing was counted, then the K vectors interleaved site by site.
+template <int K>
+__attribute__((target("avx2"))) void finish_frequencies(
+    const finish_context& f, const std::uint8_t (*planes)[avx_block],
+    std::size_t width, float* out) {
+  const __m256 minus_99 = _mm256_set1_ps(undefined_real);
+  const std::size_t vec = width & ~std::size_t{7};
+  for (std::size_t j = 0; j < vec; j += 8) {
+    __m128i c[K];
+    __m128i n = _mm_setzero_si128();
+    for (int s = 0; s < K; ++s) {
+      c[s] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[s] + j));
+      n = _mm_add_epi8(n, c[s]);
+    }
+    const __m256 nf = byte_floats(n);
+    const __m256 none = _mm256_cmp_ps(nf, _mm256_setzero_ps(), _CMP_EQ_OQ);
+    __m256 q[K];
+    for (int s = 0; s < K; ++s)
+      q[s] = _mm256_blendv_ps(_mm256_div_ps(byte_floats(c[s]), nf), minus_99,
+                              none);
+    float* o = out + j * K;
+    if constexpr (K == 4) {
+      const __m256 t0 = _mm256_unpacklo_ps(q[0], q[1]);
+      const __m256 t1 = _mm256_unpackhi_ps(q[0], q[1]);
+      const __m256 t2 = _mm256_unpacklo_ps(q[2], q[3]);
+      const __m256 t3 = _mm256_unpackhi_ps(q[2], q[3]);
+      const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44);
+      const __m256 u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+      const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44);
+      const __m256 u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+      _mm256_storeu_ps(o, _mm256_permute2f128_ps(u0, u1, 0x20));
+      _mm256_storeu_ps(o + 8, _mm256_permute2f128_ps(u2, u3, 0x20));
+      _mm256_storeu_ps(o + 16, _mm256_permute2f128_ps(u0, u1, 0x31));
+      _mm256_storeu_ps(o + 24, _mm256_permute2f128_ps(u2, u3, 0x31));
+    } else {
+      alignas(32) float tmp[K][8];
+      for (int s = 0; s < K; ++s) _mm256_store_ps(tmp[s], q[s]);
+      for (int t = 0; t < 8; ++t)
+        for (int s = 0; s < K; ++s) o[t * K + s] = tmp[s][t];
+    }
+  }
+  finish_sites<K>(f, planes, vec, width, nullptr, out);
+}
+
+// The AVX2 kernel: byte planes for hosts of up to 255 associates, 16-bit
+// totals of 255-row batches for larger ones.
+template <int K>
+void count_avx2(const site_rule& rule, kernel_scratch& x,
+                const char* const* rows, std::size_t nrows, std::size_t first,
+                std::size_t width, block_out out) {
+  if (!x.vector) x.vector = std::make_unique<kernel_scratch::vector_state>();
+  kernel_scratch::vector_state& v = *x.vector;
+  // The code table padded to the 32 entries the shuffles read.
+  std::array<char, 32> codes{};
+  if (rule.formula == formula_type::CONSENSUS ||
+      rule.formula == formula_type::MODUS)
+    std::copy(rule.code.begin(), rule.code.end(), codes.begin());
+  const finish_context f{&rule, rule.formula, codes.data(), &x.terms, &v};
+  const char* states = rule.states.data();
+  if (nrows <= byte_batch) {
+    count_rows<K>(rows, nrows, first, width, states, v.small);
+    switch (rule.formula) {
+      case formula_type::CONSENSUS:
+      case formula_type::MODUS:
+        finish_codes<K>(f, v.small, width, out.dout);
+        break;
+      case formula_type::ENTROPY:
+        finish_entropies<K>(f, v.small, width, out.qout);
+        break;
+      case formula_type::FREQUENCIES:
+        finish_frequencies<K>(f, v.small, width, out.qout);
+        break;
+      case formula_type::GROUP_SIZE:
+        break;
+    }
+    return;
+  }
+  for (int s = 0; s < K; ++s) std::fill_n(v.wide[s], width, std::uint16_t{0});
+  for (std::size_t b = 0; b < nrows; b += byte_batch) {
+    count_rows<K>(rows + b, std::min(byte_batch, nrows - b), first, width,
+                  states, v.small);
+    for (int s = 0; s < K; ++s)
+      for (std::size_t j = 0; j < width; ++j) v.wide[s][j] += v.small[s][j];
+  }
+  for (std::size_t j = 0; j < width; ++j) {
+    unsigned c[K];
+    for (int s = 0; s < K; ++s) c[s] = v.wide[s][j];
+    finish_site(rule, x.terms, c, j, out);
+  }
+}
+
+#endif
+
+}  // namespace
+
+kernel_fn select_kernel(const site_rule& rule) {
+#ifdef ZURUD_X86_GROUP
+  if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE) {
+    if (rule.k == 4) return count_avx2<4>;
+    if (rule.k == 5) return count_avx2<5>;
+  }
+#endif
+  return count_plain;
+}
+
+}  // namespace zurud::hostpara::detail

@@ -307,7 +307,9 @@ std::string_view text_input::peek_line() {
 
 std::string_view text_input::peek(std::size_t n) {
   n = std::min(n, page);
-  return {buf_.get() + pos_, std::min(fill(n), n)};
+  // fill first: it may move the unread rest to the front of the buffer.
+  const std::size_t available = std::min(fill(n), n);
+  return {buf_.get() + pos_, available};
 }
 
 // ---------------------------------------------------------------------------

@@ -227,7 +227,8 @@ inline double read_real(zurud::read::text_input& in) {
       clean += 'e';
       clean += std::to_string(p.exponent);
     }
-    const auto r = std::from_chars(clean.data(), clean.data() + clean.size(), v);
+    const auto r =
+        std::from_chars(clean.data(), clean.data() + clean.size(), v);
     if (r.ec == std::errc::result_out_of_range) {
       const std::size_t int_digits =
           p.point == std::string::npos ? p.digits.size() : p.point;
@@ -248,9 +249,9 @@ inline double read_real(zurud::read::text_input& in) {
     for (char c : p.digits) m = m * p.base + extended_digit(c);
     const std::size_t frac =
         p.point == std::string::npos ? 0 : p.digits.size() - p.point;
-    const long double scale = std::pow(static_cast<long double>(p.base),
-                                       static_cast<long double>(p.exponent) -
-                                           static_cast<long double>(frac));
+    const long double scale = std::pow(
+        static_cast<long double>(p.base),
+        static_cast<long double>(p.exponent) - static_cast<long double>(frac));
     const long double x = m * scale;
     if (!(x <= std::numeric_limits<double>::max())) bad_literal(t);
     v = static_cast<double>(x);

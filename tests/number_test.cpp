@@ -12,9 +12,9 @@
 #include "fuzz/two_pass_number.hpp"
 #include "zurud/zurud-read.hpp"
 
-using zurud::read::text_input;
 using two_pass::attempt;
 using two_pass::outcome;
+using zurud::read::text_input;
 
 namespace {
 
@@ -24,14 +24,15 @@ std::string describe(const outcome& o) {
 }
 
 // Reads numbers from `a` (one-pass) and `b` (two-pass) until the input is
-// exhausted or a read consumes nothing, expecting the same outcome each
-// time. Returns the number of reads.
+// exhausted, passing one character after each refusal, and expects the same
+// outcome from both every time. Returns the number of reads.
 int expect_same_reads(text_input& a, text_input& b, bool real,
                       const std::string& what) {
   int reads = 0;
   for (;;) {
-    const outcome one = real ? attempt([](auto& in) { return in.read_real(); }, a)
-                             : attempt([](auto& in) { return in.read_integer(); }, a);
+    const outcome one =
+        real ? attempt([](auto& in) { return in.read_real(); }, a)
+             : attempt([](auto& in) { return in.read_integer(); }, a);
     const outcome two = real ? attempt(two_pass::read_real, b)
                              : attempt(two_pass::read_integer, b);
     ++reads;
@@ -76,19 +77,19 @@ TEST(number_scan, agrees_with_two_pass_reader_on_tricky_literals) {
       "16#F_#", "16#F_F#", "16##", "16#", "#FF#", "10#99#", "10#9A#", "16#e#",
       "2#1E1#", "16#1E1#E1", "16#7FFFFFFF#", "16#80000000#", "-16#80000000#",
       "16#FFFFFFFF#", "2#1#E31", "-2#1#E31", "2#1#E30", "3#1#E-1",
-      "16#1#E1000000000", "16#0#E1000000000", "16#1#E-1000000000",
-      "16#.8#", "16#F.8#", "16#F.#", "16#F.8_#", "16#F._#", "16#F.8", "16#.#",
-      "16#..8#", "16#F.8.#", "10#1.5#", "10#1.5#E2", "10#.5#E-400",
-      "10#1#E400", "2#1.1#E-2", "8#7.7#e1", "16#FFFFFFFFFFFFFFFFFFFF#E200",
+      "16#1#E1000000000", "16#0#E1000000000", "16#1#E-1000000000", "16#.8#",
+      "16#F.8#", "16#F.#", "16#F.8_#", "16#F._#", "16#F.8", "16#.#", "16#..8#",
+      "16#F.8.#", "10#1.5#", "10#1.5#E2", "10#.5#E-400", "10#1#E400",
+      "2#1.1#E-2", "8#7.7#e1", "16#FFFFFFFFFFFFFFFFFFFF#E200",
       // reals: points, exponents, range
-      ".5", "-.5", "+.5", ".", "-.", ".e5", ".5e", ".5_", ".5_e3", "._5",
-      "1.", "1.e5", "1.5", "1.5_", "1._5", "1_0.2_5", "1.5E-3", "1.5e+3",
-      "1..5", "1.5.5", "3.40282347E+38", "1E308", "1.8E308", "1E309",
-      "-1E309", "1E-400", "-1E-400", "1E-320", "2.5E-324", "4.9E-324",
-      "0.000000001E-310", "10000000000E-330", "0.0000000001E318",
-      "1E1000000000", "1E-1000000000", "0E1000000000", "0.0E-99999999999",
-      "123456789012345678901234567890", "0.1", "0.30000000000000004", "2.",
-      "1#.5#", "e5", "E", "?", "1.5E", "1.5x", "9.e", "00.00e00",
+      ".5", "-.5", "+.5", ".", "-.", ".e5", ".5e", ".5_", ".5_e3", "._5", "1.",
+      "1.e5", "1.5", "1.5_", "1._5", "1_0.2_5", "1.5E-3", "1.5e+3", "1..5",
+      "1.5.5", "3.40282347E+38", "1E308", "1.8E308", "1E309", "-1E309",
+      "1E-400", "-1E-400", "1E-320", "2.5E-324", "4.9E-324", "0.000000001E-310",
+      "10000000000E-330", "0.0000000001E318", "1E1000000000", "1E-1000000000",
+      "0E1000000000", "0.0E-99999999999", "123456789012345678901234567890",
+      "0.1", "0.30000000000000004", "2.", "1#.5#", "e5", "E", "?", "1.5E",
+      "1.5x", "9.e", "00.00e00",
       // what follows a literal stays unread
       "3a", "12\t", "7\r\n", "5,6", "1E3x", "16#F#G", "1.5.", "-1-2"};
   for (const char* c : cases) expect_same(c);
@@ -97,7 +98,7 @@ TEST(number_scan, agrees_with_two_pass_reader_on_tricky_literals) {
 TEST(number_scan, agrees_with_two_pass_reader_on_every_short_text) {
   // Every text of up to four characters over the characters of the grammar
   // and a few that end it.
-  const std::string alphabet = "019Fe_#:.- \nx";
+  const std::string alphabet = "01Fe_#:.- \nx";
   std::string text;
   int texts = 0;
   auto all = [&](auto& self, std::size_t length) -> void {
@@ -112,7 +113,7 @@ TEST(number_scan, agrees_with_two_pass_reader_on_every_short_text) {
     }
   };
   all(all, 0);
-  EXPECT_GT(texts, 30000);
+  EXPECT_GT(texts, 20000);
 }
 
 TEST(number_scan, long_literals_are_not_truncated) {
@@ -153,12 +154,13 @@ TEST(number_scan, agrees_with_two_pass_reader_across_refills) {
   // Longer than the file buffer, so literals straddle refills; some longer
   // than the decimal scratch buffer.
   std::string text;
-  for (int i = 0; i < 60000; ++i) {
+  for (int i = 0; i < 8000; ++i) {
     text += std::to_string(i * 7919 % 100003) + "." +
             std::string(static_cast<std::size_t>(i % 97), '3') + "E-" +
             std::to_string(i % 11) + (i % 5 == 0 ? "\n\f" : " ");
     if (i % 1000 == 0) text += "16#F.8# 1_0 ";
   }
+  ASSERT_GT(text.size(), 300000u);
   char path[] = "/tmp/zurud-number-XXXXXX";
   const int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
@@ -166,7 +168,7 @@ TEST(number_scan, agrees_with_two_pass_reader_across_refills) {
   for (const bool real : {false, true}) {
     text_input a = text_input::open(path), b = text_input::open(path);
     const int reads = expect_same_reads(a, b, real, "refill text");
-    EXPECT_GT(reads, real ? 60000 : 120000);
+    EXPECT_GT(reads, real ? 8000 : 16000);
   }
   close(fd);
   std::remove(path);

@@ -36,7 +36,7 @@ struct text_input::literal_scan {
   char fixed[64];
   std::size_t size = 0;
   std::string spill;
-  char shown[40];  // the start of the consumed text, for the message
+  char shown[40];  // the message names the first 40 characters consumed
   std::size_t shown_size = 0;
 
   literal_scan(text_input& input, bool real_literal)
@@ -65,7 +65,9 @@ struct text_input::literal_scan {
     spill += c;
     ++size;
   }
-  const char* text() const { return size <= sizeof fixed ? fixed : spill.data(); }
+  const char* text() const {
+    return size <= sizeof fixed ? fixed : spill.data();
+  }
   void restart() {  // at the base's '#': the mantissa starts after it
     value = 0;
     digits = 0;
@@ -82,8 +84,11 @@ struct text_input::literal_scan {
     if (value <= limit) value = value * base + d;
     if (d != 0 && lead == none) lead = digits;
     ++digits;
-    if (real && base == 10) push(c);
-    if (real && base != 10) based = based * base + d;
+    if (!real) return;
+    if (base == 10)
+      push(c);
+    else
+      based = based * base + d;
   }
   // digit {[_] digit}, with extended digits a-f, A-F for based forms; each
   // digit goes to `add`.
@@ -151,7 +156,9 @@ struct text_input::literal_scan {
     if (take_if('E', 'e')) {
       const bool minus = take_if('+', '-') == '-';
       std::int64_t e = 0;
-      auto add = [&e](int d, char) { e = std::min<std::int64_t>(e * 10 + d, 1000000000); };
+      auto add = [&e](int d, char) {
+        e = std::min<std::int64_t>(e * 10 + d, 1000000000);
+      };
       if (numeral(false, add) != WHOLE) ok = false;
       exponent = minus ? -e : e;
     }
@@ -189,21 +196,20 @@ double text_input::read_real() {
     const auto r = std::from_chars(s.text(), end, v);
     if (r.ec == std::errc::result_out_of_range) {
       // Below the double range reads as zero; above it is refused.
-      const std::size_t whole = s.point == s.none ? s.digits : s.point;
-      if (s.lead != s.none &&
-          static_cast<std::int64_t>(whole) - static_cast<std::int64_t>(s.lead) +
-                  s.exponent > 0)
-        s.refuse();
+      // The leading digit's place: positive means the value is at least 1.
+      const auto whole =
+          static_cast<std::int64_t>(s.point == s.none ? s.digits : s.point);
+      const auto lead = static_cast<std::int64_t>(s.lead);
+      if (s.lead != s.none && whole - lead + s.exponent > 0) s.refuse();
       v = 0.0;
     } else if (r.ec != std::errc() || r.ptr != end) {
       s.refuse();
     }
   } else {
     const std::size_t frac = s.point == s.none ? 0 : s.digits - s.point;
-    const long double scale =
-        std::pow(static_cast<long double>(s.base),
-                 static_cast<long double>(s.exponent) -
-                     static_cast<long double>(frac));
+    const long double scale = std::pow(
+        static_cast<long double>(s.base),
+        static_cast<long double>(s.exponent) - static_cast<long double>(frac));
     const long double x = s.based * scale;
     if (!(x <= std::numeric_limits<double>::max())) s.refuse();
     v = static_cast<double>(x);

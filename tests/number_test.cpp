@@ -24,12 +24,12 @@ std::string describe(const outcome& o) {
 }
 
 // Reads numbers from `a` (one-pass) and `b` (two-pass) until the input is
-// exhausted, passing one character after each refusal, and expects the same
-// outcome from both every time. Returns the number of reads.
+// exhausted (or `most` reads), passing one character after each refusal, and
+// expects the same outcome from both every time. Returns the number of reads.
 int expect_same_reads(text_input& a, text_input& b, bool real,
-                      const std::string& what) {
+                      const std::string& what, int most = 1 << 30) {
   int reads = 0;
-  for (;;) {
+  while (reads < most) {
     const outcome one =
         real ? attempt([](auto& in) { return in.read_real(); }, a)
              : attempt([](auto& in) { return in.read_integer(); }, a);
@@ -50,12 +50,13 @@ int expect_same_reads(text_input& a, text_input& b, bool real,
       b.consume(1);
     }
   }
+  return reads;
 }
 
-void expect_same(const std::string& text) {
+void expect_same(const std::string& text, int most = 1 << 30) {
   for (const bool real : {false, true}) {
     text_input a(text), b(text);
-    expect_same_reads(a, b, real, text);
+    expect_same_reads(a, b, real, text, most);
   }
 }
 
@@ -97,12 +98,13 @@ TEST(number_scan, agrees_with_two_pass_reader_on_tricky_literals) {
 
 TEST(number_scan, agrees_with_two_pass_reader_on_every_short_text) {
   // Every text of up to four characters over the characters of the grammar
-  // and a few that end it.
+  // and a few that end it. One read each: what it leaves is one of the
+  // shorter texts, and the positions must agree.
   const std::string alphabet = "01Fe_#:.- \nx";
   std::string text;
   int texts = 0;
   auto all = [&](auto& self, std::size_t length) -> void {
-    expect_same(text);
+    expect_same(text, 1);
     ++texts;
     if (length == 4) return;
     for (const char c : alphabet) {

@@ -26,9 +26,12 @@ constexpr std::size_t file_buffer_size = std::size_t{1} << 18;
 constexpr std::size_t buffer_capacity = file_buffer_size + page;
 constexpr std::size_t alignment = 64;
 
+// The row scan reads whole vector blocks, up to 64 bytes past the text.
+constexpr std::size_t scan_slack = 64;
+
 std::unique_ptr<char[], detail::buffer_deleter> new_buffer(std::size_t n) {
   return std::unique_ptr<char[], detail::buffer_deleter>(static_cast<char*>(
-      ::operator new[](n, std::align_val_t{page})));
+      ::operator new[](n + scan_slack, std::align_val_t{page})));
 }
 
 bool gzip_magic(const char* p, std::size_t n) {
@@ -305,11 +308,14 @@ std::string_view text_input::peek_line() {
   return {p, n};
 }
 
+std::string_view text_input::peek_buffer() {
+  if (!more()) return {};
+  return {buf_.get() + pos_, end_ - pos_};
+}
+
 std::string_view text_input::peek(std::size_t n) {
-  n = std::min(n, page);
-  // fill first: it may move the unread rest to the front of the buffer.
-  const std::size_t available = std::min(fill(n), n);
-  return {buf_.get() + pos_, available};
+  n = std::min(fill(std::min(n, page)), std::min(n, page));
+  return {buf_.get() + pos_, n};  // after fill, which may move the text
 }
 
 // ---------------------------------------------------------------------------
@@ -377,25 +383,9 @@ std::string text_input::read_line(std::size_t capacity) {
   return line;
 }
 
-namespace {
-
 using read::detail::cell_case;
-
-// The mapping as the row scan does it; other mappings are applied to the
-// stored cells afterwards.
-cell_case scan_case(const char_mapping& map) {
-  if (map == site_map) return cell_case::SITE;
-  if (map == lower_case_map) return cell_case::LOWER;
-  return cell_case::AS_READ;
-}
-
-void apply_rest(char* dst, std::size_t n, const char_mapping& map,
-                cell_case how) {
-  if (how == cell_case::AS_READ && map != char_mapping())
-    for (std::size_t j = 0; j < n; ++j) dst[j] = map(dst[j]);
-}
-
-}  // namespace
+using read::detail::finish_cells;
+using read::detail::scan_case;
 
 void text_input::read_black(char* dst, std::size_t n) {
   read_black(dst, n, char_mapping());
@@ -413,7 +403,7 @@ void text_input::read_black(char* dst, std::size_t n,
     copy(s);
     pos_ = static_cast<std::size_t>(s.p - buf_.get());
   }
-  apply_rest(dst, n, map, how);
+  finish_cells(dst, n, map);
 }
 
 void text_input::skip_black(std::size_t n) {
@@ -448,7 +438,7 @@ std::size_t text_input::read_black_in_line(char* dst, std::size_t n,
     if (nl != nullptr && s.p == nl) break;  // the line end stays unread
   }
   const std::size_t stored = n - s.n;
-  if (dst != nullptr) apply_rest(dst, stored, map, how);
+  if (dst != nullptr) finish_cells(dst, stored, map);
   return stored;
 }
 

@@ -1,7 +1,11 @@
 #include "zurud/zurud-read.hpp"
 
+#include "zurud/detail/read-scan.hpp"
+
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace zurud::read {
 
@@ -15,6 +19,7 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
   const std::int32_t ntax = matrix.ntax();
   const std::int32_t nchar = matrix.nchar();
   std::int32_t i = 1;
+  const std::int64_t first_line = in.line();
   try {
     for (; i <= ntax; ++i) {
       matrix.labels(i) = read_label(in, labels);
@@ -55,6 +60,17 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
       // is its last byte is complete.
       if (!in.exhausted()) in.skip_line();
     }
+  } catch (end_of_file_error& e) {
+    // Read as sequential rows, an interleaved file lets its first rows take
+    // the lines of the rows below until the input runs out: the rows have
+    // used more lines than there are of them.
+    const std::int64_t lines = in.line() - first_line;
+    if (lines > i)
+      e.add_detail("rows 1 to " + std::to_string(i) + " took " +
+                   std::to_string(lines) +
+                   " lines; if the file is interleaved, read it with -i");
+    e.add_detail("row " + std::to_string(i) + " of " + std::to_string(ntax));
+    throw;
   } catch (error& e) {
     e.add_detail("row " + std::to_string(i) + " of " + std::to_string(ntax));
     throw;
@@ -76,6 +92,103 @@ void read_char_mat(text_input& in, char_format_type layout,
 void skim_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix) {
   read_rows(in, layout, matrix, nullptr, false);
+}
+
+// ---------------------------------------------------------------------------
+// Interleaved rows.
+
+namespace {
+
+// The cells a row takes from the rest of the current line (at most the
+// `room` left in the row), then the line end. Lines of interleaved files are
+// short, so each is scanned as one piece of the buffer.
+std::size_t take_line(text_input& in, char* dst, std::size_t room,
+                      void (*copy)(detail::row_scan&)) {
+  const auto skip = detail::kernels().skip_black;
+  std::size_t n = room;
+  for (std::string_view v; !(v = in.peek_buffer()).empty();) {
+    const char* const p = v.data();
+    const void* nl = std::memchr(p, '\n', v.size());
+    const char* const e =
+        nl != nullptr ? static_cast<const char*>(nl) : p + v.size();
+    detail::row_scan s{p, e, dst, n};
+    if (dst != nullptr)
+      copy(s);
+    else
+      skip(s);
+    for (const char* q = s.p; q < e; ++q)
+      if (!whitespace.contains(*q))
+        throw format_error("the line takes the row past its length (" +
+                           std::to_string(room) + " sites were left)");
+    n = s.n;
+    dst = s.dst;
+    if (nl == nullptr) {
+      in.consume(v.size());
+      continue;
+    }
+    // The line end, and a page break after it.
+    std::size_t used = static_cast<std::size_t>(e - p) + 1;
+    if (used < v.size() && p[used] == '\f') ++used;
+    in.consume(used);
+    if (used == v.size() && in.peek(1) == "\f") in.consume(1);
+    break;
+  }
+  return room - n;
+}
+
+}  // namespace
+
+void read_interleaved_char_mat(text_input& in, char_format_type layout,
+                               char_mat_type& matrix,
+                               const cell_options& cells) {
+  const label_format_type labels = label_layout(layout);
+  const std::int32_t ntax = matrix.ntax();
+  const auto nchar = static_cast<std::size_t>(matrix.nchar());
+  std::vector<std::size_t> filled(static_cast<std::size_t>(ntax), 0);
+  std::int32_t i = 1;
+  std::int64_t block = 1;
+  auto row = [&](std::int32_t r) {
+    return cells.store ? matrix.discr_row(r) : nullptr;
+  };
+  const auto copy =
+      detail::kernels().copy_black[static_cast<int>(detail::scan_case(cells.map))];
+  auto take = [&](std::int32_t r) {
+    std::size_t& f = filled[static_cast<std::size_t>(r - 1)];
+    char* dst = row(r);
+    const std::size_t k =
+        take_line(in, dst != nullptr ? dst + f : nullptr, nchar - f, copy);
+    f += k;
+    return k;
+  };
+  try {
+    for (; i <= ntax; ++i) {
+      matrix.labels(i) = read_label(in, labels);
+      take(i);
+    }
+    // Rows complete together when the blocks are whole; the last row tells.
+    while (filled.back() < nchar || filled.front() < nchar) {
+      ++block;
+      i = 1;
+      if (in.skip_members(whitespace))
+        in.read_char();  // fails: the input ended before the rows did
+      for (i = 1; i <= ntax; ++i)
+        if (take(i) == 0)
+          throw format_error("no sites for the row on its line of the block");
+    }
+    for (i = 1; i <= ntax; ++i)
+      if (filled[static_cast<std::size_t>(i - 1)] != nchar)
+        throw format_error(
+            "the row has " +
+            std::to_string(filled[static_cast<std::size_t>(i - 1)]) +
+            " sites where the header says " + std::to_string(nchar));
+    if (cells.store)
+      for (i = 1; i <= ntax; ++i)
+        detail::finish_cells(matrix.discr_row(i), nchar, cells.map);
+  } catch (error& e) {
+    e.add_detail("row " + std::to_string(i) + " of " + std::to_string(ntax) +
+                 (block > 1 ? " in block " + std::to_string(block) : ""));
+    throw;
+  }
 }
 
 }  // namespace zurud::read

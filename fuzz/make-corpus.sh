@@ -9,7 +9,7 @@ root=$(dirname "$here")
 out=${1:?usage: make-corpus.sh OUT_DIR}
 
 targets=(fuzz_karvo fuzz_char_mat fuzz_assoc fuzz_dist_mat fuzz_fasta fuzz_text
-         fuzz_data_file)
+         fuzz_data_file fuzz_number)
 for t in "${targets[@]}"; do mkdir -p "$out/$t"; done
 
 # The first byte of a fuzz_char_mat input: layout + 5 * cell type (DISCR).

@@ -175,6 +175,25 @@ TEST(text_input, file_reading_matches_string_reading_across_refills) {
   std::remove(path);
 }
 
+TEST(text_input, peek_shows_the_next_characters_across_refills) {
+  // A peek that needs a refill moves the unread rest; the view must follow.
+  std::string text;
+  for (int i = 0; text.size() < 600000; ++i) text += std::to_string(i) + ' ';
+  char path[] = "/tmp/zurud-read-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  { std::ofstream(path) << text; }
+  text_input file = text_input::open(path);
+  for (std::size_t i = 0; i < text.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(7, text.size() - i);
+    ASSERT_EQ(file.peek(7), text.substr(i, n)) << "at " << i;
+    file.consume(3);
+  }
+  EXPECT_TRUE(file.peek(1).empty());
+  close(fd);
+  std::remove(path);
+}
+
 TEST(text_input, open_refuses_missing_files_and_folders) {
   EXPECT_THROW(text_input::open("/nonexistent/file"), open_error);
   EXPECT_THROW(text_input::open("/tmp"), open_error);

@@ -158,7 +158,7 @@ class text_input {
   /// end.
   std::size_t refill(std::size_t room);
   void pass_page_break();
-  std::string load_literal(bool real);
+  struct literal_scan;  // the number grammar
   [[noreturn]] void eof(const char* what) const;
 
   detail::fd_handle file_;

@@ -12,6 +12,7 @@ import gzip
 import io
 import os
 import random
+import re
 import shutil
 import subprocess
 import tempfile
@@ -83,11 +84,13 @@ class Case:
     """One file a program writes: its README row, karvo's input options,
     the names the file keeps, and `write(rows, rna)`, which returns the file's
     text, or (text, rows) when the program changes the data (an aligner):
-    karvo's reference copy is then made of those rows."""
+    karvo's reference copy is then made of those rows. `cut` shortens the
+    rows first; `advice` is what karvo's refusal of the file must say."""
 
-    def __init__(self, row, options, write, names=same_name, cut=None):
+    def __init__(self, row, options, write, names=same_name, cut=None,
+                 advice=None):
         self.row, self.options, self.write = row, options, write
-        self.names, self.cut = names, cut
+        self.names, self.cut, self.advice = names, cut, advice
 
 
 def read_with(options):
@@ -169,8 +172,8 @@ def karvo_reads(karvo, work, case, text, rows, reference):
                                        stdin)
             where = f"karvo {' '.join(command)}, {how}"
             if rc != 0:
-                raise Refused(f"{where}: "
-                              f"{first_line(got_err.decode(errors='replace'))}")
+                said = got_err.decode(errors="replace").strip()
+                raise Refused(f"{where}: {' | '.join(said.splitlines())}")
             if got_out != out:
                 return f"{where}: output {first_difference(got_out, out)}"
             if got_err != err:
@@ -196,6 +199,17 @@ def check_writer(args, work, checker, cases):
                   f"with {read_with(case.options)}")
 
         def read(case=case):
+            try:
+                return read_both(case)
+            except Refused as e:
+                if case.advice and not re.search(
+                        rf"(?<![\w-]){re.escape(case.advice)}\b", str(e)):
+                    checker.failures += 1
+                    print(f"FAIL {case.row}: karvo's refusal does not say "
+                          f"{case.advice}: {e}")
+                raise
+
+        def read_both(case):
             for rna in (False, True):
                 rows = associates(rna)
                 if case.cut:
@@ -256,13 +270,13 @@ def biopython_writes(args, work, checker):
         Case("Biopython `fasta`", [], alignio("fasta")),
         Case("Biopython `phylip`", ["-i", "-p"], alignio("phylip"), ten),
         Case("Biopython `phylip`, without `-i`", ["-p"], alignio("phylip"),
-             ten),
+             ten, advice="-i"),
         Case("Biopython `phylip`, up to 50 sites", ["-p"], alignio("phylip"),
              ten, short),
         Case("Biopython `phylip-relaxed`", ["-i"],
              alignio("phylip-relaxed")),
         Case("Biopython `phylip-relaxed`, without `-i`", [],
-             alignio("phylip-relaxed")),
+             alignio("phylip-relaxed"), advice="-i"),
         Case("Biopython `phylip-relaxed`, up to 50 sites", [],
              alignio("phylip-relaxed"), cut=short),
         Case("Biopython `phylip-sequential`", ["-p"],

@@ -29,8 +29,7 @@ import sys
 import tempfile
 
 import writes
-from tables import (SKIP, Checker, Refused, expectation, first_line,
-                    readme_tables)
+from tables import SKIP, Checker, Refused, first_line, readme_tables
 
 
 # The associate matrix: eleven lice, twelve sites. Site 11 gives, with -g, a

@@ -361,21 +361,23 @@ def mafft_writes(args, work, checker):
             raise RuntimeError(f"mafft: {first_line(result.stderr)}")
         return result.stdout
 
-    def aligned(rows):
-        """The rows of MAFFT's FASTA alignment."""
-        out, name = [], None
-        for line in mafft(rows, []).split("\n"):
+    def rows_of(fasta):
+        out = []
+        for line in fasta.split("\n"):
             if line.startswith(">"):
                 out.append([line[1:].split()[0], ""])
             elif out:
                 out[-1][1] += line.strip()
         return [tuple(r) for r in out]
 
+    # The reference is made of the rows MAFFT aligned; its PHYLIP output
+    # holds the same alignment (MAFFT's default method is deterministic).
     def fasta(rows, rna):
-        return mafft(rows, []), aligned(rows)
+        text = mafft(rows, [])
+        return text, rows_of(text)
 
     def phylip(rows, rna):
-        return mafft(rows, ["--phylipout"]), aligned(rows)
+        return mafft(rows, ["--phylipout"]), rows_of(mafft(rows, []))
 
     return check_writer(args, work, checker, [
         Case("MAFFT", [], fasta),

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Continuous integration for the interoperability tests, run by .ci/run after
-# the main suite: installs the readers karvo's output is checked against
-# (only those missing; needs root), then runs `ctest -L interop` in build/,
-# where a reader that is still missing fails instead of being skipped.
+# the main suite: installs the readers karvo's output is checked against and
+# the writers whose files karvo reads (only those missing; needs root), then
+# runs `ctest -L interop` in build/, where a program that is still missing
+# fails instead of being skipped.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(python3-biopython python3-dendropy phylip iqtree raxml)
+packages=(python3-biopython python3-dendropy phylip iqtree raxml emboss mafft)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q "ok installed" ||

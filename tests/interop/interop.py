@@ -5,13 +5,15 @@
 
 PROGRAM is one of: biopython, dendropy, dnapars, iqtree, raxml (karvo's
 output in every layout, fed to that program), biopython-writes,
-dendropy-writes (PHYLIP files written by that library, read by karvo).
+dendropy-writes, seqret-writes, mafft-writes (data files written by that
+program, read by karvo: see writes.py).
 
-The expectations are the two tables of README.md under "Which program reads
+The expectations are the tables of README.md under "Which program reads
 which layout": a "yes" cell means the program reads the file and gives back
-the hosts, labels and cells that karvo wrote; a "no" cell means it refuses
-the file or reads something else, and the test records which. A change
-either way fails the test until the README says so.
+the hosts, labels and cells that karvo wrote (or, the other way, karvo gives
+the host matrix and warnings of its own copy of the data); a "no" cell means
+the file is refused or read as something else, and the test records which.
+A change either way fails the test until the README says so.
 
 Exit status: 0 when every cell holds, 1 when one does not, 77 when the
 program is not installed (CTest counts that as skipped; with the environment
@@ -19,7 +21,6 @@ variable KARVO_INTEROP_REQUIRED set, as CI does, it is a failure instead).
 """
 
 import argparse
-import io
 import os
 import re
 import shutil
@@ -27,7 +28,9 @@ import subprocess
 import sys
 import tempfile
 
-SKIP = 77
+import writes
+from tables import SKIP, Checker, Refused, first_line, readme_tables
+
 
 # The associate matrix: eleven lice, twelve sites. Site 11 gives, with -g, a
 # gap-only host ("-"), a gap and one base (the base) and a gap with two bases
@@ -71,15 +74,6 @@ KINDS = {
     "numbers": [["-e"], ["-f"], ["-s"]],
 }
 LAYOUTS = ["-P", "-X", "-C", "-N", "-E"]
-
-
-class Refused(Exception):
-    """The program would not read the file; the text says why."""
-
-
-def first_line(text):
-    lines = [l.strip() for l in str(text).splitlines() if l.strip()]
-    return lines[0][:150] if lines else "(no message)"
 
 
 # ---------------------------------------------------------------------------
@@ -163,53 +157,6 @@ def run_karvo(karvo, work, options, layout):
     return out, matrix
 
 
-# ---------------------------------------------------------------------------
-# The README's tables.
-
-def readme_tables(readme):
-    """The tables under the heading "Which program reads which layout", as
-    dictionaries row key -> column name -> cell text."""
-    with open(readme, encoding="utf-8") as f:
-        lines = f.read().split("\n")
-    start = next((i for i, l in enumerate(lines) if l.startswith("#") and
-                  "Which program reads which layout" in l), None)
-    if start is None:
-        raise SystemExit(f"{readme}: no heading "
-                         "\"Which program reads which layout\"")
-    tables, table = [], None
-    for line in lines[start + 1:]:
-        if line.startswith("#"):
-            break
-        if line.startswith("|"):
-            cells = [c.strip() for c in line.strip().strip("|").split("|")]
-            if table is None:
-                table = {"header": cells, "rows": {}}
-            elif not all(re.fullmatch(r":?-+:?", c) for c in cells):
-                table["rows"][cells[0]] = dict(zip(table["header"][1:],
-                                                   cells[1:]))
-        elif table is not None:
-            tables.append(table)
-            table = None
-    if table is not None:
-        tables.append(table)
-    return tables
-
-
-def expectation(tables, row, column):
-    """True for a "yes" cell, False for a "no" cell, None for one that does
-    not apply ("-")."""
-    for table in tables:
-        if column in table["header"] and row in table["rows"]:
-            cell = table["rows"][row][column].lower()
-            if cell.startswith("yes"):
-                return True
-            if cell.startswith("no"):
-                return False
-            return None
-    raise SystemExit(f"README table: no cell for row {row!r}, "
-                     f"column {column!r}")
-
-
 def layout_row(layout, kind):
     return f"`{layout}` {kind}"
 
@@ -241,40 +188,6 @@ def same(expected, got, kind, fold_case=False, missing_as_gap=False,
             return f"row {label}: {list(g)!r} instead of {w!r}"
     return None
 
-
-class Checker:
-    """Collects the outcome of every cell and reports them as a table."""
-
-    def __init__(self, tables):
-        self.tables = tables
-        self.failures = 0
-
-    def check(self, row, column, read, what=""):
-        """`read` returns None when the program read the file back equal,
-        and raises Refused (or returns a difference text) otherwise."""
-        expected = expectation(self.tables, row, column)
-        if expected is None:
-            return
-        try:
-            difference = read()
-            accepted = difference is None
-            how = "reads it back equal" if accepted else \
-                f"misreads it: {difference}"
-        except Refused as e:
-            accepted, how = False, f"refuses it: {e}"
-        ok = accepted == expected
-        if not ok:
-            self.failures += 1
-        said = "yes" if expected else "no"
-        print(f"{'ok  ' if ok else 'FAIL'} {column} / {row}{what}: "
-              f"README {said}, measured: {how}")
-
-    def status(self):
-        if self.failures:
-            print(f"{self.failures} cell(s) of the README table do not hold; "
-                  "fix the program's use or the README")
-            return 1
-        return 0
 
 
 def for_each_output(karvo, work, checker, column, read):
@@ -502,116 +415,13 @@ def raxml(args, work, checker):
     return checker.status()
 
 
-# ---------------------------------------------------------------------------
-# The reverse: files written by the Python libraries, read by karvo.
-
-def karvo_reads(karvo, work, path, input_layout):
-    """karvo -c -g on a data file; returns (exit status, output, errors)."""
-    assocs = os.path.join(work, "lice-hosts.txt")
-    with open(assocs, "w") as f:
-        f.write(ASSOCIATIONS)
-    result = subprocess.run([karvo, "-c", "-g", input_layout, path, assocs],
-                            capture_output=True, text=True)
-    return result.returncode, result.stdout, result.stderr
-
-
-def reverse(args, work, checker, rows, writers):
-    """Each writer makes a data file of the associates `rows`; karvo must
-    give the host matrix it gives for its own copy of the same data."""
-    own = os.path.join(work, "own.phy")
-    with open(own, "w") as f:
-        f.write(f" {len(rows)} {len(rows[0][1])}\n")
-        f.writelines(f"{name}  {cells}\n" for name, cells in rows)
-    rc, wanted, err = karvo_reads(args.karvo, work, own, "-x")
-    if rc != 0:
-        raise RuntimeError(f"karvo failed on its own data: {err}")
-    for row, input_layout, write in writers:
-        def read(write=write, input_layout=input_layout):
-            path = os.path.join(work, "written.phy")
-            with open(path, "w") as f:
-                f.write(write(rows))
-            rc, got, err = karvo_reads(args.karvo, work, path, input_layout)
-            if rc != 0:
-                raise Refused(err.strip().split("\n")[-1])
-            return None if got == wanted else "another host matrix"
-        checker.check(row, "karvo", read,
-                      f" ({len(rows[0][1])} sites, karvo {input_layout})")
-
-
-def associate_rows(extra_sites=0):
-    """The associates of DATA; with extra sites, each row gets that many more
-    "A"s, enough for the writers that interleave long rows to do so."""
-    rows = []
-    for line in DATA.split("\n")[1:]:
-        if line.strip():
-            name, cells = line.split()
-            rows.append((name, cells + "A" * extra_sites))
-    return rows
-
-
-def biopython_writes(args, work, checker):
-    try:
-        from Bio import AlignIO
-        from Bio.Align import MultipleSeqAlignment
-        from Bio.Seq import Seq
-        from Bio.SeqRecord import SeqRecord
-    except ImportError:
-        print("SKIP: Biopython is not installed (Debian package "
-              "python3-biopython)")
-        return SKIP
-
-    def writer(fmt):
-        def write(rows):
-            alignment = MultipleSeqAlignment(
-                [SeqRecord(Seq(cells), id=name) for name, cells in rows])
-            out = io.StringIO()
-            AlignIO.write(alignment, out, fmt)
-            return out.getvalue()
-        return write
-
-    # Biopython writes `phylip` and `phylip-relaxed` in blocks of 50 sites,
-    # so 12 sites make one block and 72 make two.
-    for extra, size in ((0, "up to 50 sites"), (60, "more than 50 sites")):
-        reverse(args, work, checker, associate_rows(extra), [
-            ("Biopython `phylip-sequential`", "-p",
-             writer("phylip-sequential")),
-            (f"Biopython `phylip`, {size}", "-p", writer("phylip")),
-            (f"Biopython `phylip-relaxed`, {size}", "-x",
-             writer("phylip-relaxed")),
-        ])
-    return checker.status()
-
-
-def dendropy_writes(args, work, checker):
-    try:
-        import dendropy
-    except ImportError:
-        print("SKIP: DendroPy is not installed (Debian package "
-              "python3-dendropy)")
-        return SKIP
-
-    def writer(strict):
-        def write(rows):
-            m = dendropy.DnaCharacterMatrix.from_dict(dict(rows))
-            return m.as_string(schema="phylip", strict=strict)
-        return write
-
-    for extra in (0, 60):
-        reverse(args, work, checker, associate_rows(extra), [
-            ("DendroPy `phylip`", "-x", writer(False)),
-            ("DendroPy `phylip`, `strict=True`", "-p", writer(True)),
-        ])
-    return checker.status()
-
-
 PROGRAMS = {
     "biopython": biopython,
     "dendropy": dendropy_reader,
     "dnapars": dnapars,
     "iqtree": iqtree,
     "raxml": raxml,
-    "biopython-writes": biopython_writes,
-    "dendropy-writes": dendropy_writes,
+    **writes.PROGRAMS,
 }
 
 

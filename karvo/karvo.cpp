@@ -154,7 +154,6 @@ void print_usage(const std::string& command, text_output& err) {
       "  -o  Input is in commented PHYLIP format.",
       "  -p  Input is in normal PHYLIP format.",
       "  -s  Compute just group sizes.",
-      "  -t  Number of threads (default: every processor available).",
       "  -v  Compute character consensi of modal values only.",
       "  -x  Input is in extended PHYLIP format (default).",
       "  -C  Output is in commented PHYLIP format.",

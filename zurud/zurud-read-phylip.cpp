@@ -197,8 +197,10 @@ void read_interleaved_char_mat(text_input& in, char_format_type layout,
       if (in.skip_members(whitespace))
         in.read_char();  // fails: the input ended before the rows did
       for (i = 1; i <= ntax; ++i)
-        if (take(i) == 0)
+        if (take(i) == 0) {
+          if (in.exhausted()) in.read_char();  // fails: the input ended
           throw format_error("no sites for the row on its line of the block");
+        }
     }
     for (i = 1; i <= ntax; ++i)
       if (filled[static_cast<std::size_t>(i - 1)] != nchar)

@@ -1,5 +1,6 @@
 #include "zurud/zurud-read.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -21,6 +22,8 @@ namespace {
 // is a broken file, and the cap keeps an unclosed quote from filling memory.
 constexpr std::size_t max_token = max_line_len;
 constexpr std::size_t shown_chars = 40;
+// Runs of cells shorter than this are copied to a padded buffer first.
+constexpr std::size_t short_run = 256;
 
 // NEXUS punctuation: each of these is a token of its own in commands.
 constexpr char_set punctuation{"()[]{}/\\,;:=*'\"`+-<>"};
@@ -188,6 +191,7 @@ class nexus_reader {
   void read_sequential();
   void read_interleaved();
   std::int32_t add_row(const std::string& name);
+  std::int32_t interleaved_row(std::int32_t next, bool later);
   [[noreturn]] void unknown_label(const std::string& name, bool later);
   row_end fill(std::int32_t t, bool line_bound);
   void read_set(char open, std::int32_t t);
@@ -221,6 +225,9 @@ class nexus_reader {
 // Lexical layer.
 
 bool nexus_reader::skip_blank() {
+  const std::string_view line = in_.peek_line();
+  if (!line.empty() && !whitespace.contains(line[0]) && line[0] != '[')
+    return true;
   for (;;) {
     const std::string_view v = peek(in_, 4096);
     if (v.empty()) return false;
@@ -725,10 +732,30 @@ void nexus_reader::read_sequential() {
 // row. Rows are found by label, so a block in another order still reads
 // right; a label met again before every row has begun is a repeat (or a
 // first block short of rows).
+// The row of the label that starts an interleaved line. Blocks keep the
+// order of the first one, so the row after the previous line's is tried
+// first, its label compared straight in the buffer when it is plain.
+std::int32_t nexus_reader::interleaved_row(std::int32_t next, bool later) {
+  const std::string_view v = in_.peek_line();
+  std::size_t k = 0;
+  while (k < v.size() && !label_end.contains(v[k]) && v[k] != '\'') ++k;
+  const bool known = seen_[static_cast<std::size_t>(next)];
+  if (known && k > 0 && k < v.size() &&
+      v.substr(0, k) == m_->labels(next + 1)) {
+    in_.consume(k);
+    return next;
+  }
+  const std::string name = label("in the MATRIX");
+  if (known && name == m_->labels(next + 1)) return next;
+  const auto it = index_.find(name);
+  if (it != index_.end()) return it->second;
+  if (taxlabels_.empty() && labelled_ < ntax_) return add_row(name);
+  unknown_label(name, later);
+}
+
 void nexus_reader::read_interleaved() {
   std::vector<std::int32_t> lines(static_cast<std::size_t>(ntax_), 0);
   bool later = false;  // a row has had a second line
-  std::string name;
   std::int32_t t = ntax_ - 1;
   for (;;) {
     if (!skip_blank())
@@ -737,24 +764,14 @@ void nexus_reader::read_interleaved() {
       in_.consume(1);
       break;
     }
-    name = label("in the MATRIX");
-    // Blocks keep the order of the first one: try the next row first.
-    t = t + 1 == ntax_ ? 0 : t + 1;
-    if (m_->labels(t + 1) != name || !seen_[static_cast<std::size_t>(t)]) {
-      const auto it = index_.find(name);
-      if (it != index_.end())
-        t = it->second;
-      else if (taxlabels_.empty() && labelled_ < ntax_)
-        t = add_row(name);
-      else
-        unknown_label(name, later);
-    }
+    t = interleaved_row(t + 1 == ntax_ ? 0 : t + 1, later);
     const auto ti = static_cast<std::size_t>(t);
     if (!seen_[ti]) {
       seen_[ti] = true;
       ++rows_;
     } else if (rows_ < ntax_) {
-      throw format_error("label " + shown(name) + " repeats after only " +
+      throw format_error("label " + shown(m_->labels(t + 1)) +
+                         " repeats after only " +
                          std::to_string(rows_) + " of NTAX=" +
                          std::to_string(ntax_) + " rows");
     } else {
@@ -875,14 +892,37 @@ row_end nexus_reader::fill(std::int32_t t, bool line_bound) {
     const std::size_t s = stops_.find(v.data(), v.size());
     read::detail::row_scan scan{v.data(), v.data() + s,
                                 store ? row + f : nullptr, nchar - f};
-    if (store)
-      kernels.copy_black[static_cast<int>(how_)](scan);
-    else
-      kernels.skip_black(scan);
-    const std::size_t got = nchar - f - scan.n;
-    if (remap)
-      for (std::size_t j = f; j < f + got; ++j) row[j] = cells_.map(row[j]);
-    f += got;
+    if (s < short_run && scan.n > s) {
+      // The lines of interleaved files are short, and the kernels pass the
+      // last 32 bytes of their text one at a time through a slow loop. Here
+      // each byte is stored and the end moved on only past a cell, so the
+      // loop does not branch; the row has room for every byte of the run.
+      const char* p = scan.p;
+      const char* const e = scan.e;
+      if (store) {
+        char* d = scan.dst;
+        const char_mapping map = cells_.map;
+        for (; p < e; ++p) {
+          *d = map(*p);
+          d += !whitespace.contains(*p);
+        }
+        f += static_cast<std::size_t>(d - scan.dst);
+      } else {
+        std::size_t got = 0;
+        for (; p < e; ++p) got += !whitespace.contains(*p);
+        f += got;
+      }
+      scan.p = p;
+    } else {
+      if (store)
+        kernels.copy_black[static_cast<int>(how_)](scan);
+      else
+        kernels.skip_black(scan);
+      const std::size_t got = nchar - f - scan.n;
+      if (remap)
+        for (std::size_t j = f; j < f + got; ++j) row[j] = cells_.map(row[j]);
+      f += got;
+    }
     std::size_t k = static_cast<std::size_t>(scan.p - v.data());
     // Runs of MISSING, GAP and MATCHCHAR symbols.
     while (f < nchar && k < v.size()) {

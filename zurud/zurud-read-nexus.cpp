@@ -167,7 +167,7 @@ class nexus_reader {
   // Lexical layer: blanks, comments, quoted text, tokens.
   bool skip_blank();
   void skip_comment();
-  std::string quoted_text(char quote);
+  std::string quoted_text(char quote, bool one_line = false);
   token next(bool double_quotes = false);
   token need(const std::string& what, bool double_quotes = false);
   void expect(char c, const std::string& after);
@@ -263,7 +263,7 @@ void nexus_reader::skip_comment() {
 }
 
 // Quoted text after its opening quote; a doubled quote stands for one.
-std::string nexus_reader::quoted_text(char quote) {
+std::string nexus_reader::quoted_text(char quote, bool one_line) {
   const std::int64_t opened = in_.line();
   in_.consume(1);
   std::string s;
@@ -273,6 +273,14 @@ std::string nexus_reader::quoted_text(char quote) {
       throw end_of_file_error("input ended inside quoted text opened on line " +
                               std::to_string(opened));
     const std::size_t k = v.find(quote);
+    if (one_line) {
+      const std::size_t nl = v.substr(0, k).find('\n');
+      if (nl != std::string_view::npos) {
+        s.append(v.substr(0, nl));
+        throw format_error("line end inside the quoted label " + shown(s) +
+                           " (a quote missing?)");
+      }
+    }
     s.append(v.substr(0, k));
     if (s.size() > max_token)
       throw format_error("quoted text longer than " +
@@ -396,11 +404,8 @@ char nexus_reader::symbol_value(const char* name) {
 // text up to whitespace, a comment or ";".
 std::string nexus_reader::label(const char* where) {
   if (peek(in_, 1)[0] == '\'') {
-    std::string s = quoted_text('\'');
+    std::string s = quoted_text('\'', true);
     if (s.empty()) throw format_error(std::string("empty label ") + where);
-    if (s.find('\n') != std::string::npos)
-      throw format_error("line end inside the quoted label " + shown(s) +
-                         " (a quote missing?)");
     return s;
   }
   std::string s;

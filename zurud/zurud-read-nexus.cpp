@@ -940,13 +940,11 @@ row_end nexus_reader::fill(std::int32_t t, bool line_bound) {
         if (first_ == t)
           throw format_error("MATCHCHAR " + shown(c) + " in the first row " +
                              shown(m_->labels(t + 1)));
-        if (store) {
-          if (filled_[static_cast<std::size_t>(first_)] <=
-              static_cast<std::int32_t>(f))
-            throw format_error("MATCHCHAR " + shown(c) + " in " + row_name(t) +
-                               " at a character the first row has not given");
-          row[f] = ref[f];
-        }
+        if (filled_[static_cast<std::size_t>(first_)] <=
+            static_cast<std::int32_t>(f))
+          throw format_error("MATCHCHAR " + shown(c) + " in " + row_name(t) +
+                             " at a character the first row has not given");
+        if (store) row[f] = ref[f];
       } else if (c == missing_ && c != '?') {
         if (store) row[f] = '?';
       } else if (c == gap_ && c != '-' && c != '\0') {

@@ -71,7 +71,8 @@ TEST(read_nexus_matrix, reads_the_files_writers_make) {
     std::string text;
     rows_type want;
   } cases[] = {
-      {"plain", head + ";\nmatrix\nMus ACGT\nRat AC-?\n;\nend;\n",
+      {"plain",
+       head + ";\nmatrix\nMus ACGT\nRat AC-?\n;\nend;\n",
        {{"Mus", "Rat"}, {"ACGT", "AC-?"}}},
       {"keywords in any case, = with blanks, ENDBLOCK",
        "#nexus\nBEGIN Data;\n  DIMENSIONS NTAX = 2 NCHAR =4 ;\n"
@@ -124,7 +125,8 @@ TEST(read_nexus_matrix, reads_the_files_writers_make) {
        "begin assumptions; options deftype=unord; end;\n" +
            head.substr(7) + ";\nmatrix\nMus ACGT\nRat ACGT\n;\nend;\n",
        {{"Mus", "Rat"}, {"ACGT", "ACGT"}}},
-      {"gzip", gzipped(head + ";\nmatrix\nMus ACGT\nRat TTTT\n;\nend;\n"),
+      {"gzip",
+       gzipped(head + ";\nmatrix\nMus ACGT\nRat TTTT\n;\nend;\n"),
        {{"Mus", "Rat"}, {"ACGT", "TTTT"}}},
   };
   for (const auto& c : cases) EXPECT_EQ(parse(c.text), c.want) << c.name;
@@ -174,8 +176,8 @@ TEST(read_nexus_matrix, refusals_say_what_was_expected_and_found) {
        "label \"Mus\" repeats in the matrix"},
       {head + " interleave;\nmatrix\nMus AC\nRat AC\nCow GT\n;", FORMAT,
        "label \"Cow\" makes more rows than NTAX=2"},
-      {head + " interleave;\nmatrix\nMus AC\nRat AC\nMus GT\nCow GT\n;",
-       FORMAT, "unknown label \"Cow\" in a later interleaved block"},
+      {head + " interleave;\nmatrix\nMus AC\nRat AC\nMus GT\nCow GT\n;", FORMAT,
+       "unknown label \"Cow\" in a later interleaved block"},
       {head + " interleave;\nmatrix\nMus AC\nMus GT\n;", FORMAT,
        "label \"Mus\" repeats after only 1 of NTAX=2 rows"},
       {head + " interleave;\nmatrix\nMus ACG\nRat AC\nMus GT\nRat GT\n;",
@@ -234,7 +236,8 @@ TEST(read_nexus_matrix, reads_back_the_nexus_layouts_written) {
     m.comments(i) = integer_image(i + 1);
     cells[i - 1].copy(m.discr_row(i), 12);
   }
-  for (auto layout : {char_format_type::NEXUS, char_format_type::NEXUS_ENCLOSED}) {
+  for (auto layout :
+       {char_format_type::NEXUS, char_format_type::NEXUS_ENCLOSED}) {
     std::string text;
     {
       text_output out(text);
@@ -254,8 +257,9 @@ TEST(read_nexus_matrix, reads_back_the_nexus_layouts_written) {
 }
 
 TEST(read_nexus_matrix, maps_or_skims_cells_and_reads_files) {
-  const std::string text = head + " missing=N matchchar=.;\nmatrix\n"
-                                  "Mus AcgU\nRat .N.-\n;\nend;\n";
+  const std::string text = head +
+                           " missing=N matchchar=.;\nmatrix\n"
+                           "Mus AcgU\nRat .N.-\n;\nend;\n";
   text_input mapped(text);
   EXPECT_EQ(parse(mapped, {site_map, true}),
             (rows_type{{"Mus", "Rat"}, {"acgt", "a?g-"}}));
@@ -269,10 +273,11 @@ TEST(read_nexus_matrix, maps_or_skims_cells_and_reads_files) {
   char path[] = "/tmp/nexus_test_XXXXXX";
   const int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
-  const std::string file = "#NEXUS\nbegin data; dimensions ntax=2 nchar=300000"
-                           "; format interleave;\nmatrix\nMus " +
-                           row.substr(0, 150000) + "\nRat " + row +
-                           "\nMus " + row.substr(0, 150000) + "\n;\nend;\n";
+  const std::string file =
+      "#NEXUS\nbegin data; dimensions ntax=2 nchar=300000"
+      "; format interleave;\nmatrix\nMus " +
+      row.substr(0, 150000) + "\nRat " + row + "\nMus " +
+      row.substr(0, 150000) + "\n;\nend;\n";
   ASSERT_EQ(write(fd, file.data(), file.size()),
             static_cast<ssize_t>(file.size()));
   close(fd);

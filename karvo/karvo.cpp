@@ -1,5 +1,7 @@
 #include "karvo/karvo.hpp"
 
+#include <algorithm>
+#include <limits>
 #include <new>
 #include <optional>
 
@@ -15,15 +17,33 @@ using zurud::read::text_input;
 
 namespace {
 
-// Reads the value of -m: an optionally signed integer at the start of the
-// argument; blanks before it are passed over and whatever follows is ignored.
+// Reads the value of -m: an optionally signed decimal integer at the start
+// of the argument; blanks and TABs before it are passed over and whatever
+// follows is ignored ("3x" is 3, "1e1" is 1).
 std::int32_t minimum_value(const std::string& arg) {
-  text_input in(arg, "the value of -m");
-  const std::int32_t v = in.read_integer();
+  std::size_t i = arg.find_first_not_of(" \t");
+  if (i == std::string::npos)
+    throw zurud::end_of_file_error("the value of -m is blank",
+                                   "\"" + arg + "\"");
+  const bool negative = arg[i] == '-';
+  if (arg[i] == '+' || arg[i] == '-') ++i;
+  std::int64_t v = 0;
+  const std::size_t digits = i;
+  for (; i < arg.size() && arg[i] >= '0' && arg[i] <= '9'; ++i)
+    v = std::min<std::int64_t>(v * 10 + (arg[i] - '0'), std::int64_t{1} << 40);
+  if (i == digits)
+    throw zurud::format_error("the value of -m is not a number",
+                              "\"" + arg.substr(0, 40) + "\"");
+  // As every integer of the input, one that does not fit 32 bits is not a
+  // number of the file's format.
+  if (v > (negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1))
+    throw zurud::format_error("the value of -m does not fit 32 bits",
+                              "\"" + arg.substr(0, 40) + "\"");
+  if (negative) v = -v;
   if (v < 1)
     throw zurud::range_error("minimum group size " + std::to_string(v) +
                              " below 1");
-  return v;
+  return static_cast<std::int32_t>(v);
 }
 
 }  // namespace
@@ -44,6 +64,7 @@ settings scan_options(std::vector<std::string>& args) {
       case 'f': s.analysis = assoc_conv_type::FREQUENCIES; break;
       case 's': s.analysis = assoc_conv_type::GROUP_SIZE; break;
       case 'g': s.valid_states = zurud::gapped_nuc_set; break;
+      case 'i': s.interleaved = true; break;
       case 'p': s.input_layout = char_format_type::PHYLIP; break;
       case 'x': s.input_layout = char_format_type::EXTENDED_PHYLIP; break;
       case 'o': s.input_layout = char_format_type::COMMENTED_PHYLIP; break;
@@ -128,29 +149,29 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   };
 
   zurud::char_mat_access chars;
+  zurud::read::data_format_type format;
   {
     text_input& in = data_file == "-"
                          ? standard_input()
                          : files.data.emplace(text_input::open(data_file));
     files.reading = &in;
-    const auto h = zurud::read::read_header(in);
-    chars = std::make_unique<zurud::char_mat_type>(h.ntax, h.nchar,
-                                                   zurud::matrix_type::DISCR);
     // Group sizes need the labels only, so the cells are checked and passed
-    // over. Every other analysis needs them lower-cased: that is done while
-    // they are read, which leaves the cells as convert_chars would after the
-    // filter and saves a pass over the whole matrix.
-    if (s.analysis == assoc_conv_type::GROUP_SIZE)
-      zurud::read::skim_char_mat(in, s.input_layout, *chars);
-    else
-      zurud::read::read_char_mat(in, s.input_layout, *chars,
-                                 zurud::lower_case_map);
+    // over. Every other analysis needs them as sites (lower case, u as t):
+    // that is done while they are read, which saves a pass over the whole
+    // matrix.
+    zurud::read::data_file_options options;
+    options.layout = s.input_layout;
+    options.interleaved = s.interleaved;
+    options.cells.map = zurud::site_map;
+    options.cells.store = s.analysis != assoc_conv_type::GROUP_SIZE;
+    chars = zurud::read::read_data_file(in, options, &format);
     files.reading = nullptr;
     files.data.reset();  // closes the data file
   }
 
   zurud::sets::taxon_maps taxa;
-  if (s.input_layout == char_format_type::PHYLIP) {
+  if (format == zurud::read::data_format_type::PHYLIP &&
+      s.input_layout == char_format_type::PHYLIP) {
     // PHYLIP names are padded to ten characters; an association file cannot
     // hold the padding, so associates are matched on the names without it.
     zurud::tax_lab_type names = chars->labels;
@@ -169,6 +190,7 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
                          ? standard_input()
                          : files.assoc.emplace(text_input::open(assoc_file));
     files.reading = &in;
+    in.skip_byte_order_mark();
     zurud::hostpara::read_assoc(in, assocs);
     files.reading = nullptr;
     files.assoc.reset();
@@ -242,10 +264,6 @@ void report(text_output& err, const std::string& line) noexcept {
   }
 }
 
-std::string location(text_input* in) {
-  if (in == nullptr) return {};
-  return " (" + in->name() + ", line " + std::to_string(in->line()) + ")";
-}
 
 }  // namespace
 
@@ -254,17 +272,10 @@ int run(std::vector<std::string> args, streams io) {
   text_input*& reading = files.reading;
   try {
     return run_stages(args, io, files);
-  } catch (const zurud::open_error&) {
-    report(io.err, "Invalid filename.");
-  } catch (const zurud::format_error&) {
-    report(io.err, "Wrong file format.");
-  } catch (const zurud::error& e) {
-    report(io.err, "karvo: " + zurud::read::describe(e, reading));
-  } catch (const std::bad_alloc&) {
-    report(io.err, "karvo: out of memory" + location(reading));
   } catch (const std::exception& e) {
-    report(io.err, std::string("karvo: unexpected failure: ") + e.what() +
-                       location(reading));
+    zurud::failure_place place;
+    if (reading != nullptr) place = {reading->name(), reading->line()};
+    report(io.err, zurud::failure_line("karvo", e, &place));
   }
   try {
     io.err.flush();

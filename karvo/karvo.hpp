@@ -24,6 +24,8 @@ struct settings {
   assoc_conv_type analysis = assoc_conv_type::GROUP_SIZE;
   zurud::char_format_type input_layout =
       zurud::char_format_type::EXTENDED_PHYLIP;
+  /// PHYLIP input in interleaved blocks (-i).
+  bool interleaved = false;
   zurud::char_format_type output_layout =
       zurud::char_format_type::EXTENDED_PHYLIP;
   std::int32_t min_group_size = 2;

@@ -107,8 +107,8 @@ TEST(run, failures_leave_standard_output_empty) {
     std::string in;
     std::string err_start;
   } cases[] = {
-      {{"-", "/nonexistent"}, "1 1\np a\n", "Invalid filename.\n"},
-      {{"-", "-"}, "x 1\n", "Wrong file format.\n"},
+      {{"-", "/nonexistent"}, "1 1\np a\n", "Invalid filename. cannot open /nonexistent"},
+      {{"-", "-"}, "x 1\n", "Wrong file format. found \"x 1\""},
       {{"-", "-"}, "2 2\np aa\np cc\n", "karvo: constraint error: attempt to insert key already in map"},
       {{"-", "-"}, "1 1\np a\np H\n", "WARNING: Removing host H"},
       {{"-", "-"}, "2 2\np aa\n", "karvo: end-of-file error: "},

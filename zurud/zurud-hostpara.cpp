@@ -36,16 +36,61 @@ std::uint32_t id_assoc(const association& a) noexcept {
 
 namespace {
 
+// A word of the association file, read as get_word reads it; `line_ended`
+// tells whether the delimiter it consumed ended its line. Besides the line
+// feed, a carriage return that no line feed follows ends a line: tables
+// saved by some spreadsheets end their lines that way.
+std::string assoc_word(read::text_input& in, bool& line_ended) {
+  std::string word;
+  line_ended = false;
+  for (;;) {
+    if (!word.empty() && in.end_of_line()) return word;
+    const char c = in.read_char();
+    if (!whitespace.contains(c)) {
+      word += c;
+    } else if (!word.empty()) {
+      line_ended = c == '\r' && !in.end_of_line();
+      return word;
+    }
+  }
+}
+
+// The rest of a line after a pair, up to and including its line end (a line
+// feed, or a carriage return without one). Words there are noted.
+void skip_rest(read::text_input& in, assoc_notes* notes) {
+  const std::int64_t line = notes != nullptr ? in.line() : 0;
+  std::string rest;
+  for (;;) {
+    if (in.exhausted()) break;
+    if (in.end_of_line()) {
+      in.skip_line();
+      break;
+    }
+    const char c = in.read_char();
+    if (c == '\r' && !in.end_of_line()) break;
+    if (rest.size() < 40) rest += c;
+  }
+  if (notes == nullptr) return;
+  const std::size_t first = rest.find_first_not_of(" \t\r\v\f");
+  if (first == std::string::npos) return;
+  if (notes->extra_words_lines++ == 0) {
+    notes->extra_words_line = line;
+    const std::size_t last = rest.find_last_not_of(" \t\r\v\f");
+    notes->extra_words = rest.substr(first, last - first + 1);
+  }
+}
+
 template <typename Set>
-void read_pairs(read::text_input& in, Set& set) {
+void read_pairs(read::text_input& in, Set& set, assoc_notes* notes) {
   association a;
+  bool line_ended = false;
   for (;;) {
     // Whitespace and line ends alone after the last pair end the file: a
     // trailing empty line is not the start of another pair.
     if (in.skip_members(whitespace)) return;
-    a.para = read::get_word(in, whitespace);
+    a.para = assoc_word(in, line_ended);
     try {
-      a.host = read::get_word(in, whitespace);
+      a.host = assoc_word(in, line_ended);
     } catch (end_of_file_error& e) {
       e.add_detail("the association file ended in the middle of a pair, "
                    "after associate \"" + a.para + "\"");
@@ -55,17 +100,20 @@ void read_pairs(read::text_input& in, Set& set) {
       throw constraint_error(element_in_set_msg,
                              "the pair \"" + a.para + " " + a.host +
                                  "\" occurs twice in the association file");
-    if (!in.end_of_line()) in.skip_line();
+    if (!line_ended && !in.end_of_line()) skip_rest(in, notes);
   }
 }
 
 }  // namespace
 
-void read_assoc(read::text_input& in, ordered_assocs& set) {
-  read_pairs(in, set);
+void read_assoc(read::text_input& in, ordered_assocs& set,
+                assoc_notes* notes) {
+  read_pairs(in, set, notes);
 }
 
-void read_assoc(read::text_input& in, assoc_sets& set) { read_pairs(in, set); }
+void read_assoc(read::text_input& in, assoc_sets& set, assoc_notes* notes) {
+  read_pairs(in, set, notes);
+}
 
 // ---------------------------------------------------------------------------
 // Numeric host map and filtering.

@@ -52,13 +52,26 @@ struct assoc_equal {
 using assoc_sets = std::unordered_set<association, assoc_hash, assoc_equal>;
 using ordered_assocs = std::set<association>;
 
+/// What the association reader noticed on the way, for the caller's notices.
+struct assoc_notes {
+  /// Lines holding more words than the pair, the first of them (its line
+  /// number) and its further words (at most 40 characters).
+  std::int64_t extra_words_lines = 0;
+  std::int64_t extra_words_line = 0;
+  std::string extra_words;
+};
+
 /// Reads pairs of words (associate, then host) until the input holds
 /// nothing but whitespace and line ends; after a pair, the rest of its line
-/// is skipped. Does not clear `set`. constraint_error "attempt to insert
-/// element already in set" for a pair met before; end_of_file_error when the
-/// input ends in the middle of a pair. Pairs read before a failure stay.
-void read_assoc(read::text_input& in, ordered_assocs& set);
-void read_assoc(read::text_input& in, assoc_sets& set);
+/// is skipped. A line ends at a line feed, or at a carriage return that no
+/// line feed follows. Does not clear `set`. constraint_error "attempt to
+/// insert element already in set" for a pair met before; end_of_file_error
+/// when the input ends in the middle of a pair. Pairs read before a failure
+/// stay. `notes`, when given, learns of further words after a pair.
+void read_assoc(read::text_input& in, ordered_assocs& set,
+                assoc_notes* notes = nullptr);
+void read_assoc(read::text_input& in, assoc_sets& set,
+                assoc_notes* notes = nullptr);
 
 // ---------------------------------------------------------------------------
 // The numeric host map: host label -> rows of its associates, hosts in byte

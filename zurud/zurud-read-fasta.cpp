@@ -1,8 +1,13 @@
 #include "zurud/zurud-read.hpp"
 
+#include <algorithm>
+#include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "zurud/detail/read-scan.hpp"
 #include "zurud/zurud-text.hpp"
 
 namespace zurud::read {
@@ -61,6 +66,206 @@ bool is_aligned(const sequence_vecs& sequences) {
   for (const sequence_type& s : sequences)
     if (s.residues.size() != length) return false;
   return true;
+}
+
+// ---------------------------------------------------------------------------
+// FASTA as a data file.
+
+namespace {
+
+// The end of one record's cells: how many were stored, and whether more
+// characters that are not whitespace follow before the next header (the
+// scan then stops at the first of them).
+struct record_cells {
+  std::size_t stored;
+  bool more;
+};
+
+// Scans the lines of one record, from the line after its header up to the
+// next line that starts with ">" or the end of the input, storing at most
+// `limit` cells at dst (counting them only, with dst null). Whole buffers
+// are scanned at once: a header is a ">" right after a line feed, and the
+// row-scan loops pass over the line ends between residues.
+record_cells scan_record(text_input& in, char* dst, std::size_t limit,
+                         const char_mapping& map) {
+  const auto& k = detail::kernels();
+  const auto copy = k.copy_black[static_cast<int>(detail::scan_case(map))];
+  char* const first = dst;
+  std::size_t n = limit;
+  bool line_start = true;
+  for (;;) {
+    const std::string_view view = in.peek_buffer();
+    if (view.empty()) break;
+    const char* const p = view.data();
+    const char* const e = p + view.size();
+    const char* header = nullptr;
+    if (line_start && *p == '>') {
+      header = p;
+    } else {
+      for (const char* q = p + 1; q < e;) {
+        const void* hit = std::memchr(q, '>', static_cast<std::size_t>(e - q));
+        if (hit == nullptr) break;
+        const char* h = static_cast<const char*>(hit);
+        if (h[-1] == '\n') {
+          header = h;
+          break;
+        }
+        q = h + 1;
+      }
+    }
+    const char* const stop = header != nullptr ? header : e;
+    detail::row_scan s{p, stop, dst, n};
+    if (dst != nullptr)
+      copy(s);
+    else
+      k.skip_black(s);
+    n = s.n;
+    dst = s.dst;
+    if (n == 0) {
+      // The row is full: only whitespace may follow before the header.
+      const char* q = s.p;
+      while (q < stop && whitespace.contains(*q)) ++q;
+      if (q < stop) {
+        in.consume(static_cast<std::size_t>(q - p));
+        if (first != nullptr) detail::finish_cells(first, limit, map);
+        return {limit, true};
+      }
+      s.p = q;
+    }
+    in.consume(static_cast<std::size_t>(s.p - p));
+    if (header != nullptr) break;
+    line_start = s.p[-1] == '\n';
+  }
+  const std::size_t stored = limit - n;
+  if (first != nullptr) {
+    detail::finish_cells(first, stored, map);
+    // "." is the gap of many FASTA writers.
+    for (char* c = first; (c = static_cast<char*>(std::memchr(
+                               c, '.', stored - static_cast<std::size_t>(
+                                                    c - first)))) != nullptr;)
+      *c++ = '-';
+  }
+  return {stored, false};
+}
+
+// Counts the cells left in a record that overran its length, up to the
+// largest row, for the message.
+std::size_t count_rest(text_input& in, std::size_t known) {
+  const std::size_t limit = static_cast<std::size_t>(max_chars) + 1 - known;
+  return known + scan_record(in, nullptr, limit, char_mapping()).stored;
+}
+
+// The header line: ">" then the label, its first word; the rest of the line
+// is a description and is passed over.
+std::string read_header_label(text_input& in) {
+  in.consume(1);  // ">"
+  for (;;) {
+    const std::string_view line = in.peek_line();
+    if (line.empty()) break;
+    std::size_t k = 0;
+    while (k < line.size() && whitespace.contains(line[k])) ++k;
+    in.consume(k);
+    if (k < line.size()) break;
+  }
+  if (in.end_of_line())
+    throw format_error("a FASTA header without a name");
+  std::string label = get_word(in, whitespace);
+  if (!in.exhausted()) in.skip_line();
+  return label;
+}
+
+std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
+// A cell block for `rows` rows of `nchar`, fewer when the system will not
+// reserve that much: untouched rows cost nothing, so the block is sized for
+// the most rows a matrix may have.
+std::unique_ptr<char[]> cell_block(std::size_t rows, std::size_t nchar,
+                                   std::size_t& capacity) {
+  for (capacity = rows;; capacity = std::max<std::size_t>(1, capacity / 2)) {
+    try {
+      return std::make_unique_for_overwrite<char[]>(capacity * nchar);
+    } catch (const std::bad_alloc&) {
+      if (capacity == 1) throw;
+    }
+  }
+}
+
+}  // namespace
+
+char_mat_access read_fasta_matrix(text_input& in, const cell_options& cells) {
+  if (in.skip_members(whitespace))
+    throw format_error("no FASTA record: the input is empty");
+  if (in.peek(1) != ">")
+    throw format_error(
+        "characters before the first FASTA header: " +
+            quoted(in.peek_line().substr(0, 40)),
+        "a FASTA file starts with a header line \">name\"");
+  const std::size_t max_row = static_cast<std::size_t>(max_chars);
+  std::vector<std::string> labels;
+  std::vector<std::int64_t> header_lines;
+  std::unique_ptr<char[]> block;
+  std::size_t capacity = 0;
+  std::size_t nchar = 0;
+  while (!in.exhausted()) {
+    const std::int64_t line = in.line();
+    if (labels.size() == static_cast<std::size_t>(max_taxa))
+      throw range_error("more than 5000 sequences",
+                        "the FASTA header at line " + std::to_string(line) +
+                            " is the 5001st");
+    labels.push_back(read_header_label(in));
+    header_lines.push_back(line);
+    const std::string& label = labels.back();
+    const std::size_t row = labels.size() - 1;
+    if (row == 0) {
+      // The first record fixes the row length; it is read into a row of
+      // the largest size, then moved into the block.
+      auto first = cells.store ? std::make_unique_for_overwrite<char[]>(max_row)
+                               : nullptr;
+      const record_cells r = scan_record(in, first.get(), max_row, cells.map);
+      if (r.more)
+        throw range_error("sequence " + quoted(label) +
+                          " has more than 1048576 sites");
+      if (r.stored == 0)
+        throw format_error("sequence " + quoted(label) + " has no sites");
+      nchar = r.stored;
+      if (cells.store) {
+        block = cell_block(static_cast<std::size_t>(max_taxa), nchar, capacity);
+        std::memcpy(block.get(), first.get(), nchar);
+      }
+      continue;
+    }
+    if (cells.store && row == capacity) {
+      const std::size_t old = capacity;
+      auto grown = cell_block(std::min<std::size_t>(2 * old, max_taxa), nchar,
+                              capacity);
+      std::memcpy(grown.get(), block.get(), old * nchar);
+      block = std::move(grown);
+    }
+    char* dst = cells.store ? block.get() + row * nchar : nullptr;
+    const record_cells r = scan_record(in, dst, nchar, cells.map);
+    if (r.more || r.stored != nchar) {
+      const std::size_t have = r.more ? count_rest(in, nchar) : r.stored;
+      const std::string count = have > max_row ? "more than 1048576"
+                                               : std::to_string(have);
+      throw format_error(
+          "sequence " + quoted(label) + " (line " +
+              std::to_string(header_lines.back()) + ") has " + count +
+              " sites, the first sequence " + quoted(labels.front()) + " " +
+              std::to_string(nchar),
+          "the sequences are not aligned");
+    }
+  }
+  const auto ntax = static_cast<std::int32_t>(labels.size());
+  const auto width = static_cast<std::int32_t>(nchar);
+  // Cells that were not stored still get a (never touched) block, so that
+  // the matrix is whole.
+  auto matrix =
+      cells.store
+          ? std::make_unique<char_mat_type>(ntax, width, std::move(block))
+          : std::make_unique<char_mat_type>(ntax, width, matrix_type::DISCR);
+  for (std::int32_t i = 1; i <= ntax; ++i)
+    matrix->labels(i) = std::move(labels[static_cast<std::size_t>(i - 1)]);
+  return matrix;
 }
 
 }  // namespace zurud::read

@@ -305,6 +305,11 @@ std::string_view text_input::peek_line() {
   return {p, n};
 }
 
+std::string_view text_input::peek_buffer() {
+  if (!more()) return {};
+  return {buf_.get() + pos_, end_ - pos_};
+}
+
 std::string_view text_input::peek(std::size_t n) {
   n = std::min(n, page);
   return {buf_.get() + pos_, std::min(fill(n), n)};
@@ -375,25 +380,9 @@ std::string text_input::read_line(std::size_t capacity) {
   return line;
 }
 
-namespace {
-
 using read::detail::cell_case;
-
-// The mapping as the row scan does it; other mappings are applied to the
-// stored cells afterwards.
-cell_case scan_case(const char_mapping& map) {
-  if (map == site_map) return cell_case::SITE;
-  if (map == lower_case_map) return cell_case::LOWER;
-  return cell_case::AS_READ;
-}
-
-void apply_rest(char* dst, std::size_t n, const char_mapping& map,
-                cell_case how) {
-  if (how == cell_case::AS_READ && map != char_mapping())
-    for (std::size_t j = 0; j < n; ++j) dst[j] = map(dst[j]);
-}
-
-}  // namespace
+using read::detail::finish_cells;
+using read::detail::scan_case;
 
 void text_input::read_black(char* dst, std::size_t n) {
   read_black(dst, n, char_mapping());
@@ -411,7 +400,7 @@ void text_input::read_black(char* dst, std::size_t n,
     copy(s);
     pos_ = static_cast<std::size_t>(s.p - buf_.get());
   }
-  apply_rest(dst, n, map, how);
+  finish_cells(dst, n, map);
 }
 
 void text_input::skip_black(std::size_t n) {
@@ -446,7 +435,7 @@ std::size_t text_input::read_black_in_line(char* dst, std::size_t n,
     if (nl != nullptr && s.p == nl) break;  // the line end stays unread
   }
   const std::size_t stored = n - s.n;
-  if (dst != nullptr) apply_rest(dst, stored, map, how);
+  if (dst != nullptr) finish_cells(dst, stored, map);
   return stored;
 }
 

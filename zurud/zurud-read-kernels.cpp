@@ -322,6 +322,17 @@ constexpr scan_kernels avx2_kernels{
 
 }  // namespace
 
+cell_case scan_case(const char_mapping& map) {
+  if (map == site_map) return cell_case::SITE;
+  if (map == lower_case_map) return cell_case::LOWER;
+  return cell_case::AS_READ;
+}
+
+void finish_cells(char* dst, std::size_t n, const char_mapping& map) {
+  if (scan_case(map) == cell_case::AS_READ && map != char_mapping())
+    for (std::size_t j = 0; j < n; ++j) dst[j] = map(dst[j]);
+}
+
 const scan_kernels& kernels() {
 #ifdef ZURUD_X86_SCAN
   return zurud::detail::use_avx2() ? avx2_kernels : sse2_kernels;

@@ -123,4 +123,99 @@ label_format_type label_layout(char_format_type layout) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Data files of any format.
+
+data_format_type detect_data_format(text_input& in) {
+  in.skip_byte_order_mark();
+  // Looking ahead consumes nothing, so a PHYLIP header is read as before.
+  const std::string_view ahead = in.peek(4096);
+  std::size_t k = 0;
+  while (k < ahead.size() && whitespace.contains(ahead[k])) ++k;
+  const std::string_view first = ahead.substr(k);
+  if (!first.empty() && first[0] == '>') return data_format_type::FASTA;
+  constexpr std::string_view nexus = "#nexus";
+  if (first.size() >= nexus.size()) {
+    bool same = true;
+    for (std::size_t j = 0; j < nexus.size(); ++j)
+      same = same && lower_case_map(first[j]) == nexus[j];
+    if (same) return data_format_type::NEXUS;
+  }
+  return data_format_type::PHYLIP;
+}
+
+namespace {
+
+// What a first line that is not a PHYLIP header most likely is, for the
+// message: alignments saved in other formats are the usual cause.
+std::string known_format(std::string_view line) {
+  auto starts = [&](std::string_view p) { return line.substr(0, p.size()) == p; };
+  if (starts("CLUSTAL") || starts("MUSCLE") || starts("PROBCONS"))
+    return "a Clustal alignment: save it as FASTA";
+  if (starts("# STOCKHOLM")) return "a Stockholm alignment: save it as FASTA";
+  if (starts("!!NA_MULTIPLE_ALIGNMENT") || starts("!!AA_MULTIPLE_ALIGNMENT") ||
+      starts("PileUp"))
+    return "an MSF alignment: save it as FASTA";
+  if (starts("LOCUS ")) return "a GenBank record: save the alignment as FASTA";
+  if (starts("ID ")) return "an EMBL record: save the alignment as FASTA";
+  if (starts("@")) return "FASTQ reads, not an alignment";
+  if (starts("<?xml") || starts("<")) return "XML: save the alignment as FASTA";
+  return "a PHYLIP file starts with the number of associates and of sites";
+}
+
+// The PHYLIP header; a first line of text says what it looks like.
+header_type read_phylip_header(text_input& in) {
+  const std::string ahead(in.peek(4096));
+  const std::string first = ahead.substr(0, std::min<std::size_t>(
+                                                ahead.find('\n'), 60));
+  try {
+    return read_header(in);
+  } catch (format_error& e) {
+    std::size_t k = 0;
+    while (k < first.size() && whitespace.contains(first[k])) ++k;
+    const std::string_view text = std::string_view(first).substr(k);
+    // A header that begins like a number keeps its own message (a count too
+    // large, a broken literal); text that does not is named.
+    if (!text.empty() && std::string_view("0123456789+-.").find(text[0]) !=
+                             std::string_view::npos) {
+      e.add_detail("on the header line \"" + printable(text.substr(0, 40)) +
+                   "\"");
+      throw;
+    }
+    if (ahead.find("\n>") != std::string::npos)
+      throw format_error("characters before the first FASTA header: \"" +
+                             printable(text.substr(0, 40)) + "\"",
+                         "a FASTA file starts with a header line \">name\"");
+    throw format_error("found \"" + printable(text.substr(0, 40)) +
+                           "\" where the header should stand",
+                       known_format(text));
+  }
+}
+
+}  // namespace
+
+char_mat_access read_data_file(text_input& in, const data_file_options& options,
+                               data_format_type* format) {
+  const data_format_type f = detect_data_format(in);
+  if (format != nullptr) *format = f;
+  switch (f) {
+    case data_format_type::FASTA:
+      return read_fasta_matrix(in, options.cells);
+    case data_format_type::NEXUS:
+      return read_nexus_matrix(in, options.cells);
+    case data_format_type::PHYLIP:
+      break;
+  }
+  const header_type h = read_phylip_header(in);
+  auto matrix = std::make_unique<char_mat_type>(h.ntax, h.nchar,
+                                                matrix_type::DISCR);
+  if (options.interleaved)
+    read_interleaved_char_mat(in, options.layout, *matrix, options.cells);
+  else if (!options.cells.store)
+    skim_char_mat(in, options.layout, *matrix);
+  else
+    read_char_mat(in, options.layout, *matrix, options.cells.map);
+  return matrix;
+}
+
 }  // namespace zurud::read

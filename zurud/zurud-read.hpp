@@ -126,7 +126,12 @@ class text_input {
   /// fewer only at the end of the input. Consumes nothing; valid until the
   /// next operation.
   std::string_view peek(std::size_t n);
-  /// Consumes n characters of what peek_line or peek just showed.
+  /// Every character the buffer holds from the next one on, line ends
+  /// included: at least one unless the input is exhausted. Consumes nothing;
+  /// valid until the next operation.
+  std::string_view peek_buffer();
+  /// Consumes n characters of what peek_line, peek or peek_buffer just
+  /// showed.
   void consume(std::size_t n) noexcept { pos_ += n; }
 
   /// The name given in diagnostics: a file name or "standard input".

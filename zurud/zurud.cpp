@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace zurud {
 
@@ -16,6 +17,49 @@ std::string char_set::members() const {
   for (unsigned c = 0; c < 256; ++c)
     if (contains(static_cast<unsigned char>(c))) s += static_cast<char>(c);
   return s;
+}
+
+std::string printable(std::string_view text) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string s;
+  s.reserve(text.size());
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 32 || u == 127) {
+      s += "\\x";
+      s += hex[u >> 4];
+      s += hex[u & 15];
+    } else {
+      s += c;
+    }
+  }
+  return s;
+}
+
+std::string failure_line(std::string_view program, const std::exception& e,
+                         const failure_place* where) {
+  const auto* z = dynamic_cast<const error*>(&e);
+  std::string place;
+  if (where != nullptr && !where->name.empty())
+    place = " (" + where->name +
+            (where->line > 0 ? ", line " + std::to_string(where->line) : "") +
+            ")";
+  std::string text;
+  if (dynamic_cast<const open_error*>(&e) != nullptr) {
+    text = std::string("Invalid filename. ") + e.what();
+  } else if (z != nullptr) {
+    std::string body = e.what();
+    if (!z->detail().empty()) body += ": " + z->detail();
+    if (dynamic_cast<const format_error*>(&e) != nullptr)
+      text = "Wrong file format. " + body + place;
+    else
+      text = std::string(program) + ": " + z->kind() + ": " + body + place;
+  } else if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
+    text = std::string(program) + ": out of memory" + place;
+  } else {
+    text = std::string(program) + ": unexpected failure: " + e.what() + place;
+  }
+  return printable(text);
 }
 
 std::string integer_image(std::int64_t value) {
@@ -106,6 +150,12 @@ char_mat_type::char_mat_type(std::int32_t ntax, std::int32_t nchar,
       break;
   }
 }
+
+char_mat_type::char_mat_type(std::int32_t ntax, std::int32_t nchar,
+                             std::unique_ptr<char[]> cells)
+    : labels((check_shape(ntax, nchar), ntax)), comments(ntax),
+      ntax_(ntax), nchar_(nchar), char_type_(matrix_type::DISCR),
+      discr_(std::move(cells)) {}
 
 char_mat_type::char_mat_type(const char_mat_type& o)
     : comment(o.comment), labels(o.labels), comments(o.comments),

@@ -79,6 +79,24 @@ class io_error : public error {
   const char* kind() const noexcept override { return "input/output error"; }
 };
 
+/// `text` fit for a terminal: bytes below 32 and 127 written as \xNN, so
+/// that no input byte reaches it raw; bytes from 128 up (UTF-8) stay.
+std::string printable(std::string_view text);
+
+/// Where a failure happened: the input being read and its line (0: none).
+struct failure_place {
+  std::string name;
+  std::int64_t line = 0;
+};
+
+/// The one line a program writes for a failure, printable. An open_error is
+/// "Invalid filename. " and its message; a format_error "Wrong file format. ",
+/// its message and detail and the place; every other failure "<program>: ",
+/// its kind, message and detail and the place (" (name, line n)"), or for
+/// failures outside the family "out of memory" or "unexpected failure: ".
+std::string failure_line(std::string_view program, const std::exception& e,
+                         const failure_place* where = nullptr);
+
 /// Standard messages of the collections.
 inline constexpr const char* key_in_map_msg =
     "attempt to insert key already in map";
@@ -343,6 +361,12 @@ class char_mat_type {
   /// Throws range_error for ntax outside 1..5000 or nchar outside 1..1048576;
   /// std::bad_alloc when the cells cannot be allocated.
   char_mat_type(std::int32_t ntax, std::int32_t nchar, matrix_type char_type);
+  /// A DISCR matrix over cells made elsewhere: `cells` holds at least
+  /// ntax * nchar characters, row-major (a reader that learns the number of
+  /// rows as it goes fills a larger block and hands it over). range_error as
+  /// above.
+  char_mat_type(std::int32_t ntax, std::int32_t nchar,
+                std::unique_ptr<char[]> cells);
   char_mat_type(const char_mat_type& other);
   char_mat_type& operator=(const char_mat_type& other);
   char_mat_type(char_mat_type&&) noexcept = default;

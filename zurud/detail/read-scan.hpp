@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "zurud/zurud.hpp"
+
 namespace zurud::read::detail {
 
 /// The scan state: text [p, e) still to scan, n cells still wanted, stored
@@ -29,6 +31,12 @@ struct scan_kernels {
   void (*skip_black)(row_scan&);
   std::int64_t (*count_line_ends)(const char* p, const char* e);
 };
+
+/// How the scan stores cells mapped by `map`: AS_READ for the identity and
+/// for every mapping it does not know, which finish_cells then applies.
+cell_case scan_case(const char_mapping& map);
+/// Applies `map` to the n cells at dst when scan_case could not.
+void finish_cells(char* dst, std::size_t n, const char_mapping& map);
 
 /// The loops for this processor (AVX2, SSE2 or plain C++), as
 /// zurud::detail::use_avx2() allows at the moment of the call.

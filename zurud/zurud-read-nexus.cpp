@@ -10,11 +10,9 @@ namespace zurud::read {
 
 namespace detail::nexus {
 
-// A text for messages: in double quotes, cut to 40 characters, control
-// bytes as \xNN.
-std::string shown(std::string_view s) {
+std::string plain(std::string_view s) {
   static constexpr char hex[] = "0123456789ABCDEF";
-  std::string out = "\"";
+  std::string out;
   for (std::size_t i = 0; i < s.size() && i < shown_chars; ++i) {
     const auto c = static_cast<unsigned char>(s[i]);
     if (c < 32 || c == 127) {
@@ -26,8 +24,10 @@ std::string shown(std::string_view s) {
     }
   }
   if (s.size() > shown_chars) out += "...";
-  return out + "\"";
+  return out;
 }
+
+std::string shown(std::string_view s) { return "\"" + plain(s) + "\""; }
 
 std::string shown(char c) { return shown(std::string_view(&c, 1)); }
 
@@ -273,13 +273,14 @@ char_mat_access nexus_reader::read() {
     if (!begin.is("BEGIN"))
       throw format_error("expected BEGIN of a block, found " + begin.show());
     const token name = need("a block name after BEGIN");
-    expect(';', "BEGIN " + name.text);
+    const std::string block = plain(name.text);
+    expect(';', "BEGIN " + block);
     if (name.is("TAXA"))
       read_taxa_block();
     else if (name.is("DATA") || name.is("CHARACTERS"))
-      return read_characters_block(name.text);
+      return read_characters_block(block);
     else
-      skip_block(name.text);
+      skip_block(block);
   }
 }
 
@@ -398,7 +399,7 @@ void nexus_reader::read_format() {
       expect('=', name);
       const token v = need("a value after " + name + "=");
       if (!v.is("STATES") && !v.is("STATESPRESENT"))
-        throw format_error("FORMAT " + name + "=" + v.text +
+        throw format_error("FORMAT " + name + "=" + plain(v.text) +
                            " is not supported: cells must be states");
     } else if (t.is("TRANSPOSE") || t.is("NOLABELS") || t.is("TOKENS") ||
                t.is("EQUATE")) {

@@ -32,8 +32,9 @@ inline constexpr char_set label_end = whitespace | char_set{"[;"};
 // Characters that can never be a MISSING, GAP or MATCHCHAR symbol.
 inline constexpr char_set not_symbol = whitespace | char_set{"[]{}();'\""};
 
-/// A text for messages: in double quotes, cut to 40 characters, control
-/// bytes as \xNN.
+/// A text for messages: cut to 40 characters, control bytes as \xNN.
+std::string plain(std::string_view s);
+/// The same in double quotes.
 std::string shown(std::string_view s);
 std::string shown(char c);
 /// Equal but for case (keywords).

@@ -285,3 +285,26 @@ TEST(read_nexus_matrix, maps_or_skims_cells_and_reads_files) {
   EXPECT_EQ(parse(in), (rows_type{{"Mus", "Rat"}, {row, row}}));
   std::remove(path);
 }
+
+TEST(read_nexus_matrix, long_rows_find_every_stop_on_each_vector_path) {
+  // Symbols and comments at every offset around the 16- and 32-byte blocks.
+  for (bool avx2 : {true, false}) {
+    const bool before = zurud::detail::use_avx2(avx2);
+    for (std::size_t at = 0; at < 100; ++at) {
+      std::string first(200, 'a'), second(200, 'c'), want = second;
+      second[at] = '.';
+      want[at] = 'a';
+      second.insert(at + 1, "[x]");
+      first[199 - at / 2] = '*';
+      std::string want_first(200, 'a');
+      want_first[199 - at / 2] = '-';
+      const std::string text =
+          "#NEXUS\nbegin data; dimensions ntax=2 nchar=200; format gap=* "
+          "matchchar=.;\nmatrix\nMus " +
+          first + "\nRat " + second + "\n;\nend;\n";
+      EXPECT_EQ(parse(text), (rows_type{{"Mus", "Rat"}, {want_first, want}}))
+          << at << (avx2 ? " avx2" : " sse2");
+    }
+    zurud::detail::use_avx2(before);
+  }
+}

@@ -5,14 +5,56 @@
 
 #include "zurud/detail/read-nexus.hpp"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define ZURUD_NEXUS_AVX2 1
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace zurud::read::detail::nexus {
 
+#ifdef ZURUD_NEXUS_AVX2
+// The same test as find's, 32 bytes at a time; the rest goes to find.
+__attribute__((target("avx2"))) std::size_t stop_set::find_avx2(
+    const char* p, std::size_t n) const {
+  const __m256i bit5 = _mm256_set1_epi8(0x20);
+  const __m256i not_bit0 = _mm256_set1_epi8(~1);
+  const __m256i open = _mm256_set1_epi8('{'), close = _mm256_set1_epi8('}');
+  const __m256i paren = _mm256_set1_epi8('('), semi = _mm256_set1_epi8(';');
+  const __m256i quote = _mm256_set1_epi8('\'');
+  const __m256i x0 = _mm256_set1_epi8(extra_[0]);
+  const __m256i x1 = _mm256_set1_epi8(extra_[1]);
+  const __m256i x2 = _mm256_set1_epi8(extra_[2]);
+  const __m256i x3 = _mm256_set1_epi8(extra_[3]);
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i v =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+    const __m256i folded = _mm256_or_si256(v, bit5);
+    __m256i hit = _mm256_or_si256(_mm256_cmpeq_epi8(folded, open),
+                                  _mm256_cmpeq_epi8(folded, close));
+    hit = _mm256_or_si256(
+        hit, _mm256_cmpeq_epi8(_mm256_and_si256(v, not_bit0), paren));
+    hit = _mm256_or_si256(hit, _mm256_or_si256(_mm256_cmpeq_epi8(v, semi),
+                                               _mm256_cmpeq_epi8(v, quote)));
+    hit = _mm256_or_si256(hit, _mm256_or_si256(_mm256_cmpeq_epi8(v, x0),
+                                               _mm256_cmpeq_epi8(v, x1)));
+    hit = _mm256_or_si256(hit, _mm256_or_si256(_mm256_cmpeq_epi8(v, x2),
+                                               _mm256_cmpeq_epi8(v, x3)));
+    const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(hit));
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+  return i;
+}
+#endif
+
 std::size_t stop_set::find(const char* p, std::size_t n) const {
   std::size_t i = 0;
+#ifdef ZURUD_NEXUS_AVX2
+  // A member found there is found again at once below.
+  if (avx2_ && n >= 64) i = find_avx2(p, n);
+#endif
 #if defined(__SSE2__)
   // "[{" and "]}" differ only in bit 5, "(" and ")" only in bit 0.
   const __m128i bit5 = _mm_set1_epi8(0x20), not_bit0 = _mm_set1_epi8(~1);

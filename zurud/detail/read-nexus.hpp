@@ -71,6 +71,7 @@ class stop_set {
     count_ = 0;
     if (cr) add('\r');
     for (char c : symbols) add(c);
+    avx2_ = zurud::detail::use_avx2();
   }
   bool contains(char c) const { return set_.contains(c); }
 
@@ -78,6 +79,7 @@ class stop_set {
   std::size_t find(const char* p, std::size_t n) const;
 
  private:
+  std::size_t find_avx2(const char* p, std::size_t n) const;
   void add(char c) {
     set_.insert(static_cast<unsigned char>(c));
     extra_[count_++] = c;
@@ -86,6 +88,7 @@ class stop_set {
   // CR and the three symbols; unused places repeat ";".
   std::array<char, 4> extra_{};
   std::size_t count_ = 0;
+  bool avx2_ = false;
 };
 
 /// text_input::peek takes the view's start before filling the buffer, and

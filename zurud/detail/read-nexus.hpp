@@ -40,6 +40,7 @@ std::string shown(char c);
 /// Equal but for case (keywords).
 bool same_word(std::string_view a, std::string_view b);
 
+/// A word, a punctuation mark or quoted text of a command.
 struct token {
   std::string text;
   bool quoted = false;
@@ -61,7 +62,7 @@ inline constexpr char_set cell_stops{"[]{}();'"};
 // The characters that interrupt a run of plain cells: cell_stops, the
 // symbols of FORMAT and, where lines matter, the carriage return (a lone one
 // ends a line). Runs are long and these are rare, so lines are scanned 16
-// bytes at a time for them and the cells in between go through the
+// or 32 bytes at a time for them and the cells in between go through the
 // row-scan kernels.
 class stop_set {
  public:

@@ -9,7 +9,7 @@ root=$(dirname "$here")
 out=${1:?usage: make-corpus.sh OUT_DIR}
 
 targets=(fuzz_karvo fuzz_char_mat fuzz_assoc fuzz_dist_mat fuzz_fasta fuzz_text
-         fuzz_nexus)
+         fuzz_data_file fuzz_nexus)
 for t in "${targets[@]}"; do mkdir -p "$out/$t"; done
 
 # The first byte of a fuzz_char_mat input: layout + 5 * cell type (DISCR).
@@ -70,6 +70,16 @@ for case_dir in "$root"/tests/cli/*/; do
      head -c 6 "$case_dir/expected.stdout" | grep -qi '^#nexus'; then
     cp "$case_dir/expected.stdout" "$out/fuzz_nexus/cli-$name"
   fi
+  # fuzz_data_file: a mode byte (label layout, -i), then any data file.
+  for f in "$case_dir"/*.phy "$case_dir"/*.fasta "$case_dir"/*.nex \
+           "$case_dir"/*.aln; do
+    [ -f "$f" ] || continue
+    mode=1
+    case " ${args[*]} " in *" -p "*) mode=0 ;; *" -o "*) mode=2 ;; esac
+    case " ${args[*]} " in *" -i "*) mode=$((mode + 4)) ;; esac
+    { printf "\\x0$mode"; cat "$f"; } \
+      > "$out/fuzz_data_file/cli-$name-$(basename "$f")"
+  done
 done
 
 for t in "${targets[@]}"; do
@@ -79,6 +89,9 @@ for t in "${targets[@]}"; do
 done
 [ -f "$root/examples/symbionts.fasta" ] &&
   cp "$root/examples/symbionts.fasta" "$out/fuzz_fasta/example-symbionts.fasta"
+[ -f "$root/examples/symbionts.fasta" ] &&
+  { printf '\x01'; cat "$root/examples/symbionts.fasta"; } \
+    > "$out/fuzz_data_file/example-symbionts.fasta"
 [ -f "$root/examples/symbionts.phy" ] &&
   { printf '\x06'; cat "$root/examples/symbionts.phy"; } \
     > "$out/fuzz_char_mat/example-symbionts"

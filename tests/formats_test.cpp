@@ -125,7 +125,7 @@ TEST(read_data_file, refusals_say_what_stood_where) {
       {"control bytes shown", "x\x1b[2J 2 3\n", sites(),
        "found \"x\\x1B[2J 2 3\" where the header should stand"},
       {"interleaved row past its length", "2 4\na ACG\nb ACG\nTT\nT\n",
-       sites(true), "more than 4 sites on the row's lines"},
+       sites(true), "the line takes the row past its length (1 sites were left)"},
       {"interleaved block short of a row", "2 4\na AC\nb AC\nGT\n\nGT\n",
        sites(true), "no sites for the row on its line of the block"},
   };

@@ -183,7 +183,7 @@ std::unique_ptr<char[]> cell_block(std::size_t rows, std::size_t nchar,
                                    std::size_t& capacity) {
   for (capacity = rows;; capacity = std::max<std::size_t>(1, capacity / 2)) {
     try {
-      return std::make_unique_for_overwrite<char[]>(capacity * nchar);
+      return new_discr_cells(capacity * nchar);
     } catch (const std::bad_alloc&) {
       if (capacity == 1) throw;
     }

@@ -26,9 +26,12 @@ constexpr std::size_t file_buffer_size = std::size_t{1} << 18;
 constexpr std::size_t buffer_capacity = file_buffer_size + page;
 constexpr std::size_t alignment = 64;
 
+// The row scan reads whole vector blocks, up to 64 bytes past the text.
+constexpr std::size_t scan_slack = 64;
+
 std::unique_ptr<char[], detail::buffer_deleter> new_buffer(std::size_t n) {
   return std::unique_ptr<char[], detail::buffer_deleter>(static_cast<char*>(
-      ::operator new[](n, std::align_val_t{page})));
+      ::operator new[](n + scan_slack, std::align_val_t{page})));
 }
 
 bool gzip_magic(const char* p, std::size_t n) {
@@ -311,8 +314,8 @@ std::string_view text_input::peek_buffer() {
 }
 
 std::string_view text_input::peek(std::size_t n) {
-  n = std::min(n, page);
-  return {buf_.get() + pos_, std::min(fill(n), n)};
+  n = std::min(fill(std::min(n, page)), std::min(n, page));
+  return {buf_.get() + pos_, n};  // after fill, which may move the text
 }
 
 // ---------------------------------------------------------------------------

@@ -141,13 +141,22 @@ void copy_black_sse2(row_scan& s) {
   copy_black_bytewise<C>(s);
 }
 
+// Bits set in a 16-bit mask, without the popcnt instruction that not every
+// processor with SSE2 has (the compiler would call a library routine).
+inline unsigned popcount16(unsigned v) {
+  v = v - ((v >> 1) & 0x5555u);
+  v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
+  v = (v + (v >> 4)) & 0x0F0Fu;
+  return (v + (v >> 8)) & 0x1Fu;
+}
+
 void skip_black_sse2(row_scan& s) {
   while (s.e - s.p >= 16) {
     unsigned black =
         ~static_cast<unsigned>(_mm_movemask_epi8(white_bytes(
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.p))))) &
         0xFFFFu;
-    const auto k = static_cast<std::size_t>(__builtin_popcount(black));
+    const auto k = static_cast<std::size_t>(popcount16(black));
     if (k >= s.n) {
       // The last cell is in this block: stop right after it.
       for (std::size_t i = 1; i < s.n; ++i) black &= black - 1;
@@ -198,17 +207,23 @@ __attribute__((target("avx2"))) inline __m256i load32(const char* p) {
   return cased<C>(v);
 }
 
+// The text input keeps 64 readable bytes after its text, so the last piece
+// of text shorter than a block is loaded whole too and its bytes past e are
+// ignored: short lines (interleaved files, FASTA) then cost one block each
+// instead of a byte loop.
 template <cell_case C>
 __attribute__((target("avx2,bmi"))) void copy_black_avx2(row_scan& s) {
   const char* p = s.p;
   char* dst = s.dst;
   std::size_t n = s.n;
   const char* const e = s.e;
-  while (n >= 64 && e - p >= 64) {
+  while (n >= 64 && p < e) {
+    const auto len = static_cast<unsigned>(std::min<std::ptrdiff_t>(e - p, 32));
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     unsigned white =
         static_cast<unsigned>(_mm256_movemask_epi8(white_bytes(v)));
-    if (white == 0) {
+    if (len < 32) white &= (1u << len) - 1;
+    if (white == 0 && len == 32) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
                           cased<C>(v));
       p += 32;
@@ -226,10 +241,10 @@ __attribute__((target("avx2,bmi"))) void copy_black_avx2(row_scan& s) {
       white &= white - 1;
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), load32<C>(src));
-    d += p + 32 - src;
+    d += p + len - src;
     n -= static_cast<std::size_t>(d - dst);
     dst = d;
-    p += 32;
+    p += len;
   }
   s.p = p;
   s.dst = dst;
@@ -238,20 +253,23 @@ __attribute__((target("avx2,bmi"))) void copy_black_avx2(row_scan& s) {
 }
 
 __attribute__((target("avx2,bmi,popcnt"))) void skip_black_avx2(row_scan& s) {
-  while (s.e - s.p >= 32) {
+  while (s.p < s.e) {
+    const auto len =
+        static_cast<unsigned>(std::min<std::ptrdiff_t>(s.e - s.p, 32));
     unsigned black = ~static_cast<unsigned>(_mm256_movemask_epi8(white_bytes(
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.p)))));
+    if (len < 32) black &= (1u << len) - 1;
     const auto k = static_cast<std::size_t>(__builtin_popcount(black));
     if (k >= s.n) {
+      if (s.n == 0) return;
       for (std::size_t i = 1; i < s.n; ++i) black &= black - 1;
       s.p += __builtin_ctz(black) + 1;
       s.n = 0;
       return;
     }
     s.n -= k;
-    s.p += 32;
+    s.p += len;
   }
-  skip_black_sse2(s);
 }
 
 // Line feeds in [p, e): byte counters gather compares for up to 255 blocks,

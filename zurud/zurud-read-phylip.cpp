@@ -1,6 +1,9 @@
 #include "zurud/zurud-read.hpp"
 
+#include "zurud/detail/read-scan.hpp"
+
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,7 +14,8 @@ namespace {
 // The rows of read_char_mat. DISCR cells are stored as read (map null),
 // stored mapped, or, without `store`, only consumed.
 void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
-               const char_mapping* map, bool store) {
+               const char_mapping* map, bool store,
+               data_notes* notes = nullptr) {
   const label_format_type labels = label_layout(layout);
   const std::int32_t ntax = matrix.ntax();
   const std::int32_t nchar = matrix.nchar();
@@ -55,6 +59,15 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
       }
       // The end of the input also ends the last row: a file whose last cell
       // is its last byte is complete.
+      if (notes != nullptr) {
+        const std::string_view rest = in.peek_line();
+        std::size_t k = 0;
+        while (k < rest.size() && whitespace.contains(rest[k])) ++k;
+        if (k < rest.size() && notes->trailing_rows++ == 0) {
+          notes->trailing_line = in.line();
+          notes->trailing_text = std::string(rest.substr(k, 40));
+        }
+      }
       if (!in.exhausted()) in.skip_line();
     }
   } catch (end_of_file_error& e) {
@@ -91,21 +104,61 @@ void skim_char_mat(text_input& in, char_format_type layout,
   read_rows(in, layout, matrix, nullptr, false);
 }
 
+void read_char_mat(text_input& in, char_format_type layout,
+                   char_mat_type& matrix, const cell_options& cells,
+                   data_notes* notes) {
+  read_rows(in, layout, matrix, &cells.map, cells.store, notes);
+}
+
+void note_rest(text_input& in, data_notes& notes) {
+  for (;;) {
+    if (in.skip_members(whitespace)) return;
+    if (notes.extra_lines++ == 0) notes.extra_line = in.line();
+    if (in.exhausted()) return;
+    in.skip_line();
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Interleaved rows.
 
 namespace {
 
-// The cells a row takes from the rest of the current line, then the line
-// end. A line may not take the row past its length.
-void take_line(text_input& in, char* row, std::size_t& filled,
-               std::size_t nchar, const cell_options& cells) {
-  char* dst = cells.store ? row + filled : nullptr;
-  filled += in.read_black_in_line(dst, nchar - filled, cells.map);
-  if (in.read_black_in_line(nullptr, 1) != 0)
-    throw format_error("more than " + std::to_string(nchar) +
-                       " sites on the row's lines");
-  if (!in.exhausted()) in.skip_line();
+// The cells a row takes from the rest of the current line (at most the
+// `room` left in the row), then the line end. Lines of interleaved files are
+// short, so each is scanned as one piece of the buffer.
+std::size_t take_line(text_input& in, char* dst, std::size_t room,
+                      void (*copy)(detail::row_scan&)) {
+  const auto skip = detail::kernels().skip_black;
+  std::size_t n = room;
+  for (std::string_view v; !(v = in.peek_buffer()).empty();) {
+    const char* const p = v.data();
+    const void* nl = std::memchr(p, '\n', v.size());
+    const char* const e =
+        nl != nullptr ? static_cast<const char*>(nl) : p + v.size();
+    detail::row_scan s{p, e, dst, n};
+    if (dst != nullptr)
+      copy(s);
+    else
+      skip(s);
+    for (const char* q = s.p; q < e; ++q)
+      if (!whitespace.contains(*q))
+        throw format_error("the line takes the row past its length (" +
+                           std::to_string(room) + " sites were left)");
+    n = s.n;
+    dst = s.dst;
+    if (nl == nullptr) {
+      in.consume(v.size());
+      continue;
+    }
+    // The line end, and a page break after it.
+    std::size_t used = static_cast<std::size_t>(e - p) + 1;
+    if (used < v.size() && p[used] == '\f') ++used;
+    in.consume(used);
+    if (used == v.size() && in.peek(1) == "\f") in.consume(1);
+    break;
+  }
+  return room - n;
 }
 
 }  // namespace
@@ -122,11 +175,20 @@ void read_interleaved_char_mat(text_input& in, char_format_type layout,
   auto row = [&](std::int32_t r) {
     return cells.store ? matrix.discr_row(r) : nullptr;
   };
+  const auto copy =
+      detail::kernels().copy_black[static_cast<int>(detail::scan_case(cells.map))];
+  auto take = [&](std::int32_t r) {
+    std::size_t& f = filled[static_cast<std::size_t>(r - 1)];
+    char* dst = row(r);
+    const std::size_t k =
+        take_line(in, dst != nullptr ? dst + f : nullptr, nchar - f, copy);
+    f += k;
+    return k;
+  };
   try {
     for (; i <= ntax; ++i) {
       matrix.labels(i) = read_label(in, labels);
-      take_line(in, row(i), filled[static_cast<std::size_t>(i - 1)], nchar,
-                cells);
+      take(i);
     }
     // Rows complete together when the blocks are whole; the last row tells.
     while (filled.back() < nchar || filled.front() < nchar) {
@@ -134,13 +196,9 @@ void read_interleaved_char_mat(text_input& in, char_format_type layout,
       i = 1;
       if (in.skip_members(whitespace))
         in.read_char();  // fails: the input ended before the rows did
-      for (i = 1; i <= ntax; ++i) {
-        std::size_t& f = filled[static_cast<std::size_t>(i - 1)];
-        const std::size_t before = f;
-        take_line(in, row(i), f, nchar, cells);
-        if (f == before)
+      for (i = 1; i <= ntax; ++i)
+        if (take(i) == 0)
           throw format_error("no sites for the row on its line of the block");
-      }
     }
     for (i = 1; i <= ntax; ++i)
       if (filled[static_cast<std::size_t>(i - 1)] != nchar)
@@ -148,6 +206,9 @@ void read_interleaved_char_mat(text_input& in, char_format_type layout,
             "the row has " +
             std::to_string(filled[static_cast<std::size_t>(i - 1)]) +
             " sites where the header says " + std::to_string(nchar));
+    if (cells.store)
+      for (i = 1; i <= ntax; ++i)
+        detail::finish_cells(matrix.discr_row(i), nchar, cells.map);
   } catch (error& e) {
     e.add_detail("row " + std::to_string(i) + " of " + std::to_string(ntax) +
                  (block > 1 ? " in block " + std::to_string(block) : ""));

@@ -195,7 +195,7 @@ header_type read_phylip_header(text_input& in) {
 }  // namespace
 
 char_mat_access read_data_file(text_input& in, const data_file_options& options,
-                               data_format_type* format) {
+                               data_format_type* format, data_notes* notes) {
   const data_format_type f = detect_data_format(in);
   if (format != nullptr) *format = f;
   switch (f) {
@@ -211,10 +211,9 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
                                                 matrix_type::DISCR);
   if (options.interleaved)
     read_interleaved_char_mat(in, options.layout, *matrix, options.cells);
-  else if (!options.cells.store)
-    skim_char_mat(in, options.layout, *matrix);
   else
-    read_char_mat(in, options.layout, *matrix, options.cells.map);
+    read_char_mat(in, options.layout, *matrix, options.cells, notes);
+  if (notes != nullptr && options.whole_input) note_rest(in, *notes);
   return matrix;
 }
 

@@ -327,6 +327,27 @@ char_mat_access read_fasta_matrix(text_input& in,
 char_mat_access read_nexus_matrix(text_input& in,
                                   const cell_options& cells = {});
 
+/// What a PHYLIP reader passed over without failing, for the caller's
+/// notices: text after a row's last site on its line, and lines that hold
+/// more than whitespace after the last row.
+struct data_notes {
+  std::int64_t trailing_rows = 0;  ///< rows with text after their last site
+  std::int64_t trailing_line = 0;  ///< the line of the first of them
+  std::string trailing_text;       ///< its text (at most 40 characters)
+  std::int64_t extra_lines = 0;    ///< lines of text after the last row
+  std::int64_t extra_line = 0;     ///< the first of them
+};
+
+/// read_char_mat and skim_char_mat in one (cells stored as cells says),
+/// noting in `notes` (when given) rows with text after their last site.
+void read_char_mat(text_input& in, char_format_type layout,
+                   char_mat_type& matrix, const cell_options& cells,
+                   data_notes* notes);
+
+/// Notes in `notes` the lines of text that are left in `in`, reading it to
+/// its end (for a data file that is the whole input).
+void note_rest(text_input& in, data_notes& notes);
+
 /// How read_data_file reads a PHYLIP data file.
 struct data_file_options {
   /// Label layout of PHYLIP rows: PHYLIP (ten characters), EXTENDED_PHYLIP
@@ -335,6 +356,9 @@ struct data_file_options {
   /// PHYLIP rows in interleaved blocks.
   bool interleaved = false;
   cell_options cells{};
+  /// The data file is the whole input (not followed by associations on the
+  /// same stream): what follows the last row is looked at for `notes`.
+  bool whole_input = false;
 };
 
 /// Reads a whole data matrix in any of the formats detect_data_format tells
@@ -343,7 +367,8 @@ struct data_file_options {
 /// `format`, when given, receives the format found. Failures as the reader
 /// of the format has them.
 char_mat_access read_data_file(text_input& in, const data_file_options& options,
-                               data_format_type* format = nullptr);
+                               data_format_type* format = nullptr,
+                               data_notes* notes = nullptr);
 
 /// A FASTA residue outside the nucleotide letters (either case), "-" and
 /// "?" after cleaning.

@@ -151,6 +151,12 @@ char_mat_type::char_mat_type(std::int32_t ntax, std::int32_t nchar,
   }
 }
 
+std::unique_ptr<char[]> new_discr_cells(std::size_t n) {
+  auto cells = std::make_unique_for_overwrite<char[]>(n);
+  prefer_huge_pages(cells, n);
+  return cells;
+}
+
 char_mat_type::char_mat_type(std::int32_t ntax, std::int32_t nchar,
                              std::unique_ptr<char[]> cells)
     : labels((check_shape(ntax, nchar), ntax)), comments(ntax),

@@ -429,6 +429,11 @@ class char_mat_type {
 
 using char_mat_access = std::unique_ptr<char_mat_type>;
 
+/// Uninitialised DISCR cells for `n` characters, laid out as a matrix's own
+/// (on huge pages where the system has them): for readers that fill a block
+/// before the matrix exists. std::bad_alloc when it cannot be had.
+std::unique_ptr<char[]> new_discr_cells(std::size_t n);
+
 // ---------------------------------------------------------------------------
 // Sequences.
 

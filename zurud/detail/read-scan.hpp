@@ -10,7 +10,9 @@
 namespace zurud::read::detail {
 
 /// The scan state: text [p, e) still to scan, n cells still wanted, stored
-/// at dst (unused when passing over).
+/// at dst (unused when passing over). The 64 bytes after e must be readable
+/// (the text input's buffers keep that slack): the vector loops load whole
+/// blocks and ignore what lies past e.
 struct row_scan {
   const char* p;
   const char* e;

@@ -39,7 +39,6 @@ bool same_word(std::string_view a, std::string_view b) {
 }
 
 std::string_view peek(text_input& in, std::size_t n) {
-  in.peek(n);
   return in.peek(n);
 }
 

@@ -92,9 +92,7 @@ class stop_set {
   bool avx2_ = false;
 };
 
-/// text_input::peek takes the view's start before filling the buffer, and
-/// a fill may move the buffered text; this returns a view of where the text
-/// is after the fill.
+/// Up to n of the next characters, line ends included (text_input::peek).
 std::string_view peek(text_input& in, std::size_t n);
 
 using read::detail::cell_case;

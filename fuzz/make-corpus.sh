@@ -9,7 +9,7 @@ root=$(dirname "$here")
 out=${1:?usage: make-corpus.sh OUT_DIR}
 
 targets=(fuzz_karvo fuzz_char_mat fuzz_assoc fuzz_dist_mat fuzz_fasta fuzz_text
-         fuzz_data_file fuzz_number)
+         fuzz_data_file fuzz_number fuzz_nexus)
 for t in "${targets[@]}"; do mkdir -p "$out/$t"; done
 
 # The first byte of a fuzz_char_mat input: layout + 5 * cell type (DISCR).
@@ -64,6 +64,11 @@ for case_dir in "$root"/tests/cli/*/; do
   fi
   if [ -n "$assoc_src" ]; then
     cp "$assoc_src" "$out/fuzz_assoc/cli-$name"
+  fi
+  # karvo's NEXUS output is a NEXUS data file too.
+  if [ -f "$case_dir/expected.stdout" ] &&
+     head -c 6 "$case_dir/expected.stdout" | grep -qi '^#nexus'; then
+    cp "$case_dir/expected.stdout" "$out/fuzz_nexus/cli-$name"
   fi
   # fuzz_data_file: a mode byte (label layout, -i), then any data file.
   for f in "$case_dir"/*.phy "$case_dir"/*.fasta "$case_dir"/*.nex \

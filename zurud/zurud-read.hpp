@@ -287,16 +287,43 @@ void read_interleaved_char_mat(text_input& in, char_format_type layout,
 char_mat_access read_fasta_matrix(text_input& in,
                                   const cell_options& cells = {});
 
-/// Reads the DATA or CHARACTERS block of a NEXUS file as a DISCR matrix
-/// (the first such block; a TAXA block before it may give the taxon count
-/// and labels; other blocks are passed over). DIMENSIONS NTAX= NCHAR=,
-/// FORMAT with DATATYPE, MISSING (stored as "?"), GAP (stored as "-"),
-/// MATCHCHAR (the first row's state at that site) and INTERLEAVE; MATRIX
-/// rows with plain or single-quoted labels ('' is one quote inside);
-/// [comments] anywhere; keywords in any case. Labels are kept as written,
-/// without their quotes. format_error (naming the line and what stood there)
-/// for anything the reader does not take; range_error for counts outside
-/// the matrix's ranges.
+/// Reads the DATA or CHARACTERS block of a NEXUS file as a DISCR matrix.
+/// The input starts with #NEXUS (any case, after blanks or a byte order
+/// mark); then blocks BEGIN name; ... END; (or ENDBLOCK;). The first DATA or
+/// CHARACTERS block is read; a TAXA block before it may give NTAX and
+/// TAXLABELS; other blocks are passed over whole. The reader stops after
+/// the END; of the block read (and the rest of that line when it is
+/// blank): whatever follows stays unread. [Comments], which nest, may stand
+/// anywhere, also inside cells; keywords are in any case; "=" takes blanks
+/// around it or none; values may be quoted.
+/// - DIMENSIONS NTAX= NCHAR= (NEWTAXA accepted).
+/// - FORMAT: DATATYPE DNA, RNA, NUCLEOTIDE, PROTEIN, STANDARD, RESTRICTION
+///   or MIXED(...); MISSING=c (such cells stored as "?"; "?" is missing
+///   when none is given), GAP=c (stored as "-"), MATCHCHAR=c (the cell of
+///   the matrix's first row at that site), INTERLEAVE or INTERLEAVE=YES|NO;
+///   RESPECTCASE, LABELS, NOTOKENS, NOTRANSPOSE, SYMBOLS=..., ITEMS=STATES
+///   and STATESFORMAT=STATESPRESENT are accepted and change nothing.
+///   format_error for DATATYPE=CONTINUOUS (only discrete characters are
+///   read), TRANSPOSE, NOLABELS, TOKENS, EQUATE, ELIMINATE, and any
+///   subcommand not listed.
+/// - MATRIX: each row is a label, then its cells. A label is single-quoted
+///   ('' is one quote inside; a line end inside is refused) or the text up
+///   to whitespace, "[" or ";"; it is kept as written, without its quotes,
+///   underscores not turned into blanks. A cell is every character that is
+///   not whitespace and not inside a comment; a set {ACG} or (ACG) is one
+///   cell, stored as "?". A sequential row runs over lines until it holds
+///   NCHAR cells, and its last line must hold nothing more; an interleaved
+///   row continues in each block on a line that starts with its label
+///   (rows found by label, in any order). The matrix ends with ";".
+/// Plain cells are stored through cells.map, or only consumed and checked
+/// when cells.store is false (labels are filled either way). format_error
+/// says what was expected and what stood there, for a NTAX differing from
+/// the TAXA block's, a label repeated or unknown (not in TAXLABELS, or new
+/// in a later interleaved block), a row with too many or too few cells,
+/// fewer or more rows than NTAX, a match character in the first row, and
+/// "]", "}", ")" or a quote among the cells; end_of_file_error when the
+/// input ends early (inside a comment, quote, row or block); range_error
+/// for NTAX outside 1..5000 or NCHAR outside 1..1048576.
 char_mat_access read_nexus_matrix(text_input& in,
                                   const cell_options& cells = {});
 

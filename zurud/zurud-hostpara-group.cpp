@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "zurud/zurud-hostpara-kernels.hpp"
+#include "zurud/detail/hostpara-kernels.hpp"
 
 namespace zurud::hostpara {
 

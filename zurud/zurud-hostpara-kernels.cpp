@@ -1,4 +1,4 @@
-#include "zurud/zurud-hostpara-kernels.hpp"
+#include "zurud/detail/hostpara-kernels.hpp"
 
 #include <algorithm>
 #include <bit>

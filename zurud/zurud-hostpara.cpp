@@ -4,7 +4,7 @@
 #include <array>
 #include <cmath>
 
-#include "zurud/zurud-hostpara-kernels.hpp"
+#include "zurud/detail/hostpara-kernels.hpp"
 
 namespace zurud::hostpara {
 

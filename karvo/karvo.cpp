@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <map>
 #include <optional>
 
 #include "zurud/zurud-hostpara.hpp"
@@ -182,6 +183,127 @@ struct inputs {
 
 // The run proper: every object it makes is owned here and released by
 // unwinding when a stage fails.
+// ---------------------------------------------------------------------------
+// Notices: one line each on standard error, "karvo: warning: " first, for
+// inputs that are read without failing but not as their writer may have
+// meant. They change neither the host matrix nor the exit status.
+
+void warn(text_output& err, const std::string& text) {
+  err.put_line(zurud::printable("karvo: warning: " + text));
+}
+
+std::string where(const std::string& file, std::int64_t line) {
+  return (file == "-" ? std::string("standard input") : file) + ", line " +
+         std::to_string(line) + ": ";
+}
+
+void data_notices(text_output& err, const std::string& file,
+                  const zurud::read::data_notes& n, std::int32_t ntax) {
+  if (n.trailing_rows > 0)
+    warn(err, where(file, n.trailing_line) + "text after a row's last site "
+              "was passed over (\"" + n.trailing_text + "\")" +
+              (n.trailing_rows > 1
+                   ? ", and after the last site of " +
+                         std::to_string(n.trailing_rows - 1) + " more rows"
+                   : ""));
+  if (n.extra_lines > 0)
+    warn(err, where(file, n.extra_line) + std::to_string(n.extra_lines) +
+              " lines after the " + std::to_string(ntax) +
+              " rows the header declares were passed over; if the file is "
+              "interleaved, read it with -i");
+}
+
+void assoc_notices(text_output& err, const std::string& file,
+                   const zurud::hostpara::assoc_notes& n) {
+  if (n.extra_words_lines == 0) return;
+  warn(err, where(file, n.extra_words_line) +
+                "only the first two words of a line are read (associate, "
+                "host): \"" + n.extra_words + "\" was passed over" +
+                (n.extra_words_lines > 1
+                     ? ", as on " + std::to_string(n.extra_words_lines - 1) +
+                           " more lines"
+                     : ""));
+}
+
+// Most sites that are not missing data are letters with no nucleotide
+// meaning: a protein alignment, whose every site would count as missing. A
+// sample of each row is enough to tell.
+void alphabet_notice(text_output& err, const std::string& file,
+                     const zurud::char_mat_type& chars) {
+  // Ambiguity letters are rare in nucleotide data and common protein
+  // residues, so only the four bases, u and n count as nucleotide letters.
+  static constexpr zurud::char_set nucleotide{"acgtun"};
+  const std::size_t per_row = std::min<std::size_t>(
+      static_cast<std::size_t>(chars.nchar()),
+      std::max<std::size_t>(64, (std::size_t{1} << 20) /
+                                    static_cast<std::size_t>(chars.ntax())));
+  std::int64_t counted = 0, foreign = 0;
+  for (std::int32_t i = 1; i <= chars.ntax(); ++i) {
+    const char* row = chars.discr_row(i);
+    for (std::size_t j = 0; j < per_row; ++j) {
+      const char c = row[j];
+      if (c == '?' || c == '-' || c == '.') continue;
+      ++counted;
+      foreign += !nucleotide.contains(c);
+    }
+  }
+  if (counted > 0 && 2 * foreign > counted)
+    warn(err, (file == "-" ? std::string("standard input") : file) + ": " +
+                  std::to_string(100 * foreign / counted) +
+                  " % of the sites that are not missing are letters outside "
+                  "the nucleotide codes (a protein alignment?); they count "
+                  "as missing data");
+}
+
+const char* layout_option(char_format_type layout) {
+  switch (layout) {
+    case char_format_type::PHYLIP: return "-P";
+    case char_format_type::EXTENDED_PHYLIP: return "-X";
+    case char_format_type::NEXUS: return "-N";
+    case char_format_type::NEXUS_ENCLOSED: return "-E";
+    case char_format_type::COMMENTED_PHYLIP: return "-C";
+  }
+  return "";
+}
+
+// Host labels that the output layout writes alike (cut to ten characters,
+// cleaned of marks) or as nothing: the next program then refuses the file,
+// merges the hosts or reads fewer of them.
+void label_notices(text_output& err,
+                   const zurud::hostpara::numeric_host_maps& hosts,
+                   char_format_type layout) {
+  std::map<std::string, std::vector<const std::string*>> written;
+  for (const auto& [label, group] : hosts) {
+    std::string text;
+    {
+      text_output out(text);
+      zurud::print::print_label(label, layout, label.size() + 2, out);
+      out.flush();
+    }
+    text.erase(text.find_last_not_of(' ') + 1);
+    if (text.empty() || text == "''") text.clear();
+    written[text].push_back(&label);
+  }
+  const std::string option = layout_option(layout);
+  const std::string advice = layout == char_format_type::NEXUS_ENCLOSED
+                                 ? "; rename them"
+                                 : "; -X or -E keeps them apart";
+  int shown = 0;
+  for (const auto& [text, labels] : written) {
+    if (!text.empty() && labels.size() < 2) continue;
+    if (++shown > 10) break;
+    std::string names;
+    for (const std::string* l : labels)
+      names += (names.empty() ? "\"" : ", \"") + *l + "\"";
+    if (text.empty())
+      warn(err, "host " + names + " is written with " + option +
+                    " as an empty label" + advice);
+    else
+      warn(err, "hosts " + names + " are all written with " + option +
+                    " as \"" + text + "\"" + advice);
+  }
+}
+
 int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   const settings s = scan_options(args);
   if (args.size() != 3) {
@@ -215,8 +337,13 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     options.interleaved = s.interleaved;
     options.cells.map = zurud::site_map;
     options.cells.store = s.analysis != assoc_conv_type::GROUP_SIZE;
-    chars = zurud::read::read_data_file(in, options, &format);
+    // With both files on standard input the associations follow the rows.
+    options.whole_input = !(data_file == "-" && assoc_file == "-");
+    zurud::read::data_notes notes;
+    chars = zurud::read::read_data_file(in, options, &format, &notes);
     files.reading = nullptr;
+    data_notices(io.err, data_file, notes, chars->ntax());
+    if (options.cells.store) alphabet_notice(io.err, data_file, *chars);
     files.data.reset();  // closes the data file
   }
 
@@ -242,8 +369,10 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
                          : files.assoc.emplace(text_input::open(assoc_file));
     files.reading = &in;
     in.skip_byte_order_mark();
-    zurud::hostpara::read_assoc(in, assocs);
+    zurud::hostpara::assoc_notes notes;
+    zurud::hostpara::read_assoc(in, assocs, &notes);
     files.reading = nullptr;
+    assoc_notices(io.err, assoc_file, notes);
     files.assoc.reset();
   }
 
@@ -263,6 +392,8 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   if (nhosts > static_cast<std::size_t>(zurud::max_taxa))
     throw zurud::range_error("host count " + std::to_string(nhosts) +
                              " outside 1..5000");
+
+  label_notices(io.err, hosts, s.output_layout);
 
   // The frequencies' width is checked before anything is written.
   const zurud::hostpara::analysis_type analysis = analysis_of(s);
@@ -291,8 +422,13 @@ void report(text_output& err, const std::string& line) noexcept {
 int run(std::vector<std::string> args, streams io) {
   inputs files;
   text_input*& reading = files.reading;
+  // A standard error that refuses writing loses the notices, not the host
+  // matrix; the exit status then says that something could not be said.
+  io.err.set_tolerant(true);
   try {
-    return run_stages(args, io, files);
+    const int rc = run_stages(args, io, files);
+    io.err.flush();
+    return io.err.failed() ? 1 : rc;
   } catch (const std::exception& e) {
     zurud::failure_place place;
     if (reading != nullptr) place = {reading->name(), reading->line()};

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include "karvo/karvo.hpp"
 #include "tests/test_util.hpp"
@@ -151,4 +152,59 @@ TEST(run, diagnostic_names_file_and_line) {
   EXPECT_EQ(r.err,
             "karvo: end-of-file error: input ended inside a matrix row: row 2 "
             "of 2 (standard input, line 3)\n");
+}
+
+// Inputs read without failing but not as written: one notice each, and the
+// host matrix of the clean input.
+TEST(run, notices_name_what_was_passed_over_and_change_no_output) {
+  const std::string rows = "3 4\np1 ACGT\np2 ACGA\np3 TCGA\n";
+  const std::string pairs = "p1 H\np2 H\np3 H\n";
+  struct {
+    std::vector<std::string> options;
+    std::string in;
+    std::string notice;
+  } cases[] = {
+      {{"-c"}, "3 4\np1 ACGT x\np2 ACGA\np3 TCGA\n" + pairs,
+       "standard input, line 2: text after a row's last site was passed over "
+       "(\"x\")"},
+      {{"-c"}, rows + "p1 H Apodemus flavicollis\np2 H\np3 H\n",
+       "standard input, line 5: only the first two words of a line are read "
+       "(associate, host): \"Apodemus flavicollis\" was passed over"},
+      {{"-c", "-P"},
+       "3 4\nHost_aaaaaa1 ACGT\np2 ACGA\np3 TCGA\n"
+       "Host_aaaaaa1 Host_aaaaaaA\np2 Host_aaaaaaB\np3 Host_aaaaaaB\n",
+       "hosts \"Host_aaaaaaA\", \"Host_aaaaaaB\" are all written with -P as "
+       "\"Host_aaaaa\""},
+      {{"-s", "-N"}, rows + "p1 ;;;\np2 ;;;\np3 H\n",
+       "host \";;;\" is written with -N as an empty label"},
+      {{"-c"}, "3 4\np1 MEFL\np2 MEFL\np3 PQIL\n" + pairs,
+       "standard input: 100 % of the sites that are not missing are letters "
+       "outside the nucleotide codes"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.push_back("-");
+    args.push_back("-");
+    args.insert(args.begin(), "-m");
+    args.insert(args.begin() + 1, "1");
+    const auto r = run(args, c.in);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.err.find("karvo: warning: " + c.notice), std::string::npos)
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  // The host matrix is that of the clean input.
+  EXPECT_EQ(run({"-c", "-", "-"}, "3 4\np1 ACGT x\np2 ACGA\np3 TCGA\n" + pairs).out,
+            run({"-c", "-", "-"}, rows + pairs).out);
+}
+
+TEST(run, standard_error_that_refuses_writing_costs_the_notices_not_the_output) {
+  std::string out_text;
+  zurud::text_output out(out_text);
+  zurud::text_output err(-1, "standard error", true, 64);  // every write fails
+  zurud::read::text_input in("2 2\np aa\nq cc\np H\nq H\nq K\n");
+  const int rc = karvo::run({"karvo", "-c", "-", "-"},
+                            karvo::streams{&in, out, err});
+  EXPECT_EQ(out_text, " 1\t 2\nH\tmm\n");
+  EXPECT_EQ(rc, 1);  // the warning about K could not be written
 }

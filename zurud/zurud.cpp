@@ -383,6 +383,7 @@ void text_output::flush() {
   if (in_memory_) return;
   if (failed_) {
     pos_ = 0;
+    if (tolerant_) return;
     throw io_error(std::string("cannot write to ") + name_ + ": " +
                    std::strerror(errno_));
   }
@@ -397,6 +398,7 @@ void text_output::flush() {
 }
 
 void text_output::write_all(const char* data, std::size_t n) {
+  if (failed_ && tolerant_) return;
   if (failed_)
     throw io_error(std::string("cannot write to ") + name_ + ": " +
                    std::strerror(errno_));
@@ -407,6 +409,7 @@ void text_output::write_all(const char* data, std::size_t n) {
       if (errno == EINTR) continue;
       failed_ = true;
       errno_ = errno;
+      if (tolerant_) return;
       throw io_error(std::string("cannot write to ") + name_ + ": " +
                      std::strerror(errno_));
     }

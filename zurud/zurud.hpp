@@ -602,10 +602,16 @@ class text_output {
   /// Empties output kept in memory, keeping its buffer.
   void clear() noexcept { pos_ = 0; }
   const std::string& name() const noexcept { return name_; }
+  /// A tolerant output drops what the system refuses instead of throwing,
+  /// so that a closed or full standard error costs the notices and never
+  /// the run's real output; failed() then tells that something was lost.
+  void set_tolerant(bool tolerant) noexcept { tolerant_ = tolerant; }
+  bool failed() const noexcept { return failed_; }
 
  private:
   void drain();
   void write_all(const char* data, std::size_t n);
+  bool tolerant_ = false;
   int fd_ = -1;
   std::string* sink_ = nullptr;
   std::string name_;

@@ -50,15 +50,9 @@ int main(int argc, char** argv) {
     zurud::print::print_char_mat(sequences, layouts.at(argv[1]));
     zurud::standard_output().flush();
     return 0;
-  } catch (const zurud::open_error&) {
-    err.put_line("Invalid filename.");
-  } catch (const zurud::format_error&) {
-    err.put_line("Wrong file format.");
-  } catch (const zurud::error& e) {
-    err.put_line("fasta2matrix: " +
-                 zurud::read::describe(e, in ? &*in : nullptr));
-  } catch (const std::bad_alloc&) {
-    err.put_line("fasta2matrix: out of memory");
+  } catch (const std::exception& e) {
+    const zurud::failure_place place = zurud::read::place_of(in ? &*in : nullptr);
+    err.put_line(zurud::failure_line("fasta2matrix", e, &place));
   }
   return 1;
 }

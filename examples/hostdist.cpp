@@ -122,14 +122,9 @@ int main(int argc, char** argv) {
   try {
     run(argv, files);
     return 0;
-  } catch (const zurud::open_error&) {
-    err.put_line("Invalid filename.");
-  } catch (const zurud::format_error&) {
-    err.put_line("Wrong file format.");
-  } catch (const zurud::error& e) {
-    err.put_line("hostdist: " + zurud::read::describe(e, files.reading));
-  } catch (const std::bad_alloc&) {
-    err.put_line("hostdist: out of memory");
+  } catch (const std::exception& e) {
+    const zurud::failure_place place = zurud::read::place_of(files.reading);
+    err.put_line(zurud::failure_line("hostdist", e, &place));
   }
   return 1;
 }

@@ -430,8 +430,7 @@ int run(std::vector<std::string> args, streams io) {
     io.err.flush();
     return io.err.failed() ? 1 : rc;
   } catch (const std::exception& e) {
-    zurud::failure_place place;
-    if (reading != nullptr) place = {reading->name(), reading->line()};
+    const zurud::failure_place place = zurud::read::place_of(reading);
     report(io.err, zurud::failure_line("karvo", e, &place));
   }
   try {

@@ -17,6 +17,11 @@ std::string describe(const error& e, text_input* reading) {
   return line;
 }
 
+failure_place place_of(text_input* reading) {
+  if (reading == nullptr) return {};
+  return {reading->name(), reading->line()};
+}
+
 std::string get_word(text_input& in, const char_set& delimiters) {
   std::string word;
   for (;;) {

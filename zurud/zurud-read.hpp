@@ -179,6 +179,10 @@ class text_input {
 /// " (name, line n)" when it happened while `reading` was being read.
 std::string describe(const error& e, text_input* reading = nullptr);
 
+/// Where a failure happened while `reading` was being read (nothing when it
+/// is null), for failure_line.
+failure_place place_of(text_input* reading);
+
 /// Reads a word: leading delimiters and line ends are skipped; the word runs
 /// until a delimiter (consumed) or the end of its line (not consumed), so it
 /// never spans two lines. end_of_file_error when the input ends before it.

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "fuzz/fuzz_util.hpp"
+#include "tests/gzip_util.hpp"
 #include "zurud/zurud-read.hpp"
 
 namespace {
@@ -22,20 +23,6 @@ using zurud::char_mat_type;
 using zurud::read::data_file_options;
 using zurud::read::text_input;
 using zurud_fuzz::check;
-
-std::string gzipped(std::string_view text) {
-  z_stream z{};
-  deflateInit2(&z, 1, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 // The matrix, or null with the failure's kind.
 std::unique_ptr<char_mat_type> read(std::string_view text,
@@ -94,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size < 1) return 0;
   const unsigned mode = data[0];
   std::string text(zurud_fuzz::as_text(data + 1, size - 1));
-  if (mode & 16) text = gzipped(text);
+  if (mode & 16) text = gzipped(text, 1);
   if (zurud_fuzz::header_too_large(zurud_fuzz::as_text(data + 1, size - 1)))
     return 0;
   static constexpr char_format_type layouts[] = {
@@ -121,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   if ((mode & 16) == 0) {
     std::string gz_kind;
-    const auto g = read(gzipped(text), o, gz_kind);
+    const auto g = read(gzipped(text, 1), o, gz_kind);
     check(g != nullptr && same_cells(*m, *g), "gzipped text reads otherwise");
   }
   if (!word_labels(*m)) return 0;

@@ -37,8 +37,8 @@ struct host_ref {
 // The run's pieces: every host row cut into stretches of piece_sites sites
 // (one piece for a group size), numbered row by row.
 struct plan_type {
-  explicit plan_type(const host_matrix_spec& s)
-      : spec(s),
+  explicit plan_type(const host_matrix_job& s)
+      : job(s),
         rule(group_engine::make_rule(s.analysis, s.chars.ntax())),
         nchar(static_cast<std::size_t>(s.chars.nchar())),
         pieces_per_row(s.analysis.cell_type() == matrix_type::CNTCH
@@ -57,7 +57,7 @@ struct plan_type {
     width = zurud::print::label_width(labels, s.layout);
     pieces = hosts.size() * pieces_per_row;
   }
-  const host_matrix_spec& spec;
+  const host_matrix_job& job;
   group_engine::shared_rule rule;
   std::size_t nchar;
   std::size_t pieces_per_row;
@@ -71,11 +71,11 @@ class piece_formatter {
  public:
   explicit piece_formatter(const plan_type& plan)
       : plan_(plan),
-        engine_(plan.spec.analysis, plan.spec.chars, plan.rule),
-        writer_(plan.spec.layout, plan.spec.analysis.cell_type(), plan.width) {
-    if (plan.spec.analysis.cell_type() == matrix_type::QUANT)
+        engine_(plan.job.analysis, plan.job.chars, plan.rule),
+        writer_(plan.job.layout, plan.job.analysis.cell_type(), plan.width) {
+    if (plan.job.analysis.cell_type() == matrix_type::QUANT)
       reals_.resize(piece_sites * static_cast<std::size_t>(
-                                      plan.spec.analysis.columns_per_site()));
+                                      plan.job.analysis.columns_per_site()));
   }
 
   // Appends the text of piece p to `out`.
@@ -90,7 +90,7 @@ class piece_formatter {
     if (b == 0) writer_.put_row_start(out, *host.label, host.comment);
     const std::size_t first = b * piece_sites;
     const std::size_t count = std::min(piece_sites, plan_.nchar - first);
-    switch (plan_.spec.analysis.cell_type()) {
+    switch (plan_.job.analysis.cell_type()) {
       case matrix_type::DISCR: {
         // The cells are their own text: computed straight into the output.
         char* cells = out.reserve(count);
@@ -102,7 +102,7 @@ class piece_formatter {
         engine_.compute(first, count, reals_.data());
         writer_.put_cells(out, reals_.data(),
                           count * static_cast<std::size_t>(
-                                      plan_.spec.analysis.columns_per_site()));
+                                      plan_.job.analysis.columns_per_site()));
         break;
       }
       case matrix_type::CNTCH: {
@@ -219,14 +219,14 @@ class parallel_writer {
 
 }  // namespace
 
-void write_host_matrix(const host_matrix_spec& spec, std::int32_t threads,
+void write_host_matrix(const host_matrix_job& job, std::int32_t threads,
                        text_output& out) {
-  const plan_type plan(spec);
+  const plan_type plan(job);
   const zurud::print::char_mat_writer head(
-      spec.layout, spec.analysis.cell_type(), plan.width);
-  const auto ncol = spec.analysis.columns(spec.chars.nchar());
+      job.layout, job.analysis.cell_type(), plan.width);
+  const auto ncol = job.analysis.columns(job.chars.nchar());
   head.put_header(out, static_cast<std::int32_t>(plan.hosts.size()), ncol,
-                  spec.comment);
+                  job.comment);
   const std::size_t workers =
       std::min<std::size_t>({static_cast<std::size_t>(std::max(threads, 1)),
                              plan.pieces, max_threads});

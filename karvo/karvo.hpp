@@ -53,7 +53,7 @@ settings scan_options(std::vector<std::string>& args);
 zurud::hostpara::analysis_type analysis_of(const settings& s);
 
 /// What the host matrix is made of, for write_host_matrix.
-struct host_matrix_spec {
+struct host_matrix_job {
   const zurud::char_mat_type& chars;                // the associates, DISCR
   const zurud::hostpara::numeric_host_maps& hosts;  // one row per host
   zurud::hostpara::analysis_type analysis;
@@ -68,7 +68,7 @@ struct host_matrix_spec {
 /// are the same for every thread count, failures included (the text before
 /// a failure is written, then it propagates). range_error for an empty host
 /// label (not in PHYLIP) before anything is written.
-void write_host_matrix(const host_matrix_spec& spec, std::int32_t threads,
+void write_host_matrix(const host_matrix_job& job, std::int32_t threads,
                        zurud::text_output& out);
 
 /// The usage text, line by line.

@@ -4,26 +4,13 @@
 #include <string>
 
 #include "tests/test_util.hpp"
+#include "tests/gzip_util.hpp"
 #include "zurud/zurud-read.hpp"
 
 using namespace zurud;
 using namespace zurud::read;
 
 namespace {
-
-std::string gzipped(const std::string& text) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 data_file_options sites(bool interleaved = false,
                         char_format_type layout =

@@ -9,6 +9,7 @@
 
 #include "tests/test_util.hpp"
 #include "zurud/zurud-print.hpp"
+#include "tests/gzip_util.hpp"
 #include "zurud/zurud-read.hpp"
 
 using namespace zurud;
@@ -43,20 +44,6 @@ rows_type parse(text_input& in, const read::cell_options& cells = {}) {
 rows_type parse(const std::string& text) {
   text_input in(text);
   return parse(in);
-}
-
-std::string gzipped(const std::string& text) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
 }
 
 const std::string head =

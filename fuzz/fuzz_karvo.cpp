@@ -85,9 +85,30 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+// Standard error without the notice about protein-like cells, which only
+// the analyses that store the cells can give.
+std::string without_alphabet_notice(const std::string& err) {
+  std::string kept;
+  for (std::size_t from = 0; from < err.size();) {
+    std::size_t end = err.find('\n', from);
+    end = end == std::string::npos ? err.size() : end + 1;
+    const std::string_view line(err.data() + from, end - from);
+    if (line.find("letters outside the nucleotide codes") ==
+        std::string_view::npos)
+      kept += line;
+    from = end;
+  }
+  return kept;
+}
+
+// A notice of karvo's own: input read, but perhaps not as meant.
+bool is_notice(const std::string& line) {
+  return line.starts_with("karvo: warning: ");
+}
+
 bool is_warning(const std::string& line) {
   return line.starts_with("WARNING: Removing host ") ||
-         line.starts_with("Unknown parasite: ");
+         line.starts_with("Unknown parasite: ") || is_notice(line);
 }
 
 // The host matrix of a successful run must read back as a matrix of the
@@ -192,7 +213,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
     other.insert(other.begin() + 1,
                  scanned->analysis == assoc_conv_type::GROUP_SIZE ? "-c" : "-s");
     const outcome second = run_once(other, stdin_text);
-    check(second.rc == rc && second.err == err,
+    check(second.rc == rc &&
+              without_alphabet_notice(second.err) ==
+                  without_alphabet_notice(err),
           "group sizes and consensus fail alike");
   }
 
@@ -210,7 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
   }
   check(!out.empty(), "a successful run writes its matrix");
   for (const std::string& line : lines)
-    check(line.starts_with("WARNING: Removing host "),
+    check(line.starts_with("WARNING: Removing host ") || is_notice(line),
           "only warnings on standard error after success");
   check(scanned.has_value(), "a successful run had valid options");
   check_output_reads_back(out, *scanned);

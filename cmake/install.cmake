@@ -5,7 +5,7 @@
 #   devel  the zurud library (static) in lib/, its headers in include/zurud/
 #          and the CMake package files in lib/cmake/zurud/, so that another
 #          project's find_package(zurud) gives the target zurud::zurud.
-# The example programs and the tests are never installed.
+# The tests are never installed.
 #
 # `cpack -G DEB` (`make package`) makes one Debian package per component:
 # karvo_<version>_<arch>.deb for users and libzurud-dev_<version>_<arch>.deb

@@ -10,6 +10,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "zurud/zurud-print.hpp"
 #include "zurud/zurud-read.hpp"
@@ -25,8 +26,9 @@ const std::map<std::string, zurud::char_format_type> layouts = {
     {"COMMENTED_PHYLIP", zurud::char_format_type::COMMENTED_PHYLIP},
 };
 
-int usage(const std::string& command) {
-  zurud::standard_error().put_line(
+int usage(const std::string& command,
+          zurud::text_output& out = zurud::standard_error()) {
+  out.put_line(
       "Usage: " + command + " LAYOUT fasta_file\n"
       "  LAYOUT: PHYLIP, EXTENDED_PHYLIP, NEXUS, NEXUS_ENCLOSED or "
       "COMMENTED_PHYLIP; \"-\" reads standard input.");
@@ -37,6 +39,23 @@ int usage(const std::string& command) {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 0 ? argv[0] : "fasta2matrix";
+  // --version and --help count only as the one argument; standard output
+  // may refuse writing, which is a failure like any other.
+  if (argc == 2 && (std::string_view(argv[1]) == "--version" ||
+                    std::string_view(argv[1]) == "--help")) {
+    try {
+      zurud::text_output& out = zurud::standard_output();
+      if (std::string_view(argv[1]) == "--version")
+        out.put_line("fasta2matrix " ZURUD_VERSION);
+      else
+        usage(command, out);
+      out.flush();
+      return 0;
+    } catch (const std::exception& e) {
+      zurud::standard_error().put_line(zurud::failure_line("fasta2matrix", e));
+      return 1;
+    }
+  }
   if (argc != 3 || !layouts.contains(argv[1])) return usage(command);
   zurud::text_output& err = zurud::standard_error();
   std::optional<zurud::read::text_input> in;

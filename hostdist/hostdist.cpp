@@ -14,6 +14,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
@@ -44,8 +45,9 @@ const std::map<std::string, dist_format_type> layouts = {
     {"RAW", dist_format_type::RAW},
 };
 
-int usage(const std::string& command) {
-  zurud::standard_error().put_line(
+int usage(const std::string& command,
+          zurud::text_output& out = zurud::standard_error()) {
+  out.put_line(
       "Usage: " + command +
       " RULE IN_LAYOUT OUT_LAYOUT distance_file association_file\n"
       "  RULE: MIN, MEAN, MAX or PBC.\n"
@@ -114,6 +116,23 @@ void run(char** argv, inputs& files) {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 0 ? argv[0] : "hostdist";
+  // --version and --help count only as the one argument; standard output
+  // may refuse writing, which is a failure like any other.
+  if (argc == 2 && (std::string_view(argv[1]) == "--version" ||
+                    std::string_view(argv[1]) == "--help")) {
+    try {
+      zurud::text_output& out = zurud::standard_output();
+      if (std::string_view(argv[1]) == "--version")
+        out.put_line("hostdist " ZURUD_VERSION);
+      else
+        usage(command, out);
+      out.flush();
+      return 0;
+    } catch (const std::exception& e) {
+      zurud::standard_error().put_line(zurud::failure_line("hostdist", e));
+      return 1;
+    }
+  }
   if (argc != 6 || !rules.contains(argv[1]) || !layouts.contains(argv[2]) ||
       !layouts.contains(argv[3]))
     return usage(command);

@@ -305,6 +305,16 @@ void label_notices(text_output& err,
 }
 
 int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
+  // --version and --help count only as the one argument: anywhere else they
+  // stay words of the command line, as before.
+  if (args.size() == 2 && (args[1] == "--version" || args[1] == "--help")) {
+    if (args[1] == "--version")
+      io.out.put_line("karvo " ZURUD_VERSION);
+    else
+      print_usage(args[0], io.out);
+    io.out.flush();
+    return 0;
+  }
   const settings s = scan_options(args);
   if (args.size() != 3) {
     print_usage(args.empty() ? std::string("karvo") : args[0], io.err);

@@ -25,18 +25,33 @@ dev_deb=$(ls "$work"/out/libzurud-dev_*.deb 2>/dev/null) ||
 [ "$(dpkg-deb -f "$tool_deb" Package)" = karvo ] || fail "package name"
 version=$(sed -n 's/^project(zurud VERSION \([0-9.]*\).*/\1/p' \
   "$source/CMakeLists.txt")
-[ "$(dpkg-deb -f "$tool_deb" Version)" = "$version" ] ||
-  fail "package version is not $version"
+# Debian revision 1 of the release.
+[ "$(dpkg-deb -f "$tool_deb" Version)" = "$version-1" ] ||
+  fail "package version is not $version-1"
+[ "$(dpkg-deb -f "$tool_deb" Description | head -1)" != \
+  "$(dpkg-deb -f "$dev_deb" Description | head -1)" ] ||
+  fail "both packages have the same summary"
 dpkg-deb -f "$tool_deb" Depends | grep -q libc6 ||
   fail "karvo's package does not depend on the C library"
 
-# The program's package holds the program and its manual page, nothing of
-# the library; the development package holds the rest.
+# The program's package holds the programs, their manual pages and
+# completions and the documents, nothing of the library; the development
+# package holds the rest.
 dpkg-deb -c "$tool_deb" | awk '{print $NF}' > "$work/tool.list"
 dpkg-deb -c "$dev_deb" | awk '{print $NF}' > "$work/dev.list"
-grep -qx './usr/bin/karvo' "$work/tool.list" || fail "karvo not packaged"
-grep -qx './usr/share/man/man1/karvo.1' "$work/tool.list" ||
-  fail "manual page not packaged"
+for p in karvo hostdist fasta2matrix; do
+  for f in bin/$p share/man/man1/$p.1.gz share/bash-completion/completions/$p; do
+    grep -qx "./usr/$f" "$work/tool.list" || fail "/usr/$f not packaged"
+  done
+done
+for f in copyright changelog.Debian.gz README.md examples/symbionts.phy; do
+  grep -qx "./usr/share/doc/karvo/$f" "$work/tool.list" ||
+    fail "/usr/share/doc/karvo/$f not packaged"
+done
+for f in copyright changelog.Debian.gz; do
+  grep -qx "./usr/share/doc/libzurud-dev/$f" "$work/dev.list" ||
+    fail "/usr/share/doc/libzurud-dev/$f not packaged"
+done
 ! grep -q 'include/\|cmake/\|\.a$' "$work/tool.list" ||
   fail "karvo's package carries library files"
 grep -q '/usr/include/zurud/zurud.hpp$' "$work/dev.list" ||

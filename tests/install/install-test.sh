@@ -14,30 +14,42 @@ fail() { echo "FAIL: $*"; exit 1; }
 cmake --install "$build" --prefix "$prefix" > "$work/install.log" ||
   { cat "$work/install.log"; fail "cmake --install"; }
 
-for f in bin/karvo share/man/man1/karvo.1 include/zurud/zurud.hpp \
+for f in bin/karvo bin/hostdist bin/fasta2matrix share/man/man1/karvo.1.gz \
+         share/man/man1/hostdist.1.gz share/man/man1/fasta2matrix.1.gz \
+         share/bash-completion/completions/karvo \
+         share/bash-completion/completions/hostdist \
+         share/bash-completion/completions/fasta2matrix \
+         share/doc/karvo/copyright share/doc/karvo/changelog.Debian.gz \
+         share/doc/karvo/README.md share/doc/karvo/examples/symbionts.phy \
+         share/doc/libzurud-dev/copyright include/zurud/zurud.hpp \
          include/zurud/zurud-read.hpp include/zurud/zurud-print.hpp \
          include/zurud/zurud-hostpara.hpp include/zurud/zurud-sets.hpp \
          include/zurud/zurud-text.hpp; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
-[ -x "$prefix/bin/karvo" ] || fail "bin/karvo is not executable"
+version=$(sed -n 's/^project(zurud VERSION \([0-9.]*\).*/\1/p' \
+  "$source/CMakeLists.txt")
+for p in karvo hostdist fasta2matrix; do
+  [ -x "$prefix/bin/$p" ] || fail "bin/$p is not executable"
+  [ "$("$prefix/bin/$p" --version)" = "$p $version" ] ||
+    fail "installed $p --version is not $p $version"
+  gzip -t "$prefix/share/man/man1/$p.1.gz" || fail "$p.1.gz is not gzip"
+done
 ls "$prefix"/lib*/libzurud.* > /dev/null 2>&1 || fail "libzurud not installed"
 config=$(ls "$prefix"/lib*/cmake/zurud/zurudConfig.cmake 2>/dev/null) ||
   fail "zurudConfig.cmake not installed"
 [ -e "$(dirname "$config")/zurudConfigVersion.cmake" ] ||
   fail "zurudConfigVersion.cmake not installed"
-# Every public header is installed, and nothing but karvo goes to bin/.
+# Every public header is installed, and only the three programs go to bin/.
 for h in "$source"/zurud/*.hpp; do
   [ -e "$prefix/include/zurud/$(basename "$h")" ] ||
     fail "header $(basename "$h") not installed"
 done
-extra=$(ls "$prefix/bin" | grep -vx karvo || true)
-[ -z "$extra" ] || fail "installed besides karvo in bin/: $extra"
-for example in hostdist fasta2matrix unit_tests; do
-  if find "$prefix" -name "$example" | grep -q .; then
-    fail "$example was installed"
-  fi
-done
+extra=$(ls "$prefix/bin" | grep -vx 'karvo\|hostdist\|fasta2matrix' || true)
+[ -z "$extra" ] || fail "installed besides the programs in bin/: $extra"
+if find "$prefix" -name unit_tests | grep -q .; then
+  fail "unit_tests was installed"
+fi
 
 # The installed program runs on its own.
 "$prefix/bin/karvo" -c "$source/examples/symbionts.phy" \

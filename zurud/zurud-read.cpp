@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "zurud/detail/read-scan.hpp"
+
 namespace zurud::read {
 
 // ---------------------------------------------------------------------------
@@ -188,9 +190,7 @@ header_type read_phylip_header(text_input& in) {
       throw;
     }
     if (ahead.find("\n>") != std::string::npos)
-      throw format_error("characters before the first FASTA header: \"" +
-                             printable(text.substr(0, 40)) + "\"",
-                         "a FASTA file starts with a header line \">name\"");
+      throw detail::text_before_fasta_header(text);
     throw format_error("found \"" + printable(text.substr(0, 40)) +
                            "\" where the header should stand",
                        known_format(text));

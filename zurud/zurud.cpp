@@ -40,10 +40,12 @@ std::string failure_line(std::string_view program, const std::exception& e,
                          const failure_place* where) {
   const auto* z = dynamic_cast<const error*>(&e);
   std::string place;
-  if (where != nullptr && !where->name.empty())
+  if (where != nullptr && !where->name.empty()) {
+    const std::int64_t line =
+        z != nullptr && z->line() > 0 ? z->line() : where->line;
     place = " (" + where->name +
-            (where->line > 0 ? ", line " + std::to_string(where->line) : "") +
-            ")";
+            (line > 0 ? ", line " + std::to_string(line) : "") + ")";
+  }
   std::string text;
   if (dynamic_cast<const open_error*>(&e) != nullptr) {
     text = std::string("Invalid filename. ") + e.what();

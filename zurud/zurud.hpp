@@ -32,9 +32,14 @@ class error : public std::runtime_error {
   void add_detail(const std::string& more) {
     detail_ = detail_.empty() ? more : more + ": " + detail_;
   }
+  /// The input line the failure belongs to, when the reader has already
+  /// passed it (0: the line being read).
+  std::int64_t line() const noexcept { return line_; }
+  void set_line(std::int64_t line) noexcept { line_ = line; }
 
  private:
   std::string detail_;
+  std::int64_t line_ = 0;
 };
 
 /// Text where a number is required, or a number that does not fit.

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "zurud/zurud.hpp"
 
@@ -43,5 +44,9 @@ void finish_cells(char* dst, std::size_t n, const char_mapping& map);
 /// The loops for this processor (AVX2, SSE2 or plain C++), as
 /// zurud::detail::use_avx2() allows at the moment of the call.
 const scan_kernels& kernels();
+
+/// The refusal of text where the first FASTA header should stand, quoting
+/// up to 40 characters of it.
+format_error text_before_fasta_header(std::string_view text);
 
 }  // namespace zurud::read::detail

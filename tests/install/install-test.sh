@@ -34,6 +34,8 @@ for p in karvo hostdist fasta2matrix; do
   [ "$("$prefix/bin/$p" --version)" = "$p $version" ] ||
     fail "installed $p --version is not $p $version"
   gzip -t "$prefix/share/man/man1/$p.1.gz" || fail "$p.1.gz is not gzip"
+  bash -n "$prefix/share/bash-completion/completions/$p" ||
+    fail "completion of $p is not valid bash"
 done
 ls "$prefix"/lib*/libzurud.* > /dev/null 2>&1 || fail "libzurud not installed"
 config=$(ls "$prefix"/lib*/cmake/zurud/zurudConfig.cmake 2>/dev/null) ||

@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(python3-biopython python3-dendropy phylip iqtree raxml emboss mafft)
+packages=(python3-biopython python3-dendropy phylip iqtree raxml emboss mafft
+          r-cran-ape python3-numpy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q "ok installed" ||

@@ -3,7 +3,7 @@
 
     interop.py --karvo KARVO --readme README PROGRAM
 
-PROGRAM is one of: biopython, dendropy, dnapars, iqtree, raxml (karvo's
+PROGRAM is one of: ape, biopython, dendropy, dnapars, iqtree, raxml (karvo's
 output in every layout, fed to that program), biopython-writes,
 dendropy-writes, seqret-writes, mafft-writes (data files written by that
 program, read by karvo: see writes.py).
@@ -415,7 +415,73 @@ def raxml(args, work, checker):
     return checker.status()
 
 
+# What ape gives back, one row per line: the name, a 0x1f byte, the cells
+# (read.dna: one character each; read.nexus.data: the tokens as read, joined
+# by 0x1e). Exit status 2 with the reason on a refusal.
+APE_SCRIPT = r"""
+suppressMessages(library(ape))
+a <- commandArgs(TRUE)
+x <- tryCatch(
+  if (a[1] == "dna") read.dna(a[2], format = "sequential", as.character = TRUE)
+  else read.nexus.data(a[2]),
+  error = function(e) {
+    cat("ERROR:", conditionMessage(e), "\n", file = stderr())
+    quit(status = 2)
+  })
+if (is.list(x)) {
+  for (n in names(x))
+    cat(n, "\x1f", paste(x[[n]], collapse = "\x1e"), "\n", sep = "")
+} else {
+  for (i in seq_len(nrow(x)))
+    cat(rownames(x)[i], "\x1f", paste(x[i, ], collapse = ""), "\n", sep = "")
+}
+"""
+
+
+def ape(args, work, checker):
+    program = shutil.which("Rscript")
+    if program is None or subprocess.run(
+            [program, "-e", "library(ape)"], capture_output=True).returncode:
+        print("SKIP: R's ape is not installed (Debian package r-cran-ape)")
+        return SKIP
+    script = os.path.join(work, "ape.R")
+    with open(script, "w") as f:
+        f.write(APE_SCRIPT)
+
+    def reader(how, trim=False):
+        def read(path, layout, kind, expected):
+            result = subprocess.run([program, script, how, path],
+                                    capture_output=True, text=True,
+                                    timeout=120)
+            if result.returncode != 0:
+                raise Refused(first_line(result.stderr))
+            rows = []
+            for line in result.stdout.split("\n"):
+                if line:
+                    name, cells = line.split("\x1f")
+                    if how == "nexus" and kind == "numbers":
+                        cells = cells.split("\x1e")
+                        try:
+                            cells = [float(c) for c in cells]
+                        except ValueError:
+                            cells = "".join(cells)
+                    else:
+                        cells = cells.replace("\x1e", "")
+                    rows.append((name.strip() if trim else name, cells))
+            # Both readers give the cells in lower case.
+            return same(expected, Matrix(rows), kind, fold_case=True)
+        return read
+
+    for column, read in (("ape `read.dna`", reader("dna")),
+                         ("ape `read.dna`, names trimmed",
+                          reader("dna", trim=True)),
+                         ("ape `read.nexus.data`", reader("nexus"))):
+        for_each_output(args.karvo, work, checker, column, read)
+    return checker.status()
+
+
 PROGRAMS = {
+    "ape": ape,
     "biopython": biopython,
     "dendropy": dendropy_reader,
     "dnapars": dnapars,

@@ -71,8 +71,12 @@ install(FILES
   DESTINATION ${ZURUD_DOCDIR}/karvo COMPONENT karvo)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/lintian/karvo
   DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT karvo)
+# The example data and the workflow, without what a run of it leaves and
+# without its CI script.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
-  DESTINATION ${ZURUD_DOCDIR}/karvo/examples COMPONENT karvo)
+  DESTINATION ${ZURUD_DOCDIR}/karvo/examples COMPONENT karvo
+  PATTERN ci.sh EXCLUDE PATTERN .gitignore EXCLUDE
+  PATTERN results EXCLUDE PATTERN .snakemake EXCLUDE)
 install(FILES
   ${PROJECT_SOURCE_DIR}/doc/copyright
   ${ZURUD_DOC_BUILD}/libzurud-dev/changelog.Debian.gz

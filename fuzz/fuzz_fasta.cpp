@@ -1,8 +1,8 @@
 // read_fasta on the whole input, then is_aligned and the sequence writer in
 // every layout. Stored residues are cleaned: no whitespace, no ".", nothing
 // outside wide_nuc_set; labels have no whitespace at either end and no
-// control characters. Residues
-// with labels that are words read back from extended PHYLIP unchanged.
+// control characters. Residues with labels that are words read back from
+// extended PHYLIP unchanged.
 #include <cstdint>
 #include <string>
 

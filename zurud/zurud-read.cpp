@@ -11,12 +11,8 @@ namespace zurud::read {
 // Words, labels, headers.
 
 std::string describe(const error& e, text_input* reading) {
-  std::string line = std::string(e.kind()) + ": " + e.what();
-  if (!e.detail().empty()) line += ": " + e.detail();
-  if (reading != nullptr)
-    line += " (" + reading->name() + ", line " +
-            std::to_string(reading->line()) + ")";
-  return line;
+  const failure_place place = place_of(reading);
+  return failure_text(e, &place);
 }
 
 failure_place place_of(text_input* reading) {

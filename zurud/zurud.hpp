@@ -101,6 +101,10 @@ struct failure_place {
 /// failures outside the family "out of memory" or "unexpected failure: ".
 std::string failure_line(std::string_view program, const std::exception& e,
                          const failure_place* where = nullptr);
+/// A failure of the family in one line for people, as failure_line writes
+/// it after the program's name: "kind: message[: detail][ (place)]", not
+/// made printable.
+std::string failure_text(const error& e, const failure_place* where = nullptr);
 
 /// Standard messages of the collections.
 inline constexpr const char* key_in_map_msg =

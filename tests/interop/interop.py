@@ -415,25 +415,33 @@ def raxml(args, work, checker):
     return checker.status()
 
 
-# What ape gives back, one row per line: the name, a 0x1f byte, the cells
-# (read.dna: one character each; read.nexus.data: the tokens as read, joined
-# by 0x1e). Exit status 2 with the reason on a refusal.
+# One R process reads every file: a line "dna PATH" or "nexus PATH" on its
+# standard input, and back one row per line (the name, a 0x1f byte, the
+# cells: read.dna one character each, read.nexus.data the tokens joined by
+# 0x1e), or "ERROR: " and the reason, then a line "END".
 APE_SCRIPT = r"""
 suppressMessages(library(ape))
-a <- commandArgs(TRUE)
-x <- tryCatch(
-  if (a[1] == "dna") read.dna(a[2], format = "sequential", as.character = TRUE)
-  else read.nexus.data(a[2]),
-  error = function(e) {
-    cat("ERROR:", conditionMessage(e), "\n", file = stderr())
-    quit(status = 2)
-  })
-if (is.list(x)) {
-  for (n in names(x))
-    cat(n, "\x1f", paste(x[[n]], collapse = "\x1e"), "\n", sep = "")
-} else {
-  for (i in seq_len(nrow(x)))
-    cat(rownames(x)[i], "\x1f", paste(x[i, ], collapse = ""), "\n", sep = "")
+input <- file("stdin", open = "r")
+while (length(request <- readLines(input, n = 1)) > 0) {
+  how <- sub(" .*", "", request)
+  path <- sub("^[^ ]* ", "", request)
+  sink(nullfile())  # read.nexus.data talks on standard output
+  x <- tryCatch(suppressWarnings(
+    if (how == "dna") read.dna(path, format = "sequential", as.character = TRUE)
+    else read.nexus.data(path)),
+    error = function(e) paste("ERROR:", conditionMessage(e)))
+  sink()
+  if (is.character(x) && is.null(dim(x)) && !is.list(x)) {
+    cat(gsub("\n", " ", x), "\n", sep = "")
+  } else if (is.list(x)) {
+    for (n in names(x))
+      cat(n, "\x1f", paste(x[[n]], collapse = "\x1e"), "\n", sep = "")
+  } else {
+    for (i in seq_len(nrow(x)))
+      cat(rownames(x)[i], "\x1f", paste(x[i, ], collapse = ""), "\n", sep = "")
+  }
+  cat("END\n")
+  flush(stdout())
 }
 """
 
@@ -447,36 +455,49 @@ def ape(args, work, checker):
     script = os.path.join(work, "ape.R")
     with open(script, "w") as f:
         f.write(APE_SCRIPT)
+    r = subprocess.Popen([program, script], stdin=subprocess.PIPE,
+                         stdout=subprocess.PIPE, text=True)
+
+    def ask(how, path):
+        r.stdin.write(f"{how} {path}\n")
+        r.stdin.flush()
+        lines = []
+        while (line := r.stdout.readline()) not in ("END\n", ""):
+            lines.append(line.rstrip("\n"))
+        return lines
 
     def reader(how, trim=False):
         def read(path, layout, kind, expected):
-            result = subprocess.run([program, script, how, path],
-                                    capture_output=True, text=True,
-                                    timeout=120)
-            if result.returncode != 0:
-                raise Refused(first_line(result.stderr))
+            lines = ask(how, path)
+            if lines and lines[0].startswith("ERROR:"):
+                raise Refused(first_line(lines[0]))
             rows = []
-            for line in result.stdout.split("\n"):
-                if line:
-                    name, cells = line.split("\x1f")
-                    if how == "nexus" and kind == "numbers":
-                        cells = cells.split("\x1e")
-                        try:
-                            cells = [float(c) for c in cells]
-                        except ValueError:
-                            cells = "".join(cells)
-                    else:
-                        cells = cells.replace("\x1e", "")
-                    rows.append((name.strip() if trim else name, cells))
+            for line in lines:
+                if "\x1f" not in line:
+                    raise RuntimeError(f"ape gave {line!r} for {path}")
+                name, cells = line.split("\x1f")
+                if how == "nexus" and kind == "numbers":
+                    cells = cells.split("\x1e")
+                    try:
+                        cells = [float(c) for c in cells]
+                    except ValueError:
+                        cells = "".join(cells)
+                else:
+                    cells = cells.replace("\x1e", "")
+                rows.append((name.strip() if trim else name, cells))
             # Both readers give the cells in lower case.
             return same(expected, Matrix(rows), kind, fold_case=True)
         return read
 
-    for column, read in (("ape `read.dna`", reader("dna")),
-                         ("ape `read.dna`, names trimmed",
-                          reader("dna", trim=True)),
-                         ("ape `read.nexus.data`", reader("nexus"))):
-        for_each_output(args.karvo, work, checker, column, read)
+    try:
+        for column, read in (("ape `read.dna`", reader("dna")),
+                             ("ape `read.dna`, names trimmed",
+                              reader("dna", trim=True)),
+                             ("ape `read.nexus.data`", reader("nexus"))):
+            for_each_output(args.karvo, work, checker, column, read)
+    finally:
+        r.stdin.close()
+        r.wait(timeout=60)
     return checker.status()
 
 

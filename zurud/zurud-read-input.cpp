@@ -1,6 +1,7 @@
 #include "zurud/zurud-read.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <system_error>
 #include <utility>
 
 #include "zurud/detail/read-scan.hpp"
@@ -450,5 +452,41 @@ bool text_input::skip_members(const char_set& set) {
   }
   return true;
 }
+
+namespace detail {
+
+page_populator::page_populator(void* first, std::size_t n) {
+#ifdef MADV_POPULATE_WRITE
+  // Pieces of 4 MiB (two huge pages): small enough to stop soon after the
+  // reader fails, large enough that the calls cost nothing.
+  constexpr std::uintptr_t piece = std::uintptr_t{1} << 22;
+  constexpr std::uintptr_t page_mask = page - 1;
+  const auto start = reinterpret_cast<std::uintptr_t>(first) & ~page_mask;
+  const auto end = reinterpret_cast<std::uintptr_t>(first) + n;
+  try {
+    thread_ = std::thread([this, start, end] {
+      for (std::uintptr_t p = start; p < end && !stop_.load(std::memory_order_relaxed);
+           p += piece) {
+        const std::uintptr_t len = end - p < piece ? end - p : piece;
+        // A failure (an old kernel, memory the system will not give now)
+        // only means the caller faults the pages in itself.
+        if (::madvise(reinterpret_cast<void*>(p), len, MADV_POPULATE_WRITE) != 0)
+          return;
+      }
+    });
+  } catch (const std::system_error&) {
+  }
+#else
+  (void)first;
+  (void)n;
+#endif
+}
+
+page_populator::~page_populator() {
+  stop_.store(true, std::memory_order_relaxed);
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace detail
 
 }  // namespace zurud::read

@@ -363,6 +363,10 @@ struct data_file_options {
   /// The data file is the whole input (not followed by associations on the
   /// same stream): what follows the last row is looked at for `notes`.
   bool whole_input = false;
+  /// While a large PHYLIP matrix is read, a second thread faults its cell
+  /// memory in ahead of the rows (the kernel zeroes fresh pages, which
+  /// otherwise costs as much as the read itself). Nothing else changes.
+  bool populate_cells = false;
 };
 
 /// Reads a whole data matrix in any of the formats detect_data_format tells

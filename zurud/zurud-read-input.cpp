@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "zurud/detail/read-scan.hpp"
@@ -79,6 +82,79 @@ fd_handle::~fd_handle() {
 
 void buffer_deleter::operator()(char* p) const noexcept {
   ::operator delete[](p, std::align_val_t{page});
+}
+
+// One buffer in flight: the thread reads file_buffer_size bytes (whole
+// pages) into buf + page, so that the unread rest of the buffer being used
+// can be put in front of it, and the two buffers are then swapped.
+struct read_ahead_state {
+  explicit read_ahead_state(int fd_)
+      : fd(fd_), buf(new_buffer(buffer_capacity)) {
+    thread = std::thread([this] { run(); });
+  }
+  ~read_ahead_state() {
+    {
+      const std::lock_guard lock(mutex);
+      stop = true;
+    }
+    wake.notify_all();
+    thread.join();
+  }
+
+  void run() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      wake.wait(lock, [&] { return stop || wanted; });
+      if (stop) return;
+      lock.unlock();
+      ssize_t k;
+      do {
+        k = ::read(fd, buf.get() + page, file_buffer_size);
+      } while (k < 0 && errno == EINTR);
+      const int e = errno;
+      lock.lock();
+      got = k;
+      err = e;
+      wanted = false;
+      done = true;
+      lock.unlock();
+      wake.notify_all();
+      lock.lock();
+    }
+  }
+
+  // Asks for the next buffer (the thread must be idle).
+  void request() {
+    {
+      const std::lock_guard lock(mutex);
+      wanted = true;
+      done = false;
+    }
+    wake.notify_all();
+  }
+
+  // Waits for the buffer asked for; returns read()'s result and errno.
+  ssize_t wait(int& error) {
+    std::unique_lock lock(mutex);
+    wake.wait(lock, [&] { return done; });
+    done = false;
+    error = err;
+    return got;
+  }
+
+  int fd;
+  std::unique_ptr<char[], buffer_deleter> buf;
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool wanted = false, done = false, stop = false;
+  bool pending = false;  // a request is out (used by the reading thread only)
+  ssize_t got = 0;
+  int err = 0;
+  std::thread thread;
+};
+
+void read_ahead_deleter::operator()(read_ahead_state* r) const noexcept {
+  delete r;
 }
 
 // The compressed side of a gzip input: zlib's stream and its own buffer of
@@ -241,6 +317,19 @@ void text_input::compact() {
 
 std::size_t text_input::refill(std::size_t room) {
   if (gzip_) return gzip_->inflate_into(buf_.get() + end_, room);
+  if (ahead_) return refill_ahead();
+  if (ahead_wanted_ && probed_) {
+    ahead_wanted_ = false;
+    struct stat st;
+    if (::fstat(file_.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+      try {
+        ahead_.reset(new detail::read_ahead_state(file_.get()));
+      } catch (const std::system_error&) {
+        // No thread to be had: read as before.
+      }
+      if (ahead_) return refill_ahead();
+    }
+  }
   const std::size_t k =
       read_some(file_.get(), buf_.get() + end_, whole_pages(room), name_);
   if (!probed_) {
@@ -262,6 +351,34 @@ std::size_t text_input::refill(std::size_t room) {
     return have;
   }
   return k;
+}
+
+std::size_t text_input::refill_ahead() {
+  detail::read_ahead_state& a = *ahead_;
+  if (!a.pending) {
+    a.request();
+    a.pending = true;
+  }
+  int e = 0;
+  const ssize_t k = a.wait(e);
+  a.pending = false;
+  if (k < 0)
+    throw io_error("cannot read " + name_ + ": " + std::strerror(e));
+  if (k == 0) return 0;
+  // The rest left by compact() goes in front of the new text, then the
+  // buffers change places and the next read starts at once. fill() never
+  // wants more than a page, so the rest always fits in front.
+  const std::size_t rest = end_ - pos_;
+  char* const front = a.buf.get() + page - rest;
+  std::memcpy(front, buf_.get() + pos_, rest);
+  origin_ += static_cast<std::int64_t>(pos_) -
+             static_cast<std::int64_t>(page - rest);
+  pos_ = counted_ = page - rest;
+  end_ = page;
+  std::swap(buf_, a.buf);
+  a.request();
+  a.pending = true;
+  return static_cast<std::size_t>(k);
 }
 
 std::size_t text_input::fill(std::size_t want) {

@@ -204,6 +204,7 @@ header_type read_phylip_header(text_input& in) {
 
 char_mat_access read_data_file(text_input& in, const data_file_options& options,
                                data_format_type* format, data_notes* notes) {
+  if (options.helper_threads) in.read_ahead();
   const data_format_type f = detect_data_format(in);
   if (format != nullptr) *format = f;
   switch (f) {
@@ -221,7 +222,7 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
   const auto cells = static_cast<std::size_t>(matrix->ntax()) *
                      static_cast<std::size_t>(matrix->nchar());
   std::optional<detail::page_populator> populator;
-  if (options.populate_cells && options.cells.store && cells >= (8u << 20))
+  if (options.helper_threads && options.cells.store && cells >= (8u << 20))
     populator.emplace(matrix->discr_row(1), cells);
   if (options.interleaved)
     read_interleaved_char_mat(in, options.layout, *matrix, options.cells);

@@ -84,12 +84,18 @@ void buffer_deleter::operator()(char* p) const noexcept {
   ::operator delete[](p, std::align_val_t{page});
 }
 
-// One buffer in flight: the thread reads file_buffer_size bytes (whole
-// pages) into buf + page, so that the unread rest of the buffer being used
-// can be put in front of it, and the two buffers are then swapped.
+// One buffer in flight: the thread reads ahead_size bytes (whole pages)
+// into buf + page, so that the unread rest of the buffer being used can be
+// put in front of it, and the two buffers are then swapped. The buffers are
+// larger than the plain one: every hand-over between the threads costs two
+// wake-ups, which on a busy machine add up.
+constexpr std::size_t ahead_size = std::size_t{1} << 20;
+constexpr std::size_t ahead_capacity = ahead_size + page;
+
 struct read_ahead_state {
   explicit read_ahead_state(int fd_)
-      : fd(fd_), buf(new_buffer(buffer_capacity)) {
+      : fd(fd_), buf(new_buffer(ahead_capacity)),
+        spare(new_buffer(ahead_capacity)) {
     thread = std::thread([this] { run(); });
   }
   ~read_ahead_state() {
@@ -106,21 +112,27 @@ struct read_ahead_state {
     for (;;) {
       wake.wait(lock, [&] { return stop || wanted; });
       if (stop) return;
+      wanted = false;
       lock.unlock();
-      ssize_t k;
-      do {
-        k = ::read(fd, buf.get() + page, file_buffer_size);
-      } while (k < 0 && errno == EINTR);
-      const int e = errno;
+      int e = 0;
+      const ssize_t k = read_into_buffer(e);
       lock.lock();
       got = k;
       err = e;
-      wanted = false;
       done = true;
       lock.unlock();
       wake.notify_all();
       lock.lock();
     }
+  }
+
+  ssize_t read_into_buffer(int& error) {
+    ssize_t k;
+    do {
+      k = ::read(fd, buf.get() + page, ahead_size);
+    } while (k < 0 && errno == EINTR);
+    error = errno;
+    return k;
   }
 
   // Asks for the next buffer (the thread must be idle).
@@ -133,9 +145,16 @@ struct read_ahead_state {
     wake.notify_all();
   }
 
-  // Waits for the buffer asked for; returns read()'s result and errno.
+  // Waits for the buffer asked for; returns read()'s result and errno. A
+  // request the thread has not begun yet (it has no processor: the machine
+  // is busy) is taken back and read here instead of waiting for it.
   ssize_t wait(int& error) {
     std::unique_lock lock(mutex);
+    if (wanted) {
+      wanted = false;
+      lock.unlock();
+      return read_into_buffer(error);
+    }
     wake.wait(lock, [&] { return done; });
     done = false;
     error = err;
@@ -144,6 +163,9 @@ struct read_ahead_state {
 
   int fd;
   std::unique_ptr<char[], buffer_deleter> buf;
+  // Takes the place of the text input's own smaller buffer at the first
+  // swap.
+  std::unique_ptr<char[], buffer_deleter> spare;
   std::mutex mutex;
   std::condition_variable wake;
   bool wanted = false, done = false, stop = false;
@@ -376,6 +398,8 @@ std::size_t text_input::refill_ahead() {
   pos_ = counted_ = page - rest;
   end_ = page;
   std::swap(buf_, a.buf);
+  cap_ = detail::ahead_capacity;
+  if (a.spare) a.buf = std::move(a.spare);
   a.request();
   a.pending = true;
   return static_cast<std::size_t>(k);

@@ -44,6 +44,9 @@ int main(int argc, char** argv) {
     const std::string file = argv[2];
     in.emplace(file == "-" ? zurud::read::text_input::standard_input()
                            : zurud::read::text_input::open(file));
+    // Text before the first header would be joined onto the first
+    // sequence: refused, as karvo refuses it.
+    zurud::read::skip_to_fasta_header(*in);
     zurud::sequence_vecs sequences;
     zurud::read::read_fasta(*in, sequences);
     in.reset();  // reading is over: later failures have no input line

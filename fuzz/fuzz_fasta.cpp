@@ -1,7 +1,8 @@
 // read_fasta on the whole input, then is_aligned and the sequence writer in
 // every layout. Stored residues are cleaned: no whitespace, no ".", nothing
-// outside wide_nuc_set; labels have no whitespace at either end. Residues
-// with labels that are words read back from extended PHYLIP unchanged.
+// outside wide_nuc_set; labels have no whitespace at either end and no
+// control characters. Residues with labels that are words read back from
+// extended PHYLIP unchanged.
 #include <cstdint>
 #include <string>
 
@@ -58,6 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     for (char c : s.residues)
       check(zurud::wide_nuc_set.contains(c), "residues are cleaned");
     check(s.spare_text.empty(), "spare text stays empty");
+    check(s.residues.size() <= static_cast<std::size_t>(zurud::max_chars),
+          "no sequence outgrows the largest row");
+    for (char c : s.label)
+      check(static_cast<unsigned char>(c) >= 32 && c != 127,
+            "labels hold no control characters");
     if (!s.label.empty()) {
       check(!zurud::whitespace.contains(s.label.front()) &&
                 !zurud::whitespace.contains(s.label.back()),

@@ -10,6 +10,7 @@
 // standard input. The host matrix, one row per host in byte order of the
 // labels, goes to standard output. Failures end the program as karvo's do:
 // one line on standard error and exit status 1.
+#include <charconv>
 #include <map>
 #include <new>
 #include <optional>
@@ -71,6 +72,47 @@ struct inputs {
   }
 };
 
+// Notices, one line each on standard error. Between two hosts only the
+// distance from the associate of the host that sorts first is read, within a
+// host both directions and (under MEAN and MAX) the diagonal: a matrix that
+// is not symmetric or has distances of an associate to itself gives results
+// that depend on those choices.
+void warn(const std::string& text) {
+  zurud::standard_error().put_line(
+      zurud::printable("hostdist: warning: " + text));
+}
+
+std::string number(float v) {
+  char text[32];
+  const auto r = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, r.ptr);
+}
+
+void dist_notices(const std::string& file, const zurud::dist_mat_type& d,
+                  const zurud::tax_lab_type& names) {
+  const std::string where = (file == "-" ? "standard input" : file) + ": ";
+  const std::int32_t n = d.ntax();
+  auto name = [&](std::int32_t i) { return "\"" + names(i) + "\""; };
+  for (std::int32_t i = 1; i <= n; ++i)
+    if (d.distances(i, i) != 0.0f) {
+      warn(where + "the distance of " + name(i) + " to itself is " +
+           number(d.distances(i, i)) + ", not 0 (row " + std::to_string(i) +
+           "); MEAN and MAX count it within a host");
+      break;
+    }
+  for (std::int32_t i = 1; i <= n; ++i)
+    for (std::int32_t j = i + 1; j <= n; ++j)
+      if (d.distances(i, j) != d.distances(j, i)) {
+        warn(where + "the distances are not symmetric: " + name(i) + " to " +
+             name(j) + " is " + number(d.distances(i, j)) + ", " + name(j) +
+             " to " + name(i) + " " + number(d.distances(j, i)) + " (rows " +
+             std::to_string(i) + " and " + std::to_string(j) +
+             "); between two hosts only the distance from the associate of "
+             "the host that sorts first is used");
+        return;
+      }
+}
+
 void run(char** argv, inputs& files) {
   const dist_func_type rule = rules.at(argv[1]);
   const dist_format_type in_layout = layouts.at(argv[2]);
@@ -90,6 +132,7 @@ void run(char** argv, inputs& files) {
   if (in_layout == dist_format_type::PHYLIP)
     for (std::int32_t i = names.first(); i <= names.last(); ++i)
       names(i).erase(names(i).find_last_not_of(' ') + 1);
+  dist_notices(argv[4], associates, names);
   zurud::sets::taxon_maps taxa;
   zurud::sets::to_taxon_map(names, taxa);
 
@@ -118,10 +161,14 @@ int main(int argc, char** argv) {
       !layouts.contains(argv[3]))
     return usage(command);
   zurud::text_output& err = zurud::standard_error();
+  // A standard error that refuses writing loses the notices, not the host
+  // matrix; the exit status then says that something could not be said.
+  err.set_tolerant(true);
   inputs files;
   try {
     run(argv, files);
-    return 0;
+    err.flush();
+    return err.failed() ? 1 : 0;
   } catch (const std::exception& e) {
     const zurud::failure_place place = zurud::read::place_of(files.reading);
     err.put_line(zurud::failure_line("hostdist", e, &place));

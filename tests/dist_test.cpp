@@ -106,6 +106,12 @@ TEST(read_dist_mat, failures_name_their_row) {
       {"2\nA 0 3.5E+38\nB 1 0\n", "range error", "row 1 of 2"},
       {"2\nA 0 x\nB 1 0\n", "format error", "row 1 of 2"},
       {"2\nA 0 1\nB 1", "end-of-file error", "row 2 of 2"},
+      // What hostdist writes as NEXUS or ONE_COLUMN is not read back.
+      {"#NEXUS\n\nbegin distances;\n", "format error",
+       "a NEXUS distances block is not read: write the matrix as PHYLIP, "
+       "EXTENDED_PHYLIP or TAB"},
+      {"B\tA\t 1.0E+00\n", "format error",
+       "a distance matrix starts with the number of taxa"},
   };
   for (const auto& c : cases) {
     try {

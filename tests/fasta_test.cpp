@@ -9,11 +9,15 @@ using zurud::read::text_input;
 
 namespace {
 
-sequence_vecs parse(const std::string& text) {
-  text_input in(text);
+sequence_vecs parse_rest(text_input& in) {
   sequence_vecs v;
   read::read_fasta(in, v);
   return v;
+}
+
+sequence_vecs parse(const std::string& text) {
+  text_input in(text);
+  return parse_rest(in);
 }
 
 }  // namespace
@@ -32,6 +36,8 @@ TEST(read_fasta, records) {
       {"", {{"", "", ""}}},
       {">\nrymkswhbvdn\n", {{"", "", "rymkswhbvdn"}}},
       {">a\r\nAC\r\nGT\r\n", {{"a", "", "ACGT"}}},
+      // A raw TAB or escape in a label would break the columns written.
+      {"> a\tb\x1b[2J \nAC\n", {{"a_b_[2J", "", "AC"}}},
   };
   for (const auto& c : cases) EXPECT_EQ(parse(c.text), c.want) << c.text;
 }
@@ -59,13 +65,40 @@ TEST(read_fasta, long_lines_are_read_in_pieces) {
   EXPECT_EQ(split(2).label, "b");
 }
 
-TEST(read_fasta, more_than_5000_records_is_a_range_error) {
-  std::string text;
-  for (int i = 0; i <= 5000; ++i) text += ">s\na\n";
-  text_input in(text);
-  sequence_vecs v;
-  EXPECT_THROW(read::read_fasta(in, v), range_error);
-  EXPECT_EQ(v.size(), 5000);
+TEST(read_fasta, limits_fail_where_they_are_passed) {
+  std::string many;
+  for (int i = 0; i <= 5000; ++i) many += ">s\na\n";
+  const std::string wide(max_chars, 'a');
+  struct {
+    std::string text;
+    std::int64_t line;
+    std::int32_t kept;
+  } cases[] = {
+      {many, 10001, 5000},
+      {">ok\nA\n>long\n" + wide + "\nc\ng\n", 5, 1},
+      {">ok\nA\n>bad\nAC\nA*T\nGG\n", 5, 1},
+  };
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    sequence_vecs v;
+    try {
+      read::read_fasta(in, v);
+      ADD_FAILURE() << "no failure at line " << c.line;
+    } catch (const error& e) {
+      EXPECT_EQ(e.line(), c.line) << e.what();
+    }
+    EXPECT_EQ(v.size(), c.kept);
+  }
+}
+
+TEST(skip_to_fasta_header, refuses_what_is_not_a_header) {
+  for (const char* bad : {"", " \n\n", "ACGT\n>a\nAC\n", ";comment\n>a\n"}) {
+    text_input in(bad);
+    EXPECT_THROW(read::skip_to_fasta_header(in), format_error) << bad;
+  }
+  text_input in("\xef\xbb\xbf\n \n>a\nAC\n");
+  read::skip_to_fasta_header(in);
+  EXPECT_EQ(parse_rest(in), (sequence_vecs{{"a", "", "AC"}}));
 }
 
 TEST(print_sequences, fasta_to_matrix) {

@@ -27,17 +27,43 @@ std::string character_name(char c) {
   return "code " + std::to_string(code);
 }
 
-// Cleans the residues of one record and appends it.
-void store_sequence(const std::string& label, std::string& residues,
-                    sequence_vecs& sequences) {
-  text::remove(residues, whitespace);
-  for (char& c : residues) c = good_gaps(c);
-  for (char c : residues)
+std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
+// A header's text as a label: trimmed, and with every other control
+// character made "_", as a raw TAB would split the label's column.
+std::string header_label(std::string_view text) {
+  std::string label = trimmed(text, whitespace);
+  for (char& c : label) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code < 32 || code == 127) c = '_';
+  }
+  return label;
+}
+
+template <typename Error>
+[[noreturn]] void fail_at(Error e, std::int64_t line) {
+  e.set_line(line);
+  throw e;
+}
+
+// Cleans one data line into the residues of the sequence being read: blanks,
+// TABs and carriage returns go, "." becomes "-". A bad residue fails at its
+// own line, and a sequence fails as soon as it outgrows the largest row.
+void add_residues(std::string_view line, std::int64_t line_number,
+                  const std::string& label, std::string& residues) {
+  for (char c : line) {
+    if (whitespace.contains(c)) continue;
+    c = good_gaps(c);
     if (non_wide_nuc_set.contains(c))
-      throw invalid_character_error("invalid residue " + character_name(c),
-                                    "in sequence \"" + label + "\"");
-  sequences.append(sequence_type{label, {}, residues});
-  residues.clear();
+      fail_at(invalid_character_error("invalid residue " + character_name(c),
+                                      "in sequence " + quoted(label)),
+              line_number);
+    residues += c;
+  }
+  if (residues.size() > static_cast<std::size_t>(max_chars))
+    fail_at(range_error("sequence " + quoted(label) +
+                        " has more than 1048576 residues"),
+            line_number);
 }
 
 }  // namespace
@@ -47,15 +73,39 @@ void read_fasta(text_input& in, sequence_vecs& sequences) {
   std::string residues;
   std::int64_t headers = 0;
   while (!in.end_of_input()) {
+    const std::int64_t line_number = in.line();
     const std::string line = in.read_line(max_line_len);
     if (!line.empty() && line[0] == '>') {
-      if (++headers > 1) store_sequence(label, residues, sequences);
-      label = trimmed(std::string_view(line).substr(1), whitespace);
+      if (++headers > 1) {
+        sequences.append(sequence_type{label, {}, residues});
+        residues.clear();
+      }
+      // The vector is full: the record this header opens has no room, so
+      // the input is not read any further.
+      if (sequences.size() >= max_taxa)
+        fail_at(range_error("more than 5000 sequences",
+                            "the header " + quoted(line.substr(0, 40)) +
+                                " opens the 5001st"),
+                line_number);
+      label = header_label(std::string_view(line).substr(1));
     } else {
-      residues += line;
+      add_residues(line, line_number, label, residues);
     }
   }
-  store_sequence(label, residues, sequences);
+  sequences.append(sequence_type{label, {}, residues});
+}
+
+format_error detail::text_before_fasta_header(std::string_view text) {
+  return format_error("characters before the first FASTA header: " +
+                          quoted(text.substr(0, 40)),
+                      "a FASTA file starts with a header line \">name\"");
+}
+
+void skip_to_fasta_header(text_input& in) {
+  in.skip_byte_order_mark();
+  if (in.skip_members(whitespace))
+    throw format_error("no FASTA record: the input is empty");
+  if (in.peek(1) != ">") throw detail::text_before_fasta_header(in.peek_line());
 }
 
 bool is_aligned(const sequence_vecs& sequences) {
@@ -174,8 +224,6 @@ std::string read_header_label(text_input& in) {
   return label;
 }
 
-std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
-
 // A cell block for `rows` rows of `nchar`, fewer when the system will not
 // reserve that much: untouched rows cost nothing, so the block is sized for
 // the most rows a matrix may have.
@@ -193,13 +241,7 @@ std::unique_ptr<char[]> cell_block(std::size_t rows, std::size_t nchar,
 }  // namespace
 
 char_mat_access read_fasta_matrix(text_input& in, const cell_options& cells) {
-  if (in.skip_members(whitespace))
-    throw format_error("no FASTA record: the input is empty");
-  if (in.peek(1) != ">")
-    throw format_error(
-        "characters before the first FASTA header: " +
-            quoted(in.peek_line().substr(0, 40)),
-        "a FASTA file starts with a header line \">name\"");
+  skip_to_fasta_header(in);
   const std::size_t max_row = static_cast<std::size_t>(max_chars);
   std::vector<std::string> labels;
   std::vector<std::int64_t> header_lines;

@@ -12,12 +12,8 @@ namespace zurud::read {
 // Words, labels, headers.
 
 std::string describe(const error& e, text_input* reading) {
-  std::string line = std::string(e.kind()) + ": " + e.what();
-  if (!e.detail().empty()) line += ": " + e.detail();
-  if (reading != nullptr)
-    line += " (" + reading->name() + ", line " +
-            std::to_string(reading->line()) + ")";
-  return line;
+  const failure_place place = place_of(reading);
+  return failure_text(e, &place);
 }
 
 failure_place place_of(text_input* reading) {
@@ -104,22 +100,6 @@ header_type read_header(text_input& in) {
   return h;
 }
 
-std::int32_t read_dist_header(text_input& in, dist_format_type layout) {
-  std::int64_t n;
-  if (layout == dist_format_type::TAB) {
-    // The whole header line is counted, however long: a cut-off count would
-    // leave labels in the input and misread every row.
-    const std::string line = in.read_line(std::string::npos);
-    n = std::count(line.begin(), line.end(), '\t');
-  } else {
-    n = in.read_integer();
-  }
-  if (n < 1 || n > max_taxa)
-    throw range_error("taxon count " + std::to_string(n) + " outside 1..5000");
-  if (layout != dist_format_type::TAB) in.skip_line();
-  return static_cast<std::int32_t>(n);
-}
-
 label_format_type label_layout(char_format_type layout) {
   switch (layout) {
     case char_format_type::PHYLIP:
@@ -171,36 +151,75 @@ std::string known_format(std::string_view line) {
   return "a PHYLIP file starts with the number of associates and of sites";
 }
 
-// The PHYLIP header; a first line of text says what it looks like.
-header_type read_phylip_header(text_input& in) {
+// Reads a header with `read`. A first line that does not begin like a
+// number is refused through `refusal(text, ahead)`, text being the line from
+// its first character that is not whitespace; one that does keeps its own
+// message (a count too large, a broken literal), with the line quoted.
+template <typename Read, typename Refusal>
+auto read_header_line(text_input& in, Read read, Refusal refusal) {
   const std::string ahead(in.peek(4096));
   const std::string first = ahead.substr(0, std::min<std::size_t>(
                                                 ahead.find('\n'), 60));
   try {
-    return read_header(in);
+    return read();
   } catch (format_error& e) {
     std::size_t k = 0;
     while (k < first.size() && whitespace.contains(first[k])) ++k;
     const std::string_view text = std::string_view(first).substr(k);
-    // A header that begins like a number keeps its own message (a count too
-    // large, a broken literal); text that does not is named.
     if (!text.empty() && std::string_view("0123456789+-.").find(text[0]) !=
                              std::string_view::npos) {
       e.add_detail("on the header line \"" + printable(text.substr(0, 40)) +
                    "\"");
       throw;
     }
-    if (ahead.find("\n>") != std::string::npos)
-      throw format_error("characters before the first FASTA header: \"" +
-                             printable(text.substr(0, 40)) + "\"",
-                         "a FASTA file starts with a header line \">name\"");
-    throw format_error("found \"" + printable(text.substr(0, 40)) +
-                           "\" where the header should stand",
-                       known_format(text));
+    throw refusal(text, std::string_view(ahead));
   }
 }
 
+std::string found(std::string_view text, const char* where) {
+  return "found \"" + printable(text.substr(0, 40)) + "\" where " + where +
+         " should stand";
+}
+
+// The PHYLIP header; a first line of text says what it looks like.
+header_type read_phylip_header(text_input& in) {
+  return read_header_line(
+      in, [&] { return read_header(in); },
+      [](std::string_view text, std::string_view ahead) {
+        if (ahead.find("\n>") != std::string_view::npos)
+          return detail::text_before_fasta_header(text);
+        return format_error(found(text, "the header"), known_format(text));
+      });
+}
+
 }  // namespace
+
+std::int32_t read_dist_header(text_input& in, dist_format_type layout) {
+  std::int64_t n;
+  if (layout == dist_format_type::TAB) {
+    // The whole header line is counted, however long: a cut-off count would
+    // leave labels in the input and misread every row.
+    const std::string line = in.read_line(std::string::npos);
+    n = std::count(line.begin(), line.end(), '\t');
+  } else {
+    n = read_header_line(
+        in, [&] { return in.read_integer(); },
+        [](std::string_view text, std::string_view) {
+          std::string start(text.substr(0, 6));
+          for (char& c : start) c = lower_case_map(c);
+          const bool nexus = start == "#nexus";
+          return format_error(
+              found(text, "the count of taxa"),
+              nexus ? "a NEXUS distances block is not read: write the "
+                      "matrix as PHYLIP, EXTENDED_PHYLIP or TAB"
+                    : "a distance matrix starts with the number of taxa");
+        });
+  }
+  if (n < 1 || n > max_taxa)
+    throw range_error("taxon count " + std::to_string(n) + " outside 1..5000");
+  if (layout != dist_format_type::TAB) in.skip_line();
+  return static_cast<std::int32_t>(n);
+}
 
 char_mat_access read_data_file(text_input& in, const data_file_options& options,
                                data_format_type* format, data_notes* notes) {

@@ -406,13 +406,21 @@ class invalid_character_error : public error {
 
 /// Reads FASTA records to the end of the input and appends one sequence per
 /// record. A line starting with ">" is a header: the rest, trimmed of
-/// whitespace, labels the sequence that follows. Every other line (lines are
-/// read in pieces of at most 10000 characters) adds residues; data before the
-/// first header belongs to the first sequence. Residues lose their
+/// whitespace and with control characters made "_", labels the sequence that
+/// follows. Every other line (lines are read in pieces of at most 10000
+/// characters) adds residues; data before the first header belongs to the
+/// first sequence (skip_to_fasta_header refuses it). Residues lose their
 /// whitespace and "." becomes "-". invalid_character_error for any other
-/// character outside wide_nuc_set (the sequences stored before it stay);
-/// range_error past 5000 sequences.
+/// character outside wide_nuc_set, at the line where it stands (the
+/// sequences stored before it stay); range_error at the header that would
+/// open a 5001st sequence and at the line where a sequence outgrows 1048576
+/// residues, so memory stays bounded on endless input.
 void read_fasta(text_input& in, sequence_vecs& sequences);
+
+/// Passes over a byte order mark and blank lines up to the first FASTA
+/// header. format_error when the input is empty or when anything but a
+/// header comes first.
+void skip_to_fasta_header(text_input& in);
 
 /// True when every sequence has as many residues as the first.
 /// range_error for an empty vector or a first sequence without residues.

@@ -36,24 +36,39 @@ std::string printable(std::string_view text) {
   return s;
 }
 
+namespace {
+
+std::string place_text(const error* z, const failure_place* where) {
+  if (where == nullptr || where->name.empty()) return {};
+  const std::int64_t line =
+      z != nullptr && z->line() > 0 ? z->line() : where->line;
+  return " (" + where->name +
+         (line > 0 ? ", line " + std::to_string(line) : "") + ")";
+}
+
+std::string message_text(const error& e) {
+  std::string body = e.what();
+  if (!e.detail().empty()) body += ": " + e.detail();
+  return body;
+}
+
+}  // namespace
+
+std::string failure_text(const error& e, const failure_place* where) {
+  return std::string(e.kind()) + ": " + message_text(e) + place_text(&e, where);
+}
+
 std::string failure_line(std::string_view program, const std::exception& e,
                          const failure_place* where) {
   const auto* z = dynamic_cast<const error*>(&e);
-  std::string place;
-  if (where != nullptr && !where->name.empty())
-    place = " (" + where->name +
-            (where->line > 0 ? ", line " + std::to_string(where->line) : "") +
-            ")";
+  const std::string place = place_text(z, where);
   std::string text;
   if (dynamic_cast<const open_error*>(&e) != nullptr) {
     text = std::string("Invalid filename. ") + e.what();
+  } else if (dynamic_cast<const format_error*>(&e) != nullptr) {
+    text = "Wrong file format. " + message_text(*z) + place;
   } else if (z != nullptr) {
-    std::string body = e.what();
-    if (!z->detail().empty()) body += ": " + z->detail();
-    if (dynamic_cast<const format_error*>(&e) != nullptr)
-      text = "Wrong file format. " + body + place;
-    else
-      text = std::string(program) + ": " + z->kind() + ": " + body + place;
+    text = std::string(program) + ": " + failure_text(*z, where);
   } else if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
     text = std::string(program) + ": out of memory" + place;
   } else {

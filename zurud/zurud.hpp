@@ -32,9 +32,14 @@ class error : public std::runtime_error {
   void add_detail(const std::string& more) {
     detail_ = detail_.empty() ? more : more + ": " + detail_;
   }
+  /// The input line the failure belongs to, when the reader has already
+  /// passed it (0: the line being read).
+  std::int64_t line() const noexcept { return line_; }
+  void set_line(std::int64_t line) noexcept { line_ = line; }
 
  private:
   std::string detail_;
+  std::int64_t line_ = 0;
 };
 
 /// Text where a number is required, or a number that does not fit.
@@ -96,6 +101,10 @@ struct failure_place {
 /// failures outside the family "out of memory" or "unexpected failure: ".
 std::string failure_line(std::string_view program, const std::exception& e,
                          const failure_place* where = nullptr);
+/// A failure of the family in one line for people, as failure_line writes
+/// it after the program's name: "kind: message[: detail][ (place)]", not
+/// made printable.
+std::string failure_text(const error& e, const failure_place* where = nullptr);
 
 /// Standard messages of the collections.
 inline constexpr const char* key_in_map_msg =

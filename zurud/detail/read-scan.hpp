@@ -47,7 +47,10 @@ void finish_cells(char* dst, std::size_t n, const char_mapping& map);
 /// zurud::detail::use_avx2() allows at the moment of the call.
 const scan_kernels& kernels();
 
-<<<<<<< HEAD
+/// The refusal of text where the first FASTA header should stand, quoting
+/// up to 40 characters of it.
+format_error text_before_fasta_header(std::string_view text);
+
 /// Faults in fresh memory [first, first + n) on a thread of its own, front
 /// to back, while the caller fills it: the kernel's zeroing of the pages
 /// then runs on another processor instead of inside the caller's stores.
@@ -66,10 +69,5 @@ class page_populator {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
-=======
-/// The refusal of text where the first FASTA header should stand, quoting
-/// up to 40 characters of it.
-format_error text_before_fasta_header(std::string_view text);
->>>>>>> main
 
 }  // namespace zurud::read::detail

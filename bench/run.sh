@@ -78,6 +78,8 @@ echo "cpu:     $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //
 echo "machine: $(nproc) processors available; default -t $(nproc)"
 echo "commit:  $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet 2>/dev/null || echo ' (with local changes)')"
 echo "runs:    $runs of each command, alternating with cat; medians"
+# Other work on the machine takes the processors the threads would use.
+echo "load:    $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) before the runs"
 for p in $presets; do
   phy=$data/$p.phy
   hosts=$data/$p.hosts

@@ -124,9 +124,12 @@ class piece_formatter {
 };
 
 // Pieces formatted by worker threads into a ring of in-memory outputs and
-// written in order by the calling thread. A worker takes the next piece
-// only when its slot in the ring has been written out, so at most `window`
-// pieces exist at a time.
+// written in order by the calling thread. A piece is taken only when its
+// slot in the ring has been written out, so at most `window` pieces exist at
+// a time. The calling thread is one of the formatters: the next piece to
+// write, when no worker has taken it yet, it formats straight into the
+// output (no copy); while the next piece is still being formatted, it takes
+// one further ahead.
 class parallel_writer {
  public:
   parallel_writer(const plan_type& plan, std::size_t threads)
@@ -134,7 +137,8 @@ class parallel_writer {
         window_(std::clamp<std::size_t>(2 * threads, 2, max_window)) {
     for (std::size_t w = 0; w < window_; ++w)
       slots_.push_back(std::make_unique<slot>());
-    // Made here, so that a failure to make one is the caller's.
+    // Made here, so that a failure to make one is the caller's. The first
+    // is the calling thread's.
     for (std::size_t t = 0; t < threads; ++t)
       formatters_.push_back(std::make_unique<piece_formatter>(plan));
   }
@@ -150,19 +154,39 @@ class parallel_writer {
   }
 
   void run(text_output& out) {
-    for (auto& f : formatters_)
-      threads_.emplace_back([this, fp = f.get()] { work(*fp); });
+    for (std::size_t t = 1; t < formatters_.size(); ++t)
+      threads_.emplace_back([this, fp = formatters_[t].get()] { work(*fp); });
+    piece_formatter& own = *formatters_.front();
     for (std::size_t p = 0; p < plan_.pieces; ++p) {
       slot& s = *slots_[p % window_];
-      {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return s.done; });
+      bool direct = false;
+      for (;;) {
+        std::size_t q;
+        {
+          std::unique_lock lock(mutex_);
+          if (s.done) break;
+          if (next_ == p) {
+            ++next_;
+            direct = true;
+            break;
+          }
+          if (!may_take()) {
+            ready_.wait(lock, [&] { return s.done; });
+            break;
+          }
+          q = next_++;
+        }
+        format_into_slot(own, q);
       }
-      // What a failing piece wrote before its failure goes out too, as it
-      // would from a single thread.
-      out.put(s.text.text());
-      if (s.error) std::rethrow_exception(s.error);
-      s.text.clear();
+      if (direct) {
+        // A failure propagates with what the piece wrote before it, as it
+        // would from a single thread.
+        own.format(p, out);
+      } else {
+        out.put(s.text.text());
+        if (s.error) std::rethrow_exception(s.error);
+        s.text.clear();
+      }
       {
         const std::lock_guard lock(mutex_);
         s.done = false;
@@ -179,28 +203,36 @@ class parallel_writer {
     bool done = false;
   };
 
+  // Whether a further piece may be taken (mutex_ held).
+  bool may_take() const {
+    return next_ < plan_.pieces && next_ < written_ + window_;
+  }
+
+  void format_into_slot(piece_formatter& f, std::size_t p) {
+    slot& s = *slots_[p % window_];
+    try {
+      f.format(p, s.text);
+    } catch (...) {
+      s.error = std::current_exception();
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      s.done = true;
+    }
+    ready_.notify_one();
+  }
+
   void work(piece_formatter& f) {
     for (;;) {
       std::size_t p;
       {
         std::unique_lock lock(mutex_);
-        room_.wait(lock, [&] {
-          return stop_ || next_ >= plan_.pieces || next_ < written_ + window_;
-        });
+        room_.wait(lock, [&] { return stop_ || next_ >= plan_.pieces ||
+                                      may_take(); });
         if (stop_ || next_ >= plan_.pieces) return;
         p = next_++;
       }
-      slot& s = *slots_[p % window_];
-      try {
-        f.format(p, s.text);
-      } catch (...) {
-        s.error = std::current_exception();
-      }
-      {
-        const std::lock_guard lock(mutex_);
-        s.done = true;
-      }
-      ready_.notify_one();
+      format_into_slot(f, p);
     }
   }
 

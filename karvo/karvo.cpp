@@ -349,6 +349,7 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     options.cells.store = s.analysis != assoc_conv_type::GROUP_SIZE;
     // With both files on standard input the associations follow the rows.
     options.whole_input = !(data_file == "-" && assoc_file == "-");
+    options.helper_threads = s.threads > 1;
     zurud::read::data_notes notes;
     chars = zurud::read::read_data_file(in, options, &format, &notes);
     files.reading = nullptr;

@@ -4,6 +4,11 @@
 // shapes and odd input texts.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +17,7 @@
 #include "tests/test_util.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
+#include "zurud/zurud-read.hpp"
 
 using namespace zurud;
 using hostpara::analysis_type;
@@ -78,6 +84,21 @@ std::string streamed_text(const char_mat_type& chars,
   out.flush();
   return text;
 }
+
+// A file that removes itself.
+class temp_file {
+ public:
+  explicit temp_file(const std::string& text) {
+    const int fd = mkstemp(path_);
+    if (fd >= 0) close(fd);
+    std::ofstream(path_, std::ios::binary) << text;
+  }
+  ~temp_file() { std::remove(path_); }
+  const char* path() const { return path_; }
+
+ private:
+  char path_[32] = "/tmp/zurud-engine-XXXXXX";
+};
 
 }  // namespace
 
@@ -238,6 +259,72 @@ TEST(karvo, odd_input_texts_give_the_same_output_for_every_thread_count) {
       EXPECT_FALSE(outputs[0].empty());
       for (int t = 1; t < 4; ++t)
         EXPECT_EQ(outputs[t], outputs[0]) << analysis << " -t " << counts[t];
+    }
+  }
+}
+
+TEST(text_input, read_ahead_reads_what_a_plain_read_does) {
+  // Many buffers of rows of every length, peeks across the buffer ends.
+  std::mt19937 rng(5);
+  std::string text;
+  while (text.size() < 3000000)
+    text += std::string(rng() % 9000, 'a' + rng() % 26) + "\n";
+  const temp_file file(text);
+  read::text_input plain = read::text_input::open(file.path());
+  read::text_input ahead = read::text_input::open(file.path());
+  ahead.read_ahead();
+  for (int step = 0; !plain.exhausted(); ++step) {
+    ASSERT_FALSE(ahead.exhausted());
+    ASSERT_EQ(ahead.position(), plain.position());
+    if (step % 3 == 0) {
+      const std::string_view a = ahead.peek(4096);
+      ASSERT_EQ(a, plain.peek(4096));
+      ahead.consume(a.size() / 2);
+      plain.consume(a.size() / 2);
+    } else {
+      ASSERT_EQ(ahead.read_line(5000), plain.read_line(5000));
+    }
+    ASSERT_EQ(ahead.line(), plain.line()) << "step " << step;
+  }
+  EXPECT_TRUE(ahead.exhausted());
+}
+
+TEST(karvo, helper_threads_change_no_output_and_no_failure) {
+  // Large enough for both helpers (read ahead, cells faulted in ahead):
+  // 24 rows of 400000 sites, blanks and CR LF; then the same file cut short.
+  std::mt19937 rng(11);
+  std::string data = "24 400000\r\n", assoc;
+  for (int i = 1; i <= 24; ++i) {
+    std::string row(400000, 'a');
+    for (char& c : row) c = "ACGTacgt-?"[rng() % 40 < 36 ? i % 4 : rng() % 10];
+    data += "p" + std::to_string(i) + " " + row.substr(0, 7) + " " +
+            row.substr(7) + "\r\n";
+    assoc += "p" + std::to_string(i) + " H" + std::to_string(i % 3) + "\n";
+  }
+  const temp_file hosts(assoc);
+  struct case_type {
+    std::string name, text;
+  };
+  const case_type cases[] = {{"whole", data},
+                             {"cut short", data.substr(0, data.size() - 9000)}};
+  for (const case_type& c : cases) {
+    const temp_file matrix(c.text);
+    for (const char* analysis : {"-s", "-c", "-e"}) {
+      std::string out[2], err[2];
+      int rc[2];
+      const char* counts[] = {"1", "2"};
+      for (int t = 0; t < 2; ++t) {
+        text_output o(out[t]), e(err[t]);
+        rc[t] = karvo::run({"karvo", "-t", counts[t], analysis, matrix.path(),
+                            hosts.path()},
+                           karvo::streams{nullptr, o, e});
+        o.flush();
+        e.flush();
+      }
+      EXPECT_EQ(rc[1], rc[0]) << c.name << " " << analysis;
+      EXPECT_EQ(out[1], out[0]) << c.name << " " << analysis;
+      EXPECT_EQ(err[1], err[0]) << c.name << " " << analysis;
+      EXPECT_EQ(rc[0], c.name == "whole" ? 0 : 1) << err[0];
     }
   }
 }

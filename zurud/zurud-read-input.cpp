@@ -1,14 +1,19 @@
 #include "zurud/zurud-read.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "zurud/detail/read-scan.hpp"
@@ -77,6 +82,101 @@ fd_handle::~fd_handle() {
 
 void buffer_deleter::operator()(char* p) const noexcept {
   ::operator delete[](p, std::align_val_t{page});
+}
+
+// One buffer in flight: the thread reads ahead_size bytes (whole pages)
+// into buf + page, so that the unread rest of the buffer being used can be
+// put in front of it, and the two buffers are then swapped. The buffers are
+// larger than the plain one: every hand-over between the threads costs two
+// wake-ups, which on a busy machine add up.
+constexpr std::size_t ahead_size = std::size_t{1} << 20;
+constexpr std::size_t ahead_capacity = ahead_size + page;
+
+struct read_ahead_state {
+  explicit read_ahead_state(int fd_)
+      : fd(fd_), buf(new_buffer(ahead_capacity)),
+        spare(new_buffer(ahead_capacity)) {
+    thread = std::thread([this] { run(); });
+  }
+  ~read_ahead_state() {
+    {
+      const std::lock_guard lock(mutex);
+      stop = true;
+    }
+    wake.notify_all();
+    thread.join();
+  }
+
+  void run() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      wake.wait(lock, [&] { return stop || wanted; });
+      if (stop) return;
+      wanted = false;
+      lock.unlock();
+      int e = 0;
+      const ssize_t k = read_into_buffer(e);
+      lock.lock();
+      got = k;
+      err = e;
+      done = true;
+      lock.unlock();
+      wake.notify_all();
+      lock.lock();
+    }
+  }
+
+  ssize_t read_into_buffer(int& error) {
+    ssize_t k;
+    do {
+      k = ::read(fd, buf.get() + page, ahead_size);
+    } while (k < 0 && errno == EINTR);
+    error = errno;
+    return k;
+  }
+
+  // Asks for the next buffer (the thread must be idle).
+  void request() {
+    {
+      const std::lock_guard lock(mutex);
+      wanted = true;
+      done = false;
+    }
+    wake.notify_all();
+  }
+
+  // Waits for the buffer asked for; returns read()'s result and errno. A
+  // request the thread has not begun yet (it has no processor: the machine
+  // is busy) is taken back and read here instead of waiting for it.
+  ssize_t wait(int& error) {
+    std::unique_lock lock(mutex);
+    if (wanted) {
+      wanted = false;
+      lock.unlock();
+      return read_into_buffer(error);
+    }
+    wake.wait(lock, [&] { return done; });
+    done = false;
+    error = err;
+    return got;
+  }
+
+  int fd;
+  std::unique_ptr<char[], buffer_deleter> buf;
+  // Takes the place of the text input's own smaller buffer at the first
+  // swap.
+  std::unique_ptr<char[], buffer_deleter> spare;
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool wanted = false, done = false, stop = false;
+  bool pending = false;  // a request is out (used by the reading thread only)
+  ssize_t got = 0;
+  int err = 0;
+  std::thread thread;
+};
+
+void read_ahead_deleter::operator()(read_ahead_state* r) const noexcept {
+  delete r;
 }
 
 // The compressed side of a gzip input: zlib's stream and its own buffer of
@@ -239,6 +339,19 @@ void text_input::compact() {
 
 std::size_t text_input::refill(std::size_t room) {
   if (gzip_) return gzip_->inflate_into(buf_.get() + end_, room);
+  if (ahead_) return refill_ahead();
+  if (ahead_wanted_ && probed_) {
+    ahead_wanted_ = false;
+    struct stat st;
+    if (::fstat(file_.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+      try {
+        ahead_.reset(new detail::read_ahead_state(file_.get()));
+      } catch (const std::system_error&) {
+        // No thread to be had: read as before.
+      }
+      if (ahead_) return refill_ahead();
+    }
+  }
   const std::size_t k =
       read_some(file_.get(), buf_.get() + end_, whole_pages(room), name_);
   if (!probed_) {
@@ -260,6 +373,36 @@ std::size_t text_input::refill(std::size_t room) {
     return have;
   }
   return k;
+}
+
+std::size_t text_input::refill_ahead() {
+  detail::read_ahead_state& a = *ahead_;
+  if (!a.pending) {
+    a.request();
+    a.pending = true;
+  }
+  int e = 0;
+  const ssize_t k = a.wait(e);
+  a.pending = false;
+  if (k < 0)
+    throw io_error("cannot read " + name_ + ": " + std::strerror(e));
+  if (k == 0) return 0;
+  // The rest left by compact() goes in front of the new text, then the
+  // buffers change places and the next read starts at once. fill() never
+  // wants more than a page, so the rest always fits in front.
+  const std::size_t rest = end_ - pos_;
+  char* const front = a.buf.get() + page - rest;
+  std::memcpy(front, buf_.get() + pos_, rest);
+  origin_ += static_cast<std::int64_t>(pos_) -
+             static_cast<std::int64_t>(page - rest);
+  pos_ = counted_ = page - rest;
+  end_ = page;
+  std::swap(buf_, a.buf);
+  cap_ = detail::ahead_capacity;
+  if (a.spare) a.buf = std::move(a.spare);
+  a.request();
+  a.pending = true;
+  return static_cast<std::size_t>(k);
 }
 
 std::size_t text_input::fill(std::size_t want) {
@@ -450,5 +593,41 @@ bool text_input::skip_members(const char_set& set) {
   }
   return true;
 }
+
+namespace detail {
+
+page_populator::page_populator(void* first, std::size_t n) {
+#ifdef MADV_POPULATE_WRITE
+  // Pieces of 4 MiB (two huge pages): small enough to stop soon after the
+  // reader fails, large enough that the calls cost nothing.
+  constexpr std::uintptr_t piece = std::uintptr_t{1} << 22;
+  constexpr std::uintptr_t page_mask = page - 1;
+  const auto start = reinterpret_cast<std::uintptr_t>(first) & ~page_mask;
+  const auto end = reinterpret_cast<std::uintptr_t>(first) + n;
+  try {
+    thread_ = std::thread([this, start, end] {
+      for (std::uintptr_t p = start; p < end && !stop_.load(std::memory_order_relaxed);
+           p += piece) {
+        const std::uintptr_t len = end - p < piece ? end - p : piece;
+        // A failure (an old kernel, memory the system will not give now)
+        // only means the caller faults the pages in itself.
+        if (::madvise(reinterpret_cast<void*>(p), len, MADV_POPULATE_WRITE) != 0)
+          return;
+      }
+    });
+  } catch (const std::system_error&) {
+  }
+#else
+  (void)first;
+  (void)n;
+#endif
+}
+
+page_populator::~page_populator() {
+  stop_.store(true, std::memory_order_relaxed);
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace detail
 
 }  // namespace zurud::read

@@ -1,6 +1,7 @@
 #include "zurud/zurud-read.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "zurud/detail/read-scan.hpp"
@@ -222,6 +223,7 @@ std::int32_t read_dist_header(text_input& in, dist_format_type layout) {
 
 char_mat_access read_data_file(text_input& in, const data_file_options& options,
                                data_format_type* format, data_notes* notes) {
+  if (options.helper_threads) in.read_ahead();
   const data_format_type f = detect_data_format(in);
   if (format != nullptr) *format = f;
   switch (f) {
@@ -235,6 +237,12 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
   const header_type h = read_phylip_header(in);
   auto matrix = std::make_unique<char_mat_type>(h.ntax, h.nchar,
                                                 matrix_type::DISCR);
+  // Below a few megabytes a thread costs more than the faults it saves.
+  const auto cells = static_cast<std::size_t>(matrix->ntax()) *
+                     static_cast<std::size_t>(matrix->nchar());
+  std::optional<detail::page_populator> populator;
+  if (options.helper_threads && options.cells.store && cells >= (8u << 20))
+    populator.emplace(matrix->discr_row(1), cells);
   if (options.interleaved)
     read_interleaved_char_mat(in, options.layout, *matrix, options.cells);
   else

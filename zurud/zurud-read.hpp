@@ -38,6 +38,11 @@ struct inflater_deleter {
 struct buffer_deleter {
   void operator()(char* p) const noexcept;
 };
+/// The thread that reads a file ahead of the text input; defined with it.
+struct read_ahead_state;
+struct read_ahead_deleter {
+  void operator()(read_ahead_state* r) const noexcept;
+};
 
 }  // namespace detail
 
@@ -144,6 +149,11 @@ class text_input {
   }
   /// True when the input is read through gzip.
   bool inflating() const noexcept { return gzip_ != nullptr; }
+  /// From now on, when the input is a regular file read without gzip, a
+  /// second thread reads the next buffer of it while this one is used, so
+  /// the kernel's copy overlaps the scan. What is read, and every result and
+  /// failure, stay the same; a failed read is reported where it would be.
+  void read_ahead() noexcept { ahead_wanted_ = true; }
 
  private:
   text_input(int fd, std::string name, bool owns_fd);
@@ -157,6 +167,8 @@ class text_input {
   /// Raw bytes from the file or the gzip stream into buf_ + end_; 0 at the
   /// end.
   std::size_t refill(std::size_t room);
+  /// refill through the read-ahead thread: takes the buffer it filled.
+  std::size_t refill_ahead();
   void pass_page_break();
   struct literal_scan;  // the number grammar
   [[noreturn]] void eof(const char* what) const;
@@ -173,6 +185,9 @@ class text_input {
   std::size_t counted_ = 0;  // buf_[0..counted_) has been counted in lines_
   std::int64_t lines_ = 0;   // line feeds before buf_ + counted_
   std::int64_t origin_ = 0;  // stream position of buf_[0]
+  bool ahead_wanted_ = false;
+  // Last, so that its thread stops before the file and buffers go.
+  std::unique_ptr<detail::read_ahead_state, detail::read_ahead_deleter> ahead_;
 };
 
 /// A failure in one line for people: "kind: message[: detail]", and
@@ -363,6 +378,11 @@ struct data_file_options {
   /// The data file is the whole input (not followed by associations on the
   /// same stream): what follows the last row is looked at for `notes`.
   bool whole_input = false;
+  /// Use a second thread: to read a regular file ahead (text_input::
+  /// read_ahead) and, while a large PHYLIP matrix is read, to fault its
+  /// cell memory in ahead of the rows (the kernel zeroes fresh pages, which
+  /// otherwise costs as much as the read itself). Nothing else changes.
+  bool helper_threads = false;
 };
 
 /// Reads a whole data matrix in any of the formats detect_data_format tells

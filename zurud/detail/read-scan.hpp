@@ -2,9 +2,11 @@
 // discrete row and counting line feeds, with the vector loops of the
 // processor chosen in one place. Internal to zurud-read; not installed.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <thread>
 
 #include "zurud/zurud.hpp"
 
@@ -48,5 +50,24 @@ const scan_kernels& kernels();
 /// The refusal of text where the first FASTA header should stand, quoting
 /// up to 40 characters of it.
 format_error text_before_fasta_header(std::string_view text);
+
+/// Faults in fresh memory [first, first + n) on a thread of its own, front
+/// to back, while the caller fills it: the kernel's zeroing of the pages
+/// then runs on another processor instead of inside the caller's stores.
+/// The memory's contents are never touched (MADV_POPULATE_WRITE), so it
+/// does no harm wherever the caller's writes overtake it. The destructor
+/// stops the thread and waits for it. Does nothing where the system lacks
+/// the call or no thread can be had.
+class page_populator {
+ public:
+  page_populator(void* first, std::size_t n);
+  ~page_populator();
+  page_populator(const page_populator&) = delete;
+  page_populator& operator=(const page_populator&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 }  // namespace zurud::read::detail

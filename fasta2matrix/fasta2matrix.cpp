@@ -26,12 +26,15 @@ const std::map<std::string, zurud::char_format_type> layouts = {
     {"COMMENTED_PHYLIP", zurud::char_format_type::COMMENTED_PHYLIP},
 };
 
-int usage(const std::string& command,
-          zurud::text_output& out = zurud::standard_error()) {
-  out.put_line(
-      "Usage: " + command + " LAYOUT fasta_file\n"
-      "  LAYOUT: PHYLIP, EXTENDED_PHYLIP, NEXUS, NEXUS_ENCLOSED or "
-      "COMMENTED_PHYLIP; \"-\" reads standard input.");
+std::string usage_text(const std::string& command) {
+  return "Usage: " + command +
+         " LAYOUT fasta_file\n"
+         "  LAYOUT: PHYLIP, EXTENDED_PHYLIP, NEXUS, NEXUS_ENCLOSED or "
+         "COMMENTED_PHYLIP; \"-\" reads standard input.";
+}
+
+int usage(const std::string& command) {
+  zurud::standard_error().put_line(usage_text(command));
   return 1;
 }
 
@@ -39,18 +42,12 @@ int usage(const std::string& command,
 
 int main(int argc, char** argv) {
   const std::string command = argc > 0 ? argv[0] : "fasta2matrix";
-  // --version and --help count only as the one argument; standard output
-  // may refuse writing, which is a failure like any other.
-  if (argc == 2 && (std::string_view(argv[1]) == "--version" ||
-                    std::string_view(argv[1]) == "--help")) {
+  if (argc == 2) {
     try {
-      zurud::text_output& out = zurud::standard_output();
-      if (std::string_view(argv[1]) == "--version")
-        out.put_line("fasta2matrix " ZURUD_VERSION);
-      else
-        usage(command, out);
-      out.flush();
-      return 0;
+      if (zurud::answer_standard_option(argv[1], "fasta2matrix",
+                                        usage_text(command),
+                                        zurud::standard_output()))
+        return 0;
     } catch (const std::exception& e) {
       zurud::standard_error().put_line(zurud::failure_line("fasta2matrix", e));
       return 1;
@@ -73,7 +70,8 @@ int main(int argc, char** argv) {
     zurud::standard_output().flush();
     return 0;
   } catch (const std::exception& e) {
-    const zurud::failure_place place = zurud::read::place_of(in ? &*in : nullptr);
+    const zurud::failure_place place =
+        zurud::read::place_of(in ? &*in : nullptr);
     err.put_line(zurud::failure_line("fasta2matrix", e, &place));
   }
   return 1;

@@ -46,16 +46,18 @@ const std::map<std::string, dist_format_type> layouts = {
     {"RAW", dist_format_type::RAW},
 };
 
-int usage(const std::string& command,
-          zurud::text_output& out = zurud::standard_error()) {
-  out.put_line(
-      "Usage: " + command +
-      " RULE IN_LAYOUT OUT_LAYOUT distance_file association_file\n"
-      "  RULE: MIN, MEAN, MAX or PBC.\n"
-      "  IN_LAYOUT, OUT_LAYOUT: PHYLIP, EXTENDED_PHYLIP, TAB, NEXUS, "
-      "NEXUS_ENCLOSED,\n"
-      "    ONE_COLUMN or RAW.\n"
-      "  \"-\" reads a file from standard input.");
+std::string usage_text(const std::string& command) {
+  return "Usage: " + command +
+         " RULE IN_LAYOUT OUT_LAYOUT distance_file association_file\n"
+         "  RULE: MIN, MEAN, MAX or PBC.\n"
+         "  IN_LAYOUT, OUT_LAYOUT: PHYLIP, EXTENDED_PHYLIP, TAB, NEXUS, "
+         "NEXUS_ENCLOSED,\n"
+         "    ONE_COLUMN or RAW.\n"
+         "  \"-\" reads a file from standard input.";
+}
+
+int usage(const std::string& command) {
+  zurud::standard_error().put_line(usage_text(command));
   return 1;
 }
 
@@ -159,18 +161,12 @@ void run(char** argv, inputs& files) {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 0 ? argv[0] : "hostdist";
-  // --version and --help count only as the one argument; standard output
-  // may refuse writing, which is a failure like any other.
-  if (argc == 2 && (std::string_view(argv[1]) == "--version" ||
-                    std::string_view(argv[1]) == "--help")) {
+  if (argc == 2) {
     try {
-      zurud::text_output& out = zurud::standard_output();
-      if (std::string_view(argv[1]) == "--version")
-        out.put_line("hostdist " ZURUD_VERSION);
-      else
-        usage(command, out);
-      out.flush();
-      return 0;
+      if (zurud::answer_standard_option(argv[1], "hostdist",
+                                        usage_text(command),
+                                        zurud::standard_output()))
+        return 0;
     } catch (const std::exception& e) {
       zurud::standard_error().put_line(zurud::failure_line("hostdist", e));
       return 1;

@@ -139,12 +139,11 @@ settings scan_options(std::vector<std::string>& args) {
   return s;
 }
 
-void print_usage(const std::string& command, text_output& err) {
-  err.put_line(command +
-               " computes host character data from associate character data.");
-  err.put_line("");
-  err.put_line("Usage: " + command + " [options] data_file association_file");
-  err.put_line("");
+// The usage text, its last line end left to put_line.
+std::string usage_text(const std::string& command) {
+  std::string text =
+      command + " computes host character data from associate character data.\n"
+      "\nUsage: " + command + " [options] data_file association_file\n\n";
   static constexpr const char* lines[] = {
       "Options:",
       "  -c  Compute character consensi.",
@@ -167,9 +166,13 @@ void print_usage(const std::string& command, text_output& err) {
        "character type."),
       "",
       "karvo is part of the Zurud library; report problems to its maintainers.",
-      "",
   };
-  for (const char* line : lines) err.put_line(line);
+  for (const char* line : lines) text.append(line).append("\n");
+  return text;
+}
+
+void print_usage(const std::string& command, text_output& err) {
+  err.put_line(usage_text(command));
 }
 
 namespace {
@@ -307,14 +310,10 @@ void label_notices(text_output& err,
 int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   // --version and --help count only as the one argument: anywhere else they
   // stay words of the command line, as before.
-  if (args.size() == 2 && (args[1] == "--version" || args[1] == "--help")) {
-    if (args[1] == "--version")
-      io.out.put_line("karvo " ZURUD_VERSION);
-    else
-      print_usage(args[0], io.out);
-    io.out.flush();
+  if (args.size() == 2 &&
+      zurud::answer_standard_option(args[1], "karvo", usage_text(args[0]),
+                                    io.out))
     return 0;
-  }
   const settings s = scan_options(args);
   if (args.size() != 3) {
     print_usage(args.empty() ? std::string("karvo") : args[0], io.err);

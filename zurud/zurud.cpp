@@ -77,6 +77,21 @@ std::string failure_line(std::string_view program, const std::exception& e,
   return printable(text);
 }
 
+const char* const version = ZURUD_VERSION;
+
+bool answer_standard_option(std::string_view argument, std::string_view program,
+                            std::string_view usage, text_output& out) {
+  if (argument == "--version") {
+    out.put_line(std::string(program) + " " + version);
+  } else if (argument == "--help") {
+    out.put_line(usage);
+  } else {
+    return false;
+  }
+  out.flush();
+  return true;
+}
+
 std::string integer_image(std::int64_t value) {
   char buf[24];
   buf[0] = ' ';

@@ -101,6 +101,10 @@ struct failure_place {
 /// failures outside the family "out of memory" or "unexpected failure: ".
 std::string failure_line(std::string_view program, const std::exception& e,
                          const failure_place* where = nullptr);
+/// The version of the programs and the library, set once in the build.
+extern const char* const version;
+
+
 /// A failure of the family in one line for people, as failure_line writes
 /// it after the program's name: "kind: message[: detail][ (place)]", not
 /// made printable.
@@ -636,6 +640,13 @@ class text_output {
 /// Standard output (fully buffered) and standard error (line buffered).
 text_output& standard_output();
 text_output& standard_error();
+
+/// The options a program answers only as its one argument: for "--version"
+/// writes "<program> <version>", for "--help" the usage text, to `out`, and
+/// returns true; anything else is false. A refused write throws as any
+/// output does.
+bool answer_standard_option(std::string_view argument, std::string_view program,
+                            std::string_view usage, text_output& out);
 
 namespace detail {
 /// Whether the vectorised loops (row scan, per-host counts) may use AVX2:

@@ -37,22 +37,6 @@ class vector_width {
   testing::ScopedTrace trace_;
 };
 
-// Columns mostly constant, some mixed from every kind of symbol.
-char_mat_type alignment(std::mt19937& rng, std::int32_t ntax,
-                        std::int32_t nchar) {
-  const std::string symbols = "acgt-?nr";
-  char_mat_type m(ntax, nchar, matrix_type::DISCR);
-  for (std::int32_t j = 1; j <= nchar; ++j) {
-    const bool constant = rng() % 3 != 0;
-    const char common = symbols[rng() % 5];
-    for (std::int32_t i = 1; i <= ntax; ++i)
-      m.discr(i, j) = constant && rng() % 40 != 0
-                          ? common
-                          : symbols[rng() % symbols.size()];
-  }
-  return m;
-}
-
 const formula_type formulas[] = {
     formula_type::GROUP_SIZE, formula_type::CONSENSUS, formula_type::MODUS,
     formula_type::ENTROPY, formula_type::FREQUENCIES};
@@ -117,7 +101,7 @@ TEST(write_host_matrix, every_thread_count_writes_the_plain_matrix) {
   };
   std::mt19937 rng(4242);
   for (const auto& c : cases) {
-    const char_mat_type chars = alignment(rng, c.ntax, c.nchar);
+    const char_mat_type chars = test_alignment(rng, c.ntax, c.nchar, 40);
     hostpara::numeric_host_maps hosts;
     std::int32_t row = 1;
     for (std::size_t h = 0; h < c.groups.size(); ++h)

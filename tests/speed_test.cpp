@@ -257,25 +257,6 @@ TEST(text_input, line_numbers_stay_right_across_buffer_refills) {
 
 namespace {
 
-// An associate matrix like an alignment: most columns constant, a few mixed
-// from all kinds of symbols.
-char_mat_type alignment(std::mt19937& rng, std::int32_t ntax,
-                        std::int32_t nchar) {
-  const std::string symbols = "acgt-?nr";
-  char_mat_type m(ntax, nchar, matrix_type::DISCR);
-  for (std::int32_t j = 1; j <= nchar; ++j) {
-    const bool constant = rng() % 3 != 0;
-    const char common = symbols[rng() % 5];
-    for (std::int32_t i = 1; i <= ntax; ++i)
-      m.discr(i, j) = constant && rng() % 50 != 0
-                          ? common
-                          : symbols[rng() % symbols.size()];
-  }
-  for (std::int32_t i = 1; i <= ntax; ++i)
-    m.labels(i) = "a" + std::to_string(i);
-  return m;
-}
-
 }  // namespace
 
 TEST(get_group_chars, fast_path_equals_plain_path_on_odd_shapes) {
@@ -295,7 +276,7 @@ TEST(get_group_chars, fast_path_equals_plain_path_on_odd_shapes) {
         {"host of 600 associates", 600, 40, {600}},
     };
     for (const auto& c : cases) {
-      const char_mat_type chars = alignment(rng, c.ntax, c.nchar);
+      const char_mat_type chars = test_alignment(rng, c.ntax, c.nchar, 50);
       hostpara::numeric_host_maps hosts;
       std::int32_t row = 1;
       for (std::size_t h = 0; h < c.group_sizes.size(); ++h)

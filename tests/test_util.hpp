@@ -2,7 +2,11 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <random>
 #include <string>
+
+#include "zurud/zurud.hpp"
 
 /// Expects `stmt` to throw `type` whose what() equals `msg`.
 #define EXPECT_THROW_MSG(stmt, type, msg)                      \
@@ -16,3 +20,24 @@
       ADD_FAILURE() << "unexpected exception from " #stmt;     \
     }                                                          \
   } while (0)
+
+/// An associate matrix like an alignment: most columns constant (one cell in
+/// `mixed_one_in` differs), a third mixed from every kind of symbol; rows
+/// labelled a1, a2, ...
+inline zurud::char_mat_type test_alignment(std::mt19937& rng, std::int32_t ntax,
+                                           std::int32_t nchar,
+                                           unsigned mixed_one_in) {
+  const std::string symbols = "acgt-?nr";
+  zurud::char_mat_type m(ntax, nchar, zurud::matrix_type::DISCR);
+  for (std::int32_t j = 1; j <= nchar; ++j) {
+    const bool constant = rng() % 3 != 0;
+    const char common = symbols[rng() % 5];
+    for (std::int32_t i = 1; i <= ntax; ++i)
+      m.discr(i, j) = constant && rng() % mixed_one_in != 0
+                          ? common
+                          : symbols[rng() % symbols.size()];
+  }
+  for (std::int32_t i = 1; i <= ntax; ++i)
+    m.labels(i) = "a" + std::to_string(i);
+  return m;
+}

@@ -255,10 +255,6 @@ TEST(text_input, line_numbers_stay_right_across_buffer_refills) {
   }
 }
 
-namespace {
-
-}  // namespace
-
 TEST(get_group_chars, fast_path_equals_plain_path_on_odd_shapes) {
   for (const bool avx2 : {true, false}) {
     const vector_width width(avx2);

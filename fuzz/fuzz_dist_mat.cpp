@@ -21,8 +21,8 @@ using zurud::dist_mat_type;
 using zurud::fast_dist_mat_type;
 using zurud_fuzz::check;
 
-// Distance matrices are ntax x ntax; 1000 taxa stay within max_cells.
-constexpr std::int32_t max_fuzz_taxa = 1000;
+// Distance matrices are ntax x ntax; 256 taxa stay within max_cells.
+constexpr std::int32_t max_fuzz_taxa = 256;
 
 bool close_enough(float a, float b) {
   return std::fabs(a - b) <= 1e-5f * std::fabs(a) + 1e-37f;

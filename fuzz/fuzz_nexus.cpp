@@ -21,7 +21,7 @@ using zurud_fuzz::check;
 
 // Matrices above max_cells would be only virtual memory, but libFuzzer
 // counts them against its malloc limit. The dimensions are plain digits, so
-// an input whose numbers all stay below 1000 cannot ask for more.
+// an input whose numbers all stay below 256 cannot ask for more.
 bool numbers_too_large(std::string_view text) {
   std::int64_t value = 0;
   for (char c : text) {

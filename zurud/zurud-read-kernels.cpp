@@ -252,24 +252,47 @@ __attribute__((target("avx2,bmi"))) void copy_black_avx2(row_scan& s) {
   copy_black_sse2<C>(s);
 }
 
+// A bit for each of the 32 bytes at q that is not whitespace.
+__attribute__((target("avx2"))) inline std::uint32_t black_of(const char* q) {
+  return ~static_cast<std::uint32_t>(_mm256_movemask_epi8(
+      white_bytes(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)))));
+}
+
 __attribute__((target("avx2,bmi,popcnt"))) void skip_black_avx2(row_scan& s) {
-  while (s.p < s.e) {
-    const auto len =
-        static_cast<unsigned>(std::min<std::ptrdiff_t>(s.e - s.p, 32));
-    unsigned black = ~static_cast<unsigned>(_mm256_movemask_epi8(white_bytes(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.p)))));
+  const char* p = s.p;
+  const char* const e = s.p < s.e ? s.e : s.p;
+  std::size_t n = s.n;
+  // A row's cells are mostly long runs without whitespace: 128 bytes are
+  // counted at a time while the row needs more than they hold, so the loop
+  // carries no dependency from one 32-byte block to the next.
+  while (e - p >= 128) {
+    const std::size_t k =
+        static_cast<std::size_t>(__builtin_popcountll(
+            black_of(p) | std::uint64_t{black_of(p + 32)} << 32)) +
+        static_cast<std::size_t>(__builtin_popcountll(
+            black_of(p + 64) | std::uint64_t{black_of(p + 96)} << 32));
+    if (k >= n) break;
+    n -= k;
+    p += 128;
+  }
+  while (p < e) {
+    const auto len = static_cast<unsigned>(std::min<std::ptrdiff_t>(e - p, 32));
+    std::uint32_t black = black_of(p);
     if (len < 32) black &= (1u << len) - 1;
     const auto k = static_cast<std::size_t>(__builtin_popcount(black));
-    if (k >= s.n) {
-      if (s.n == 0) return;
-      for (std::size_t i = 1; i < s.n; ++i) black &= black - 1;
-      s.p += __builtin_ctz(black) + 1;
-      s.n = 0;
-      return;
+    if (k >= n) {
+      if (n != 0) {
+        for (std::size_t i = 1; i < n; ++i) black &= black - 1;
+        p += __builtin_ctz(black) + 1;
+        n = 0;
+      }
+      break;
     }
-    s.n -= k;
-    s.p += len;
+    n -= k;
+    p += len;
   }
+  s.p = p;
+  s.n = n;
 }
 
 // Line feeds in [p, e): byte counters gather compares for up to 255 blocks,

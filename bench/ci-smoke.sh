@@ -6,12 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if ! dpkg -s libbenchmark-dev >/dev/null 2>&1; then
-  echo "== installing libbenchmark-dev"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q libbenchmark-dev
-fi
+bash .ci/install-packages libbenchmark-dev
 
 build=${BENCH_BUILD:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZURUD_BENCH=ON

@@ -6,21 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-missing=()
-for p in snakemake iqtree; do
-  dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q "ok installed" ||
-    missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "not root: cannot install ${missing[*]}"
-    exit 1
-  fi
-  echo "== installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash .ci/install-packages --no-recommends snakemake iqtree
 [ -x build/karvo ] || make build
 
 top=$PWD

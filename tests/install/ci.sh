@@ -7,21 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-missing=()
-command -v groff > /dev/null 2>&1 || missing+=(groff-base)
-command -v dpkg-deb > /dev/null 2>&1 || missing+=(dpkg)
-command -v lintian > /dev/null 2>&1 || missing+=(lintian)
-command -v hardening-check > /dev/null 2>&1 || missing+=(devscripts)
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    echo "== installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
-  else
-    echo "not root: cannot install ${missing[*]}; those checks are skipped"
-  fi
-fi
+# groff checks the manual pages, lintian and hardening-check (devscripts)
+# the packages.
+bash .ci/install-packages --no-recommends --optional groff-base dpkg lintian \
+  devscripts
 
 echo "== ctest -L install (build/)"
 (cd build && ctest -L install --output-on-failure)

@@ -9,21 +9,7 @@ cd "$(dirname "$0")/../.."
 
 packages=(python3-biopython python3-dendropy phylip iqtree raxml emboss mafft
           r-cran-ape python3-numpy)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q "ok installed" ||
-    missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "not root: cannot install ${missing[*]}"
-    exit 1
-  fi
-  echo "== installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash .ci/install-packages --no-recommends "${packages[@]}"
 
 [ -f build/CTestTestfile.cmake ] || make build
 echo "== ctest -L interop (build/)"

@@ -42,17 +42,9 @@ int usage(const std::string& command) {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 0 ? argv[0] : "fasta2matrix";
-  if (argc == 2) {
-    try {
-      if (zurud::answer_standard_option(argv[1], "fasta2matrix",
-                                        usage_text(command),
-                                        zurud::standard_output()))
-        return 0;
-    } catch (const std::exception& e) {
-      zurud::standard_error().put_line(zurud::failure_line("fasta2matrix", e));
-      return 1;
-    }
-  }
+  if (const auto status = zurud::standard_option_status(
+          argc, argv, "fasta2matrix", usage_text(command)))
+    return *status;
   if (argc != 3 || !layouts.contains(argv[1])) return usage(command);
   zurud::text_output& err = zurud::standard_error();
   std::optional<zurud::read::text_input> in;

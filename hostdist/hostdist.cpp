@@ -161,17 +161,9 @@ void run(char** argv, inputs& files) {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 0 ? argv[0] : "hostdist";
-  if (argc == 2) {
-    try {
-      if (zurud::answer_standard_option(argv[1], "hostdist",
-                                        usage_text(command),
-                                        zurud::standard_output()))
-        return 0;
-    } catch (const std::exception& e) {
-      zurud::standard_error().put_line(zurud::failure_line("hostdist", e));
-      return 1;
-    }
-  }
+  if (const auto status = zurud::standard_option_status(
+          argc, argv, "hostdist", usage_text(command)))
+    return *status;
   if (argc != 6 || !rules.contains(argv[1]) || !layouts.contains(argv[2]) ||
       !layouts.contains(argv[3]))
     return usage(command);

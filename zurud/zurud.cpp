@@ -92,6 +92,20 @@ bool answer_standard_option(std::string_view argument, std::string_view program,
   return true;
 }
 
+std::optional<int> standard_option_status(int argc, char** argv,
+                                          std::string_view program,
+                                          std::string_view usage) {
+  if (argc != 2) return std::nullopt;
+  try {
+    if (!answer_standard_option(argv[1], program, usage, standard_output()))
+      return std::nullopt;
+  } catch (const std::exception& e) {
+    standard_error().put_line(failure_line(std::string(program), e));
+    return 1;
+  }
+  return 0;
+}
+
 std::string integer_image(std::int64_t value) {
   char buf[24];
   buf[0] = ' ';

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -647,6 +648,14 @@ text_output& standard_error();
 /// output does.
 bool answer_standard_option(std::string_view argument, std::string_view program,
                             std::string_view usage, text_output& out);
+
+/// The same for a program's main: when the command line is the program and
+/// one such option, answers it on standard output and returns the exit
+/// status, 0, or 1 with the failure line on standard error when standard
+/// output refuses the text; otherwise nothing.
+std::optional<int> standard_option_status(int argc, char** argv,
+                                          std::string_view program,
+                                          std::string_view usage);
 
 namespace detail {
 /// Whether the vectorised loops (row scan, per-host counts) may use AVX2:

@@ -6,6 +6,10 @@
 // matrix (page faults and zeroing included).
 //
 //   bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] [-g]
+//   bench-stages --fresh NTAX NCHAR
+//
+// The second form prints only the seconds it takes to write fresh memory of
+// NTAX x NCHAR cells, for the floor of bench/run.sh's table.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -40,6 +44,14 @@ class stopwatch {
   clock_type::time_point last_ = clock_type::now();
 };
 
+// A matrix of `cells` cells, written once: its page faults and zeroing.
+void write_fresh(std::size_t cells) {
+  zurud::char_mat_type fresh(
+      static_cast<std::int32_t>(cells / zurud::max_chars + 1),
+      zurud::max_chars, zurud::matrix_type::DISCR);
+  std::memset(fresh.discr_row(1), 'a', cells);
+}
+
 void floors(const char* path, std::size_t cells) {
   std::puts("floors:");
   stopwatch w;
@@ -50,22 +62,23 @@ void floors(const char* path, std::size_t cells) {
   }
   ::close(fd);
   w.lap("read() the data file");
-  // A matrix of the same size, written once: its page faults and zeroing.
   w.restart();
-  {
-    zurud::char_mat_type fresh(
-        static_cast<std::int32_t>(cells / zurud::max_chars + 1),
-        zurud::max_chars, zurud::matrix_type::DISCR);
-    std::memset(fresh.discr_row(1), 'a', cells);
-    w.lap("write fresh memory of the cells");
-  }
+  write_fresh(cells);
+  w.lap("write fresh memory of the cells");
 }
 
 int run(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--fresh") == 0) {
+    const auto start = clock_type::now();
+    write_fresh(std::stoull(argv[2]) * std::stoull(argv[3]));
+    std::printf("%.6f\n", std::chrono::duration<double>(clock_type::now() -
+                                                        start).count());
+    return 0;
+  }
   if (argc < 3) {
     std::fputs(
         "usage: bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] "
-        "[-g]\n",
+        "[-g]\n       bench-stages --fresh NTAX NCHAR\n",
         stderr);
     return 2;
   }

@@ -211,9 +211,10 @@ void data_notices(text_output& err, const std::string& file,
                    : ""));
   if (n.extra_lines > 0)
     warn(err, where(file, n.extra_line) + std::to_string(n.extra_lines) +
-              " lines after the " + std::to_string(ntax) +
-              " rows the header declares were passed over; if the file is "
-              "interleaved, read it with -i");
+              (n.extra_lines == 1 ? " line" : " lines") + " after the " +
+              std::to_string(ntax) + " rows the header declares " +
+              (n.extra_lines == 1 ? "was" : "were") +
+              " passed over; if the file is interleaved, read it with -i");
 }
 
 void assoc_notices(text_output& err, const std::string& file,

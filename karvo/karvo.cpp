@@ -195,6 +195,11 @@ void warn(text_output& err, const std::string& text) {
   err.put_line(zurud::printable("karvo: warning: " + text));
 }
 
+// "1 row", "2 rows".
+std::string count_of(std::int64_t n, const std::string& noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 std::string where(const std::string& file, std::int64_t line) {
   return (file == "-" ? std::string("standard input") : file) + ", line " +
          std::to_string(line) + ": ";
@@ -207,12 +212,11 @@ void data_notices(text_output& err, const std::string& file,
               "was passed over (\"" + n.trailing_text + "\")" +
               (n.trailing_rows > 1
                    ? ", and after the last site of " +
-                         std::to_string(n.trailing_rows - 1) + " more rows"
+                         count_of(n.trailing_rows - 1, "more row")
                    : ""));
   if (n.extra_lines > 0)
-    warn(err, where(file, n.extra_line) + std::to_string(n.extra_lines) +
-              (n.extra_lines == 1 ? " line" : " lines") + " after the " +
-              std::to_string(ntax) + " rows the header declares " +
+    warn(err, where(file, n.extra_line) + count_of(n.extra_lines, "line") +
+              " after the " + count_of(ntax, "row") + " the header declares " +
               (n.extra_lines == 1 ? "was" : "were") +
               " passed over; if the file is interleaved, read it with -i");
 }
@@ -224,8 +228,8 @@ void assoc_notices(text_output& err, const std::string& file,
                 "only the first two words of a line are read (associate, "
                 "host): \"" + n.extra_words + "\" was passed over" +
                 (n.extra_words_lines > 1
-                     ? ", as on " + std::to_string(n.extra_words_lines - 1) +
-                           " more lines"
+                     ? ", as on " + count_of(n.extra_words_lines - 1,
+                                             "more line")
                      : ""));
 }
 

@@ -102,8 +102,17 @@ inline std::string load_literal(zurud::read::text_input& in, bool real) {
   return text;
 }
 
-[[noreturn]] inline void bad_literal(const std::string& text) {
-  throw zurud::format_error("not a number: \"" + text.substr(0, 40) + "\"");
+// A refusal names the literal's first 40 characters, or where nothing of a
+// literal was read, the word (up to 40 characters) that stands there.
+[[noreturn]] inline void bad_literal(const std::string& text,
+                                     zurud::read::text_input& in) {
+  std::string shown = text.substr(0, 40);
+  if (shown.empty())
+    for (const char c : in.peek(40)) {
+      if (zurud::whitespace.contains(c)) break;
+      shown += c;
+    }
+  throw zurud::format_error("not a number: \"" + shown + "\"");
 }
 
 struct literal_parts {
@@ -197,17 +206,17 @@ inline bool parse_literal(const std::string& t, bool real, literal_parts& out) {
 inline std::int32_t read_integer(zurud::read::text_input& in) {
   const std::string t = load_literal(in, false);
   literal_parts p;
-  if (!parse_literal(t, false, p) || p.exponent < 0) bad_literal(t);
+  if (!parse_literal(t, false, p) || p.exponent < 0) bad_literal(t, in);
   const long long limit = p.negative ? 2147483648LL : 2147483647LL;
   long long v = 0;
   for (char c : p.digits) {
     v = v * p.base + extended_digit(c);
-    if (v > limit) bad_literal(t);
+    if (v > limit) bad_literal(t, in);
   }
   if (v != 0) {
     for (long long e = 0; e < p.exponent; ++e) {
       v *= p.base;
-      if (v > limit) bad_literal(t);
+      if (v > limit) bad_literal(t, in);
     }
   }
   return static_cast<std::int32_t>(p.negative ? -v : v);
@@ -216,7 +225,7 @@ inline std::int32_t read_integer(zurud::read::text_input& in) {
 inline double read_real(zurud::read::text_input& in) {
   const std::string t = load_literal(in, true);
   literal_parts p;
-  if (!parse_literal(t, true, p)) bad_literal(t);
+  if (!parse_literal(t, true, p)) bad_literal(t, in);
   double v;
   if (p.base == 10) {
     std::string clean =
@@ -238,11 +247,11 @@ inline double read_real(zurud::read::text_input& in) {
       } else {
         const long long magnitude = static_cast<long long>(int_digits) -
                                     static_cast<long long>(lead) + p.exponent;
-        if (magnitude > 0) bad_literal(t);
+        if (magnitude > 0) bad_literal(t, in);
         v = 0.0;
       }
     } else if (r.ec != std::errc() || r.ptr != clean.data() + clean.size()) {
-      bad_literal(t);
+      bad_literal(t, in);
     }
   } else {
     long double m = 0;
@@ -253,7 +262,7 @@ inline double read_real(zurud::read::text_input& in) {
         static_cast<long double>(p.base),
         static_cast<long double>(p.exponent) - static_cast<long double>(frac));
     const long double x = m * scale;
-    if (!(x <= std::numeric_limits<double>::max())) bad_literal(t);
+    if (!(x <= std::numeric_limits<double>::max())) bad_literal(t, in);
     v = static_cast<double>(x);
   }
   return p.negative ? -v : v;

@@ -150,6 +150,18 @@ TEST(number_scan, long_literals_are_not_truncated) {
     EXPECT_EQ(std::string(e.what()),
               "not a number: \"1" + std::string(39, '0') + "\"");
   }
+  // Where nothing of a number could be read, the word standing there is
+  // named instead of an empty literal.
+  for (const bool real : {false, true}) {
+    text_input word("  x1 2");
+    try {
+      real ? word.read_real() : word.read_integer();
+      ADD_FAILURE() << "a word read as a number";
+    } catch (const zurud::format_error& e) {
+      EXPECT_EQ(std::string(e.what()), "not a number: \"x1\"");
+    }
+  }
+  expect_same("  x1 2");
 }
 
 TEST(number_scan, agrees_with_two_pass_reader_across_refills) {

@@ -165,8 +165,15 @@ struct text_input::literal_scan {
   }
 
   [[noreturn]] void refuse() const {
-    throw format_error("not a number: \"" + std::string(shown, shown_size) +
-                       "\"");
+    std::string text(shown, shown_size);
+    if (text.empty()) {
+      // Nothing of a number was read: name the word that stands there.
+      const std::string_view ahead = in.peek(sizeof shown);
+      std::size_t k = 0;
+      while (k < ahead.size() && !whitespace.contains(ahead[k])) ++k;
+      text = ahead.substr(0, k);
+    }
+    throw format_error("not a number: \"" + text + "\"");
   }
 };
 

@@ -223,7 +223,6 @@ std::int32_t read_dist_header(text_input& in, dist_format_type layout) {
 
 char_mat_access read_data_file(text_input& in, const data_file_options& options,
                                data_format_type* format, data_notes* notes) {
-  if (options.helper_threads) in.read_ahead();
   const data_format_type f = detect_data_format(in);
   if (format != nullptr) *format = f;
   switch (f) {

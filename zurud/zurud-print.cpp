@@ -509,7 +509,20 @@ void print_char_mat(const sequence_vecs& sequences, char_format_type layout,
                     text_output& out) {
   // Every check comes before the first character, so a failure leaves no
   // half-written matrix behind.
-  if (!read::is_aligned(sequences)) throw unaligned_error();
+  if (!read::is_aligned(sequences)) {
+    // Name the first sequence that differs from the first one.
+    unaligned_error e;
+    const std::size_t n = sequences(1).residues.size();
+    for (std::int32_t i = 2; i <= sequences.size(); ++i)
+      if (sequences(i).residues.size() != n) {
+        e.add_detail("\"" + sequences(i).label + "\" has " +
+                     std::to_string(sequences(i).residues.size()) +
+                     " residues, the first sequence \"" +
+                     sequences(1).label + "\" " + std::to_string(n));
+        break;
+      }
+    throw e;
+  }
   const std::int32_t ntax = sequences.size();
   if (ntax < 1 || ntax > max_taxa)
     throw range_error("sequence count " + std::to_string(ntax) +

@@ -94,7 +94,10 @@ class piece_formatter {
       case matrix_type::DISCR: {
         // The cells are their own text: computed straight into the output.
         char* cells = out.reserve(count);
-        engine_.compute(first, count, cells);
+        if (plan_.job.folds != nullptr)
+          plan_.job.folds->compute(h, first, count, cells);
+        else
+          engine_.compute(first, count, cells);
         out.commit(count);
         break;
       }

@@ -1,12 +1,17 @@
 #include "karvo/karvo.hpp"
 
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <exception>
 #include <limits>
 #include <new>
 #include <map>
 #include <optional>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_map>
 
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
@@ -236,31 +241,144 @@ void assoc_notices(text_output& err, const std::string& file,
 // Most sites that are not missing data are letters with no nucleotide
 // meaning: a protein alignment, whose every site would count as missing. A
 // sample of each row is enough to tell.
-void alphabet_notice(text_output& err, const std::string& file,
-                     const zurud::char_mat_type& chars) {
-  // Ambiguity letters are rare in nucleotide data and common protein
-  // residues, so only the four bases, u and n count as nucleotide letters.
-  static constexpr zurud::char_set nucleotide{"acgtun"};
-  const std::size_t per_row = std::min<std::size_t>(
-      static_cast<std::size_t>(chars.nchar()),
-      std::max<std::size_t>(64, (std::size_t{1} << 20) /
-                                    static_cast<std::size_t>(chars.ntax())));
-  std::int64_t counted = 0, foreign = 0;
-  for (std::int32_t i = 1; i <= chars.ntax(); ++i) {
-    const char* row = chars.discr_row(i);
-    for (std::size_t j = 0; j < per_row; ++j) {
+class alphabet_sample {
+ public:
+  alphabet_sample(std::int32_t ntax, std::int32_t nchar)
+      : per_row_(std::min<std::size_t>(
+            static_cast<std::size_t>(nchar),
+            std::max<std::size_t>(64, (std::size_t{1} << 20) /
+                                          static_cast<std::size_t>(ntax)))) {}
+
+  void add(const char* row) {
+    // Ambiguity letters are rare in nucleotide data and common protein
+    // residues, so only the four bases, u and n count as nucleotide letters.
+    static constexpr zurud::char_set nucleotide{"acgtun"};
+    for (std::size_t j = 0; j < per_row_; ++j) {
       const char c = row[j];
       if (c == '?' || c == '-' || c == '.') continue;
-      ++counted;
-      foreign += !nucleotide.contains(c);
+      ++counted_;
+      foreign_ += !nucleotide.contains(c);
     }
   }
-  if (counted > 0 && 2 * foreign > counted)
-    warn(err, (file == "-" ? std::string("standard input") : file) + ": " +
-                  std::to_string(100 * foreign / counted) +
-                  " % of the sites that are not missing are letters outside "
-                  "the nucleotide codes (a protein alignment?); they count "
-                  "as missing data");
+
+  void notice(text_output& err, const std::string& file) const {
+    if (counted_ > 0 && 2 * foreign_ > counted_)
+      warn(err, (file == "-" ? std::string("standard input") : file) + ": " +
+                    std::to_string(100 * foreign_ / counted_) +
+                    " % of the sites that are not missing are letters "
+                    "outside the nucleotide codes (a protein alignment?); "
+                    "they count as missing data");
+  }
+
+ private:
+  std::size_t per_row_;
+  std::int64_t counted_ = 0, foreign_ = 0;
+};
+
+// The host rows of a consensus folded while the data file is read, when the
+// association file could be read first: the associate matrix is then never
+// stored. Only hosts with enough associations to pass the filter get
+// accumulators; a run that goes on to write them has found every associate
+// of those hosts in the matrix, once each, so their accumulators hold
+// exactly their groups. A run that does not fails before writing anything.
+class host_folder final : public zurud::read::row_sink {
+ public:
+  host_folder(const zurud::hostpara::ordered_assocs& assocs,
+              const settings& s, const zurud::hostpara::analysis_type& analysis)
+      : analysis_(analysis),
+        trim_(s.input_layout == char_format_type::PHYLIP) {
+    for (auto a = assocs.begin(); a != assocs.end();) {
+      auto b = a;
+      std::int64_t n = 0;
+      for (; b != assocs.end() && b->host == a->host; ++b) ++n;
+      if (n >= s.min_group_size) {
+        const auto h = static_cast<std::uint32_t>(hosts_.size());
+        hosts_.push_back(a->host);
+        for (; a != b; ++a) of_associate_[a->para].hosts.push_back(h);
+        max_group_ = std::max(max_group_, n);
+      }
+      a = b;
+    }
+  }
+
+  bool accept(std::int32_t ntax, std::int32_t nchar) override {
+    const auto cells =
+        static_cast<std::size_t>(ntax) * static_cast<std::size_t>(nchar);
+    if (!zurud::hostpara::group_folds::can_fold(analysis_, max_group_) ||
+        zurud::hostpara::group_folds::bytes(
+            analysis_, hosts_.size(), static_cast<std::size_t>(nchar)) > cells)
+      return false;
+    folds_.emplace(analysis_, hosts_.size(), static_cast<std::size_t>(nchar));
+    sample_.emplace(ntax, nchar);
+    return true;
+  }
+
+  void take(std::int32_t, const std::string& label,
+            const char* cells) override {
+    sample_->add(cells);
+    // PHYLIP names are matched without their padding, as below.
+    const auto it = of_associate_.find(
+        trim_ ? std::string_view(label).substr(
+                    0, label.find_last_not_of(' ') + 1)
+              : std::string_view(label));
+    // A label met twice fails the run once the matrix is read; its second
+    // row is not folded, so that no host outgrows its associations.
+    if (it == of_associate_.end() || it->second.folded) return;
+    it->second.folded = true;
+    for (const std::uint32_t h : it->second.hosts) folds_->fold(h, cells);
+  }
+
+  // The folded rows, when the rows were taken.
+  const zurud::hostpara::group_folds* folds() const {
+    return folds_ ? &*folds_ : nullptr;
+  }
+  const alphabet_sample& sample() const { return *sample_; }
+
+  // The hosts that remain after filtering must be those folded, in order.
+  void check(const zurud::hostpara::numeric_host_maps& hosts) const {
+    std::size_t i = 0;
+    for (const auto& entry : hosts)
+      if (i >= hosts_.size() || hosts_[i++] != entry.first)
+        throw std::logic_error("the folded hosts differ from the groups");
+    if (i != hosts_.size())
+      throw std::logic_error("the folded hosts differ from the groups");
+  }
+
+ private:
+  struct associate {
+    std::vector<std::uint32_t> hosts;
+    bool folded = false;
+  };
+  zurud::hostpara::analysis_type analysis_;
+  bool trim_;
+  std::vector<std::string> hosts_;  // hosts folded, in label order
+  std::unordered_map<std::string, associate, zurud::sets::label_hash,
+                     std::equal_to<>>
+      of_associate_;
+  std::int64_t max_group_ = 0;
+  std::optional<zurud::hostpara::group_folds> folds_;
+  std::optional<alphabet_sample> sample_;
+};
+
+// The association file read ahead of the data file. A failure is kept and
+// raised where the file is read otherwise, after the data file, so that a
+// bad data file still reports its own failure first.
+struct early_assocs {
+  zurud::hostpara::ordered_assocs assocs;
+  zurud::hostpara::assoc_notes notes;
+  std::exception_ptr failure;
+  zurud::read::text_input* failed_in = nullptr;  // where it failed, if open
+};
+
+// Whether two file arguments are certainly different files (so reading one
+// first cannot change what the other holds); "-" is standard input.
+bool different_files(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  const auto status = [](const std::string& f, struct stat& st) {
+    return f == "-" ? fstat(0, &st) : stat(f.c_str(), &st);
+  };
+  if (status(a, sa) != 0 || status(b, sb) != 0) return false;
+  return sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino;
 }
 
 const char* layout_option(char_format_type layout) {
@@ -335,6 +453,32 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     return *files.standard;
   };
 
+  // A consensus can be folded row by row while the data file is read, the
+  // associate matrix never stored, when the association file is another
+  // file that can be read first. Every notice and failure still comes out
+  // as in the usual order: data file, then association file.
+  const zurud::hostpara::analysis_type analysis = analysis_of(s);
+  std::optional<early_assocs> early;
+  std::optional<host_folder> folder;
+  if ((s.analysis == assoc_conv_type::CONSENSUS ||
+       s.analysis == assoc_conv_type::MODUS) &&
+      !s.interleaved && io.fold && different_files(data_file, assoc_file)) {
+    early.emplace();
+    try {
+      text_input& in = assoc_file == "-"
+                           ? standard_input()
+                           : files.assoc.emplace(text_input::open(assoc_file));
+      early->failed_in = &in;
+      in.skip_byte_order_mark();
+      zurud::hostpara::read_assoc(in, early->assocs, &early->notes);
+      early->failed_in = nullptr;
+      files.assoc.reset();
+      folder.emplace(early->assocs, s, analysis);
+    } catch (...) {
+      early->failure = std::current_exception();
+    }
+  }
+
   zurud::char_mat_access chars;
   zurud::read::data_format_type format;
   {
@@ -354,11 +498,19 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     // With both files on standard input the associations follow the rows.
     options.whole_input = !(data_file == "-" && assoc_file == "-");
     options.helper_threads = s.threads > 1;
+    if (folder) options.rows = &*folder;
     zurud::read::data_notes notes;
     chars = zurud::read::read_data_file(in, options, &format, &notes);
     files.reading = nullptr;
     data_notices(io.err, data_file, notes, chars->ntax());
-    if (options.cells.store) alphabet_notice(io.err, data_file, *chars);
+    if (folder && folder->folds() != nullptr) {
+      folder->sample().notice(io.err, data_file);
+    } else if (options.cells.store) {
+      alphabet_sample sample(chars->ntax(), chars->nchar());
+      for (std::int32_t i = 1; i <= chars->ntax(); ++i)
+        sample.add(chars->discr_row(i));
+      sample.notice(io.err, data_file);
+    }
     files.data.reset();  // closes the data file
   }
 
@@ -378,7 +530,14 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   }
 
   zurud::hostpara::ordered_assocs assocs;
-  {
+  if (early) {
+    if (early->failure) {
+      files.reading = early->failed_in;
+      std::rethrow_exception(early->failure);
+    }
+    assocs = std::move(early->assocs);
+    assoc_notices(io.err, assoc_file, early->notes);
+  } else {
     text_input& in = assoc_file == "-"
                          ? standard_input()
                          : files.assoc.emplace(text_input::open(assoc_file));
@@ -411,11 +570,14 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   label_notices(io.err, hosts, s.output_layout);
 
   // The frequencies' width is checked before anything is written.
-  const zurud::hostpara::analysis_type analysis = analysis_of(s);
   analysis.columns(chars->nchar());
+  const zurud::hostpara::group_folds* folds =
+      folder ? folder->folds() : nullptr;
+  if (folds != nullptr) folder->check(hosts);
   write_host_matrix(
       {*chars, hosts, analysis,
-       "mingrpsize=" + zurud::integer_image(s.min_group_size), s.output_layout},
+       "mingrpsize=" + zurud::integer_image(s.min_group_size), s.output_layout,
+       folds},
       s.threads, io.out);
   chars.reset();
   io.out.flush();

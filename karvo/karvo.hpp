@@ -59,6 +59,10 @@ struct host_matrix_job {
   zurud::hostpara::analysis_type analysis;
   std::string comment;  // the matrix comment
   zurud::char_format_type layout;
+  /// The host rows folded while the associates were read (host i of the map
+  /// order is its host i), in place of computing them from `chars`, which
+  /// then holds the labels only.
+  const zurud::hostpara::group_folds* folds = nullptr;
 };
 
 /// Computes the host matrix and writes it to `out` without ever holding it:
@@ -80,6 +84,10 @@ struct streams {
   zurud::read::text_input* standard_input = nullptr;
   zurud::text_output& out;
   zurud::text_output& err;
+  /// Whether a consensus may be folded while the data file is read (the
+  /// association file read first); false keeps the plain order, for tests
+  /// that compare the two.
+  bool fold = true;
 };
 
 /// The whole run, under the one handler: returns the exit status (0 or 1).

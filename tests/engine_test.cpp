@@ -312,3 +312,113 @@ TEST(karvo, helper_threads_change_no_output_and_no_failure) {
     }
   }
 }
+
+TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
+  struct {
+    const char* name;
+    std::int32_t nchar;
+    std::vector<std::int32_t> groups;  // consecutive rows per host
+  } cases[] = {
+      {"one site", 1, {2, 1}},
+      {"a tail after whole vectors", 33, {3, 4}},
+      {"sites across a piece", 8193 + 5, {2, 5}},
+      {"host of 255 associates", 40, {255, 2}},
+  };
+  std::mt19937 rng(99);
+  for (const auto& c : cases) {
+    std::int32_t ntax = 0;
+    for (const std::int32_t g : c.groups) ntax += g;
+    const char_mat_type chars = test_alignment(rng, ntax, c.nchar, 30);
+    for (const bool avx2 : {true, false}) {
+      const vector_width width(avx2);
+      for (const char_set& states : {nuc_set, gapped_nuc_set})
+        for (const formula_type f : {formula_type::CONSENSUS,
+                                     formula_type::MODUS}) {
+          const analysis_type a(f, states);
+          ASSERT_TRUE(hostpara::group_folds::can_fold(a, 255));
+          hostpara::group_folds folds(a, c.groups.size(),
+                                      static_cast<std::size_t>(c.nchar));
+          hostpara::group_engine engine(a, chars);
+          std::int32_t row = 1;
+          for (std::size_t h = 0; h < c.groups.size(); ++h) {
+            sets::ordered_tax_nos group;
+            for (std::int32_t k = 0; k < c.groups[h]; ++k, ++row) {
+              folds.fold(h, chars.discr_row(row));
+              group.insert(row);
+            }
+            engine.select(group);
+            // A set of states without a code fails both alike.
+            std::string want(static_cast<std::size_t>(c.nchar), '\0'), got = want;
+            bool want_fails = false, got_fails = false;
+            try {
+              engine.compute(0, want.size(), want.data());
+            } catch (const constraint_error&) {
+              want_fails = true;
+            }
+            try {
+              folds.compute(h, 0, got.size(), got.data());
+            } catch (const constraint_error&) {
+              got_fails = true;
+            }
+            EXPECT_EQ(got_fails, want_fails) << c.name;
+            if (!want_fails) EXPECT_EQ(got, want) << c.name << " host " << h;
+          }
+        }
+    }
+  }
+  const analysis_type modal(formula_type::MODUS, nuc_set);
+  EXPECT_FALSE(hostpara::group_folds::can_fold(modal, 256));
+  hostpara::group_folds folds(modal, 1, 3);
+  for (int i = 0; i < 255; ++i) folds.fold(0, "acg");
+  EXPECT_THROW(folds.fold(0, "acg"), range_error);
+}
+
+TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
+  // Each case runs with the association file read first and the rows folded
+  // as they come, and in the plain order; output, messages, notices and
+  // status must agree.
+  const std::string good =
+      "4 6\np1 acgtac extra\np2 ACGTTT\np3 a-gtac\np4 uuuuuu\n";
+  const std::string assoc = "p1 H1\np2 H1\np3 H2\np4 H2\np4 H3 x\n";
+  struct case_type {
+    const char* name;
+    std::vector<std::string> options;
+    std::string data, assoc;
+  } cases[] = {
+      {"consensus", {"-c"}, good, assoc},
+      {"modal, gaps valid", {"-v", "-g", "-N"}, good, assoc},
+      {"a gap with a base has no code", {"-c", "-g"}, good, assoc},
+      {"padded PHYLIP names", {"-c", "-p"},
+       "2 3\np1        acg\np2        cct\n", "p1 H\np2 H\n"},
+      {"unknown associate", {"-c"}, good, assoc + "p9 H1\n"},
+      {"label met twice", {"-v"}, "3 2\np1 ac\np1 ag\np2 tt\n",
+       "p1 H\np2 H\n"},
+      {"bad data and bad associations", {"-c"}, "4 6\np1 acgtac\n",
+       "p1 H1\np2"},
+      {"bad associations only", {"-v"}, good, "p1 H1\np2"},
+      {"no host left", {"-c", "-m", "9"}, good, assoc},
+      {"an interleaved file is stored", {"-c", "-i"},
+       "2 4\np1 ac\np2 gt\n\nac\ngt\n", "p1 H\np2 H\n"},
+      {"FASTA is stored", {"-v"}, ">p1\nacgt\n>p2\nacct\n", "p1 H\np2 H\n"},
+  };
+  for (const case_type& c : cases) {
+    const temp_file data(c.data), hosts(c.assoc);
+    std::string out[2], err[2];
+    int rc[2];
+    for (const bool fold : {true, false}) {
+      std::vector<std::string> args{"karvo"};
+      args.insert(args.end(), c.options.begin(), c.options.end());
+      args.push_back(data.path());
+      args.push_back(hosts.path());
+      text_output o(out[fold]), e(err[fold]);
+      karvo::streams io{nullptr, o, e};
+      io.fold = fold;
+      rc[fold] = karvo::run(args, io);
+      o.flush();
+      e.flush();
+    }
+    EXPECT_EQ(rc[1], rc[0]) << c.name;
+    EXPECT_EQ(out[1], out[0]) << c.name;
+    EXPECT_EQ(err[1], err[0]) << c.name;
+  }
+}

@@ -112,7 +112,7 @@ void group_engine::select(const sets::ordered_tax_nos& group) {
 
 void group_engine::compute_cells(std::size_t first, std::size_t count,
                                  char* dout, float* qout) {
-  const detail::kernel_fn kernel = detail::select_kernel(*rule_);
+  const detail::kernel_fn kernel = detail::select_kernels(*rule_).count;
   const std::size_t per_site =
       static_cast<std::size_t>(analysis_.columns_per_site());
   for (std::size_t done = 0; done < count; done += detail::kernel_block) {
@@ -139,6 +139,60 @@ void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
   if (analysis_.cell_type() != matrix_type::CNTCH)
     throw matrix_error("counts asked of an analysis without counts");
   *out = static_cast<std::int32_t>(rows_.size());
+}
+
+// ---------------------------------------------------------------------------
+// Folded groups.
+
+bool group_folds::can_fold(const analysis_type& analysis,
+                           std::int64_t max_group) noexcept {
+  const std::int32_t k = analysis.valid_states().size();
+  if (k < 1 || k > 8) return false;
+  return analysis.formula() == formula_type::CONSENSUS ||
+         (analysis.formula() == formula_type::MODUS && max_group <= 255);
+}
+
+std::size_t group_folds::bytes(const analysis_type& analysis,
+                               std::size_t hosts, std::size_t nchar) noexcept {
+  const std::size_t per_site =
+      analysis.formula() == formula_type::MODUS
+          ? static_cast<std::size_t>(analysis.valid_states().size())
+          : 1;
+  return hosts * nchar * per_site;
+}
+
+group_folds::group_folds(const analysis_type& analysis, std::size_t hosts,
+                         std::size_t nchar)
+    : hosts_(hosts), nchar_(nchar) {
+  if (!can_fold(analysis, 1))
+    throw constraint_error("an analysis that cannot be folded");
+  rule_ = group_engine::make_rule(analysis, 0);
+  per_host_ = bytes(analysis, 1, nchar);
+  acc_ = new_zeroed_bytes(hosts * per_host_);
+  if (analysis.formula() == formula_type::MODUS) folded_.assign(hosts, 0);
+}
+
+group_folds::~group_folds() = default;
+
+void group_folds::fold(std::size_t host, const char* row) {
+  if (host >= hosts_)
+    throw constraint_error("index check failed",
+                           "host " + std::to_string(host) + " of " +
+                               std::to_string(hosts_));
+  if (!folded_.empty() && folded_[host]++ == 255) {
+    folded_[host] = 255;
+    throw range_error("a modal host of more than 255 associates");
+  }
+  detail::select_kernels(*rule_).fold(*rule_, row, nchar_,
+                                      acc_.get() + host * per_host_);
+}
+
+void group_folds::compute(std::size_t host, std::size_t first,
+                          std::size_t count, char* out) const {
+  if (host >= hosts_ || first > nchar_ || count > nchar_ - first)
+    throw constraint_error("index check failed");
+  detail::select_kernels(*rule_).finish_fold(
+      *rule_, acc_.get() + host * per_host_, nchar_, first, count, out);
 }
 
 // ---------------------------------------------------------------------------

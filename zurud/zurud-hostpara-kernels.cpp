@@ -35,9 +35,14 @@ site_rule::site_rule(const analysis_type& analysis, std::int32_t max_group)
     }
   }
   index.fill(static_cast<std::uint16_t>(k));
-  for (std::size_t s = 0; s < k; ++s)
+  bit.fill(0);
+  for (std::size_t s = 0; s < k; ++s) {
     index[static_cast<unsigned char>(states[s])] =
         static_cast<std::uint16_t>(s);
+    if (s < 8)
+      bit[static_cast<unsigned char>(states[s])] =
+          static_cast<std::uint8_t>(1u << s);
+  }
   if (formula == formula_type::ENTROPY) {
     max_ent.resize(static_cast<std::size_t>(max_group < 0 ? 0 : max_group));
     max_entropy(max_ent, analysis.valid_states());
@@ -157,6 +162,40 @@ void count_plain(const site_rule& rule, kernel_scratch& x,
   }
 }
 
+// The plain folding, for up to eight states.
+void fold_plain(const site_rule& rule, const char* row, std::size_t n,
+                std::uint8_t* acc) {
+  if (rule.formula == formula_type::CONSENSUS) {
+    for (std::size_t j = 0; j < n; ++j)
+      acc[j] |= rule.bit[static_cast<unsigned char>(row[j])];
+    return;
+  }
+  for (std::size_t j = 0; j < n; ++j) {
+    const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
+    if (s < rule.k) ++acc[s * n + j];
+  }
+}
+
+// The counts a folded site stands for: 1 for each state met (CONSENSUS),
+// the byte counters themselves (MODUS).
+void folded_counts(const site_rule& rule, const std::uint8_t* acc,
+                   std::size_t n, std::size_t j, unsigned* c) {
+  for (std::size_t s = 0; s < rule.k; ++s)
+    c[s] = rule.formula == formula_type::CONSENSUS ? acc[j] >> s & 1u
+                                                   : acc[s * n + j];
+}
+
+void finish_fold_plain(const site_rule& rule, const std::uint8_t* acc,
+                       std::size_t n, std::size_t first, std::size_t count,
+                       char* out) {
+  term_table terms(0);  // codes need no entropy terms
+  unsigned c[8];
+  for (std::size_t j = 0; j < count; ++j) {
+    folded_counts(rule, acc, n, first + j, c);
+    finish_site(rule, terms, c, j, block_out{out, nullptr});
+  }
+}
+
 #ifdef ZURUD_X86_GROUP
 
 // The per-host counting with AVX2, for the four or five states of the tool's
@@ -180,9 +219,12 @@ struct finish_context {
 };
 
 // Sites from..to-1 by the finishing rule.
+// Count planes by state: the block's own, or a stretch of a host's folded
+// counters.
+using plane_ptrs = const std::uint8_t* const*;
+
 template <int K>
-void finish_sites(const finish_context& f,
-                  const std::uint8_t (*planes)[avx_block], std::size_t from,
+void finish_sites(const finish_context& f, plane_ptrs planes, std::size_t from,
                   std::size_t to, char* dout, float* qout) {
   for (std::size_t j = from; j < to; ++j) {
     unsigned c[K];
@@ -246,25 +288,41 @@ __attribute__((target("avx2"))) void count_rows(
     }
 }
 
-// Consensus codes of 32 sites at a time: the mask of states present (or,
-// for modal values, of the states with the largest count) picks the code
-// from a 16- or 32-entry table with byte shuffles.
+// The consensus codes of 32 masks of states, from a 16- or 32-entry table
+// with byte shuffles; `bad` collects the masks the table has no code for.
 template <int K>
-__attribute__((target("avx2"))) void finish_codes(
-    const finish_context& f, const std::uint8_t (*planes)[avx_block],
-    std::size_t width, char* out) {
+__attribute__((target("avx2"))) inline __m256i codes_of(__m256i lo, __m256i hi,
+                                                      __m256i mask,
+                                                      __m256i& bad) {
+  __m256i v = _mm256_shuffle_epi8(lo, mask);
+  if (K > 4)  // bit 4 of the mask, moved to bit 7, picks the upper table
+    v = _mm256_blendv_epi8(v, _mm256_shuffle_epi8(hi, mask),
+                           _mm256_slli_epi16(mask, 3));
+  bad = _mm256_or_si256(bad, _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
+  return v;
+}
+
+__attribute__((target("avx2"))) inline __m256i code_table(const char* code) {
+  return _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(code)));
+}
+
+// Consensus codes of 32 sites at a time: the mask of states present (or,
+// for modal values, of the states with the largest count) picks the code.
+template <int K>
+__attribute__((target("avx2"))) void finish_codes(const finish_context& f,
+                                                  plane_ptrs planes,
+                                                  std::size_t width,
+                                                  char* out) {
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i lo = _mm256_broadcastsi128_si256(
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.code)));
-  const __m256i hi = _mm256_broadcastsi128_si256(
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.code + 16)));
+  const __m256i lo = code_table(f.code), hi = code_table(f.code + 16);
   const bool modal = f.formula == formula_type::MODUS;
   __m256i bad = zero;
   const std::size_t vec = width & ~std::size_t{31};
   for (std::size_t j = 0; j < vec; j += 32) {
     __m256i c[K];
     for (int s = 0; s < K; ++s)
-      c[s] = _mm256_load_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
+      c[s] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
     __m256i mask = zero;
     if (modal) {
       __m256i best = c[0];
@@ -282,12 +340,8 @@ __attribute__((target("avx2"))) void finish_codes(
             _mm256_andnot_si256(_mm256_cmpeq_epi8(c[s], zero),
                                 _mm256_set1_epi8(static_cast<char>(1 << s))));
     }
-    __m256i v = _mm256_shuffle_epi8(lo, mask);
-    if (K > 4)  // bit 4 of the mask, moved to bit 7, picks the upper table
-      v = _mm256_blendv_epi8(v, _mm256_shuffle_epi8(hi, mask),
-                             _mm256_slli_epi16(mask, 3));
-    bad = _mm256_or_si256(bad, _mm256_cmpeq_epi8(v, zero));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), v);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j),
+                        codes_of<K>(lo, hi, mask, bad));
   }
   if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
   finish_sites<K>(f, planes, vec, width, out, nullptr);
@@ -298,8 +352,7 @@ __attribute__((target("avx2"))) void finish_codes(
 // as -99.0 or 0.0, and only the rest are computed one by one.
 template <int K>
 __attribute__((target("avx2"))) void finish_entropies(
-    const finish_context& f, const std::uint8_t (*planes)[avx_block],
-    std::size_t width, float* out) {
+    const finish_context& f, plane_ptrs planes, std::size_t width, float* out) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i one = _mm256_set1_epi8(1);
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
@@ -353,8 +406,7 @@ __attribute__((target("avx2"))) void finish_entropies(
 // nothing was counted, then the K vectors interleaved site by site.
 template <int K>
 __attribute__((target("avx2"))) void finish_frequencies(
-    const finish_context& f, const std::uint8_t (*planes)[avx_block],
-    std::size_t width, float* out) {
+    const finish_context& f, plane_ptrs planes, std::size_t width, float* out) {
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
   const std::size_t vec = width & ~std::size_t{7};
   for (std::size_t j = 0; j < vec; j += 8) {
@@ -411,16 +463,18 @@ void count_avx2(const site_rule& rule, kernel_scratch& x,
   const char* states = rule.states.data();
   if (nrows <= byte_batch) {
     count_rows<K>(rows, nrows, first, width, states, v.small);
+    const std::uint8_t* planes[K];
+    for (int s = 0; s < K; ++s) planes[s] = v.small[s];
     switch (rule.formula) {
       case formula_type::CONSENSUS:
       case formula_type::MODUS:
-        finish_codes<K>(f, v.small, width, out.dout);
+        finish_codes<K>(f, planes, width, out.dout);
         break;
       case formula_type::ENTROPY:
-        finish_entropies<K>(f, v.small, width, out.qout);
+        finish_entropies<K>(f, planes, width, out.qout);
         break;
       case formula_type::FREQUENCIES:
-        finish_frequencies<K>(f, v.small, width, out.qout);
+        finish_frequencies<K>(f, planes, width, out.qout);
         break;
       case formula_type::GROUP_SIZE:
         break;
@@ -441,18 +495,107 @@ void count_avx2(const site_rule& rule, kernel_scratch& x,
   }
 }
 
+// Folding a row, 32 sites at a time. For CONSENSUS each cell's state bit
+// comes from two shuffles on its low four bits (the bit, and the high four
+// bits the state must have), which needs states whose low four bits differ,
+// as those of "-acgt" do; for MODUS each state's counters take the matches.
+bool nibbles_differ(const site_rule& rule) {
+  unsigned seen = 0;
+  for (const char c : rule.states) {
+    const unsigned low = 1u << (static_cast<unsigned char>(c) & 15u);
+    if (seen & low) return false;
+    seen |= low;
+  }
+  return true;
+}
+
+__attribute__((target("avx2"))) void fold_avx2(const site_rule& rule,
+                                               const char* row, std::size_t n,
+                                               std::uint8_t* acc) {
+  const std::size_t vec = n & ~std::size_t{31};
+  if (rule.formula == formula_type::CONSENSUS) {
+    alignas(16) std::uint8_t bits[16] = {}, highs[16];
+    std::memset(highs, 0xff, sizeof highs);
+    for (std::size_t s = 0; s < rule.k; ++s) {
+      const auto c = static_cast<unsigned char>(rule.states[s]);
+      bits[c & 15] = static_cast<std::uint8_t>(1u << s);
+      highs[c & 15] = static_cast<std::uint8_t>(c >> 4);
+    }
+    const __m256i tb = code_table(reinterpret_cast<const char*>(bits));
+    const __m256i th = code_table(reinterpret_cast<const char*>(highs));
+    const __m256i low = _mm256_set1_epi8(15);
+    for (std::size_t j = 0; j < vec; j += 32) {
+      const __m256i x = load_bytes(row + j);
+      const __m256i l = _mm256_and_si256(x, low);
+      const __m256i h = _mm256_and_si256(_mm256_srli_epi16(x, 4), low);
+      const __m256i b =
+          _mm256_and_si256(_mm256_shuffle_epi8(tb, l),
+                           _mm256_cmpeq_epi8(_mm256_shuffle_epi8(th, l), h));
+      auto* p = reinterpret_cast<__m256i*>(acc + j);
+      _mm256_storeu_si256(p, _mm256_or_si256(_mm256_loadu_si256(p), b));
+    }
+    for (std::size_t j = vec; j < n; ++j)
+      acc[j] |= rule.bit[static_cast<unsigned char>(row[j])];
+    return;
+  }
+  for (std::size_t s = 0; s < rule.k; ++s) {
+    const __m256i st = _mm256_set1_epi8(rule.states[s]);
+    std::uint8_t* plane = acc + s * n;
+    for (std::size_t j = 0; j < vec; j += 32) {
+      auto* p = reinterpret_cast<__m256i*>(plane + j);
+      _mm256_storeu_si256(
+          p, _mm256_sub_epi8(_mm256_loadu_si256(p),
+                             _mm256_cmpeq_epi8(load_bytes(row + j), st)));
+    }
+    for (std::size_t j = vec; j < n; ++j) plane[j] += row[j] == rule.states[s];
+  }
+}
+
+// Codes of folded sites: straight from the masks (CONSENSUS) or from the
+// counters as a block's planes (MODUS).
+template <int K>
+__attribute__((target("avx2"))) void finish_fold_avx2(
+    const site_rule& rule, const std::uint8_t* acc, std::size_t n,
+    std::size_t first, std::size_t count, char* out) {
+  std::array<char, 32> codes{};
+  std::copy(rule.code.begin(), rule.code.end(), codes.begin());
+  if (rule.formula == formula_type::MODUS) {
+    term_table terms(0);
+    const finish_context f{&rule, rule.formula, codes.data(), &terms, nullptr};
+    const std::uint8_t* planes[K];
+    for (int s = 0; s < K; ++s) planes[s] = acc + s * n + first;
+    finish_codes<K>(f, planes, count, out);
+    return;
+  }
+  const __m256i lo = code_table(codes.data()), hi = code_table(codes.data() + 16);
+  __m256i bad = _mm256_setzero_si256();
+  const std::uint8_t* masks = acc + first;
+  const std::size_t vec = count & ~std::size_t{31};
+  for (std::size_t j = 0; j < vec; j += 32)
+    _mm256_storeu_si256(
+        reinterpret_cast<__m256i*>(out + j),
+        codes_of<K>(lo, hi, load_bytes(reinterpret_cast<const char*>(masks + j)),
+                    bad));
+  if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
+  finish_fold_plain(rule, acc, n, first + vec, count - vec, out + vec);
+}
+
 #endif
 
 }  // namespace
 
-kernel_fn select_kernel(const site_rule& rule) {
+kernel_set select_kernels(const site_rule& rule) {
+  kernel_set set{count_plain, fold_plain, finish_fold_plain};
 #ifdef ZURUD_X86_GROUP
   if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE) {
-    if (rule.k == 4) return count_avx2<4>;
-    if (rule.k == 5) return count_avx2<5>;
+    if (rule.k == 4) set = {count_avx2<4>, fold_plain, finish_fold_avx2<4>};
+    if (rule.k == 5) set = {count_avx2<5>, fold_plain, finish_fold_avx2<5>};
+    if (rule.k <= 8 && (rule.formula == formula_type::MODUS ||
+                        nibbles_differ(rule)))
+      set.fold = fold_avx2;
   }
 #endif
-  return count_plain;
+  return set;
 }
 
 }  // namespace zurud::hostpara::detail

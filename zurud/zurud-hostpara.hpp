@@ -228,6 +228,47 @@ class group_engine {
   std::vector<const char*> rows_;
 };
 
+/// Consensus rows (CONSENSUS or MODUS) of hosts built while the associate
+/// rows are read, without the associate matrix: fold() adds an associate row
+/// to a host's accumulator (the set of states met at each site for
+/// CONSENSUS, a byte; a byte counter per state and site for MODUS), and
+/// compute() then finishes any stretch of the host's row into the codes
+/// group_engine gives for the group of the rows folded, failures included.
+class group_folds {
+ public:
+  /// Whether the analysis can be folded for hosts of up to `max_group`
+  /// associates: CONSENSUS, or MODUS of at most 255 associates a host, with
+  /// one to eight valid states.
+  static bool can_fold(const analysis_type& analysis,
+                       std::int64_t max_group) noexcept;
+  /// The accumulator bytes of `hosts` hosts over `nchar` sites.
+  static std::size_t bytes(const analysis_type& analysis, std::size_t hosts,
+                           std::size_t nchar) noexcept;
+  /// Accumulators of `hosts` hosts (numbered from 0) over `nchar` sites,
+  /// nothing folded yet. constraint_error when the analysis cannot be
+  /// folded.
+  group_folds(const analysis_type& analysis, std::size_t hosts,
+              std::size_t nchar);
+  ~group_folds();
+  group_folds(const group_folds&) = delete;
+  group_folds& operator=(const group_folds&) = delete;
+
+  std::size_t hosts() const noexcept { return hosts_; }
+  /// Folds one associate row, nchar cells as the readers store them, into
+  /// `host`. range_error for a 256th row of a MODUS host.
+  void fold(std::size_t host, const char* row);
+  /// Sites first..first+count-1 (0-based) of the host's row as consensus
+  /// codes, as group_engine::compute writes them.
+  void compute(std::size_t host, std::size_t first, std::size_t count,
+               char* out) const;
+
+ private:
+  std::shared_ptr<const detail::site_rule> rule_;
+  std::size_t hosts_, nchar_, per_host_;
+  std::unique_ptr<std::uint8_t[], free_memory> acc_;
+  std::vector<std::uint8_t> folded_;  // rows folded by host (MODUS), to 255
+};
+
 /// Fills `result` with one row per host of `hosts`, in map order, for the
 /// analysis analysis_type::of_shape gives (matrix_error, nothing written,
 /// when none fits). Labels are the host labels; row comments get the group

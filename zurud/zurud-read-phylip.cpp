@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,24 +16,32 @@ namespace {
 // stored mapped, or, without `store`, only consumed.
 void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
                const char_mapping* map, bool store,
-               data_notes* notes = nullptr) {
+               data_notes* notes = nullptr, row_sink* sink = nullptr) {
   const label_format_type labels = label_layout(layout);
   const std::int32_t ntax = matrix.ntax();
   const std::int32_t nchar = matrix.nchar();
   std::int32_t i = 1;
   const std::int64_t first_line = in.line();
+  // The one row a sink is handed, written over by each row in turn.
+  std::unique_ptr<char[]> taken;
+  if (sink != nullptr && store && map != nullptr)
+    taken.reset(new char[static_cast<std::size_t>(nchar)]);
   try {
     for (; i <= ntax; ++i) {
       matrix.labels(i) = read_label(in, labels);
       switch (matrix.char_type()) {
         case matrix_type::DISCR: {
           const auto n = static_cast<std::size_t>(nchar);
-          if (!store)
+          if (!store) {
             in.skip_black(n);
-          else if (map != nullptr)
+          } else if (taken) {
+            in.read_black(taken.get(), n, *map);
+            sink->take(i, matrix.labels(i), taken.get());
+          } else if (map != nullptr) {
             in.read_black(matrix.discr_row(i), n, *map);
-          else
+          } else {
             in.read_black(matrix.discr_row(i), n);
+          }
           break;
         }
         case matrix_type::QUANT: {
@@ -106,8 +115,8 @@ void skim_char_mat(text_input& in, char_format_type layout,
 
 void read_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix, const cell_options& cells,
-                   data_notes* notes) {
-  read_rows(in, layout, matrix, &cells.map, cells.store, notes);
+                   data_notes* notes, row_sink* sink) {
+  read_rows(in, layout, matrix, &cells.map, cells.store, notes, sink);
 }
 
 void note_rest(text_input& in, data_notes& notes) {

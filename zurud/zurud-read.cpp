@@ -239,13 +239,19 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
   // Below a few megabytes a thread costs more than the faults it saves.
   const auto cells = static_cast<std::size_t>(matrix->ntax()) *
                      static_cast<std::size_t>(matrix->nchar());
+  row_sink* const sink =
+      options.rows != nullptr && !options.interleaved && options.cells.store &&
+              options.rows->accept(h.ntax, h.nchar)
+          ? options.rows
+          : nullptr;
   std::optional<detail::page_populator> populator;
-  if (options.helper_threads && options.cells.store && cells >= (8u << 20))
+  if (options.helper_threads && options.cells.store && sink == nullptr &&
+      cells >= (8u << 20))
     populator.emplace(matrix->discr_row(1), cells);
   if (options.interleaved)
     read_interleaved_char_mat(in, options.layout, *matrix, options.cells);
   else
-    read_char_mat(in, options.layout, *matrix, options.cells, notes);
+    read_char_mat(in, options.layout, *matrix, options.cells, notes, sink);
   if (notes != nullptr && options.whole_input) note_rest(in, *notes);
   return matrix;
 }

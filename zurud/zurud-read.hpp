@@ -357,11 +357,28 @@ struct data_notes {
   std::int64_t extra_line = 0;     ///< the first of them
 };
 
+/// Takes the rows of a PHYLIP matrix one at a time as they are read, in
+/// place of storing their cells: for callers that fold every row into a
+/// summary and never need the matrix itself.
+class row_sink {
+ public:
+  virtual ~row_sink() = default;
+  /// Called once the header is read: whether to take the rows of a matrix
+  /// of this shape (false: the cells are stored as usual).
+  virtual bool accept(std::int32_t ntax, std::int32_t nchar) = 0;
+  /// Row `row` (1-based) as read: its label and its nchar cells, mapped as
+  /// the cell options say. The cells stay valid until the call returns.
+  virtual void take(std::int32_t row, const std::string& label,
+                    const char* cells) = 0;
+};
+
 /// read_char_mat and skim_char_mat in one (cells stored as cells says),
 /// noting in `notes` (when given) rows with text after their last site.
+/// With `sink`, each row's cells go to it instead of the matrix (whose
+/// labels are filled all the same).
 void read_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix, const cell_options& cells,
-                   data_notes* notes);
+                   data_notes* notes, row_sink* sink = nullptr);
 
 /// Notes in `notes` the lines of text that are left in `in`, reading it to
 /// its end (for a data file that is the whole input).
@@ -385,6 +402,10 @@ struct data_file_options {
   /// text that another processor's read() brought in cost more than the
   /// overlap gained on the machines measured (100 MB: a quarter slower).
   bool helper_threads = false;
+  /// Offered the rows of a sequential PHYLIP matrix whose cells are to be
+  /// stored; when it accepts them the returned matrix has labels only.
+  /// Interleaved, FASTA and NEXUS files are stored as usual.
+  row_sink* rows = nullptr;
 };
 
 /// Reads a whole data matrix in any of the formats detect_data_format tells

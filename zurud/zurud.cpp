@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -147,8 +148,8 @@ std::unique_ptr<T[]> copy_cells(const std::unique_ptr<T[]>& from,
 // every gigabyte, which otherwise take longer than reading the input. Only
 // whole 2 MiB pages inside the block qualify; pages never written still cost
 // nothing.
-template <typename T>
-void prefer_huge_pages(const std::unique_ptr<T[]>& cells, std::size_t n) {
+template <typename T, typename D>
+void prefer_huge_pages(const std::unique_ptr<T[], D>& cells, std::size_t n) {
 #ifdef MADV_HUGEPAGE
   constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
   const auto start = reinterpret_cast<std::uintptr_t>(cells.get());
@@ -199,6 +200,16 @@ std::unique_ptr<char[]> new_discr_cells(std::size_t n) {
   auto cells = std::make_unique_for_overwrite<char[]>(n);
   prefer_huge_pages(cells, n);
   return cells;
+}
+
+void free_memory::operator()(void* p) const noexcept { std::free(p); }
+
+std::unique_ptr<std::uint8_t[], free_memory> new_zeroed_bytes(std::size_t n) {
+  std::unique_ptr<std::uint8_t[], free_memory> bytes(
+      static_cast<std::uint8_t*>(std::calloc(std::max<std::size_t>(n, 1), 1)));
+  if (!bytes) throw std::bad_alloc();
+  prefer_huge_pages(bytes, n);
+  return bytes;
 }
 
 char_mat_type::char_mat_type(std::int32_t ntax, std::int32_t nchar,

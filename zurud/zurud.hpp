@@ -448,6 +448,15 @@ using char_mat_access = std::unique_ptr<char_mat_type>;
 /// before the matrix exists. std::bad_alloc when it cannot be had.
 std::unique_ptr<char[]> new_discr_cells(std::size_t n);
 
+/// Memory freed with std::free.
+struct free_memory {
+  void operator()(void* p) const noexcept;
+};
+/// `n` bytes (at least one) set to zero, on huge pages where the system has
+/// them: the system zeroes them as they are first touched, without a pass
+/// over them here. std::bad_alloc when they cannot be had.
+std::unique_ptr<std::uint8_t[], free_memory> new_zeroed_bytes(std::size_t n);
+
 // ---------------------------------------------------------------------------
 // Sequences.
 

@@ -51,6 +51,7 @@ struct site_rule {
   std::size_t k;
   std::vector<char> code;  // 2^k entries when k <= 8; code[0] is "?"
   std::array<std::uint16_t, 256> index;  // symbol -> state, k for the rest
+  std::array<std::uint8_t, 256> bit;     // symbol -> 1 << state (k <= 8), 0
   ent_val_type max_ent;                  // by group size, 1..max_group
 };
 
@@ -86,9 +87,28 @@ using kernel_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
                            const char* const* rows, std::size_t nrows,
                            std::size_t first, std::size_t width, block_out out);
 
-/// The one dispatch point: the AVX2 kernel for four or five states where the
-/// processor has it and detail::use_avx2() allows it, else the plain one.
-kernel_fn select_kernel(const site_rule& rule);
+/// Folds one associate row of n cells into a host's accumulator of n sites:
+/// for CONSENSUS acc[j] |= the bit of the cell's state; for MODUS
+/// acc[s * n + j] += 1 where the cell is state s (byte counters).
+using fold_fn = void (*)(const site_rule& rule, const char* row, std::size_t n,
+                         std::uint8_t* acc);
+
+/// The consensus codes of sites first..first+count-1 from an accumulator of
+/// n sites as fold_fn leaves it. constraint_error as for kernel_fn.
+using finish_fold_fn = void (*)(const site_rule& rule, const std::uint8_t* acc,
+                                std::size_t n, std::size_t first,
+                                std::size_t count, char* out);
+
+struct kernel_set {
+  kernel_fn count;
+  fold_fn fold;
+  finish_fold_fn finish_fold;
+};
+
+/// The one dispatch point: the AVX2 kernels for four or five states (any up
+/// to eight for folding) where the processor has AVX2 and
+/// detail::use_avx2() allows it, else the plain ones.
+kernel_set select_kernels(const site_rule& rule);
 
 /// The finishing rule of one site from the counts c[0..k) of its states:
 /// consensus code of the states present (or of the most frequent ones, ties

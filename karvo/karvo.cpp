@@ -295,7 +295,6 @@ class host_folder final : public zurud::read::row_sink {
         const auto h = static_cast<std::uint32_t>(hosts_.size());
         hosts_.push_back(a->host);
         for (; a != b; ++a) of_associate_[a->para].hosts.push_back(h);
-        max_group_ = std::max(max_group_, n);
       }
       a = b;
     }
@@ -304,7 +303,7 @@ class host_folder final : public zurud::read::row_sink {
   bool accept(std::int32_t ntax, std::int32_t nchar) override {
     const auto cells =
         static_cast<std::size_t>(ntax) * static_cast<std::size_t>(nchar);
-    if (!zurud::hostpara::group_folds::can_fold(analysis_, max_group_) ||
+    if (!zurud::hostpara::group_folds::can_fold(analysis_) ||
         zurud::hostpara::group_folds::bytes(
             analysis_, hosts_.size(), static_cast<std::size_t>(nchar)) > cells)
       return false;
@@ -355,7 +354,6 @@ class host_folder final : public zurud::read::row_sink {
   std::unordered_map<std::string, associate, zurud::sets::label_hash,
                      std::equal_to<>>
       of_associate_;
-  std::int64_t max_group_ = 0;
   std::optional<zurud::hostpara::group_folds> folds_;
   std::optional<alphabet_sample> sample_;
 };

@@ -3,6 +3,7 @@
 // Group characters: the analysis a host matrix asks for, the engine that
 // computes host rows a stretch of sites at a time, and the plain reference.
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "zurud/detail/hostpara-kernels.hpp"
@@ -144,12 +145,11 @@ void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
 // ---------------------------------------------------------------------------
 // Folded groups.
 
-bool group_folds::can_fold(const analysis_type& analysis,
-                           std::int64_t max_group) noexcept {
+bool group_folds::can_fold(const analysis_type& analysis) noexcept {
   const std::int32_t k = analysis.valid_states().size();
-  if (k < 1 || k > 8) return false;
-  return analysis.formula() == formula_type::CONSENSUS ||
-         (analysis.formula() == formula_type::MODUS && max_group <= 255);
+  return k >= 1 && k <= 8 &&
+         (analysis.formula() == formula_type::CONSENSUS ||
+          analysis.formula() == formula_type::MODUS);
 }
 
 std::size_t group_folds::bytes(const analysis_type& analysis,
@@ -164,12 +164,15 @@ std::size_t group_folds::bytes(const analysis_type& analysis,
 group_folds::group_folds(const analysis_type& analysis, std::size_t hosts,
                          std::size_t nchar)
     : hosts_(hosts), nchar_(nchar) {
-  if (!can_fold(analysis, 1))
+  if (!can_fold(analysis))
     throw constraint_error("an analysis that cannot be folded");
   rule_ = group_engine::make_rule(analysis, 0);
   per_host_ = bytes(analysis, 1, nchar);
   acc_ = new_zeroed_bytes(hosts * per_host_);
-  if (analysis.formula() == formula_type::MODUS) folded_.assign(hosts, 0);
+  if (analysis.formula() == formula_type::MODUS) {
+    folded_.assign(hosts, 0);
+    wide_.resize(hosts);
+  }
 }
 
 group_folds::~group_folds() = default;
@@ -179,20 +182,28 @@ void group_folds::fold(std::size_t host, const char* row) {
     throw constraint_error("index check failed",
                            "host " + std::to_string(host) + " of " +
                                std::to_string(hosts_));
+  std::uint8_t* const acc = acc_.get() + host * per_host_;
   if (!folded_.empty() && folded_[host]++ == 255) {
-    folded_[host] = 255;
-    throw range_error("a modal host of more than 255 associates");
+    std::vector<std::uint16_t>& wide = wide_[host];
+    wide.resize(per_host_);
+    for (std::size_t i = 0; i < per_host_; ++i) wide[i] += acc[i];
+    std::memset(acc, 0, per_host_);
+    folded_[host] = 1;
   }
-  detail::select_kernels(*rule_).fold(*rule_, row, nchar_,
-                                      acc_.get() + host * per_host_);
+  detail::select_kernels(*rule_).fold(*rule_, row, nchar_, acc);
 }
 
 void group_folds::compute(std::size_t host, std::size_t first,
                           std::size_t count, char* out) const {
   if (host >= hosts_ || first > nchar_ || count > nchar_ - first)
     throw constraint_error("index check failed");
-  detail::select_kernels(*rule_).finish_fold(
-      *rule_, acc_.get() + host * per_host_, nchar_, first, count, out);
+  const std::uint8_t* const acc = acc_.get() + host * per_host_;
+  if (!wide_.empty() && !wide_[host].empty())
+    detail::finish_wide(*rule_, acc, wide_[host].data(), nchar_, first, count,
+                        out);
+  else
+    detail::select_kernels(*rule_).finish_fold(*rule_, acc, nchar_, first,
+                                               count, out);
 }
 
 // ---------------------------------------------------------------------------

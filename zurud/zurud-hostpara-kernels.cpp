@@ -196,6 +196,22 @@ void finish_fold_plain(const site_rule& rule, const std::uint8_t* acc,
   }
 }
 
+}  // namespace
+
+void finish_wide(const site_rule& rule, const std::uint8_t* acc,
+                 const std::uint16_t* wide, std::size_t n, std::size_t first,
+                 std::size_t count, char* out) {
+  term_table terms(0);
+  unsigned c[8];
+  for (std::size_t j = 0; j < count; ++j) {
+    for (std::size_t s = 0; s < rule.k; ++s)
+      c[s] = acc[s * n + first + j] + unsigned{wide[s * n + first + j]};
+    finish_site(rule, terms, c, j, block_out{out, nullptr});
+  }
+}
+
+namespace {
+
 #ifdef ZURUD_X86_GROUP
 
 // The per-host counting with AVX2, for the four or five states of the tool's

@@ -236,12 +236,11 @@ class group_engine {
 /// group_engine gives for the group of the rows folded, failures included.
 class group_folds {
  public:
-  /// Whether the analysis can be folded for hosts of up to `max_group`
-  /// associates: CONSENSUS, or MODUS of at most 255 associates a host, with
-  /// one to eight valid states.
-  static bool can_fold(const analysis_type& analysis,
-                       std::int64_t max_group) noexcept;
-  /// The accumulator bytes of `hosts` hosts over `nchar` sites.
+  /// Whether the analysis can be folded: CONSENSUS or MODUS, with one to
+  /// eight valid states.
+  static bool can_fold(const analysis_type& analysis) noexcept;
+  /// The accumulator bytes of `hosts` hosts over `nchar` sites; a MODUS host
+  /// of more than 255 associates takes two more a state and site.
   static std::size_t bytes(const analysis_type& analysis, std::size_t hosts,
                            std::size_t nchar) noexcept;
   /// Accumulators of `hosts` hosts (numbered from 0) over `nchar` sites,
@@ -255,7 +254,7 @@ class group_folds {
 
   std::size_t hosts() const noexcept { return hosts_; }
   /// Folds one associate row, nchar cells as the readers store them, into
-  /// `host`. range_error for a 256th row of a MODUS host.
+  /// `host`.
   void fold(std::size_t host, const char* row);
   /// Sites first..first+count-1 (0-based) of the host's row as consensus
   /// codes, as group_engine::compute writes them.
@@ -266,7 +265,10 @@ class group_folds {
   std::shared_ptr<const detail::site_rule> rule_;
   std::size_t hosts_, nchar_, per_host_;
   std::unique_ptr<std::uint8_t[], free_memory> acc_;
-  std::vector<std::uint8_t> folded_;  // rows folded by host (MODUS), to 255
+  // MODUS: rows in each host's byte counters (at most 255), and the 16-bit
+  // totals they are moved to before they could overflow (hosts of more).
+  std::vector<std::uint8_t> folded_;
+  std::vector<std::vector<std::uint16_t>> wide_;
 };
 
 /// Fills `result` with one row per host of `hosts`, in map order, for the

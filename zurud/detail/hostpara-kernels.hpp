@@ -99,6 +99,12 @@ using finish_fold_fn = void (*)(const site_rule& rule, const std::uint8_t* acc,
                                 std::size_t n, std::size_t first,
                                 std::size_t count, char* out);
 
+/// As finish_fold_fn for MODUS counters of which `wide` holds 16-bit totals
+/// (laid out as acc) and acc the rows since; one site at a time.
+void finish_wide(const site_rule& rule, const std::uint8_t* acc,
+                 const std::uint16_t* wide, std::size_t n, std::size_t first,
+                 std::size_t count, char* out);
+
 struct kernel_set {
   kernel_fn count;
   fold_fn fold;

@@ -383,6 +383,7 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
     std::string data, assoc;
   } cases[] = {
       {"consensus", {"-c"}, good, assoc},
+      {"consensus, one thread", {"-c", "-t", "1"}, good, assoc},
       {"modal, gaps valid", {"-v", "-g", "-N"}, good, assoc},
       {"a gap with a base has no code", {"-c", "-g"}, good, assoc},
       {"padded PHYLIP names", {"-c", "-p"},

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,10 +21,7 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
   const std::int32_t nchar = matrix.nchar();
   std::int32_t i = 1;
   const std::int64_t first_line = in.line();
-  // The one row a sink is handed, written over by each row in turn.
-  std::unique_ptr<char[]> taken;
-  if (sink != nullptr && store && map != nullptr)
-    taken.reset(new char[static_cast<std::size_t>(nchar)]);
+  if (sink != nullptr && (!store || map == nullptr)) sink = nullptr;
   try {
     for (; i <= ntax; ++i) {
       matrix.labels(i) = read_label(in, labels);
@@ -34,9 +30,10 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
           const auto n = static_cast<std::size_t>(nchar);
           if (!store) {
             in.skip_black(n);
-          } else if (taken) {
-            in.read_black(taken.get(), n, *map);
-            sink->take(i, matrix.labels(i), taken.get());
+          } else if (sink != nullptr) {
+            char* const cells = sink->row_memory();
+            in.read_black(cells, n, *map);
+            sink->take(i, matrix.labels(i), cells);
           } else if (map != nullptr) {
             in.read_black(matrix.discr_row(i), n, *map);
           } else {

@@ -366,10 +366,13 @@ class row_sink {
   /// Called once the header is read: whether to take the rows of a matrix
   /// of this shape (false: the cells are stored as usual).
   virtual bool accept(std::int32_t ntax, std::int32_t nchar) = 0;
-  /// Row `row` (1-based) as read: its label and its nchar cells, mapped as
-  /// the cell options say. The cells stay valid until the call returns.
+  /// Where the next row's nchar cells are to be read; the reader writes
+  /// there, then hands the memory back through take().
+  virtual char* row_memory() = 0;
+  /// Row `row` (1-based) as read: its label and its cells (mapped as the
+  /// cell options say) at the memory row_memory() gave.
   virtual void take(std::int32_t row, const std::string& label,
-                    const char* cells) = 0;
+                    char* cells) = 0;
 };
 
 /// read_char_mat and skim_char_mat in one (cells stored as cells says),

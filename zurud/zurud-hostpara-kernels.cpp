@@ -554,17 +554,21 @@ __attribute__((target("avx2"))) void fold_avx2(const site_rule& rule,
       acc[j] |= rule.bit[static_cast<unsigned char>(row[j])];
     return;
   }
-  for (std::size_t s = 0; s < rule.k; ++s) {
-    const __m256i st = _mm256_set1_epi8(rule.states[s]);
-    std::uint8_t* plane = acc + s * n;
-    for (std::size_t j = 0; j < vec; j += 32) {
-      auto* p = reinterpret_cast<__m256i*>(plane + j);
-      _mm256_storeu_si256(
-          p, _mm256_sub_epi8(_mm256_loadu_si256(p),
-                             _mm256_cmpeq_epi8(load_bytes(row + j), st)));
+  // Each stretch of the row is loaded once for all the states' counters.
+  const std::size_t k = rule.k;
+  __m256i st[8];
+  for (std::size_t s = 0; s < k; ++s) st[s] = _mm256_set1_epi8(rule.states[s]);
+  for (std::size_t j = 0; j < vec; j += 32) {
+    const __m256i x = load_bytes(row + j);
+    for (std::size_t s = 0; s < k; ++s) {
+      auto* p = reinterpret_cast<__m256i*>(acc + s * n + j);
+      _mm256_storeu_si256(p, _mm256_sub_epi8(_mm256_loadu_si256(p),
+                                             _mm256_cmpeq_epi8(x, st[s])));
     }
-    for (std::size_t j = vec; j < n; ++j) plane[j] += row[j] == rule.states[s];
   }
+  for (std::size_t s = 0; s < k; ++s)
+    for (std::size_t j = vec; j < n; ++j)
+      acc[s * n + j] += row[j] == rule.states[s];
 }
 
 // Codes of folded sites: straight from the masks (CONSENSUS) or from the

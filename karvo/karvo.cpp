@@ -4,16 +4,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <exception>
 #include <limits>
 #include <new>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 
 #include "zurud/zurud-hostpara.hpp"
@@ -286,13 +283,10 @@ class alphabet_sample {
 // exactly their groups. A run that does not fails before writing anything.
 class host_folder final : public zurud::read::row_sink {
  public:
-  // With `helper` a second thread folds each row while the next is read.
   host_folder(const zurud::hostpara::ordered_assocs& assocs,
-              const settings& s, const zurud::hostpara::analysis_type& analysis,
-              bool helper)
+              const settings& s, const zurud::hostpara::analysis_type& analysis)
       : analysis_(analysis),
-        trim_(s.input_layout == char_format_type::PHYLIP),
-        helper_(helper) {
+        trim_(s.input_layout == char_format_type::PHYLIP) {
     for (auto a = assocs.begin(); a != assocs.end();) {
       auto b = a;
       std::int64_t n = 0;
@@ -306,17 +300,6 @@ class host_folder final : public zurud::read::row_sink {
     }
   }
 
-  ~host_folder() override {
-    {
-      const std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    if (worker_.joinable()) worker_.join();
-  }
-  host_folder(const host_folder&) = delete;
-  host_folder& operator=(const host_folder&) = delete;
-
   bool accept(std::int32_t ntax, std::int32_t nchar) override {
     const auto cells =
         static_cast<std::size_t>(ntax) * static_cast<std::size_t>(nchar);
@@ -326,24 +309,16 @@ class host_folder final : public zurud::read::row_sink {
       return false;
     folds_.emplace(analysis_, hosts_.size(), static_cast<std::size_t>(nchar));
     sample_.emplace(ntax, nchar);
-    for (std::size_t r = 0; r < (helper_ ? ring : 1); ++r)
-      rows_.push_back(std::make_unique_for_overwrite<char[]>(
-          static_cast<std::size_t>(nchar)));
-    if (helper_) worker_ = std::thread([this] { work(); });
+    row_ = std::make_unique_for_overwrite<char[]>(
+        static_cast<std::size_t>(nchar));
     return true;
   }
 
-  char* row_memory() override {
-    if (!helper_) return rows_.front().get();
-    // The slot after the last one handed out, once the helper is done with
-    // the row it held.
-    std::unique_lock lock(mutex_);
-    done_.wait(lock, [&] { return taken_ - folded_ < ring || failure_; });
-    if (failure_) std::rethrow_exception(failure_);
-    return rows_[taken_ % ring].get();
-  }
+  // Every row is read into the same memory and folded before the next.
+  char* row_memory() override { return row_.get(); }
 
   void take(std::int32_t, const std::string& label, char* cells) override {
+    sample_->add(cells);
     // PHYLIP names are matched without their padding, as below.
     const auto it = of_associate_.find(
         trim_ ? std::string_view(label).substr(
@@ -351,31 +326,9 @@ class host_folder final : public zurud::read::row_sink {
               : std::string_view(label));
     // A label met twice fails the run once the matrix is read; its second
     // row is not folded, so that no host outgrows its associations.
-    const associate* a = nullptr;
-    if (it != of_associate_.end() && !it->second.folded) {
-      it->second.folded = true;
-      a = &it->second;
-    }
-    if (!helper_) return fold(cells, a);
-    {
-      const std::lock_guard lock(mutex_);
-      jobs_[taken_ % ring] = a;
-      ++taken_;
-    }
-    wake_.notify_one();
-  }
-
-  // Waits for the helper to fold the last row.
-  void finish() {
-    if (!helper_ || !worker_.joinable()) return;
-    {
-      std::unique_lock lock(mutex_);
-      done_.wait(lock, [&] { return folded_ == taken_ || failure_; });
-      stop_ = true;
-    }
-    wake_.notify_all();
-    worker_.join();
-    if (failure_) std::rethrow_exception(failure_);
+    if (it == of_associate_.end() || it->second.folded) return;
+    it->second.folded = true;
+    for (const std::uint32_t h : it->second.hosts) folds_->fold(h, cells);
   }
 
   // The folded rows, when the rows were taken.
@@ -400,51 +353,9 @@ class host_folder final : public zurud::read::row_sink {
     bool folded = false;
   };
 
-  void fold(const char* cells, const associate* a) {
-    sample_->add(cells);
-    if (a != nullptr)
-      for (const std::uint32_t h : a->hosts) folds_->fold(h, cells);
-  }
-
-  void work() {
-    try {
-      for (;;) {
-        const associate* a;
-        std::size_t slot;
-        {
-          std::unique_lock lock(mutex_);
-          wake_.wait(lock, [&] { return stop_ || folded_ < taken_; });
-          if (folded_ == taken_) return;
-          slot = folded_ % ring;
-          a = jobs_[slot];
-        }
-        fold(rows_[slot].get(), a);
-        {
-          const std::lock_guard lock(mutex_);
-          ++folded_;
-        }
-        done_.notify_one();
-      }
-    } catch (...) {
-      const std::lock_guard lock(mutex_);
-      failure_ = std::current_exception();
-      done_.notify_all();
-    }
-  }
-
-  // Rows read ahead of the helper, at most.
-  static constexpr std::size_t ring = 4;
   zurud::hostpara::analysis_type analysis_;
   bool trim_;
-  bool helper_;
-  std::vector<std::unique_ptr<char[]>> rows_;
-  const associate* jobs_[ring] = {};
-  std::size_t taken_ = 0, folded_ = 0;  // rows handed to the helper, folded
-  bool stop_ = false;
-  std::exception_ptr failure_;
-  std::mutex mutex_;
-  std::condition_variable wake_, done_;
-  std::thread worker_;
+  std::unique_ptr<char[]> row_;
   std::vector<std::string> hosts_;  // hosts folded, in label order
   std::unordered_map<std::string, associate, zurud::sets::label_hash,
                      std::equal_to<>>
@@ -566,7 +477,7 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
       zurud::hostpara::read_assoc(in, early->assocs, &early->notes);
       early->failed_in = nullptr;
       files.assoc.reset();
-      folder.emplace(early->assocs, s, analysis, s.threads > 1);
+      folder.emplace(early->assocs, s, analysis);
     } catch (...) {
       early->failure = std::current_exception();
     }
@@ -594,7 +505,6 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     if (folder) options.rows = &*folder;
     zurud::read::data_notes notes;
     chars = zurud::read::read_data_file(in, options, &format, &notes);
-    if (folder) folder->finish();
     files.reading = nullptr;
     data_notices(io.err, data_file, notes, chars->ntax());
     if (folder && folder->folds() != nullptr) {

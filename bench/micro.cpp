@@ -69,14 +69,24 @@ std::string repeated(std::string_view unit) {
   return s;
 }
 
-void read_black_of(benchmark::State& state, const std::string& text) {
+// The cells as read, or lower-cased with u as t as the grouping reads them,
+// or only passed over (-s).
+enum class scan { AS_READ, SITE, SKIP };
+
+void read_black_of(benchmark::State& state, const std::string& text,
+                   scan how = scan::AS_READ) {
   std::size_t cells = 0;
   for (char c : text) cells += zurud::blackspace.contains(c);
   std::unique_ptr<char[]> row(new char[cells]);
   for (auto _ : state) {
     zurud::read::text_input in(text);
-    in.read_black(row.get(), cells);
+    switch (how) {
+      case scan::AS_READ: in.read_black(row.get(), cells); break;
+      case scan::SITE: in.read_black(row.get(), cells, zurud::site_map); break;
+      case scan::SKIP: in.skip_black(cells); break;
+    }
     benchmark::DoNotOptimize(row.get());
+    benchmark::DoNotOptimize(in.line());
   }
   state.SetBytesProcessed(
       static_cast<std::int64_t>(state.iterations() * text.size()));
@@ -93,7 +103,22 @@ void BM_read_black_wrapped_crlf(benchmark::State& state) {
   read_black_of(state, repeated("ACGTTGCAAC GTAC?ACGTN ACGTTGCAAC GTACGTACGT "
                                 "ACGTTGCAAC GTAC?ACGTN\r\n"));
 }
+void BM_read_black_one_line_site(benchmark::State& state) {
+  read_black_of(state, repeated("ACGTTGCAAC--GTAC?ACGTNACGTTGCAACGTACGTACGT"),
+                scan::SITE);
+}
+void BM_skip_black_one_line(benchmark::State& state) {
+  read_black_of(state, repeated("ACGTTGCAAC--GTAC?ACGTNACGTTGCAACGTACGTACGT"),
+                scan::SKIP);
+}
+void BM_skip_black_blocks_of_ten(benchmark::State& state) {
+  read_black_of(state, repeated("ACGTTGCAAC GTAC?ACGTN ACGTTGCAAC GTACGTACGT\n"),
+                scan::SKIP);
+}
 BENCHMARK(BM_read_black_one_line);
+BENCHMARK(BM_read_black_one_line_site);
+BENCHMARK(BM_skip_black_one_line);
+BENCHMARK(BM_skip_black_blocks_of_ten);
 BENCHMARK(BM_read_black_blocks_of_ten);
 BENCHMARK(BM_read_black_wrapped_crlf);
 

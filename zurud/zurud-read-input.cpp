@@ -534,17 +534,30 @@ void text_input::read_black(char* dst, std::size_t n) {
   read_black(dst, n, char_mapping());
 }
 
+void text_input::count_lines_so_far() {
+  lines_ += read::detail::kernels().count_line_ends(buf_.get() + counted_,
+                                                    buf_.get() + pos_);
+  counted_ = pos_;
+}
+
+void text_input::scanned(read::detail::row_scan& s) {
+  pos_ = counted_ = static_cast<std::size_t>(s.p - buf_.get());
+  lines_ += s.lines;
+  s.lines = 0;
+}
+
 void text_input::read_black(char* dst, std::size_t n,
                             const char_mapping& map) {
   const cell_case how = scan_case(map);
   const auto copy = read::detail::kernels().copy_black[static_cast<int>(how)];
   read::detail::row_scan s{nullptr, nullptr, dst, n};
+  count_lines_so_far();
   while (s.n > 0) {
     if (!more()) eof("inside a matrix row");
     s.p = buf_.get() + pos_;
     s.e = buf_.get() + end_;
     copy(s);
-    pos_ = static_cast<std::size_t>(s.p - buf_.get());
+    scanned(s);
   }
   finish_cells(dst, n, map);
 }
@@ -552,12 +565,13 @@ void text_input::read_black(char* dst, std::size_t n,
 void text_input::skip_black(std::size_t n) {
   const auto skip = read::detail::kernels().skip_black;
   read::detail::row_scan s{nullptr, nullptr, nullptr, n};
+  count_lines_so_far();
   while (s.n > 0) {
     if (!more()) eof("inside a matrix row");
     s.p = buf_.get() + pos_;
     s.e = buf_.get() + end_;
     skip(s);
-    pos_ = static_cast<std::size_t>(s.p - buf_.get());
+    scanned(s);
   }
 }
 
@@ -567,6 +581,7 @@ std::size_t text_input::read_black_in_line(char* dst, std::size_t n,
   const auto& k = read::detail::kernels();
   const auto copy = k.copy_black[static_cast<int>(how)];
   read::detail::row_scan s{nullptr, nullptr, dst, n};
+  count_lines_so_far();
   while (s.n > 0 && more()) {
     const char* p = buf_.get() + pos_;
     const void* nl = std::memchr(p, '\n', end_ - pos_);
@@ -577,7 +592,7 @@ std::size_t text_input::read_black_in_line(char* dst, std::size_t n,
     } else {
       k.skip_black(s);
     }
-    pos_ = static_cast<std::size_t>(s.p - buf_.get());
+    scanned(s);
     if (nl != nullptr && s.p == nl) break;  // the line end stays unread
   }
   const std::size_t stored = n - s.n;

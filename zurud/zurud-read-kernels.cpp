@@ -51,13 +51,18 @@ void copy_black_bytewise(row_scan& s) {
     if (!white_table.is_white[static_cast<unsigned char>(c)]) {
       *s.dst++ = site_cell<C>(c);
       --s.n;
+    } else {
+      s.lines += c == '\n';
     }
   }
 }
 
 void skip_black_bytewise(row_scan& s) {
-  while (s.p < s.e && s.n > 0)
-    s.n -= !white_table.is_white[static_cast<unsigned char>(*s.p++)];
+  while (s.p < s.e && s.n > 0) {
+    const char c = *s.p++;
+    s.n -= !white_table.is_white[static_cast<unsigned char>(c)];
+    s.lines += c == '\n';
+  }
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -102,6 +107,15 @@ inline void store16(char* p, __m128i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
 }
 
+// Bits set in a 16-bit mask, without the popcnt instruction that not every
+// processor with SSE2 has (the compiler would call a library routine).
+inline unsigned popcount16(unsigned v) {
+  v = v - ((v >> 1) & 0x5555u);
+  v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
+  v = (v + (v >> 4)) & 0x0F0Fu;
+  return (v + (v >> 8)) & 0x1Fu;
+}
+
 // The loops work on local copies of the scan state: stores through the
 // character pointer could alias it and would force a reload every block.
 template <cell_case C>
@@ -109,6 +123,7 @@ void copy_black_sse2(row_scan& s) {
   const char* p = s.p;
   char* dst = s.dst;
   std::size_t n = s.n;
+  std::int64_t lines = 0;
   const char* const e = s.e;
   while (n >= 32 && e - p >= 32) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -120,6 +135,8 @@ void copy_black_sse2(row_scan& s) {
       n -= 16;
       continue;
     }
+    lines += popcount16(static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))));
     const char* src = p;
     char* d = dst;
     while (white != 0) {
@@ -138,59 +155,73 @@ void copy_black_sse2(row_scan& s) {
   s.p = p;
   s.dst = dst;
   s.n = n;
+  s.lines += lines;
   copy_black_bytewise<C>(s);
-}
-
-// Bits set in a 16-bit mask, without the popcnt instruction that not every
-// processor with SSE2 has (the compiler would call a library routine).
-inline unsigned popcount16(unsigned v) {
-  v = v - ((v >> 1) & 0x5555u);
-  v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
-  v = (v + (v >> 4)) & 0x0F0Fu;
-  return (v + (v >> 8)) & 0x1Fu;
 }
 
 void skip_black_sse2(row_scan& s) {
   while (s.e - s.p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.p));
     unsigned black =
-        ~static_cast<unsigned>(_mm_movemask_epi8(white_bytes(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.p))))) &
-        0xFFFFu;
+        ~static_cast<unsigned>(_mm_movemask_epi8(white_bytes(v))) & 0xFFFFu;
+    const unsigned lf = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
     const auto k = static_cast<std::size_t>(popcount16(black));
     if (k >= s.n) {
       // The last cell is in this block: stop right after it.
+      if (s.n == 0) return;
       for (std::size_t i = 1; i < s.n; ++i) black &= black - 1;
-      s.p += __builtin_ctz(black) + 1;
+      const unsigned used = static_cast<unsigned>(__builtin_ctz(black)) + 1;
+      s.lines += popcount16(lf & ((1u << used) - 1));
+      s.p += used;
       s.n = 0;
       return;
     }
+    s.lines += popcount16(lf);
     s.n -= k;
     s.p += 16;
   }
   skip_black_bytewise(s);
 }
 
+// A byte repeated 32 times, loaded from memory. Built with a broadcast,
+// GCC rebuilds each such constant inside the loops (three instructions)
+// once the registers run short; a load can serve as an operand instead.
+struct alignas(32) splat_bytes {
+  char b[32];
+};
+template <int C>
+inline constexpr splat_bytes splat_of = [] {
+  splat_bytes s{};
+  for (char& c : s.b) c = static_cast<char>(C);
+  return s;
+}();
+template <int C>
+__attribute__((target("avx2"))) inline __m256i splat() {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(splat_of<C>.b));
+}
+
 // The same with 32 characters at a time, for processors with AVX2.
 __attribute__((target("avx2"))) inline __m256i white_bytes(__m256i v) {
   const __m256i low =
-      _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(32)), v);
-  const __m256i d = _mm256_sub_epi8(v, _mm256_set1_epi8(127));
+      _mm256_cmpeq_epi8(_mm256_min_epu8(v, splat<32>()), v);
+  const __m256i d = _mm256_sub_epi8(v, splat<127>());
   const __m256i high =
-      _mm256_cmpeq_epi8(_mm256_min_epu8(d, _mm256_set1_epi8(32)), d);
+      _mm256_cmpeq_epi8(_mm256_min_epu8(d, splat<32>()), d);
   return _mm256_or_si256(low, high);
 }
 
 __attribute__((target("avx2"))) inline __m256i lowered(__m256i v) {
-  const __m256i a = _mm256_sub_epi8(v, _mm256_set1_epi8('A'));
+  const __m256i a = _mm256_sub_epi8(v, splat<'A'>());
   const __m256i ascii =
-      _mm256_cmpeq_epi8(_mm256_min_epu8(a, _mm256_set1_epi8(25)), a);
+      _mm256_cmpeq_epi8(_mm256_min_epu8(a, splat<25>()), a);
   const __m256i l =
-      _mm256_sub_epi8(v, _mm256_set1_epi8(static_cast<char>(192)));
+      _mm256_sub_epi8(v, splat<192>());
   const __m256i latin = _mm256_andnot_si256(
-      _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(215))),
-      _mm256_cmpeq_epi8(_mm256_min_epu8(l, _mm256_set1_epi8(30)), l));
+      _mm256_cmpeq_epi8(v, splat<215>()),
+      _mm256_cmpeq_epi8(_mm256_min_epu8(l, splat<30>()), l));
   return _mm256_add_epi8(
-      v, _mm256_and_si256(_mm256_or_si256(ascii, latin), _mm256_set1_epi8(32)));
+      v, _mm256_and_si256(_mm256_or_si256(ascii, latin), splat<32>()));
 }
 
 template <cell_case C>
@@ -198,7 +229,49 @@ __attribute__((target("avx2"))) inline __m256i cased(__m256i v) {
   if constexpr (C == cell_case::AS_READ) return v;
   const __m256i l = lowered(v);
   if constexpr (C == cell_case::LOWER) return l;
-  return _mm256_add_epi8(l, _mm256_cmpeq_epi8(l, _mm256_set1_epi8('u')));
+  return _mm256_add_epi8(l, _mm256_cmpeq_epi8(l, splat<'u'>()));
+}
+
+// The same for a block of ASCII characters (no byte above 127), where
+// whitespace is 0-32 and 127 and only A-Z change case: the usual rows of
+// nucleotides or residues take this shorter way. Its constants are made
+// once per call and hidden from the optimiser, which would otherwise
+// rebuild each inside the loop (three instructions a constant).
+struct ascii_constants {
+  __m256i below, del, after_z, before_a, case_bit, u;
+  __attribute__((target("avx2"))) ascii_constants()
+      : below(_mm256_set1_epi8(33)), del(_mm256_set1_epi8(127)),
+        after_z(_mm256_set1_epi8('Z' + 1)), before_a(_mm256_set1_epi8('A' - 1)),
+        case_bit(_mm256_set1_epi8(32)), u(_mm256_set1_epi8('u')) {
+    asm("" : "+x"(below), "+x"(del), "+x"(after_z), "+x"(before_a),
+        "+x"(case_bit), "+x"(u));
+  }
+};
+
+__attribute__((target("avx2"))) inline __m256i white_ascii(
+    const ascii_constants& k, __m256i v) {
+  return _mm256_or_si256(_mm256_cmpgt_epi8(k.below, v),
+                         _mm256_cmpeq_epi8(v, k.del));
+}
+
+template <cell_case C>
+__attribute__((target("avx2"))) inline __m256i cased_ascii(
+    const ascii_constants& k, __m256i v) {
+  if constexpr (C == cell_case::AS_READ) return v;
+  const __m256i upper = _mm256_and_si256(_mm256_cmpgt_epi8(v, k.before_a),
+                                         _mm256_cmpgt_epi8(k.after_z, v));
+  const __m256i l = _mm256_add_epi8(v, _mm256_and_si256(upper, k.case_bit));
+  if constexpr (C == cell_case::LOWER) return l;
+  return _mm256_add_epi8(l, _mm256_cmpeq_epi8(l, k.u));
+}
+
+// Line feeds among the first `len` of the 32 bytes of v.
+__attribute__((target("avx2,popcnt"))) inline std::int64_t line_feeds(
+    __m256i v, unsigned len) {
+  std::uint32_t lf = static_cast<std::uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, splat<'\n'>())));
+  if (len < 32) lf &= (1u << len) - 1;
+  return __builtin_popcount(lf);
 }
 
 template <cell_case C>
@@ -212,14 +285,27 @@ __attribute__((target("avx2"))) inline __m256i load32(const char* p) {
 // ignored: short lines (interleaved files, FASTA) then cost one block each
 // instead of a byte loop.
 template <cell_case C>
-__attribute__((target("avx2,bmi"))) void copy_black_avx2(row_scan& s) {
+__attribute__((target("avx2,bmi,popcnt"))) void copy_black_avx2(row_scan& s) {
   const char* p = s.p;
   char* dst = s.dst;
   std::size_t n = s.n;
+  std::int64_t lines = 0;
   const char* const e = s.e;
+  const ascii_constants k;
   while (n >= 64 && p < e) {
-    const auto len = static_cast<unsigned>(std::min<std::ptrdiff_t>(e - p, 32));
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    if (e - p >= 32 && _mm256_movemask_epi8(v) == 0) {
+      const __m256i w = white_ascii(k, v);
+      if (_mm256_testz_si256(w, w)) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
+                            cased_ascii<C>(k, v));
+        p += 32;
+        dst += 32;
+        n -= 32;
+        continue;
+      }
+    }
+    const auto len = static_cast<unsigned>(std::min<std::ptrdiff_t>(e - p, 32));
     unsigned white =
         static_cast<unsigned>(_mm256_movemask_epi8(white_bytes(v)));
     if (len < 32) white &= (1u << len) - 1;
@@ -231,6 +317,7 @@ __attribute__((target("avx2,bmi"))) void copy_black_avx2(row_scan& s) {
       n -= 32;
       continue;
     }
+    lines += line_feeds(v, len);
     const char* src = p;
     char* d = dst;
     while (white != 0) {
@@ -249,6 +336,7 @@ __attribute__((target("avx2,bmi"))) void copy_black_avx2(row_scan& s) {
   s.p = p;
   s.dst = dst;
   s.n = n;
+  s.lines += lines;
   copy_black_sse2<C>(s);
 }
 
@@ -262,37 +350,61 @@ __attribute__((target("avx2,bmi,popcnt"))) void skip_black_avx2(row_scan& s) {
   const char* p = s.p;
   const char* const e = s.p < s.e ? s.e : s.p;
   std::size_t n = s.n;
+  std::int64_t lines = 0;
+  const ascii_constants ak;
   // A row's cells are mostly long runs without whitespace: 128 bytes are
-  // counted at a time while the row needs more than they hold, so the loop
-  // carries no dependency from one 32-byte block to the next.
-  while (e - p >= 128) {
+  // taken at a time while the row needs more than they hold. When the 128
+  // are all ASCII cells, as they mostly are, they are passed with a few
+  // instructions; otherwise they are counted, line feeds too.
+  while (e - p >= 128 && n > 128) {
+    const auto* q = reinterpret_cast<const __m256i*>(p);
+    const __m256i a = _mm256_loadu_si256(q), b = _mm256_loadu_si256(q + 1),
+                  c = _mm256_loadu_si256(q + 2), d = _mm256_loadu_si256(q + 3);
+    const __m256i any = _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d));
+    if (_mm256_movemask_epi8(any) == 0) {
+      const __m256i w = _mm256_or_si256(
+          _mm256_or_si256(white_ascii(ak, a), white_ascii(ak, b)),
+          _mm256_or_si256(white_ascii(ak, c), white_ascii(ak, d)));
+      if (_mm256_testz_si256(w, w)) {
+        n -= 128;
+        p += 128;
+        continue;
+      }
+    }
     const std::size_t k =
         static_cast<std::size_t>(__builtin_popcountll(
             black_of(p) | std::uint64_t{black_of(p + 32)} << 32)) +
         static_cast<std::size_t>(__builtin_popcountll(
             black_of(p + 64) | std::uint64_t{black_of(p + 96)} << 32));
     if (k >= n) break;
+    lines += line_feeds(a, 32) + line_feeds(b, 32) + line_feeds(c, 32) +
+             line_feeds(d, 32);
     n -= k;
     p += 128;
   }
   while (p < e) {
     const auto len = static_cast<unsigned>(std::min<std::ptrdiff_t>(e - p, 32));
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     std::uint32_t black = black_of(p);
     if (len < 32) black &= (1u << len) - 1;
     const auto k = static_cast<std::size_t>(__builtin_popcount(black));
     if (k >= n) {
       if (n != 0) {
         for (std::size_t i = 1; i < n; ++i) black &= black - 1;
-        p += __builtin_ctz(black) + 1;
+        const unsigned used = static_cast<unsigned>(__builtin_ctz(black)) + 1;
+        lines += line_feeds(v, used);
+        p += used;
         n = 0;
       }
       break;
     }
+    lines += line_feeds(v, len);
     n -= k;
     p += len;
   }
   s.p = p;
   s.n = n;
+  s.lines += lines;
 }
 
 // Line feeds in [p, e): byte counters gather compares for up to 255 blocks,
@@ -300,7 +412,7 @@ __attribute__((target("avx2,bmi,popcnt"))) void skip_black_avx2(row_scan& s) {
 __attribute__((target("avx2"))) std::int64_t count_line_ends_avx2(
     const char* p, const char* e) {
   std::int64_t total = 0;
-  const __m256i lf = _mm256_set1_epi8('\n');
+  const __m256i lf = splat<'\n'>();
   while (e - p >= 32) {
     const std::ptrdiff_t blocks = std::min<std::ptrdiff_t>((e - p) / 32, 255);
     __m256i counts = _mm256_setzero_si256();

@@ -43,6 +43,8 @@ struct read_ahead_state;
 struct read_ahead_deleter {
   void operator()(read_ahead_state* r) const noexcept;
 };
+/// The state of a row scan; defined with the scan kernels.
+struct row_scan;
 
 }  // namespace detail
 
@@ -164,6 +166,10 @@ class text_input {
   /// Moves the unread rest so that the next read lands on a 64-byte
   /// boundary.
   void compact();
+  /// Counts the line feeds up to pos_, before a row scan that counts its
+  /// own; scanned() then takes the scan's position and line feeds.
+  void count_lines_so_far();
+  void scanned(read::detail::row_scan& s);
   /// Raw bytes from the file or the gzip stream into buf_ + end_; 0 at the
   /// end.
   std::size_t refill(std::size_t room);

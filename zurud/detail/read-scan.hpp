@@ -13,14 +13,17 @@
 namespace zurud::read::detail {
 
 /// The scan state: text [p, e) still to scan, n cells still wanted, stored
-/// at dst (unused when passing over). The 64 bytes after e must be readable
-/// (the text input's buffers keep that slack): the vector loops load whole
-/// blocks and ignore what lies past e.
+/// at dst (unused when passing over), and the line feeds passed so far
+/// (counted while the text is at hand, so that the text input need not
+/// count them again). The 64 bytes after e must be readable (the text
+/// input's buffers keep that slack): the vector loops load whole blocks and
+/// ignore what lies past e.
 struct row_scan {
   const char* p;
   const char* e;
   char* dst;
   std::size_t n;
+  std::int64_t lines = 0;
 };
 
 /// How cells are stored: as read, through lower_case_map, or through
@@ -29,8 +32,8 @@ enum class cell_case : std::uint8_t { AS_READ, LOWER, SITE };
 
 /// The loops of one processor. copy_black stores the characters that are
 /// not whitespace until n are stored or the text is used up; skip_black
-/// does the same storing nothing; count_line_ends counts line feeds in
-/// [p, e).
+/// does the same storing nothing; both add the line feeds they pass to
+/// `lines`. count_line_ends counts line feeds in [p, e).
 struct scan_kernels {
   void (*copy_black[3])(row_scan&);
   void (*skip_black)(row_scan&);

@@ -241,6 +241,22 @@ void assoc_notices(text_output& err, const std::string& file,
 // Most sites that are not missing data are letters with no nucleotide
 // meaning: a protein alignment, whose every site would count as missing. A
 // sample of each row is enough to tell.
+// What a cell says of the alphabet: nothing (missing: ? - .), a nucleotide
+// letter (1) or another (2). Ambiguity letters are rare in nucleotide data
+// and common protein residues, so only the four bases, u and n count as
+// nucleotide letters.
+struct cell_kinds {
+  std::uint8_t of[256];
+  constexpr cell_kinds() : of{} {
+    for (unsigned c = 0; c < 256; ++c) of[c] = 2;
+    for (const char c : std::string_view("acgtun"))
+      of[static_cast<unsigned char>(c)] = 1;
+    for (const char c : std::string_view("?-."))
+      of[static_cast<unsigned char>(c)] = 0;
+  }
+};
+constexpr cell_kinds kinds;
+
 class alphabet_sample {
  public:
   alphabet_sample(std::int32_t ntax, std::int32_t nchar)
@@ -250,15 +266,14 @@ class alphabet_sample {
                                           static_cast<std::size_t>(ntax)))) {}
 
   void add(const char* row) {
-    // Ambiguity letters are rare in nucleotide data and common protein
-    // residues, so only the four bases, u and n count as nucleotide letters.
-    static constexpr zurud::char_set nucleotide{"acgtun"};
+    std::int64_t counted = 0, foreign = 0;
     for (std::size_t j = 0; j < per_row_; ++j) {
-      const char c = row[j];
-      if (c == '?' || c == '-' || c == '.') continue;
-      ++counted_;
-      foreign_ += !nucleotide.contains(c);
+      const std::uint8_t k = kinds.of[static_cast<unsigned char>(row[j])];
+      counted += k != 0;
+      foreign += k >> 1;
     }
+    counted_ += counted;
+    foreign_ += foreign;
   }
 
   void notice(text_output& err, const std::string& file) const {

@@ -346,6 +346,10 @@ class host_folder final : public zurud::read::row_sink {
     for (const std::uint32_t h : it->second.hosts) folds_->fold(h, cells);
   }
 
+  std::span<std::uint8_t> fresh_memory() override {
+    return folds_ ? folds_->memory() : std::span<std::uint8_t>();
+  }
+
   // The folded rows, when the rows were taken.
   const zurud::hostpara::group_folds* folds() const {
     return folds_ ? &*folds_ : nullptr;

@@ -253,6 +253,10 @@ class group_folds {
   group_folds& operator=(const group_folds&) = delete;
 
   std::size_t hosts() const noexcept { return hosts_; }
+  /// The accumulators' memory, fresh until rows are folded into it.
+  std::span<std::uint8_t> memory() noexcept {
+    return {acc_.get(), hosts_ * per_host_};
+  }
   /// Folds one associate row, nchar cells as the readers store them, into
   /// `host`.
   void fold(std::size_t host, const char* row);

@@ -245,9 +245,14 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
           ? options.rows
           : nullptr;
   std::optional<detail::page_populator> populator;
-  if (options.helper_threads && options.cells.store && sink == nullptr &&
-      cells >= (8u << 20))
-    populator.emplace(matrix->discr_row(1), cells);
+  if (options.helper_threads && options.cells.store) {
+    const std::span<std::uint8_t> fresh =
+        sink != nullptr ? sink->fresh_memory()
+                        : std::span<std::uint8_t>(
+                              reinterpret_cast<std::uint8_t*>(matrix->discr_row(1)),
+                              cells);
+    if (fresh.size() >= (8u << 20)) populator.emplace(fresh.data(), fresh.size());
+  }
   if (options.interleaved)
     read_interleaved_char_mat(in, options.layout, *matrix, options.cells);
   else

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <span>
 #include <string_view>
 
 #include "zurud/zurud.hpp"
@@ -379,6 +380,9 @@ class row_sink {
   /// cell options say) at the memory row_memory() gave.
   virtual void take(std::int32_t row, const std::string& label,
                     char* cells) = 0;
+  /// The fresh memory the rows are folded into, which the reader may fault
+  /// in ahead on a helper thread; none unless the sink says.
+  virtual std::span<std::uint8_t> fresh_memory() { return {}; }
 };
 
 /// read_char_mat and skim_char_mat in one (cells stored as cells says),

@@ -95,14 +95,17 @@ class piece_formatter {
         // The cells are their own text: computed straight into the output.
         char* cells = out.reserve(count);
         if (plan_.job.folds != nullptr)
-          plan_.job.folds->compute(h, first, count, cells);
+          engine_.compute(*plan_.job.folds, h, first, count, cells);
         else
           engine_.compute(first, count, cells);
         out.commit(count);
         break;
       }
       case matrix_type::QUANT: {
-        engine_.compute(first, count, reals_.data());
+        if (plan_.job.folds != nullptr)
+          engine_.compute(*plan_.job.folds, h, first, count, reals_.data());
+        else
+          engine_.compute(first, count, reals_.data());
         writer_.put_cells(out, reals_.data(),
                           count * static_cast<std::size_t>(
                                       plan_.job.analysis.columns_per_site()));

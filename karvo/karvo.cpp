@@ -290,12 +290,12 @@ class alphabet_sample {
   std::int64_t counted_ = 0, foreign_ = 0;
 };
 
-// The host rows of a consensus folded while the data file is read, when the
-// association file could be read first: the associate matrix is then never
-// stored. Only hosts with enough associations to pass the filter get
-// accumulators; a run that goes on to write them has found every associate
-// of those hosts in the matrix, once each, so their accumulators hold
-// exactly their groups. A run that does not fails before writing anything.
+// The host rows folded while the data file is read, when the association
+// file could be read first: the associate matrix is then never stored. Only
+// hosts with enough associations to pass the filter get accumulators; a run
+// that goes on to write them has found every associate of those hosts in
+// the matrix, once each, so their accumulators hold exactly their groups. A
+// run that does not fails before writing anything.
 class host_folder final : public zurud::read::row_sink {
  public:
   host_folder(const zurud::hostpara::ordered_assocs& assocs,
@@ -476,16 +476,15 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     return *files.standard;
   };
 
-  // A consensus can be folded row by row while the data file is read, the
+  // Host rows can be folded row by row while the data file is read, the
   // associate matrix never stored, when the association file is another
   // file that can be read first. Every notice and failure still comes out
   // as in the usual order: data file, then association file.
   const zurud::hostpara::analysis_type analysis = analysis_of(s);
   std::optional<early_assocs> early;
   std::optional<host_folder> folder;
-  if ((s.analysis == assoc_conv_type::CONSENSUS ||
-       s.analysis == assoc_conv_type::MODUS) &&
-      !s.interleaved && io.fold && different_files(data_file, assoc_file)) {
+  if (zurud::hostpara::group_folds::can_fold(analysis) && !s.interleaved &&
+      io.fold && different_files(data_file, assoc_file)) {
     early.emplace();
     try {
       text_input& in = assoc_file == "-"

@@ -84,7 +84,7 @@ struct streams {
   zurud::read::text_input* standard_input = nullptr;
   zurud::text_output& out;
   zurud::text_output& err;
-  /// Whether a consensus may be folded while the data file is read (the
+  /// Whether host rows may be folded while the data file is read (the
   /// association file read first); false keeps the plain order, for tests
   /// that compare the two.
   bool fold = true;

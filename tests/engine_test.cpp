@@ -324,21 +324,45 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
       {"sites across a piece", 8193 + 5, {2, 5}},
       {"hosts of 255 and 600 associates", 40, {255, 2, 600}},
   };
+  // The cells of one stretch, or the failure: a set of states without a code
+  // fails both ways alike.
+  struct cells {
+    std::string codes;
+    std::vector<float> reals;
+    bool failed = false;
+    bool operator==(const cells&) const = default;
+  };
+  const auto cells_of = [](const analysis_type& a, std::size_t n,
+                           const auto& compute) {
+    cells c;
+    c.codes.assign(a.cell_type() == matrix_type::DISCR ? n : 0, '\0');
+    c.reals.assign(a.cell_type() == matrix_type::QUANT
+                       ? n * static_cast<std::size_t>(a.columns_per_site())
+                       : 0,
+                   0.0f);
+    try {
+      compute(c);
+    } catch (const constraint_error&) {
+      c.failed = true;
+    }
+    return c;
+  };
   std::mt19937 rng(99);
   for (const auto& c : cases) {
     std::int32_t ntax = 0;
     for (const std::int32_t g : c.groups) ntax += g;
     const char_mat_type chars = test_alignment(rng, ntax, c.nchar, 30);
+    const auto n = static_cast<std::size_t>(c.nchar);
     for (const bool avx2 : {true, false}) {
       const vector_width width(avx2);
       for (const char_set& states : {nuc_set, gapped_nuc_set})
-        for (const formula_type f : {formula_type::CONSENSUS,
-                                     formula_type::MODUS}) {
+        for (const formula_type f :
+             {formula_type::CONSENSUS, formula_type::MODUS,
+              formula_type::ENTROPY, formula_type::FREQUENCIES}) {
           const analysis_type a(f, states);
           ASSERT_TRUE(hostpara::group_folds::can_fold(a));
-          hostpara::group_folds folds(a, c.groups.size(),
-                                      static_cast<std::size_t>(c.nchar));
-          hostpara::group_engine engine(a, chars);
+          hostpara::group_folds folds(a, c.groups.size(), n);
+          hostpara::group_engine engine(a, chars), from_folds(a, chars);
           std::int32_t row = 1;
           for (std::size_t h = 0; h < c.groups.size(); ++h) {
             sets::ordered_tax_nos group;
@@ -347,22 +371,23 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
               group.insert(row);
             }
             engine.select(group);
-            // A set of states without a code fails both alike.
-            std::string want(static_cast<std::size_t>(c.nchar), '\0'), got = want;
-            bool want_fails = false, got_fails = false;
-            try {
-              engine.compute(0, want.size(), want.data());
-            } catch (const constraint_error&) {
-              want_fails = true;
-            }
-            try {
-              folds.compute(h, 0, got.size(), got.data());
-            } catch (const constraint_error&) {
-              got_fails = true;
-            }
-            EXPECT_EQ(got_fails, want_fails) << c.name;
-            if (!want_fails) {
-              EXPECT_EQ(got, want) << c.name << " host " << h;
+            const auto compute = [&](auto& e, auto&&... folded) {
+              return cells_of(a, n, [&](cells& out) {
+                if (a.cell_type() == matrix_type::DISCR)
+                  e.compute(folded..., 0, n, out.codes.data());
+                else
+                  e.compute(folded..., 0, n, out.reals.data());
+              });
+            };
+            const cells want = compute(engine);
+            EXPECT_TRUE(compute(from_folds, folds, h) == want)
+                << c.name << ", formula " << static_cast<int>(f) << ", host "
+                << h;
+            if (a.cell_type() == matrix_type::DISCR) {
+              const cells got = cells_of(a, n, [&](cells& out) {
+                folds.compute(h, 0, n, out.codes.data());
+              });
+              EXPECT_TRUE(got == want) << c.name << " host " << h;
             }
           }
         }
@@ -398,6 +423,8 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
       {"an interleaved file is stored", {"-c", "-i"},
        "2 4\np1 ac\np2 gt\n\nac\ngt\n", "p1 H\np2 H\n"},
       {"FASTA is stored", {"-v"}, ">p1\nacgt\n>p2\nacct\n", "p1 H\np2 H\n"},
+      {"entropy", {"-e", "-m", "1"}, good, assoc},
+      {"frequencies in NEXUS", {"-f", "-g", "-N"}, good, assoc},
   };
   for (const case_type& c : cases) {
     const temp_file data(c.data), hosts(c.assoc);

@@ -136,6 +136,29 @@ void group_engine::compute(std::size_t first, std::size_t count, float* out) {
   compute_cells(first, count, nullptr, out);
 }
 
+void group_engine::compute(const group_folds& folds, std::size_t host,
+                           std::size_t first, std::size_t count, char* out) {
+  if (analysis_.cell_type() != matrix_type::DISCR)
+    throw matrix_error("discrete cells asked of a non-discrete analysis");
+  compute_folded(folds, host, first, count, out, nullptr);
+}
+
+void group_engine::compute(const group_folds& folds, std::size_t host,
+                           std::size_t first, std::size_t count, float* out) {
+  if (analysis_.cell_type() != matrix_type::QUANT)
+    throw matrix_error("real cells asked of a non-real analysis");
+  compute_folded(folds, host, first, count, nullptr, out);
+}
+
+void group_engine::compute_folded(const group_folds& folds, std::size_t host,
+                                  std::size_t first, std::size_t count,
+                                  char* dout, float* qout) {
+  if (folds.rule_->formula != rule_->formula ||
+      folds.rule_->states != rule_->states)
+    throw matrix_error("rows folded for another analysis");
+  folds.finish(*rule_, *scratch_, host, first, count, dout, qout);
+}
+
 void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
   if (analysis_.cell_type() != matrix_type::CNTCH)
     throw matrix_error("counts asked of an analysis without counts");
@@ -147,17 +170,15 @@ void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
 
 bool group_folds::can_fold(const analysis_type& analysis) noexcept {
   const std::int32_t k = analysis.valid_states().size();
-  return k >= 1 && k <= 8 &&
-         (analysis.formula() == formula_type::CONSENSUS ||
-          analysis.formula() == formula_type::MODUS);
+  return k >= 1 && k <= 8 && analysis.formula() != formula_type::GROUP_SIZE;
 }
 
 std::size_t group_folds::bytes(const analysis_type& analysis,
                                std::size_t hosts, std::size_t nchar) noexcept {
   const std::size_t per_site =
-      analysis.formula() == formula_type::MODUS
-          ? static_cast<std::size_t>(analysis.valid_states().size())
-          : 1;
+      analysis.formula() == formula_type::CONSENSUS
+          ? 1
+          : static_cast<std::size_t>(analysis.valid_states().size());
   return hosts * nchar * per_site;
 }
 
@@ -169,7 +190,7 @@ group_folds::group_folds(const analysis_type& analysis, std::size_t hosts,
   rule_ = group_engine::make_rule(analysis, 0);
   per_host_ = bytes(analysis, 1, nchar);
   acc_ = new_zeroed_bytes(hosts * per_host_);
-  if (analysis.formula() == formula_type::MODUS) {
+  if (analysis.formula() != formula_type::CONSENSUS) {
     folded_.assign(hosts, 0);
     wide_.resize(hosts);
   }
@@ -195,15 +216,27 @@ void group_folds::fold(std::size_t host, const char* row) {
 
 void group_folds::compute(std::size_t host, std::size_t first,
                           std::size_t count, char* out) const {
+  if (rule_->formula != formula_type::CONSENSUS &&
+      rule_->formula != formula_type::MODUS)
+    throw matrix_error("discrete cells asked of a non-discrete analysis");
+  detail::kernel_scratch scratch(*rule_, 0);  // codes need no tables
+  finish(*rule_, scratch, host, first, count, out, nullptr);
+}
+
+void group_folds::finish(const detail::site_rule& rule,
+                         detail::kernel_scratch& scratch, std::size_t host,
+                         std::size_t first, std::size_t count, char* dout,
+                         float* qout) const {
   if (host >= hosts_ || first > nchar_ || count > nchar_ - first)
     throw constraint_error("index check failed");
   const std::uint8_t* const acc = acc_.get() + host * per_host_;
+  const detail::block_out out{dout, qout};
   if (!wide_.empty() && !wide_[host].empty())
-    detail::finish_wide(*rule_, acc, wide_[host].data(), nchar_, first, count,
-                        out);
+    detail::finish_wide(rule, scratch, acc, wide_[host].data(), nchar_, first,
+                        count, out);
   else
-    detail::select_kernels(*rule_).finish_fold(*rule_, acc, nchar_, first,
-                                               count, out);
+    detail::select_kernels(rule).finish_fold(rule, scratch, acc, nchar_, first,
+                                             count, out);
 }
 
 // ---------------------------------------------------------------------------

@@ -185,28 +185,27 @@ void folded_counts(const site_rule& rule, const std::uint8_t* acc,
                                                    : acc[s * n + j];
 }
 
-void finish_fold_plain(const site_rule& rule, const std::uint8_t* acc,
-                       std::size_t n, std::size_t first, std::size_t count,
-                       char* out) {
-  term_table terms(0);  // codes need no entropy terms
+void finish_fold_plain(const site_rule& rule, kernel_scratch& x,
+                       const std::uint8_t* acc, std::size_t n,
+                       std::size_t first, std::size_t count, block_out out) {
   unsigned c[8];
   for (std::size_t j = 0; j < count; ++j) {
     folded_counts(rule, acc, n, first + j, c);
-    finish_site(rule, terms, c, j, block_out{out, nullptr});
+    finish_site(rule, x.terms, c, j, out);
   }
 }
 
 }  // namespace
 
-void finish_wide(const site_rule& rule, const std::uint8_t* acc,
-                 const std::uint16_t* wide, std::size_t n, std::size_t first,
-                 std::size_t count, char* out) {
-  term_table terms(0);
+void finish_wide(const site_rule& rule, kernel_scratch& x,
+                 const std::uint8_t* acc, const std::uint16_t* wide,
+                 std::size_t n, std::size_t first, std::size_t count,
+                 block_out out) {
   unsigned c[8];
   for (std::size_t j = 0; j < count; ++j) {
     for (std::size_t s = 0; s < rule.k; ++s)
       c[s] = acc[s * n + first + j] + unsigned{wide[s * n + first + j]};
-    finish_site(rule, terms, c, j, block_out{out, nullptr});
+    finish_site(rule, x.terms, c, j, out);
   }
 }
 
@@ -377,7 +376,7 @@ __attribute__((target("avx2"))) void finish_entropies(
     __m256i c[K];
     __m256i n = zero;
     for (int s = 0; s < K; ++s) {
-      c[s] = _mm256_load_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
+      c[s] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
       n = _mm256_add_epi8(n, c[s]);
     }
     const __m256i undefined = _mm256_cmpeq_epi8(_mm256_min_epu8(n, one), n);
@@ -514,7 +513,8 @@ void count_avx2(const site_rule& rule, kernel_scratch& x,
 // Folding a row, 32 sites at a time. For CONSENSUS each cell's state bit
 // comes from two shuffles on its low four bits (the bit, and the high four
 // bits the state must have), which needs states whose low four bits differ,
-// as those of "-acgt" do; for MODUS each state's counters take the matches.
+// as those of "-acgt" do; for the other formulas each state's counters take
+// the matches.
 bool nibbles_differ(const site_rule& rule) {
   unsigned seen = 0;
   for (const char c : rule.states) {
@@ -571,33 +571,52 @@ __attribute__((target("avx2"))) void fold_avx2(const site_rule& rule,
       acc[s * n + j] += row[j] == rule.states[s];
 }
 
-// Codes of folded sites: straight from the masks (CONSENSUS) or from the
-// counters as a block's planes (MODUS).
+// Cells of folded sites: codes straight from the masks (CONSENSUS), or the
+// counters taken as a block's planes by the finishers of the counting
+// kernel.
 template <int K>
 __attribute__((target("avx2"))) void finish_fold_avx2(
-    const site_rule& rule, const std::uint8_t* acc, std::size_t n,
-    std::size_t first, std::size_t count, char* out) {
+    const site_rule& rule, kernel_scratch& x, const std::uint8_t* acc,
+    std::size_t n, std::size_t first, std::size_t count, block_out out) {
   std::array<char, 32> codes{};
-  std::copy(rule.code.begin(), rule.code.end(), codes.begin());
-  if (rule.formula == formula_type::MODUS) {
-    term_table terms(0);
-    const finish_context f{&rule, rule.formula, codes.data(), &terms, nullptr};
+  if (rule.formula == formula_type::CONSENSUS ||
+      rule.formula == formula_type::MODUS)
+    std::copy(rule.code.begin(), rule.code.end(), codes.begin());
+  if (rule.formula != formula_type::CONSENSUS) {
+    if (!x.vector) x.vector = std::make_unique<kernel_scratch::vector_state>();
+    const finish_context f{&rule, rule.formula, codes.data(), &x.terms,
+                           x.vector.get()};
     const std::uint8_t* planes[K];
     for (int s = 0; s < K; ++s) planes[s] = acc + s * n + first;
-    finish_codes<K>(f, planes, count, out);
+    switch (rule.formula) {
+      case formula_type::MODUS:
+        finish_codes<K>(f, planes, count, out.dout);
+        break;
+      case formula_type::ENTROPY:
+        finish_entropies<K>(f, planes, count, out.qout);
+        break;
+      case formula_type::FREQUENCIES:
+        finish_frequencies<K>(f, planes, count, out.qout);
+        break;
+      case formula_type::CONSENSUS:
+      case formula_type::GROUP_SIZE:
+        break;
+    }
     return;
   }
+  char* const dout = out.dout;
   const __m256i lo = code_table(codes.data()), hi = code_table(codes.data() + 16);
   __m256i bad = _mm256_setzero_si256();
   const std::uint8_t* masks = acc + first;
   const std::size_t vec = count & ~std::size_t{31};
   for (std::size_t j = 0; j < vec; j += 32)
     _mm256_storeu_si256(
-        reinterpret_cast<__m256i*>(out + j),
+        reinterpret_cast<__m256i*>(dout + j),
         codes_of<K>(lo, hi, load_bytes(reinterpret_cast<const char*>(masks + j)),
                     bad));
   if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
-  finish_fold_plain(rule, acc, n, first + vec, count - vec, out + vec);
+  finish_fold_plain(rule, x, acc, n, first + vec, count - vec,
+                    block_out{dout + vec, nullptr});
 }
 
 #endif
@@ -610,7 +629,7 @@ kernel_set select_kernels(const site_rule& rule) {
   if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE) {
     if (rule.k == 4) set = {count_avx2<4>, fold_plain, finish_fold_avx2<4>};
     if (rule.k == 5) set = {count_avx2<5>, fold_plain, finish_fold_avx2<5>};
-    if (rule.k <= 8 && (rule.formula == formula_type::MODUS ||
+    if (rule.k <= 8 && (rule.formula != formula_type::CONSENSUS ||
                         nibbles_differ(rule)))
       set.fold = fold_avx2;
   }

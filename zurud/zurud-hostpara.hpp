@@ -182,6 +182,8 @@ struct site_rule;
 class kernel_scratch;
 }  // namespace detail
 
+class group_folds;
+
 /// Computes host rows of one analysis over one associate matrix, a stretch
 /// of sites at a time, without a host matrix: select() a host's group, then
 /// compute() any stretch of its row into memory of the analysis' cell type
@@ -217,8 +219,18 @@ class group_engine {
   void compute(std::size_t first, std::size_t count, float* out);
   /// The group size.
   void compute(std::size_t first, std::size_t count, std::int32_t* out);
+  /// The same for host `host` of `folds` instead of the selected rows: the
+  /// cells its folded rows give, alike to the last bit. matrix_error when
+  /// the folds are of another analysis.
+  void compute(const group_folds& folds, std::size_t host, std::size_t first,
+               std::size_t count, char* out);
+  void compute(const group_folds& folds, std::size_t host, std::size_t first,
+               std::size_t count, float* out);
 
  private:
+  void compute_folded(const group_folds& folds, std::size_t host,
+                      std::size_t first, std::size_t count, char* dout,
+                      float* qout);
   void compute_cells(std::size_t first, std::size_t count, char* dout,
                      float* qout);
   analysis_type analysis_;
@@ -228,19 +240,21 @@ class group_engine {
   std::vector<const char*> rows_;
 };
 
-/// Consensus rows (CONSENSUS or MODUS) of hosts built while the associate
-/// rows are read, without the associate matrix: fold() adds an associate row
-/// to a host's accumulator (the set of states met at each site for
-/// CONSENSUS, a byte; a byte counter per state and site for MODUS), and
-/// compute() then finishes any stretch of the host's row into the codes
-/// group_engine gives for the group of the rows folded, failures included.
+/// Host rows built while the associate rows are read, without the associate
+/// matrix, for the analyses that need no more of a site than the states
+/// met there (all but group sizes): fold() adds an associate row to a
+/// host's accumulator (the set of states met at each site for CONSENSUS, a
+/// byte; a byte counter per state and site for the others), and any stretch
+/// of the host's row is then finished into the cells group_engine gives for
+/// the group of the rows folded, failures included: by compute() for codes,
+/// by group_engine::compute(folds, ...) for every analysis.
 class group_folds {
  public:
-  /// Whether the analysis can be folded: CONSENSUS or MODUS, with one to
+  /// Whether the analysis can be folded: any but GROUP_SIZE, with one to
   /// eight valid states.
   static bool can_fold(const analysis_type& analysis) noexcept;
-  /// The accumulator bytes of `hosts` hosts over `nchar` sites; a MODUS host
-  /// of more than 255 associates takes two more a state and site.
+  /// The accumulator bytes of `hosts` hosts over `nchar` sites; a counting
+  /// host of more than 255 associates takes two more a state and site.
   static std::size_t bytes(const analysis_type& analysis, std::size_t hosts,
                            std::size_t nchar) noexcept;
   /// Accumulators of `hosts` hosts (numbered from 0) over `nchar` sites,
@@ -261,16 +275,24 @@ class group_folds {
   /// `host`.
   void fold(std::size_t host, const char* row);
   /// Sites first..first+count-1 (0-based) of the host's row as consensus
-  /// codes, as group_engine::compute writes them.
+  /// codes, as group_engine::compute writes them (CONSENSUS and MODUS;
+  /// matrix_error for the others).
   void compute(std::size_t host, std::size_t first, std::size_t count,
                char* out) const;
 
  private:
+  friend class group_engine;
+  // The cells of the stretch by `rule` (this analysis's, with the tables of
+  // the engine that asks), into dout or qout.
+  void finish(const detail::site_rule& rule, detail::kernel_scratch& scratch,
+              std::size_t host, std::size_t first, std::size_t count,
+              char* dout, float* qout) const;
   std::shared_ptr<const detail::site_rule> rule_;
   std::size_t hosts_, nchar_, per_host_;
   std::unique_ptr<std::uint8_t[], free_memory> acc_;
-  // MODUS: rows in each host's byte counters (at most 255), and the 16-bit
-  // totals they are moved to before they could overflow (hosts of more).
+  // Counting: rows in each host's byte counters (at most 255), and the
+  // 16-bit totals they are moved to before they could overflow (hosts of
+  // more).
   std::vector<std::uint8_t> folded_;
   std::vector<std::vector<std::uint16_t>> wide_;
 };

@@ -88,22 +88,27 @@ using kernel_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
                            std::size_t first, std::size_t width, block_out out);
 
 /// Folds one associate row of n cells into a host's accumulator of n sites:
-/// for CONSENSUS acc[j] |= the bit of the cell's state; for MODUS
-/// acc[s * n + j] += 1 where the cell is state s (byte counters).
+/// for CONSENSUS acc[j] |= the bit of the cell's state; for the formulas
+/// that count, acc[s * n + j] += 1 where the cell is state s (byte
+/// counters).
 using fold_fn = void (*)(const site_rule& rule, const char* row, std::size_t n,
                          std::uint8_t* acc);
 
-/// The consensus codes of sites first..first+count-1 from an accumulator of
-/// n sites as fold_fn leaves it. constraint_error as for kernel_fn.
-using finish_fold_fn = void (*)(const site_rule& rule, const std::uint8_t* acc,
-                                std::size_t n, std::size_t first,
-                                std::size_t count, char* out);
+/// The cells of sites first..first+count-1 (out[0] is site `first`'s) from
+/// an accumulator of n sites as fold_fn leaves it: state masks for
+/// CONSENSUS, byte counters for the other formulas. constraint_error as for
+/// kernel_fn.
+using finish_fold_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
+                                const std::uint8_t* acc, std::size_t n,
+                                std::size_t first, std::size_t count,
+                                block_out out);
 
-/// As finish_fold_fn for MODUS counters of which `wide` holds 16-bit totals
+/// As finish_fold_fn for byte counters of which `wide` holds 16-bit totals
 /// (laid out as acc) and acc the rows since; one site at a time.
-void finish_wide(const site_rule& rule, const std::uint8_t* acc,
-                 const std::uint16_t* wide, std::size_t n, std::size_t first,
-                 std::size_t count, char* out);
+void finish_wide(const site_rule& rule, kernel_scratch& scratch,
+                 const std::uint8_t* acc, const std::uint16_t* wide,
+                 std::size_t n, std::size_t first, std::size_t count,
+                 block_out out);
 
 struct kernel_set {
   kernel_fn count;

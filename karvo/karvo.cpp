@@ -309,6 +309,7 @@ class host_folder final : public zurud::read::row_sink {
       if (n >= s.min_group_size) {
         const auto h = static_cast<std::uint32_t>(hosts_.size());
         hosts_.push_back(a->host);
+        sizes_.push_back(static_cast<std::size_t>(n));
         for (; a != b; ++a) of_associate_[a->para].hosts.push_back(h);
       }
       a = b;
@@ -320,9 +321,9 @@ class host_folder final : public zurud::read::row_sink {
         static_cast<std::size_t>(ntax) * static_cast<std::size_t>(nchar);
     if (!zurud::hostpara::group_folds::can_fold(analysis_) ||
         zurud::hostpara::group_folds::bytes(
-            analysis_, hosts_.size(), static_cast<std::size_t>(nchar)) > cells)
+            analysis_, sizes_, static_cast<std::size_t>(nchar)) > cells)
       return false;
-    folds_.emplace(analysis_, hosts_.size(), static_cast<std::size_t>(nchar));
+    folds_.emplace(analysis_, sizes_, static_cast<std::size_t>(nchar));
     sample_.emplace(ntax, nchar);
     row_ = std::make_unique_for_overwrite<char[]>(
         static_cast<std::size_t>(nchar));
@@ -376,6 +377,7 @@ class host_folder final : public zurud::read::row_sink {
   bool trim_;
   std::unique_ptr<char[]> row_;
   std::vector<std::string> hosts_;  // hosts folded, in label order
+  std::vector<std::size_t> sizes_;  // their associations
   std::unordered_map<std::string, associate, zurud::sets::label_hash,
                      std::equal_to<>>
       of_associate_;

@@ -173,26 +173,52 @@ bool group_folds::can_fold(const analysis_type& analysis) noexcept {
   return k >= 1 && k <= 8 && analysis.formula() != formula_type::GROUP_SIZE;
 }
 
+// Hosts of at most this many rows count in 4 bits.
+constexpr std::size_t nibble_rows = 15;
+
+std::size_t group_folds::host_bytes(const analysis_type& analysis,
+                                    std::size_t size,
+                                    std::size_t nchar) noexcept {
+  const auto k = static_cast<std::size_t>(analysis.valid_states().size());
+  if (analysis.formula() == formula_type::CONSENSUS) return nchar;
+  return (size <= nibble_rows ? (k + 1) / 2 : k) * nchar;
+}
+
 std::size_t group_folds::bytes(const analysis_type& analysis,
                                std::size_t hosts, std::size_t nchar) noexcept {
-  const std::size_t per_site =
-      analysis.formula() == formula_type::CONSENSUS
-          ? 1
-          : static_cast<std::size_t>(analysis.valid_states().size());
-  return hosts * nchar * per_site;
+  return hosts * host_bytes(analysis, static_cast<std::size_t>(-1), nchar);
+}
+
+std::size_t group_folds::bytes(const analysis_type& analysis,
+                               std::span<const std::size_t> sizes,
+                               std::size_t nchar) noexcept {
+  std::size_t n = 0;
+  for (const std::size_t size : sizes) n += host_bytes(analysis, size, nchar);
+  return n;
 }
 
 group_folds::group_folds(const analysis_type& analysis, std::size_t hosts,
                          std::size_t nchar)
-    : hosts_(hosts), nchar_(nchar) {
+    : group_folds(analysis,
+                  std::vector<std::size_t>(hosts, static_cast<std::size_t>(-1)),
+                  nchar) {}
+
+group_folds::group_folds(const analysis_type& analysis,
+                         std::span<const std::size_t> sizes, std::size_t nchar)
+    : hosts_(sizes.size()), nchar_(nchar) {
   if (!can_fold(analysis))
     throw constraint_error("an analysis that cannot be folded");
   rule_ = group_engine::make_rule(analysis, 0);
-  per_host_ = bytes(analysis, 1, nchar);
-  acc_ = new_zeroed_bytes(hosts * per_host_);
+  offset_.reserve(hosts_ + 1);
+  offset_.push_back(0);
+  for (const std::size_t size : sizes)
+    offset_.push_back(offset_.back() + host_bytes(analysis, size, nchar));
+  acc_ = new_zeroed_bytes(offset_.back());
   if (analysis.formula() != formula_type::CONSENSUS) {
-    folded_.assign(hosts, 0);
-    wide_.resize(hosts);
+    for (const std::size_t size : sizes)
+      limit_.push_back(size <= nibble_rows ? nibble_rows : 255);
+    folded_.assign(hosts_, 0);
+    wide_.resize(hosts_);
   }
 }
 
@@ -203,15 +229,26 @@ void group_folds::fold(std::size_t host, const char* row) {
     throw constraint_error("index check failed",
                            "host " + std::to_string(host) + " of " +
                                std::to_string(hosts_));
-  std::uint8_t* const acc = acc_.get() + host * per_host_;
-  if (!folded_.empty() && folded_[host]++ == 255) {
+  std::uint8_t* const acc = acc_.get() + offset_[host];
+  const detail::kernel_set kernels = detail::select_kernels(*rule_);
+  if (folded_.empty()) {
+    kernels.fold(*rule_, row, nchar_, acc);
+    return;
+  }
+  const bool nibbles = limit_[host] == nibble_rows;
+  if (folded_[host]++ == limit_[host]) {
+    // Full: the counts move into the 16-bit totals.
     std::vector<std::uint16_t>& wide = wide_[host];
-    wide.resize(per_host_);
-    for (std::size_t i = 0; i < per_host_; ++i) wide[i] += acc[i];
-    std::memset(acc, 0, per_host_);
+    wide.resize(rule_->k * nchar_);
+    for (std::size_t s = 0; s < rule_->k; ++s)
+      for (std::size_t j = 0; j < nchar_; ++j)
+        wide[s * nchar_ + j] += static_cast<std::uint16_t>(
+            nibbles ? acc[s / 2 * nchar_ + j] >> (s % 2 * 4) & 15u
+                    : acc[s * nchar_ + j]);
+    std::memset(acc, 0, offset_[host + 1] - offset_[host]);
     folded_[host] = 1;
   }
-  detail::select_kernels(*rule_).fold(*rule_, row, nchar_, acc);
+  (nibbles ? kernels.fold_nibbles : kernels.fold)(*rule_, row, nchar_, acc);
 }
 
 void group_folds::compute(std::size_t host, std::size_t first,
@@ -229,14 +266,30 @@ void group_folds::finish(const detail::site_rule& rule,
                          float* qout) const {
   if (host >= hosts_ || first > nchar_ || count > nchar_ - first)
     throw constraint_error("index check failed");
-  const std::uint8_t* const acc = acc_.get() + host * per_host_;
-  const detail::block_out out{dout, qout};
-  if (!wide_.empty() && !wide_[host].empty())
+  const std::uint8_t* const acc = acc_.get() + offset_[host];
+  const bool nibbles = !limit_.empty() && limit_[host] == nibble_rows;
+  if (!wide_.empty() && !wide_[host].empty()) {
     detail::finish_wide(rule, scratch, acc, wide_[host].data(), nchar_, first,
-                        count, out);
-  else
-    detail::select_kernels(rule).finish_fold(rule, scratch, acc, nchar_, first,
-                                             count, out);
+                        count, nibbles, detail::block_out{dout, qout});
+    return;
+  }
+  const detail::finish_fold_fn finish = detail::select_kernels(rule).finish_fold;
+  if (!nibbles) {
+    finish(rule, scratch, acc, nchar_, first, count,
+           detail::block_out{dout, qout});
+    return;
+  }
+  // 4-bit counters are finished a block at a time as byte counters.
+  const std::size_t per_site =
+      rule.formula == formula_type::FREQUENCIES ? rule.k : 1;
+  alignas(32) std::uint8_t planes[8 * detail::kernel_block];
+  for (std::size_t done = 0; done < count; done += detail::kernel_block) {
+    const std::size_t width = std::min(detail::kernel_block, count - done);
+    detail::unpack_nibbles(rule, acc, nchar_, first + done, width, planes);
+    finish(rule, scratch, planes, width, 0, width,
+           detail::block_out{dout ? dout + done : nullptr,
+                             qout ? qout + done * per_site : nullptr});
+  }
 }
 
 // ---------------------------------------------------------------------------

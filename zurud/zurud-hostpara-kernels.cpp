@@ -176,6 +176,15 @@ void fold_plain(const site_rule& rule, const char* row, std::size_t n,
   }
 }
 
+// Folding into 4-bit counters, two states a byte.
+void fold_nibbles_plain(const site_rule& rule, const char* row, std::size_t n,
+                        std::uint8_t* acc) {
+  for (std::size_t j = 0; j < n; ++j) {
+    const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
+    if (s < rule.k) acc[s / 2 * n + j] += s % 2 == 0 ? 1 : 16;
+  }
+}
+
 // The counts a folded site stands for: 1 for each state met (CONSENSUS),
 // the byte counters themselves (MODUS).
 void folded_counts(const site_rule& rule, const std::uint8_t* acc,
@@ -200,12 +209,30 @@ void finish_fold_plain(const site_rule& rule, kernel_scratch& x,
 void finish_wide(const site_rule& rule, kernel_scratch& x,
                  const std::uint8_t* acc, const std::uint16_t* wide,
                  std::size_t n, std::size_t first, std::size_t count,
-                 block_out out) {
+                 bool nibbles, block_out out) {
   unsigned c[8];
-  for (std::size_t j = 0; j < count; ++j) {
+  for (std::size_t j = first; j < first + count; ++j) {
     for (std::size_t s = 0; s < rule.k; ++s)
-      c[s] = acc[s * n + first + j] + unsigned{wide[s * n + first + j]};
-    finish_site(rule, x.terms, c, j, out);
+      c[s] = (nibbles ? acc[s / 2 * n + j] >> (s % 2 * 4) & 15u
+                      : unsigned{acc[s * n + j]}) +
+             unsigned{wide[s * n + j]};
+    finish_site(rule, x.terms, c, j - first, out);
+  }
+}
+
+void unpack_nibbles(const site_rule& rule, const std::uint8_t* acc,
+                    std::size_t n, std::size_t first, std::size_t width,
+                    std::uint8_t* planes) {
+  // Constant shifts, so that the compiler makes vector loops of them.
+  for (std::size_t s = 0; s < rule.k; ++s) {
+    const std::uint8_t* const a = acc + s / 2 * n + first;
+    std::uint8_t* const p = planes + s * width;
+    if (s % 2 == 0)
+      for (std::size_t j = 0; j < width; ++j)
+        p[j] = static_cast<std::uint8_t>(a[j] & 15u);
+    else
+      for (std::size_t j = 0; j < width; ++j)
+        p[j] = static_cast<std::uint8_t>(a[j] >> 4);
   }
 }
 
@@ -571,6 +598,35 @@ __attribute__((target("avx2"))) void fold_avx2(const site_rule& rule,
       acc[s * n + j] += row[j] == rule.states[s];
 }
 
+// Folding into 4-bit counters: the matches of two states go into one byte,
+// 1 in the low half for the first, 16 in the high half for the second.
+__attribute__((target("avx2"))) void fold_nibbles_avx2(const site_rule& rule,
+                                                       const char* row,
+                                                       std::size_t n,
+                                                       std::uint8_t* acc) {
+  const std::size_t vec = n & ~std::size_t{31};
+  const std::size_t pairs = (rule.k + 1) / 2;
+  __m256i st[8];
+  for (std::size_t s = 0; s < 8; ++s)
+    st[s] = _mm256_set1_epi8(s < rule.k ? rule.states[s] : '\0');
+  const __m256i one = _mm256_set1_epi8(1), sixteen = _mm256_set1_epi8(16);
+  for (std::size_t j = 0; j < vec; j += 32) {
+    const __m256i x = load_bytes(row + j);
+    for (std::size_t p = 0; p < pairs; ++p) {
+      __m256i inc = _mm256_and_si256(_mm256_cmpeq_epi8(x, st[2 * p]), one);
+      if (2 * p + 1 < rule.k)
+        inc = _mm256_or_si256(
+            inc, _mm256_and_si256(_mm256_cmpeq_epi8(x, st[2 * p + 1]), sixteen));
+      auto* a = reinterpret_cast<__m256i*>(acc + p * n + j);
+      _mm256_storeu_si256(a, _mm256_add_epi8(_mm256_loadu_si256(a), inc));
+    }
+  }
+  for (std::size_t j = vec; j < n; ++j) {
+    const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
+    if (s < rule.k) acc[s / 2 * n + j] += s % 2 == 0 ? 1 : 16;
+  }
+}
+
 // Cells of folded sites: codes straight from the masks (CONSENSUS), or the
 // counters taken as a block's planes by the finishers of the counting
 // kernel.
@@ -624,14 +680,23 @@ __attribute__((target("avx2"))) void finish_fold_avx2(
 }  // namespace
 
 kernel_set select_kernels(const site_rule& rule) {
-  kernel_set set{count_plain, fold_plain, finish_fold_plain};
+  kernel_set set{count_plain, fold_plain, fold_nibbles_plain,
+                 finish_fold_plain};
 #ifdef ZURUD_X86_GROUP
   if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE) {
-    if (rule.k == 4) set = {count_avx2<4>, fold_plain, finish_fold_avx2<4>};
-    if (rule.k == 5) set = {count_avx2<5>, fold_plain, finish_fold_avx2<5>};
-    if (rule.k <= 8 && (rule.formula != formula_type::CONSENSUS ||
-                        nibbles_differ(rule)))
-      set.fold = fold_avx2;
+    if (rule.k == 4) {
+      set.count = count_avx2<4>;
+      set.finish_fold = finish_fold_avx2<4>;
+    }
+    if (rule.k == 5) {
+      set.count = count_avx2<5>;
+      set.finish_fold = finish_fold_avx2<5>;
+    }
+    if (rule.k <= 8) {
+      set.fold_nibbles = fold_nibbles_avx2;
+      if (rule.formula != formula_type::CONSENSUS || nibbles_differ(rule))
+        set.fold = fold_avx2;
+    }
   }
 #endif
   return set;

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -253,14 +254,24 @@ class group_folds {
   /// Whether the analysis can be folded: any but GROUP_SIZE, with one to
   /// eight valid states.
   static bool can_fold(const analysis_type& analysis) noexcept;
-  /// The accumulator bytes of `hosts` hosts over `nchar` sites; a counting
+  /// The accumulator bytes of `hosts` hosts over `nchar` sites: a byte a
+  /// site for CONSENSUS, a byte a state and site for the others; a counting
   /// host of more than 255 associates takes two more a state and site.
   static std::size_t bytes(const analysis_type& analysis, std::size_t hosts,
+                           std::size_t nchar) noexcept;
+  /// The same for hosts of at most sizes[h] associates each: a counting host
+  /// of at most 15 takes half a byte a state and site.
+  static std::size_t bytes(const analysis_type& analysis,
+                           std::span<const std::size_t> sizes,
                            std::size_t nchar) noexcept;
   /// Accumulators of `hosts` hosts (numbered from 0) over `nchar` sites,
   /// nothing folded yet. constraint_error when the analysis cannot be
   /// folded.
   group_folds(const analysis_type& analysis, std::size_t hosts,
+              std::size_t nchar);
+  /// The same for hosts of at most sizes[h] associates each, laid out as
+  /// bytes() says. A host given more rows still folds them correctly.
+  group_folds(const analysis_type& analysis, std::span<const std::size_t> sizes,
               std::size_t nchar);
   ~group_folds();
   group_folds(const group_folds&) = delete;
@@ -269,7 +280,7 @@ class group_folds {
   std::size_t hosts() const noexcept { return hosts_; }
   /// The accumulators' memory, fresh until rows are folded into it.
   std::span<std::uint8_t> memory() noexcept {
-    return {acc_.get(), hosts_ * per_host_};
+    return {acc_.get(), offset_.back()};
   }
   /// Folds one associate row, nchar cells as the readers store them, into
   /// `host`.
@@ -287,13 +298,17 @@ class group_folds {
   void finish(const detail::site_rule& rule, detail::kernel_scratch& scratch,
               std::size_t host, std::size_t first, std::size_t count,
               char* dout, float* qout) const;
+  // A host's accumulator bytes, as bytes() counts them.
+  static std::size_t host_bytes(const analysis_type& analysis,
+                                std::size_t size, std::size_t nchar) noexcept;
   std::shared_ptr<const detail::site_rule> rule_;
-  std::size_t hosts_, nchar_, per_host_;
+  std::size_t hosts_, nchar_;
+  std::vector<std::size_t> offset_;  // host h's bytes from acc_ + offset_[h]
   std::unique_ptr<std::uint8_t[], free_memory> acc_;
-  // Counting: rows in each host's byte counters (at most 255), and the
-  // 16-bit totals they are moved to before they could overflow (hosts of
-  // more).
-  std::vector<std::uint8_t> folded_;
+  // Counting: the rows a host's counters hold before they could overflow
+  // (15 in 4-bit counters, 255 in bytes), the rows they hold now, and the
+  // 16-bit totals they are moved into when full (wide_[h][s * nchar + j]).
+  std::vector<std::uint8_t> limit_, folded_;
   std::vector<std::vector<std::uint16_t>> wide_;
 };
 

@@ -103,16 +103,27 @@ using finish_fold_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
                                 std::size_t first, std::size_t count,
                                 block_out out);
 
-/// As finish_fold_fn for byte counters of which `wide` holds 16-bit totals
-/// (laid out as acc) and acc the rows since; one site at a time.
+/// As finish_fold_fn for counters of which `wide` holds 16-bit totals
+/// (wide[s * n + j]) and acc the rows since, as bytes or, with `nibbles`,
+/// as fold_nibbles leaves them; one site at a time.
 void finish_wide(const site_rule& rule, kernel_scratch& scratch,
                  const std::uint8_t* acc, const std::uint16_t* wide,
                  std::size_t n, std::size_t first, std::size_t count,
-                 block_out out);
+                 bool nibbles, block_out out);
+
+/// The 4-bit counters of fold_nibbles at sites first..first+width-1 as
+/// byte counters, state s at planes[s * width + j].
+void unpack_nibbles(const site_rule& rule, const std::uint8_t* acc,
+                    std::size_t n, std::size_t first, std::size_t width,
+                    std::uint8_t* planes);
 
 struct kernel_set {
   kernel_fn count;
   fold_fn fold;
+  /// As fold for the counting formulas, into 4-bit counters (hosts of at
+  /// most 15 rows take half the memory): states 2p and 2p + 1 share the
+  /// bytes acc[p * n + j], in their low and high four bits.
+  fold_fn fold_nibbles;
   finish_fold_fn finish_fold;
 };
 

@@ -395,8 +395,9 @@ text_output::~text_output() {
 }
 
 void text_output::put(std::string_view s) {
-  if (fd_ >= 0 && s.size() >= cap_) {
-    // A text as large as the buffer goes out directly, not through a copy.
+  if (fd_ >= 0 && s.size() >= cap_ / 16) {
+    // A large text (a sixteenth of the buffer or more: a piece formatted on
+    // another thread, say) goes out directly, not through a copy.
     flush();
     write_all(s.data(), s.size());
     s = {};

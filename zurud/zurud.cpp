@@ -395,9 +395,10 @@ text_output::~text_output() {
 }
 
 void text_output::put(std::string_view s) {
-  if (fd_ >= 0 && s.size() >= cap_ / 16) {
-    // A large text (a sixteenth of the buffer or more: a piece formatted on
-    // another thread, say) goes out directly, not through a copy.
+  if (fd_ >= 0 && s.size() >= std::min<std::size_t>(cap_, 64 * 1024)) {
+    // A large text (64 KiB, or the whole buffer if that is smaller: a piece
+    // formatted on another thread, say) goes out directly, not through a
+    // copy.
     flush();
     write_all(s.data(), s.size());
     s = {};

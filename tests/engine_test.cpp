@@ -415,6 +415,7 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
     const char* name;
     std::vector<std::string> options;
     std::string data, assoc;
+    bool assoc_on_standard_input = false;
   } cases[] = {
       {"consensus", {"-c"}, good, assoc},
       {"consensus, one thread", {"-c", "-t", "1"}, good, assoc},
@@ -434,6 +435,9 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
       {"FASTA is stored", {"-v"}, ">p1\nacgt\n>p2\nacct\n", "p1 H\np2 H\n"},
       {"entropy", {"-e", "-m", "1"}, good, assoc},
       {"frequencies in NEXUS", {"-f", "-g", "-N"}, good, assoc},
+      {"associations on standard input", {"-v"}, good, assoc, true},
+      {"bad associations on standard input", {"-c"}, "4 6\np1 acgtac\n",
+       "p1 H1\np2", true},
   };
   for (const case_type& c : cases) {
     const temp_file data(c.data), hosts(c.assoc);
@@ -443,9 +447,10 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
       std::vector<std::string> args{"karvo"};
       args.insert(args.end(), c.options.begin(), c.options.end());
       args.push_back(data.path());
-      args.push_back(hosts.path());
+      args.push_back(c.assoc_on_standard_input ? "-" : hosts.path());
       text_output o(out[fold]), e(err[fold]);
-      karvo::streams io{nullptr, o, e};
+      read::text_input standard(c.assoc, "standard input");
+      karvo::streams io{c.assoc_on_standard_input ? &standard : nullptr, o, e};
       io.fold = fold;
       rc[fold] = karvo::run(args, io);
       o.flush();

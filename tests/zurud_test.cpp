@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "zurud/zurud.hpp"
@@ -129,6 +133,39 @@ TEST(dist_mat_type, stores_only_non_negative_finite_values) {
   fast_dist_mat_type f(3, 8);
   f.distances.set(8, 1.0f);
   EXPECT_THROW(f.distances.set(9, 1.0f), range_error);
+}
+
+// Large texts skip the buffer: what was buffered before them must still come
+// out first, whatever the mix of sizes.
+TEST(text_output, large_texts_keep_their_place_among_small_ones) {
+  const std::string big(200 * 1024, 'b'), medium(64 * 1024, 'm');
+  const std::vector<std::vector<std::string>> cases = {
+      {"a", big, "c"},
+      {big, big},
+      {"a", medium, "b", medium},
+      {std::string(1000, 'x'), big, std::string(1000, 'y'), medium, "z"},
+  };
+  for (const auto& pieces : cases) {
+    char name[] = "/tmp/zurud_output_XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    std::string want;
+    {
+      text_output out(fd, name);
+      for (const std::string& p : pieces) {
+        out.put(p);
+        want += p;
+      }
+      out.flush();
+    }
+    std::ifstream in(name, std::ios::binary);
+    const std::string got((std::istreambuf_iterator<char>(in)),
+                          std::istreambuf_iterator<char>());
+    EXPECT_TRUE(got == want) << pieces.size() << " pieces, " << got.size()
+                             << " bytes of " << want.size();
+    close(fd);
+    std::remove(name);
+  }
 }
 
 TEST(text_output, write_failure_is_reported_and_sticks) {

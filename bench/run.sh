@@ -47,8 +47,11 @@ for p in $presets; do
 done
 
 # Targets: the largest ratio of karvo's median time to cat's.
+# On the large preset a quarter more is allowed.
 target() {
-  case $1 in -s) echo 1.5 ;; -c|-v) echo 2.5 ;; -e) echo 4 ;; -f) echo 6 ;; *) echo 0 ;; esac
+  local t
+  case $1 in -s) t=1.5 ;; -c|-v) t=2.5 ;; -e) t=4 ;; -f) t=6 ;; *) t=0 ;; esac
+  if [ "${p:-}" = large ]; then awk -v t="$t" 'BEGIN { print t * 1.25 }'; else echo "$t"; fi
 }
 
 # The median of the numbers given.
@@ -93,9 +96,11 @@ for p in $presets; do
   printf '%-14s %9s %7s %9s %7s %7s %9s %8s  %s\n' \
     command seconds "GB/s" "cat s" "x cat" target "RSS MiB" "budget" verdict
   budget_mib=$(awk -v a=$((ntax * nchar)) 'BEGIN { printf "%.1f", a / 1048576 + 32 }')
-  # Every analysis but -s stores the cells: writing that much fresh memory
-  # once, next to cat, is the floor of those runs on this machine (with one
-  # thread the two add up; helper threads may overlap them).
+  # A run that stores the cells (an interleaved, FASTA or NEXUS file, or
+  # both files on standard input) writes that much fresh memory once, next
+  # to cat: the floor of such runs on this machine (with one thread the two
+  # add up; helper threads may overlap them). Sequential files fold their
+  # rows and store no cells.
   cats=() fresh=()
   for ((r = 0; r < runs; ++r)); do
     read -r t _ _ < <("$tools/bench-time" 1 cat "$phy")

@@ -238,9 +238,6 @@ void assoc_notices(text_output& err, const std::string& file,
                      : ""));
 }
 
-// Most sites that are not missing data are letters with no nucleotide
-// meaning: a protein alignment, whose every site would count as missing. A
-// sample of each row is enough to tell.
 // What a cell says of the alphabet: nothing (missing: ? - .), a nucleotide
 // letter (1) or another (2). Ambiguity letters are rare in nucleotide data
 // and common protein residues, so only the four bases, u and n count as
@@ -257,6 +254,9 @@ struct cell_kinds {
 };
 constexpr cell_kinds kinds;
 
+// Most sites that are not missing data are letters with no nucleotide
+// meaning: a protein alignment, whose every site would count as missing. A
+// sample of each row is enough to tell.
 class alphabet_sample {
  public:
   alphabet_sample(std::int32_t ntax, std::int32_t nchar)

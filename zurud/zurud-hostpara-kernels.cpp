@@ -186,7 +186,7 @@ void fold_nibbles_plain(const site_rule& rule, const char* row, std::size_t n,
 }
 
 // The counts a folded site stands for: 1 for each state met (CONSENSUS),
-// the byte counters themselves (MODUS).
+// the byte counters themselves (the formulas that count).
 void folded_counts(const site_rule& rule, const std::uint8_t* acc,
                    std::size_t n, std::size_t j, unsigned* c) {
   for (std::size_t s = 0; s < rule.k; ++s)

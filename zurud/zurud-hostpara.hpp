@@ -245,7 +245,8 @@ class group_engine {
 /// matrix, for the analyses that need no more of a site than the states
 /// met there (all but group sizes): fold() adds an associate row to a
 /// host's accumulator (the set of states met at each site for CONSENSUS, a
-/// byte; a byte counter per state and site for the others), and any stretch
+/// byte; a counter per state and site for the others, of a byte, or of four
+/// bits for hosts said to be small), and any stretch
 /// of the host's row is then finished into the cells group_engine gives for
 /// the group of the rows folded, failures included: by compute() for codes,
 /// by group_engine::compute(folds, ...) for every analysis.

@@ -246,12 +246,12 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
           : nullptr;
   std::optional<detail::page_populator> populator;
   if (options.helper_threads && options.cells.store) {
+    auto* const stored = reinterpret_cast<std::uint8_t*>(matrix->discr_row(1));
     const std::span<std::uint8_t> fresh =
         sink != nullptr ? sink->fresh_memory()
-                        : std::span<std::uint8_t>(
-                              reinterpret_cast<std::uint8_t*>(matrix->discr_row(1)),
-                              cells);
-    if (fresh.size() >= (8u << 20)) populator.emplace(fresh.data(), fresh.size());
+                        : std::span<std::uint8_t>(stored, cells);
+    if (fresh.size() >= (8u << 20))
+      populator.emplace(fresh.data(), fresh.size());
   }
   if (options.interleaved)
     read_interleaved_char_mat(in, options.layout, *matrix, options.cells);

@@ -404,6 +404,39 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
   }
 }
 
+// Folded rows are finished only by the analysis they were folded for, into
+// the cells it makes; anything else is refused, not computed.
+TEST(group_folds, refuse_what_they_were_not_folded_for) {
+  std::mt19937 rng(5);
+  const char_mat_type chars = test_alignment(rng, 3, 40, 10);
+  const analysis_type entropy(formula_type::ENTROPY, nuc_set),
+      consensus(formula_type::CONSENSUS, nuc_set),
+      modal(formula_type::MODUS, nuc_set);
+  hostpara::group_folds folded_entropy(entropy, 2, 40),
+      folded_codes(consensus, 2, 40);
+  folded_entropy.fold(0, chars.discr_row(1));
+  folded_codes.fold(0, chars.discr_row(1));
+  hostpara::group_engine modal_engine(modal, chars),
+      entropy_engine(entropy, chars);
+  std::string codes(40, '\0');
+  std::vector<float> reals(40);
+  EXPECT_THROW(folded_entropy.compute(0, 0, 40, codes.data()),
+               hostpara::matrix_error);
+  EXPECT_THROW(modal_engine.compute(folded_codes, 0, 0, 40, codes.data()),
+               hostpara::matrix_error);
+  EXPECT_THROW(entropy_engine.compute(folded_entropy, 0, 0, 40, codes.data()),
+               hostpara::matrix_error);
+  EXPECT_THROW(entropy_engine.compute(folded_entropy, 2, 0, 40, reals.data()),
+               constraint_error);
+  EXPECT_THROW(entropy_engine.compute(folded_entropy, 0, 30, 11, reals.data()),
+               constraint_error);
+  EXPECT_THROW(folded_codes.fold(2, chars.discr_row(1)), constraint_error);
+  EXPECT_THROW(hostpara::group_folds(
+                   analysis_type(formula_type::GROUP_SIZE, nuc_set), 1, 40),
+               constraint_error);
+  entropy_engine.compute(folded_entropy, 0, 0, 40, reals.data());  // fits
+}
+
 TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
   // Each case runs with the association file read first and the rows folded
   // as they come, and in the plain order; output, messages, notices and
@@ -411,6 +444,17 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
   const std::string good =
       "4 6\np1 acgtac extra\np2 ACGTTT\np3 a-gtac\np4 uuuuuu\n";
   const std::string assoc = "p1 H1\np2 H1\np3 H2\np4 H2\np4 H3 x\n";
+  // Hosts of 20 and 3 associates (counted in bytes and in four bits) and one
+  // associate on both, over 70 sites of mixed case and gaps.
+  std::string many = "30 70\n", hosted;
+  std::mt19937 rng(3);
+  for (int i = 1; i <= 30; ++i) {
+    many += "q" + std::to_string(i) + " ";
+    for (int j = 0; j < 70; ++j) many += "acgtACGTU-?n"[rng() % 12];
+    many += "\n";
+    hosted += "q" + std::to_string(i) + (i <= 20 ? " Hbig\n" : " Hsmall\n");
+  }
+  hosted += "q20 Hsmall\n";
   struct case_type {
     const char* name;
     std::vector<std::string> options;
@@ -436,6 +480,9 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
       {"entropy", {"-e", "-m", "1"}, good, assoc},
       {"frequencies in NEXUS", {"-f", "-g", "-N"}, good, assoc},
       {"associations on standard input", {"-v"}, good, assoc, true},
+      {"modal, hosts large and small", {"-v", "-g"}, many, hosted},
+      {"frequencies, hosts large and small", {"-f"}, many, hosted},
+      {"entropy, hosts large and small", {"-e", "-t", "3"}, many, hosted},
       {"bad associations on standard input", {"-c"}, "4 6\np1 acgtac\n",
        "p1 H1\np2", true},
   };

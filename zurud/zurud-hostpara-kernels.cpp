@@ -488,6 +488,29 @@ __attribute__((target("avx2"))) void finish_frequencies(
   finish_sites<K>(f, planes, vec, width, nullptr, out);
 }
 
+// The cells of `width` sites from byte planes of their state counts, by the
+// formula: the counting kernel's planes and folded counters finish alike.
+template <int K>
+__attribute__((target("avx2"))) void finish_planes(const finish_context& f,
+                                                   plane_ptrs planes,
+                                                   std::size_t width,
+                                                   block_out out) {
+  switch (f.formula) {
+    case formula_type::CONSENSUS:
+    case formula_type::MODUS:
+      finish_codes<K>(f, planes, width, out.dout);
+      break;
+    case formula_type::ENTROPY:
+      finish_entropies<K>(f, planes, width, out.qout);
+      break;
+    case formula_type::FREQUENCIES:
+      finish_frequencies<K>(f, planes, width, out.qout);
+      break;
+    case formula_type::GROUP_SIZE:
+      break;
+  }
+}
+
 // The AVX2 kernel: byte planes for hosts of up to 255 associates, 16-bit
 // totals of 255-row batches for larger ones.
 template <int K>
@@ -507,20 +530,7 @@ void count_avx2(const site_rule& rule, kernel_scratch& x,
     count_rows<K>(rows, nrows, first, width, states, v.small);
     const std::uint8_t* planes[K];
     for (int s = 0; s < K; ++s) planes[s] = v.small[s];
-    switch (rule.formula) {
-      case formula_type::CONSENSUS:
-      case formula_type::MODUS:
-        finish_codes<K>(f, planes, width, out.dout);
-        break;
-      case formula_type::ENTROPY:
-        finish_entropies<K>(f, planes, width, out.qout);
-        break;
-      case formula_type::FREQUENCIES:
-        finish_frequencies<K>(f, planes, width, out.qout);
-        break;
-      case formula_type::GROUP_SIZE:
-        break;
-    }
+    finish_planes<K>(f, planes, width, out);
     return;
   }
   for (int s = 0; s < K; ++s) std::fill_n(v.wide[s], width, std::uint16_t{0});
@@ -644,20 +654,7 @@ __attribute__((target("avx2"))) void finish_fold_avx2(
                            x.vector.get()};
     const std::uint8_t* planes[K];
     for (int s = 0; s < K; ++s) planes[s] = acc + s * n + first;
-    switch (rule.formula) {
-      case formula_type::MODUS:
-        finish_codes<K>(f, planes, count, out.dout);
-        break;
-      case formula_type::ENTROPY:
-        finish_entropies<K>(f, planes, count, out.qout);
-        break;
-      case formula_type::FREQUENCIES:
-        finish_frequencies<K>(f, planes, count, out.qout);
-        break;
-      case formula_type::CONSENSUS:
-      case formula_type::GROUP_SIZE:
-        break;
-    }
+    finish_planes<K>(f, planes, count, out);
     return;
   }
   char* const dout = out.dout;

@@ -325,13 +325,16 @@ class host_folder final : public zurud::read::row_sink {
       return false;
     folds_.emplace(analysis_, sizes_, static_cast<std::size_t>(nchar));
     sample_.emplace(ntax, nchar);
-    row_ = std::make_unique_for_overwrite<char[]>(
-        static_cast<std::size_t>(nchar));
+    for (auto& row : rows_)
+      row = std::make_unique_for_overwrite<char[]>(
+          static_cast<std::size_t>(nchar));
     return true;
   }
 
-  // Every row is read into the same memory and folded before the next.
-  char* row_memory() override { return row_.get(); }
+  // Rows are read into one of two buffers; the other may hold a row kept
+  // back to be folded together with the next (neighbouring associates often
+  // share their host).
+  char* row_memory() override { return rows_[free_].get(); }
 
   void take(std::int32_t, const std::string& label, char* cells) override {
     sample_->add(cells);
@@ -344,7 +347,28 @@ class host_folder final : public zurud::read::row_sink {
     // row is not folded, so that no host outgrows its associations.
     if (it == of_associate_.end() || it->second.folded) return;
     it->second.folded = true;
-    for (const std::uint32_t h : it->second.hosts) folds_->fold(h, cells);
+    const std::vector<std::uint32_t>& hosts = it->second.hosts;
+    if (pending_ != nullptr && hosts.size() == 1 && pending_->size() == 1 &&
+        pending_->front() == hosts.front()) {
+      folds_->fold(hosts.front(), rows_[1 - free_].get(), cells);
+      pending_ = nullptr;
+      return;
+    }
+    fold_pending();
+    if (hosts.size() == 1) {
+      pending_ = &hosts;
+      free_ = 1 - free_;
+      return;
+    }
+    for (const std::uint32_t h : hosts) folds_->fold(h, cells);
+  }
+
+  // Folds the row kept back, once the rows are read.
+  void fold_pending() {
+    if (pending_ == nullptr) return;
+    for (const std::uint32_t h : *pending_)
+      folds_->fold(h, rows_[1 - free_].get());
+    pending_ = nullptr;
   }
 
   std::span<std::uint8_t> fresh_memory() override {
@@ -375,7 +399,9 @@ class host_folder final : public zurud::read::row_sink {
 
   zurud::hostpara::analysis_type analysis_;
   bool trim_;
-  std::unique_ptr<char[]> row_;
+  std::unique_ptr<char[]> rows_[2];
+  int free_ = 0;  // the buffer the next row is read into
+  const std::vector<std::uint32_t>* pending_ = nullptr;  // the kept row's hosts
   std::vector<std::string> hosts_;  // hosts folded, in label order
   std::vector<std::size_t> sizes_;  // their associations
   std::unordered_map<std::string, associate, zurud::sets::label_hash,
@@ -525,6 +551,7 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     if (folder) options.rows = &*folder;
     zurud::read::data_notes notes;
     chars = zurud::read::read_data_file(in, options, &format, &notes);
+    if (folder) folder->fold_pending();
     files.reading = nullptr;
     data_notices(io.err, data_file, notes, chars->ntax());
     if (folder && folder->folds() != nullptr) {

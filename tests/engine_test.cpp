@@ -374,8 +374,16 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
             std::int32_t row = 1;
             for (std::size_t h = 0; h < c.groups.size(); ++h) {
               sets::ordered_tax_nos group;
+              // Rows one at a time, or (sizes said) two at a time as far as
+              // they go, across the counters' limits.
               for (std::int32_t k = 0; k < c.groups[h]; ++k, ++row) {
-                folds.fold(h, chars.discr_row(row));
+                if (said != 0 && k + 1 < c.groups[h]) {
+                  folds.fold(h, chars.discr_row(row), chars.discr_row(row + 1));
+                  group.insert(row++);
+                  ++k;
+                } else {
+                  folds.fold(h, chars.discr_row(row));
+                }
                 group.insert(row);
               }
               engine.select(group);
@@ -444,15 +452,17 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
   const std::string good =
       "4 6\np1 acgtac extra\np2 ACGTTT\np3 a-gtac\np4 uuuuuu\n";
   const std::string assoc = "p1 H1\np2 H1\np3 H2\np4 H2\np4 H3 x\n";
-  // Hosts of 20 and 3 associates (counted in bytes and in four bits) and one
-  // associate on both, over 70 sites of mixed case and gaps.
+  // Hosts of 21 and 10 associates (counted in bytes and in four bits), one
+  // associate on both and neighbours on one host (folded two at a time, the
+  // last row on its own), over 70 sites of mixed case and gaps.
   std::string many = "30 70\n", hosted;
   std::mt19937 rng(3);
   for (int i = 1; i <= 30; ++i) {
     many += "q" + std::to_string(i) + " ";
     for (int j = 0; j < 70; ++j) many += "acgtACGTU-?n"[rng() % 12];
     many += "\n";
-    hosted += "q" + std::to_string(i) + (i <= 20 ? " Hbig\n" : " Hsmall\n");
+    hosted += "q" + std::to_string(i) +
+              (i <= 20 || i == 30 ? " Hbig\n" : " Hsmall\n");
   }
   hosted += "q20 Hsmall\n";
   struct case_type {

@@ -251,6 +251,24 @@ void group_folds::fold(std::size_t host, const char* row) {
   (nibbles ? kernels.fold_nibbles : kernels.fold)(*rule_, row, nchar_, acc);
 }
 
+void group_folds::fold(std::size_t host, const char* a, const char* b) {
+  if (host >= hosts_)
+    throw constraint_error("index check failed",
+                           "host " + std::to_string(host) + " of " +
+                               std::to_string(hosts_));
+  // Counters about to fill take the rows one at a time.
+  if (!folded_.empty() && folded_[host] + 2 > limit_[host]) {
+    fold(host, a);
+    fold(host, b);
+    return;
+  }
+  const detail::kernel_set kernels = detail::select_kernels(*rule_);
+  const bool nibbles = !limit_.empty() && limit_[host] == nibble_rows;
+  if (!folded_.empty()) folded_[host] += 2;
+  (nibbles ? kernels.fold_pair_nibbles : kernels.fold_pair)(
+      *rule_, a, b, nchar_, acc_.get() + offset_[host]);
+}
+
 void group_folds::compute(std::size_t host, std::size_t first,
                           std::size_t count, char* out) const {
   if (rule_->formula != formula_type::CONSENSUS &&

@@ -185,6 +185,19 @@ void fold_nibbles_plain(const site_rule& rule, const char* row, std::size_t n,
   }
 }
 
+// Two rows, one after the other.
+void fold_pair_plain(const site_rule& rule, const char* a, const char* b,
+                     std::size_t n, std::uint8_t* acc) {
+  fold_plain(rule, a, n, acc);
+  fold_plain(rule, b, n, acc);
+}
+
+void fold_pair_nibbles_plain(const site_rule& rule, const char* a,
+                             const char* b, std::size_t n, std::uint8_t* acc) {
+  fold_nibbles_plain(rule, a, n, acc);
+  fold_nibbles_plain(rule, b, n, acc);
+}
+
 // The counts a folded site stands for: 1 for each state met (CONSENSUS),
 // the byte counters themselves (the formulas that count).
 void folded_counts(const site_rule& rule, const std::uint8_t* acc,
@@ -562,9 +575,13 @@ bool nibbles_differ(const site_rule& rule) {
   return true;
 }
 
-__attribute__((target("avx2"))) void fold_avx2(const site_rule& rule,
-                                               const char* row, std::size_t n,
-                                               std::uint8_t* acc) {
+// R rows (one or two) at a time: each accumulator block is loaded and
+// stored once for all of them.
+template <int R>
+__attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
+                                                    const char* const* rows,
+                                                    std::size_t n,
+                                                    std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
   if (rule.formula == formula_type::CONSENSUS) {
     alignas(16) std::uint8_t bits[16] = {}, highs[16];
@@ -578,42 +595,51 @@ __attribute__((target("avx2"))) void fold_avx2(const site_rule& rule,
     const __m256i th = code_table(reinterpret_cast<const char*>(highs));
     const __m256i low = _mm256_set1_epi8(15);
     for (std::size_t j = 0; j < vec; j += 32) {
-      const __m256i x = load_bytes(row + j);
-      const __m256i l = _mm256_and_si256(x, low);
-      const __m256i h = _mm256_and_si256(_mm256_srli_epi16(x, 4), low);
-      const __m256i b =
-          _mm256_and_si256(_mm256_shuffle_epi8(tb, l),
-                           _mm256_cmpeq_epi8(_mm256_shuffle_epi8(th, l), h));
+      __m256i b = _mm256_setzero_si256();
+      for (int r = 0; r < R; ++r) {
+        const __m256i x = load_bytes(rows[r] + j);
+        const __m256i l = _mm256_and_si256(x, low);
+        const __m256i h = _mm256_and_si256(_mm256_srli_epi16(x, 4), low);
+        b = _mm256_or_si256(
+            b, _mm256_and_si256(_mm256_shuffle_epi8(tb, l),
+                                _mm256_cmpeq_epi8(_mm256_shuffle_epi8(th, l),
+                                                  h)));
+      }
       auto* p = reinterpret_cast<__m256i*>(acc + j);
       _mm256_storeu_si256(p, _mm256_or_si256(_mm256_loadu_si256(p), b));
     }
-    for (std::size_t j = vec; j < n; ++j)
-      acc[j] |= rule.bit[static_cast<unsigned char>(row[j])];
+    for (int r = 0; r < R; ++r)
+      for (std::size_t j = vec; j < n; ++j)
+        acc[j] |= rule.bit[static_cast<unsigned char>(rows[r][j])];
     return;
   }
-  // Each stretch of the row is loaded once for all the states' counters.
+  // Each stretch of the rows is loaded once for all the states' counters.
   const std::size_t k = rule.k;
   __m256i st[8];
   for (std::size_t s = 0; s < k; ++s) st[s] = _mm256_set1_epi8(rule.states[s]);
   for (std::size_t j = 0; j < vec; j += 32) {
-    const __m256i x = load_bytes(row + j);
+    __m256i x[R];
+    for (int r = 0; r < R; ++r) x[r] = load_bytes(rows[r] + j);
     for (std::size_t s = 0; s < k; ++s) {
       auto* p = reinterpret_cast<__m256i*>(acc + s * n + j);
-      _mm256_storeu_si256(p, _mm256_sub_epi8(_mm256_loadu_si256(p),
-                                             _mm256_cmpeq_epi8(x, st[s])));
+      __m256i c = _mm256_loadu_si256(p);
+      for (int r = 0; r < R; ++r)
+        c = _mm256_sub_epi8(c, _mm256_cmpeq_epi8(x[r], st[s]));
+      _mm256_storeu_si256(p, c);
     }
   }
-  for (std::size_t s = 0; s < k; ++s)
-    for (std::size_t j = vec; j < n; ++j)
-      acc[s * n + j] += row[j] == rule.states[s];
+  for (int r = 0; r < R; ++r)
+    for (std::size_t s = 0; s < k; ++s)
+      for (std::size_t j = vec; j < n; ++j)
+        acc[s * n + j] += rows[r][j] == rule.states[s];
 }
 
 // Folding into 4-bit counters: the matches of two states go into one byte,
 // 1 in the low half for the first, 16 in the high half for the second.
-__attribute__((target("avx2"))) void fold_nibbles_avx2(const site_rule& rule,
-                                                       const char* row,
-                                                       std::size_t n,
-                                                       std::uint8_t* acc) {
+template <int R>
+__attribute__((target("avx2"))) void fold_rows_nibbles_avx2(
+    const site_rule& rule, const char* const* rows, std::size_t n,
+    std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t pairs = (rule.k + 1) / 2;
   __m256i st[8];
@@ -621,20 +647,53 @@ __attribute__((target("avx2"))) void fold_nibbles_avx2(const site_rule& rule,
     st[s] = _mm256_set1_epi8(s < rule.k ? rule.states[s] : '\0');
   const __m256i one = _mm256_set1_epi8(1), sixteen = _mm256_set1_epi8(16);
   for (std::size_t j = 0; j < vec; j += 32) {
-    const __m256i x = load_bytes(row + j);
+    __m256i x[R];
+    for (int r = 0; r < R; ++r) x[r] = load_bytes(rows[r] + j);
     for (std::size_t p = 0; p < pairs; ++p) {
-      __m256i inc = _mm256_and_si256(_mm256_cmpeq_epi8(x, st[2 * p]), one);
-      if (2 * p + 1 < rule.k)
-        inc = _mm256_or_si256(
-            inc, _mm256_and_si256(_mm256_cmpeq_epi8(x, st[2 * p + 1]), sixteen));
       auto* a = reinterpret_cast<__m256i*>(acc + p * n + j);
-      _mm256_storeu_si256(a, _mm256_add_epi8(_mm256_loadu_si256(a), inc));
+      __m256i c = _mm256_loadu_si256(a);
+      for (int r = 0; r < R; ++r) {
+        __m256i inc = _mm256_and_si256(_mm256_cmpeq_epi8(x[r], st[2 * p]), one);
+        if (2 * p + 1 < rule.k)
+          inc = _mm256_or_si256(
+              inc,
+              _mm256_and_si256(_mm256_cmpeq_epi8(x[r], st[2 * p + 1]), sixteen));
+        c = _mm256_add_epi8(c, inc);
+      }
+      _mm256_storeu_si256(a, c);
     }
   }
-  for (std::size_t j = vec; j < n; ++j) {
-    const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
-    if (s < rule.k) acc[s / 2 * n + j] += s % 2 == 0 ? 1 : 16;
-  }
+  for (int r = 0; r < R; ++r)
+    for (std::size_t j = vec; j < n; ++j) {
+      const std::size_t s = rule.index[static_cast<unsigned char>(rows[r][j])];
+      if (s < rule.k) acc[s / 2 * n + j] += s % 2 == 0 ? 1 : 16;
+    }
+}
+
+__attribute__((target("avx2"))) void fold_avx2(const site_rule& rule,
+                                               const char* row, std::size_t n,
+                                               std::uint8_t* acc) {
+  fold_rows_avx2<1>(rule, &row, n, acc);
+}
+__attribute__((target("avx2"))) void fold_nibbles_avx2(const site_rule& rule,
+                                                       const char* row,
+                                                       std::size_t n,
+                                                       std::uint8_t* acc) {
+  fold_rows_nibbles_avx2<1>(rule, &row, n, acc);
+}
+__attribute__((target("avx2"))) void fold_pair_avx2(const site_rule& rule,
+                                                    const char* a,
+                                                    const char* b,
+                                                    std::size_t n,
+                                                    std::uint8_t* acc) {
+  const char* const rows[2] = {a, b};
+  fold_rows_avx2<2>(rule, rows, n, acc);
+}
+__attribute__((target("avx2"))) void fold_pair_nibbles_avx2(
+    const site_rule& rule, const char* a, const char* b, std::size_t n,
+    std::uint8_t* acc) {
+  const char* const rows[2] = {a, b};
+  fold_rows_nibbles_avx2<2>(rule, rows, n, acc);
 }
 
 // Cells of folded sites: codes straight from the masks (CONSENSUS), or the
@@ -677,8 +736,9 @@ __attribute__((target("avx2"))) void finish_fold_avx2(
 }  // namespace
 
 kernel_set select_kernels(const site_rule& rule) {
-  kernel_set set{count_plain, fold_plain, fold_nibbles_plain,
-                 finish_fold_plain};
+  kernel_set set{count_plain,       fold_plain,
+                 fold_nibbles_plain, fold_pair_plain,
+                 fold_pair_nibbles_plain, finish_fold_plain};
 #ifdef ZURUD_X86_GROUP
   if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE) {
     if (rule.k == 4) {
@@ -691,8 +751,11 @@ kernel_set select_kernels(const site_rule& rule) {
     }
     if (rule.k <= 8) {
       set.fold_nibbles = fold_nibbles_avx2;
-      if (rule.formula != formula_type::CONSENSUS || nibbles_differ(rule))
+      set.fold_pair_nibbles = fold_pair_nibbles_avx2;
+      if (rule.formula != formula_type::CONSENSUS || nibbles_differ(rule)) {
         set.fold = fold_avx2;
+        set.fold_pair = fold_pair_avx2;
+      }
     }
   }
 #endif

@@ -286,6 +286,9 @@ class group_folds {
   /// Folds one associate row, nchar cells as the readers store them, into
   /// `host`.
   void fold(std::size_t host, const char* row);
+  /// Folds two associate rows into `host` at once, as fold() one after the
+  /// other, with half the work on the accumulator.
+  void fold(std::size_t host, const char* a, const char* b);
   /// Sites first..first+count-1 (0-based) of the host's row as consensus
   /// codes, as group_engine::compute writes them (CONSENSUS and MODUS;
   /// matrix_error for the others).

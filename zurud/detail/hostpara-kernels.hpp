@@ -117,6 +117,11 @@ void unpack_nibbles(const site_rule& rule, const std::uint8_t* acc,
                     std::size_t n, std::size_t first, std::size_t width,
                     std::uint8_t* planes);
 
+/// As fold_fn for two rows at once (each accumulator block is loaded and
+/// stored once for both).
+using fold_pair_fn = void (*)(const site_rule& rule, const char* a,
+                              const char* b, std::size_t n, std::uint8_t* acc);
+
 struct kernel_set {
   kernel_fn count;
   fold_fn fold;
@@ -124,6 +129,7 @@ struct kernel_set {
   /// most 15 rows take half the memory): states 2p and 2p + 1 share the
   /// bytes acc[p * n + j], in their low and high four bits.
   fold_fn fold_nibbles;
+  fold_pair_fn fold_pair, fold_pair_nibbles;
   finish_fold_fn finish_fold;
 };
 

@@ -412,6 +412,35 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
   }
 }
 
+// What the folds take, by analysis and host size: the caller weighs it
+// against the associate cells, and the kernels write all of it.
+TEST(group_folds, take_the_memory_they_say) {
+  struct {
+    formula_type formula;
+    const char_set* states;
+    std::size_t size, per_site;  // associations of the host, bytes a site
+  } cases[] = {
+      {formula_type::CONSENSUS, &nuc_set, 2, 1},
+      {formula_type::CONSENSUS, &gapped_nuc_set, 600, 1},
+      {formula_type::MODUS, &nuc_set, 15, 2},
+      {formula_type::MODUS, &nuc_set, 16, 4},
+      {formula_type::ENTROPY, &gapped_nuc_set, 3, 3},
+      {formula_type::FREQUENCIES, &gapped_nuc_set, 300, 5},
+  };
+  for (const auto& c : cases) {
+    const analysis_type a(c.formula, *c.states);
+    const std::vector<std::size_t> sizes{c.size, c.size};
+    EXPECT_EQ(hostpara::group_folds::bytes(a, sizes, 33), 2 * 33 * c.per_site)
+        << c.size;
+    hostpara::group_folds folds(a, sizes, 33);
+    EXPECT_EQ(folds.memory().size(), 2 * 33 * c.per_site) << c.size;
+    EXPECT_EQ(hostpara::group_folds::bytes(a, 2, 33),
+              2 * 33 * (c.formula == formula_type::CONSENSUS
+                            ? 1
+                            : static_cast<std::size_t>(c.states->size())));
+  }
+}
+
 // Folded rows are finished only by the analysis they were folded for, into
 // the cells it makes; anything else is refused, not computed.
 TEST(group_folds, refuse_what_they_were_not_folded_for) {

@@ -348,7 +348,8 @@ class host_folder final : public zurud::read::row_sink {
     if (it == of_associate_.end() || it->second.folded) return;
     it->second.folded = true;
     const std::vector<std::uint32_t>& hosts = it->second.hosts;
-    if (pending_ != nullptr && hosts.size() == 1 && pending_->size() == 1 &&
+    // A kept row has one host; this row may share it.
+    if (pending_ != nullptr && hosts.size() == 1 &&
         pending_->front() == hosts.front()) {
       folds_->fold(hosts.front(), rows_[1 - free_].get(), cells);
       pending_ = nullptr;

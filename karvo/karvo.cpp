@@ -13,6 +13,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "karvo/karvo-fold.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
 #include "zurud/zurud-sets.hpp"
@@ -238,180 +239,6 @@ void assoc_notices(text_output& err, const std::string& file,
                      : ""));
 }
 
-// What a cell says of the alphabet: nothing (missing: ? - .), a nucleotide
-// letter (1) or another (2). Ambiguity letters are rare in nucleotide data
-// and common protein residues, so only the four bases, u and n count as
-// nucleotide letters.
-struct cell_kinds {
-  std::uint8_t of[256];
-  constexpr cell_kinds() : of{} {
-    for (unsigned c = 0; c < 256; ++c) of[c] = 2;
-    for (const char c : std::string_view("acgtun"))
-      of[static_cast<unsigned char>(c)] = 1;
-    for (const char c : std::string_view("?-."))
-      of[static_cast<unsigned char>(c)] = 0;
-  }
-};
-constexpr cell_kinds kinds;
-
-// Most sites that are not missing data are letters with no nucleotide
-// meaning: a protein alignment, whose every site would count as missing. A
-// sample of each row is enough to tell.
-class alphabet_sample {
- public:
-  alphabet_sample(std::int32_t ntax, std::int32_t nchar)
-      : per_row_(std::min<std::size_t>(
-            static_cast<std::size_t>(nchar),
-            std::max<std::size_t>(64, (std::size_t{1} << 20) /
-                                          static_cast<std::size_t>(ntax)))) {}
-
-  void add(const char* row) {
-    std::int64_t counted = 0, foreign = 0;
-    for (std::size_t j = 0; j < per_row_; ++j) {
-      const std::uint8_t k = kinds.of[static_cast<unsigned char>(row[j])];
-      counted += k != 0;
-      foreign += k >> 1;
-    }
-    counted_ += counted;
-    foreign_ += foreign;
-  }
-
-  void notice(text_output& err, const std::string& file) const {
-    if (counted_ > 0 && 2 * foreign_ > counted_)
-      warn(err, (file == "-" ? std::string("standard input") : file) + ": " +
-                    std::to_string(100 * foreign_ / counted_) +
-                    " % of the sites that are not missing are letters "
-                    "outside the nucleotide codes (a protein alignment?); "
-                    "they count as missing data");
-  }
-
- private:
-  std::size_t per_row_;
-  std::int64_t counted_ = 0, foreign_ = 0;
-};
-
-// The host rows folded while the data file is read, when the association
-// file could be read first: the associate matrix is then never stored. Only
-// hosts with enough associations to pass the filter get accumulators; a run
-// that goes on to write them has found every associate of those hosts in
-// the matrix, once each, so their accumulators hold exactly their groups. A
-// run that does not fails before writing anything.
-class host_folder final : public zurud::read::row_sink {
- public:
-  host_folder(const zurud::hostpara::ordered_assocs& assocs,
-              const settings& s, const zurud::hostpara::analysis_type& analysis)
-      : analysis_(analysis),
-        trim_(s.input_layout == char_format_type::PHYLIP) {
-    for (auto a = assocs.begin(); a != assocs.end();) {
-      auto b = a;
-      std::int64_t n = 0;
-      for (; b != assocs.end() && b->host == a->host; ++b) ++n;
-      if (n >= s.min_group_size) {
-        const auto h = static_cast<std::uint32_t>(hosts_.size());
-        hosts_.push_back(a->host);
-        sizes_.push_back(static_cast<std::size_t>(n));
-        for (; a != b; ++a) of_associate_[a->para].hosts.push_back(h);
-      }
-      a = b;
-    }
-  }
-
-  bool accept(std::int32_t ntax, std::int32_t nchar) override {
-    const auto cells =
-        static_cast<std::size_t>(ntax) * static_cast<std::size_t>(nchar);
-    if (!zurud::hostpara::group_folds::can_fold(analysis_) ||
-        zurud::hostpara::group_folds::bytes(
-            analysis_, sizes_, static_cast<std::size_t>(nchar)) > cells)
-      return false;
-    folds_.emplace(analysis_, sizes_, static_cast<std::size_t>(nchar));
-    sample_.emplace(ntax, nchar);
-    for (auto& row : rows_)
-      row = std::make_unique_for_overwrite<char[]>(
-          static_cast<std::size_t>(nchar));
-    return true;
-  }
-
-  // Rows are read into one of two buffers; the other may hold a row kept
-  // back to be folded together with the next (neighbouring associates often
-  // share their host).
-  char* row_memory() override { return rows_[free_].get(); }
-
-  void take(std::int32_t, const std::string& label, char* cells) override {
-    sample_->add(cells);
-    // PHYLIP names are matched without their padding, as below.
-    const auto it = of_associate_.find(
-        trim_ ? std::string_view(label).substr(
-                    0, label.find_last_not_of(' ') + 1)
-              : std::string_view(label));
-    // A label met twice fails the run once the matrix is read; its second
-    // row is not folded, so that no host outgrows its associations.
-    if (it == of_associate_.end() || it->second.folded) return;
-    it->second.folded = true;
-    const std::vector<std::uint32_t>& hosts = it->second.hosts;
-    // A kept row has one host; this row may share it.
-    if (pending_ != nullptr && hosts.size() == 1 &&
-        pending_->front() == hosts.front()) {
-      folds_->fold(hosts.front(), rows_[1 - free_].get(), cells);
-      pending_ = nullptr;
-      return;
-    }
-    fold_pending();
-    if (hosts.size() == 1) {
-      pending_ = &hosts;
-      free_ = 1 - free_;
-      return;
-    }
-    for (const std::uint32_t h : hosts) folds_->fold(h, cells);
-  }
-
-  // Folds the row kept back, once the rows are read.
-  void fold_pending() {
-    if (pending_ == nullptr) return;
-    for (const std::uint32_t h : *pending_)
-      folds_->fold(h, rows_[1 - free_].get());
-    pending_ = nullptr;
-  }
-
-  std::span<std::uint8_t> fresh_memory() override {
-    return folds_ ? folds_->memory() : std::span<std::uint8_t>();
-  }
-
-  // The folded rows, when the rows were taken.
-  const zurud::hostpara::group_folds* folds() const {
-    return folds_ ? &*folds_ : nullptr;
-  }
-  const alphabet_sample& sample() const { return *sample_; }
-
-  // The hosts that remain after filtering must be those folded, in order.
-  void check(const zurud::hostpara::numeric_host_maps& hosts) const {
-    std::size_t i = 0;
-    for (const auto& entry : hosts)
-      if (i >= hosts_.size() || hosts_[i++] != entry.first)
-        throw std::logic_error("the folded hosts differ from the groups");
-    if (i != hosts_.size())
-      throw std::logic_error("the folded hosts differ from the groups");
-  }
-
- private:
-  struct associate {
-    std::vector<std::uint32_t> hosts;
-    bool folded = false;
-  };
-
-  zurud::hostpara::analysis_type analysis_;
-  bool trim_;
-  std::unique_ptr<char[]> rows_[2];
-  int free_ = 0;  // the buffer the next row is read into
-  const std::vector<std::uint32_t>* pending_ = nullptr;  // the kept row's hosts
-  std::vector<std::string> hosts_;  // hosts folded, in label order
-  std::vector<std::size_t> sizes_;  // their associations
-  std::unordered_map<std::string, associate, zurud::sets::label_hash,
-                     std::equal_to<>>
-      of_associate_;
-  std::optional<zurud::hostpara::group_folds> folds_;
-  std::optional<alphabet_sample> sample_;
-};
-
 // The association file read ahead of the data file. A failure is kept and
 // raised where the file is read otherwise, after the data file, so that a
 // bad data file still reports its own failure first.
@@ -511,7 +338,7 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   // as in the usual order: data file, then association file.
   const zurud::hostpara::analysis_type analysis = analysis_of(s);
   std::optional<early_assocs> early;
-  std::optional<host_folder> folder;
+  std::optional<detail::host_folder> folder;
   if (zurud::hostpara::group_folds::can_fold(analysis) && !s.interleaved &&
       io.fold && different_files(data_file, assoc_file)) {
     early.emplace();
@@ -552,17 +379,19 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     if (folder) options.rows = &*folder;
     zurud::read::data_notes notes;
     chars = zurud::read::read_data_file(in, options, &format, &notes);
-    if (folder) folder->fold_pending();
+    if (folder) folder->finish();
     files.reading = nullptr;
     data_notices(io.err, data_file, notes, chars->ntax());
+    std::optional<std::string> alphabet;
     if (folder && folder->folds() != nullptr) {
-      folder->sample().notice(io.err, data_file);
+      alphabet = folder->sample().notice(data_file);
     } else if (options.cells.store) {
-      alphabet_sample sample(chars->ntax(), chars->nchar());
+      detail::alphabet_sample sample(chars->ntax(), chars->nchar());
       for (std::int32_t i = 1; i <= chars->ntax(); ++i)
         sample.add(chars->discr_row(i));
-      sample.notice(io.err, data_file);
+      alphabet = sample.notice(data_file);
     }
+    if (alphabet) warn(io.err, *alphabet);
     files.data.reset();  // closes the data file
   }
 

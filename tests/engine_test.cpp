@@ -362,29 +362,33 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
           const analysis_type a(f, states);
           ASSERT_TRUE(hostpara::group_folds::can_fold(a));
           // Hosts of unknown size count in bytes; those said to be small
-          // in four bits, and when they get more rows than said, the
-          // counts must still come out right.
-          for (const int said : {0, 1, 2}) {
+          // in four or two bits, and when they get more rows than said,
+          // the counts must still come out right.
+          for (const int said : {0, 1, 2, 3}) {
             std::vector<std::size_t> sizes;
             for (const std::int32_t g : c.groups)
-              sizes.push_back(said == 0 ? std::size_t{1} << 20
-                                        : said == 1 ? std::size_t(g) : 1);
+              sizes.push_back(said == 0   ? std::size_t{1} << 20
+                              : said == 1 ? std::size_t(g)
+                              : said == 2 ? 1
+                                          : 10);
             hostpara::group_folds folds(a, sizes, n);
             hostpara::group_engine engine(a, chars), from_folds(a, chars);
             std::int32_t row = 1;
             for (std::size_t h = 0; h < c.groups.size(); ++h) {
               sets::ordered_tax_nos group;
-              // Rows one at a time, or (sizes said) two at a time as far as
-              // they go, across the counters' limits.
-              for (std::int32_t k = 0; k < c.groups[h]; ++k, ++row) {
-                if (said != 0 && k + 1 < c.groups[h]) {
-                  folds.fold(h, chars.discr_row(row), chars.discr_row(row + 1));
+              // Rows one at a time, or (sizes said) several at a time, more
+              // than a kernel takes among them, across the counters' limits.
+              const std::size_t chunks[] = {2, 3, 9, 1, 8};
+              for (std::size_t k = 0, i = 0;
+                   k < static_cast<std::size_t>(c.groups[h]); ++i) {
+                std::vector<const char*> rows;
+                while (rows.size() < (said == 0 ? 1 : chunks[i % 5]) &&
+                       k < static_cast<std::size_t>(c.groups[h])) {
+                  rows.push_back(chars.discr_row(row));
                   group.insert(row++);
                   ++k;
-                } else {
-                  folds.fold(h, chars.discr_row(row));
                 }
-                group.insert(row);
+                folds.fold(h, rows);
               }
               engine.select(group);
               const auto compute = [&](auto& e, auto&&... folded) {
@@ -422,9 +426,12 @@ TEST(group_folds, take_the_memory_they_say) {
   } cases[] = {
       {formula_type::CONSENSUS, &nuc_set, 2, 1},
       {formula_type::CONSENSUS, &gapped_nuc_set, 600, 1},
+      {formula_type::MODUS, &nuc_set, 3, 1},
+      {formula_type::MODUS, &nuc_set, 4, 2},
       {formula_type::MODUS, &nuc_set, 15, 2},
       {formula_type::MODUS, &nuc_set, 16, 4},
-      {formula_type::ENTROPY, &gapped_nuc_set, 3, 3},
+      {formula_type::ENTROPY, &gapped_nuc_set, 3, 2},
+      {formula_type::ENTROPY, &gapped_nuc_set, 15, 3},
       {formula_type::FREQUENCIES, &gapped_nuc_set, 300, 5},
   };
   for (const auto& c : cases) {

@@ -173,15 +173,23 @@ bool group_folds::can_fold(const analysis_type& analysis) noexcept {
   return k >= 1 && k <= 8 && analysis.formula() != formula_type::GROUP_SIZE;
 }
 
-// Hosts of at most this many rows count in 4 bits.
-constexpr std::size_t nibble_rows = 15;
+namespace {
+
+// The counters of a host of at most `size` associations: as few bits as
+// hold its counts (a host given more rows moves them into 16-bit totals
+// whenever they fill).
+detail::counter_width width_for(std::size_t size) noexcept {
+  return {size <= 3 ? 2u : size <= 15 ? 4u : 8u};
+}
+
+}  // namespace
 
 std::size_t group_folds::host_bytes(const analysis_type& analysis,
                                     std::size_t size,
                                     std::size_t nchar) noexcept {
   const auto k = static_cast<std::size_t>(analysis.valid_states().size());
   if (analysis.formula() == formula_type::CONSENSUS) return nchar;
-  return (size <= nibble_rows ? (k + 1) / 2 : k) * nchar;
+  return width_for(size).bytes(k) * nchar;
 }
 
 std::size_t group_folds::bytes(const analysis_type& analysis,
@@ -216,7 +224,7 @@ group_folds::group_folds(const analysis_type& analysis,
   acc_ = new_zeroed_bytes(offset_.back());
   if (analysis.formula() != formula_type::CONSENSUS) {
     for (const std::size_t size : sizes)
-      limit_.push_back(size <= nibble_rows ? nibble_rows : 255);
+      bits_.push_back(static_cast<std::uint8_t>(width_for(size).bits));
     folded_.assign(hosts_, 0);
     wide_.resize(hosts_);
   }
@@ -224,49 +232,36 @@ group_folds::group_folds(const analysis_type& analysis,
 
 group_folds::~group_folds() = default;
 
-void group_folds::fold(std::size_t host, const char* row) {
+void group_folds::fold(std::size_t host, std::span<const char* const> rows) {
   if (host >= hosts_)
     throw constraint_error("index check failed",
                            "host " + std::to_string(host) + " of " +
                                std::to_string(hosts_));
+  static_assert(rows_at_once == detail::fold_max_rows);
   std::uint8_t* const acc = acc_.get() + offset_[host];
-  const detail::kernel_set kernels = detail::select_kernels(*rule_);
-  if (folded_.empty()) {
-    kernels.fold(*rule_, row, nchar_, acc);
-    return;
+  const detail::fold_fn fold = detail::select_kernels(*rule_).fold;
+  const bool counting = !bits_.empty();
+  const detail::counter_width width{counting ? bits_[host] : 8u};
+  while (!rows.empty()) {
+    std::size_t m = std::min(rows.size(), rows_at_once);
+    if (counting) {
+      if (folded_[host] == width.limit()) {
+        // Full: the counts move into the 16-bit totals.
+        std::vector<std::uint16_t>& wide = wide_[host];
+        wide.resize(rule_->k * nchar_);
+        for (std::size_t s = 0; s < rule_->k; ++s)
+          for (std::size_t j = 0; j < nchar_; ++j)
+            wide[s * nchar_ + j] = static_cast<std::uint16_t>(
+                wide[s * nchar_ + j] + width.get(acc, nchar_, j, s));
+        std::memset(acc, 0, offset_[host + 1] - offset_[host]);
+        folded_[host] = 0;
+      }
+      m = std::min<std::size_t>(m, width.limit() - folded_[host]);
+      folded_[host] = static_cast<std::uint8_t>(folded_[host] + m);
+    }
+    fold(*rule_, rows.data(), m, nchar_, width, acc);
+    rows = rows.subspan(m);
   }
-  const bool nibbles = limit_[host] == nibble_rows;
-  if (folded_[host]++ == limit_[host]) {
-    // Full: the counts move into the 16-bit totals.
-    std::vector<std::uint16_t>& wide = wide_[host];
-    wide.resize(rule_->k * nchar_);
-    for (std::size_t s = 0; s < rule_->k; ++s)
-      for (std::size_t j = 0; j < nchar_; ++j)
-        wide[s * nchar_ + j] += static_cast<std::uint16_t>(
-            nibbles ? acc[s / 2 * nchar_ + j] >> (s % 2 * 4) & 15u
-                    : acc[s * nchar_ + j]);
-    std::memset(acc, 0, offset_[host + 1] - offset_[host]);
-    folded_[host] = 1;
-  }
-  (nibbles ? kernels.fold_nibbles : kernels.fold)(*rule_, row, nchar_, acc);
-}
-
-void group_folds::fold(std::size_t host, const char* a, const char* b) {
-  if (host >= hosts_)
-    throw constraint_error("index check failed",
-                           "host " + std::to_string(host) + " of " +
-                               std::to_string(hosts_));
-  // Counters about to fill take the rows one at a time.
-  if (!folded_.empty() && folded_[host] + 2 > limit_[host]) {
-    fold(host, a);
-    fold(host, b);
-    return;
-  }
-  const detail::kernel_set kernels = detail::select_kernels(*rule_);
-  const bool nibbles = !limit_.empty() && limit_[host] == nibble_rows;
-  if (!folded_.empty()) folded_[host] += 2;
-  (nibbles ? kernels.fold_pair_nibbles : kernels.fold_pair)(
-      *rule_, a, b, nchar_, acc_.get() + offset_[host]);
 }
 
 void group_folds::compute(std::size_t host, std::size_t first,
@@ -285,26 +280,26 @@ void group_folds::finish(const detail::site_rule& rule,
   if (host >= hosts_ || first > nchar_ || count > nchar_ - first)
     throw constraint_error("index check failed");
   const std::uint8_t* const acc = acc_.get() + offset_[host];
-  const bool nibbles = !limit_.empty() && limit_[host] == nibble_rows;
+  const detail::counter_width width{bits_.empty() ? 8u : bits_[host]};
   if (!wide_.empty() && !wide_[host].empty()) {
     detail::finish_wide(rule, scratch, acc, wide_[host].data(), nchar_, first,
-                        count, nibbles, detail::block_out{dout, qout});
+                        count, width, detail::block_out{dout, qout});
     return;
   }
   const detail::finish_fold_fn finish = detail::select_kernels(rule).finish_fold;
-  if (!nibbles) {
+  if (width.bits == 8) {
     finish(rule, scratch, acc, nchar_, first, count,
            detail::block_out{dout, qout});
     return;
   }
-  // 4-bit counters are finished a block at a time as byte counters.
+  // Packed counters are finished a block at a time as byte counters.
   const std::size_t per_site =
       rule.formula == formula_type::FREQUENCIES ? rule.k : 1;
   alignas(32) std::uint8_t planes[8 * detail::kernel_block];
   for (std::size_t done = 0; done < count; done += detail::kernel_block) {
-    const std::size_t width = std::min(detail::kernel_block, count - done);
-    detail::unpack_nibbles(rule, acc, nchar_, first + done, width, planes);
-    finish(rule, scratch, planes, width, 0, width,
+    const std::size_t n = std::min(detail::kernel_block, count - done);
+    detail::unpack_counters(rule, acc, nchar_, first + done, n, width, planes);
+    finish(rule, scratch, planes, n, 0, n,
            detail::block_out{dout ? dout + done : nullptr,
                              qout ? qout + done * per_site : nullptr});
   }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <array>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -162,40 +164,26 @@ void count_plain(const site_rule& rule, kernel_scratch& x,
   }
 }
 
-// The plain folding, for up to eight states.
-void fold_plain(const site_rule& rule, const char* row, std::size_t n,
+// The plain folding, for up to eight states, a row at a time.
+void fold_plain(const site_rule& rule, const char* const* rows,
+                std::size_t nrows, std::size_t n, counter_width width,
                 std::uint8_t* acc) {
-  if (rule.formula == formula_type::CONSENSUS) {
-    for (std::size_t j = 0; j < n; ++j)
-      acc[j] |= rule.bit[static_cast<unsigned char>(row[j])];
-    return;
+  const std::size_t per = width.per_byte();
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const char* const row = rows[r];
+    if (rule.formula == formula_type::CONSENSUS) {
+      for (std::size_t j = 0; j < n; ++j)
+        acc[j] |= rule.bit[static_cast<unsigned char>(row[j])];
+      continue;
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
+      if (s < rule.k)
+        acc[s / per * n + j] =
+            static_cast<std::uint8_t>(acc[s / per * n + j] +
+                                      (1u << (s % per * width.bits)));
+    }
   }
-  for (std::size_t j = 0; j < n; ++j) {
-    const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
-    if (s < rule.k) ++acc[s * n + j];
-  }
-}
-
-// Folding into 4-bit counters, two states a byte.
-void fold_nibbles_plain(const site_rule& rule, const char* row, std::size_t n,
-                        std::uint8_t* acc) {
-  for (std::size_t j = 0; j < n; ++j) {
-    const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
-    if (s < rule.k) acc[s / 2 * n + j] += s % 2 == 0 ? 1 : 16;
-  }
-}
-
-// Two rows, one after the other.
-void fold_pair_plain(const site_rule& rule, const char* a, const char* b,
-                     std::size_t n, std::uint8_t* acc) {
-  fold_plain(rule, a, n, acc);
-  fold_plain(rule, b, n, acc);
-}
-
-void fold_pair_nibbles_plain(const site_rule& rule, const char* a,
-                             const char* b, std::size_t n, std::uint8_t* acc) {
-  fold_nibbles_plain(rule, a, n, acc);
-  fold_nibbles_plain(rule, b, n, acc);
 }
 
 // The counts a folded site stands for: 1 for each state met (CONSENSUS),
@@ -222,30 +210,41 @@ void finish_fold_plain(const site_rule& rule, kernel_scratch& x,
 void finish_wide(const site_rule& rule, kernel_scratch& x,
                  const std::uint8_t* acc, const std::uint16_t* wide,
                  std::size_t n, std::size_t first, std::size_t count,
-                 bool nibbles, block_out out) {
+                 counter_width width, block_out out) {
   unsigned c[8];
   for (std::size_t j = first; j < first + count; ++j) {
     for (std::size_t s = 0; s < rule.k; ++s)
-      c[s] = (nibbles ? acc[s / 2 * n + j] >> (s % 2 * 4) & 15u
-                      : unsigned{acc[s * n + j]}) +
-             unsigned{wide[s * n + j]};
+      c[s] = width.get(acc, n, j, s) + unsigned{wide[s * n + j]};
     finish_site(rule, x.terms, c, j - first, out);
   }
 }
 
-void unpack_nibbles(const site_rule& rule, const std::uint8_t* acc,
-                    std::size_t n, std::size_t first, std::size_t width,
-                    std::uint8_t* planes) {
-  // Constant shifts, so that the compiler makes vector loops of them.
+namespace {
+
+// One state's counters of a stretch as bytes; the shift is a constant, so
+// that the compiler makes a vector loop of it.
+template <unsigned Shift>
+void unpack_plane(const std::uint8_t* a, std::size_t count, unsigned limit,
+                  std::uint8_t* p) {
+  for (std::size_t j = 0; j < count; ++j)
+    p[j] = static_cast<std::uint8_t>(a[j] >> Shift & limit);
+}
+
+}  // namespace
+
+void unpack_counters(const site_rule& rule, const std::uint8_t* acc,
+                     std::size_t n, std::size_t first, std::size_t count,
+                     counter_width width, std::uint8_t* planes) {
+  const std::size_t per = width.per_byte();
   for (std::size_t s = 0; s < rule.k; ++s) {
-    const std::uint8_t* const a = acc + s / 2 * n + first;
-    std::uint8_t* const p = planes + s * width;
-    if (s % 2 == 0)
-      for (std::size_t j = 0; j < width; ++j)
-        p[j] = static_cast<std::uint8_t>(a[j] & 15u);
-    else
-      for (std::size_t j = 0; j < width; ++j)
-        p[j] = static_cast<std::uint8_t>(a[j] >> 4);
+    const std::uint8_t* const a = acc + s / per * n + first;
+    std::uint8_t* const p = planes + s * count;
+    switch (s % per * width.bits) {
+      case 0: unpack_plane<0>(a, count, width.limit(), p); break;
+      case 2: unpack_plane<2>(a, count, width.limit(), p); break;
+      case 4: unpack_plane<4>(a, count, width.limit(), p); break;
+      case 6: unpack_plane<6>(a, count, width.limit(), p); break;
+    }
   }
 }
 
@@ -575,8 +574,8 @@ bool nibbles_differ(const site_rule& rule) {
   return true;
 }
 
-// R rows (one or two) at a time: each accumulator block is loaded and
-// stored once for all of them.
+// R rows at a time: each accumulator block is loaded and stored once for
+// all of them.
 template <int R>
 __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
                                                     const char* const* rows,
@@ -634,66 +633,68 @@ __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
         acc[s * n + j] += rows[r][j] == rule.states[s];
 }
 
-// Folding into 4-bit counters: the matches of two states go into one byte,
-// 1 in the low half for the first, 16 in the high half for the second.
-template <int R>
-__attribute__((target("avx2"))) void fold_rows_nibbles_avx2(
+// Folding into packed counters (Bits of 2 or 4): the states that share a
+// byte add their units (1, 4, 16, 64 or 1, 16) into it.
+template <int R, unsigned Bits>
+__attribute__((target("avx2"))) void fold_rows_packed_avx2(
     const site_rule& rule, const char* const* rows, std::size_t n,
     std::uint8_t* acc) {
+  constexpr std::size_t per = 8 / Bits;
   const std::size_t vec = n & ~std::size_t{31};
-  const std::size_t pairs = (rule.k + 1) / 2;
-  __m256i st[8];
-  for (std::size_t s = 0; s < 8; ++s)
-    st[s] = _mm256_set1_epi8(s < rule.k ? rule.states[s] : '\0');
-  const __m256i one = _mm256_set1_epi8(1), sixteen = _mm256_set1_epi8(16);
+  const std::size_t k = rule.k;
+  __m256i st[8], unit[8];
+  for (std::size_t s = 0; s < k; ++s) {
+    st[s] = _mm256_set1_epi8(rule.states[s]);
+    unit[s] = _mm256_set1_epi8(static_cast<char>(1u << (s % per * Bits)));
+  }
   for (std::size_t j = 0; j < vec; j += 32) {
     __m256i x[R];
     for (int r = 0; r < R; ++r) x[r] = load_bytes(rows[r] + j);
-    for (std::size_t p = 0; p < pairs; ++p) {
+    for (std::size_t p = 0; p * per < k; ++p) {
       auto* a = reinterpret_cast<__m256i*>(acc + p * n + j);
       __m256i c = _mm256_loadu_si256(a);
-      for (int r = 0; r < R; ++r) {
-        __m256i inc = _mm256_and_si256(_mm256_cmpeq_epi8(x[r], st[2 * p]), one);
-        if (2 * p + 1 < rule.k)
-          inc = _mm256_or_si256(
-              inc,
-              _mm256_and_si256(_mm256_cmpeq_epi8(x[r], st[2 * p + 1]), sixteen));
-        c = _mm256_add_epi8(c, inc);
-      }
+      const std::size_t last = std::min(k, (p + 1) * per);
+      for (int r = 0; r < R; ++r)
+        for (std::size_t s = p * per; s < last; ++s)
+          c = _mm256_add_epi8(
+              c, _mm256_and_si256(_mm256_cmpeq_epi8(x[r], st[s]), unit[s]));
       _mm256_storeu_si256(a, c);
     }
   }
   for (int r = 0; r < R; ++r)
     for (std::size_t j = vec; j < n; ++j) {
       const std::size_t s = rule.index[static_cast<unsigned char>(rows[r][j])];
-      if (s < rule.k) acc[s / 2 * n + j] += s % 2 == 0 ? 1 : 16;
+      if (s < k)
+        acc[s / per * n + j] = static_cast<std::uint8_t>(
+            acc[s / per * n + j] + (1u << (s % per * Bits)));
     }
 }
 
-__attribute__((target("avx2"))) void fold_avx2(const site_rule& rule,
-                                               const char* row, std::size_t n,
-                                               std::uint8_t* acc) {
-  fold_rows_avx2<1>(rule, &row, n, acc);
+// The kernels above for 1..fold_max_rows rows and each counter width, by
+// row count.
+using fold_rows_fn = void (*)(const site_rule&, const char* const*,
+                              std::size_t, std::uint8_t*);
+template <unsigned Bits, std::size_t... R>
+constexpr std::array<fold_rows_fn, sizeof...(R)> by_row_count(
+    std::index_sequence<R...>) {
+  if constexpr (Bits == 8)
+    return {fold_rows_avx2<static_cast<int>(R) + 1>...};
+  else
+    return {fold_rows_packed_avx2<static_cast<int>(R) + 1, Bits>...};
 }
-__attribute__((target("avx2"))) void fold_nibbles_avx2(const site_rule& rule,
-                                                       const char* row,
-                                                       std::size_t n,
-                                                       std::uint8_t* acc) {
-  fold_rows_nibbles_avx2<1>(rule, &row, n, acc);
-}
-__attribute__((target("avx2"))) void fold_pair_avx2(const site_rule& rule,
-                                                    const char* a,
-                                                    const char* b,
-                                                    std::size_t n,
-                                                    std::uint8_t* acc) {
-  const char* const rows[2] = {a, b};
-  fold_rows_avx2<2>(rule, rows, n, acc);
-}
-__attribute__((target("avx2"))) void fold_pair_nibbles_avx2(
-    const site_rule& rule, const char* a, const char* b, std::size_t n,
-    std::uint8_t* acc) {
-  const char* const rows[2] = {a, b};
-  fold_rows_nibbles_avx2<2>(rule, rows, n, acc);
+constexpr std::array<fold_rows_fn, fold_max_rows> fold_by_rows[] = {
+    by_row_count<2>(std::make_index_sequence<fold_max_rows>()),
+    by_row_count<4>(std::make_index_sequence<fold_max_rows>()),
+    by_row_count<8>(std::make_index_sequence<fold_max_rows>())};
+
+void fold_avx2(const site_rule& rule, const char* const* rows,
+               std::size_t nrows, std::size_t n, counter_width width,
+               std::uint8_t* acc) {
+  const std::size_t w = rule.formula == formula_type::CONSENSUS ? 2
+                        : width.bits == 2                       ? 0
+                        : width.bits == 4                       ? 1
+                                                                : 2;
+  fold_by_rows[w][nrows - 1](rule, rows, n, acc);
 }
 
 // Cells of folded sites: codes straight from the masks (CONSENSUS), or the
@@ -736,9 +737,7 @@ __attribute__((target("avx2"))) void finish_fold_avx2(
 }  // namespace
 
 kernel_set select_kernels(const site_rule& rule) {
-  kernel_set set{count_plain,       fold_plain,
-                 fold_nibbles_plain, fold_pair_plain,
-                 fold_pair_nibbles_plain, finish_fold_plain};
+  kernel_set set{count_plain, fold_plain, finish_fold_plain};
 #ifdef ZURUD_X86_GROUP
   if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE) {
     if (rule.k == 4) {
@@ -750,12 +749,8 @@ kernel_set select_kernels(const site_rule& rule) {
       set.finish_fold = finish_fold_avx2<5>;
     }
     if (rule.k <= 8) {
-      set.fold_nibbles = fold_nibbles_avx2;
-      set.fold_pair_nibbles = fold_pair_nibbles_avx2;
-      if (rule.formula != formula_type::CONSENSUS || nibbles_differ(rule)) {
+      if (rule.formula != formula_type::CONSENSUS || nibbles_differ(rule))
         set.fold = fold_avx2;
-        set.fold_pair = fold_pair_avx2;
-      }
     }
   }
 #endif

@@ -246,8 +246,8 @@ class group_engine {
 /// met there (all but group sizes): fold() adds an associate row to a
 /// host's accumulator (the set of states met at each site for CONSENSUS, a
 /// byte; a counter per state and site for the others, of a byte, or of four
-/// bits for hosts said to be small), and any stretch
-/// of the host's row is then finished into the cells group_engine gives for
+/// or two bits for hosts said to be small), and any stretch of the host's
+/// row is then finished into the cells group_engine gives for
 /// the group of the rows folded, failures included: by compute() for codes,
 /// by group_engine::compute(folds, ...) for every analysis.
 class group_folds {
@@ -261,7 +261,8 @@ class group_folds {
   static std::size_t bytes(const analysis_type& analysis, std::size_t hosts,
                            std::size_t nchar) noexcept;
   /// The same for hosts of at most sizes[h] associates each: a counting host
-  /// of at most 15 takes half a byte a state and site.
+  /// of at most 15 takes half a byte a state and site, one of at most 3 a
+  /// quarter (4-bit and 2-bit counters).
   static std::size_t bytes(const analysis_type& analysis,
                            std::span<const std::size_t> sizes,
                            std::size_t nchar) noexcept;
@@ -283,12 +284,14 @@ class group_folds {
   std::span<std::uint8_t> memory() noexcept {
     return {acc_.get(), offset_.back()};
   }
-  /// Folds one associate row, nchar cells as the readers store them, into
-  /// `host`.
-  void fold(std::size_t host, const char* row);
-  /// Folds two associate rows into `host` at once, as fold() one after the
-  /// other, with half the work on the accumulator.
-  void fold(std::size_t host, const char* a, const char* b);
+  /// Rows of one host that fold together at best: each accumulator block is
+  /// then loaded and stored once for all of them.
+  static constexpr std::size_t rows_at_once = 8;
+  /// Folds associate rows, nchar cells each as the readers store them, into
+  /// `host`: the same as one row after the other, with less work on the
+  /// accumulator the more rows come at once.
+  void fold(std::size_t host, std::span<const char* const> rows);
+  void fold(std::size_t host, const char* row) { fold(host, {&row, 1}); }
   /// Sites first..first+count-1 (0-based) of the host's row as consensus
   /// codes, as group_engine::compute writes them (CONSENSUS and MODUS;
   /// matrix_error for the others).
@@ -309,10 +312,10 @@ class group_folds {
   std::size_t hosts_, nchar_;
   std::vector<std::size_t> offset_;  // host h's bytes from acc_ + offset_[h]
   std::unique_ptr<std::uint8_t[], free_memory> acc_;
-  // Counting: the rows a host's counters hold before they could overflow
-  // (15 in 4-bit counters, 255 in bytes), the rows they hold now, and the
-  // 16-bit totals they are moved into when full (wide_[h][s * nchar + j]).
-  std::vector<std::uint8_t> limit_, folded_;
+  // Counting: the bits of a host's counters (2, 4 or 8, by its size), the
+  // rows they hold now, and the 16-bit totals they are moved into when full
+  // (wide_[h][s * nchar + j]).
+  std::vector<std::uint8_t> bits_, folded_;
   std::vector<std::vector<std::uint16_t>> wide_;
 };
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace zurud {
@@ -202,13 +203,36 @@ std::unique_ptr<char[]> new_discr_cells(std::size_t n) {
   return cells;
 }
 
-void free_memory::operator()(void* p) const noexcept { std::free(p); }
+void free_memory::operator()(void* p) const noexcept {
+  if (mapped == 0)
+    std::free(p);
+  else
+    ::munmap(p, mapped);
+}
 
 std::unique_ptr<std::uint8_t[], free_memory> new_zeroed_bytes(std::size_t n) {
+#ifdef MADV_HUGEPAGE
+  // A block of a huge page or more is mapped on its own, aligned to and
+  // rounded up to whole huge pages, so that every page of it can be one:
+  // a block from calloc has 4 KiB pages at both ends, each a fault of its
+  // own when first touched.
+  constexpr std::size_t huge = std::size_t{1} << 21;
+  if (n >= huge && n <= (std::numeric_limits<std::size_t>::max() >> 1)) {
+    const std::size_t length = (n + huge - 1) & ~(huge - 1);
+    void* const p = ::mmap(nullptr, length + huge, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    const auto at = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t first = (at + huge - 1) & ~std::uintptr_t{huge - 1};
+    if (first > at) ::munmap(p, first - at);
+    ::munmap(reinterpret_cast<void*>(first + length), at + huge - first);
+    ::madvise(reinterpret_cast<void*>(first), length, MADV_HUGEPAGE);
+    return {reinterpret_cast<std::uint8_t*>(first), free_memory{length}};
+  }
+#endif
   std::unique_ptr<std::uint8_t[], free_memory> bytes(
       static_cast<std::uint8_t*>(std::calloc(std::max<std::size_t>(n, 1), 1)));
   if (!bytes) throw std::bad_alloc();
-  prefer_huge_pages(bytes, n);
   return bytes;
 }
 

@@ -448,8 +448,10 @@ using char_mat_access = std::unique_ptr<char_mat_type>;
 /// before the matrix exists. std::bad_alloc when it cannot be had.
 std::unique_ptr<char[]> new_discr_cells(std::size_t n);
 
-/// Memory freed with std::free.
+/// Memory freed with std::free, or unmapped when it is a mapping of its own
+/// of `mapped` bytes.
 struct free_memory {
+  std::size_t mapped = 0;
   void operator()(void* p) const noexcept;
 };
 /// `n` bytes (at least one) set to zero, on huge pages where the system has

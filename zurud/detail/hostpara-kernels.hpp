@@ -87,11 +87,35 @@ using kernel_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
                            const char* const* rows, std::size_t nrows,
                            std::size_t first, std::size_t width, block_out out);
 
-/// Folds one associate row of n cells into a host's accumulator of n sites:
-/// for CONSENSUS acc[j] |= the bit of the cell's state; for the formulas
-/// that count, acc[s * n + j] += 1 where the cell is state s (byte
-/// counters).
-using fold_fn = void (*)(const site_rule& rule, const char* row, std::size_t n,
+/// Rows that one call of a fold kernel takes at most.
+inline constexpr std::size_t fold_max_rows = 8;
+
+/// How the counters of a counting host are packed: `bits` each (2, 4 or 8),
+/// so 8 / bits states share a byte; state s of site j is the counter at
+/// bits (s % per_byte) * bits upwards of acc[s / per_byte * n + j]. Small
+/// hosts count in fewer bits and take less memory.
+struct counter_width {
+  unsigned bits;
+  constexpr std::size_t per_byte() const noexcept { return 8 / bits; }
+  /// The most a counter holds.
+  constexpr unsigned limit() const noexcept { return (1u << bits) - 1; }
+  /// Bytes a site of k states takes.
+  constexpr std::size_t bytes(std::size_t k) const noexcept {
+    return (k + per_byte() - 1) / per_byte();
+  }
+  unsigned get(const std::uint8_t* acc, std::size_t n, std::size_t j,
+               std::size_t s) const noexcept {
+    return acc[s / per_byte() * n + j] >> (s % per_byte() * bits) & limit();
+  }
+};
+
+/// Folds `nrows` associate rows (1..fold_max_rows) of n cells each into a
+/// host's accumulator of n sites, each accumulator block loaded and stored
+/// once for all of them: for CONSENSUS acc[j] |= the bit of the cell's
+/// state; for the formulas that count, the counter of the cell's state at
+/// site j goes up by one (`width` says how they are packed).
+using fold_fn = void (*)(const site_rule& rule, const char* const* rows,
+                         std::size_t nrows, std::size_t n, counter_width width,
                          std::uint8_t* acc);
 
 /// The cells of sites first..first+count-1 (out[0] is site `first`'s) from
@@ -104,32 +128,22 @@ using finish_fold_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
                                 block_out out);
 
 /// As finish_fold_fn for counters of which `wide` holds 16-bit totals
-/// (wide[s * n + j]) and acc the rows since, as bytes or, with `nibbles`,
-/// as fold_nibbles leaves them; one site at a time.
+/// (wide[s * n + j]) and acc, packed as `width` says, the rows since; one
+/// site at a time.
 void finish_wide(const site_rule& rule, kernel_scratch& scratch,
                  const std::uint8_t* acc, const std::uint16_t* wide,
                  std::size_t n, std::size_t first, std::size_t count,
-                 bool nibbles, block_out out);
+                 counter_width width, block_out out);
 
-/// The 4-bit counters of fold_nibbles at sites first..first+width-1 as
-/// byte counters, state s at planes[s * width + j].
-void unpack_nibbles(const site_rule& rule, const std::uint8_t* acc,
-                    std::size_t n, std::size_t first, std::size_t width,
-                    std::uint8_t* planes);
-
-/// As fold_fn for two rows at once (each accumulator block is loaded and
-/// stored once for both).
-using fold_pair_fn = void (*)(const site_rule& rule, const char* a,
-                              const char* b, std::size_t n, std::uint8_t* acc);
+/// The packed counters of sites first..first+count-1 as byte counters,
+/// state s at planes[s * count + j].
+void unpack_counters(const site_rule& rule, const std::uint8_t* acc,
+                     std::size_t n, std::size_t first, std::size_t count,
+                     counter_width width, std::uint8_t* planes);
 
 struct kernel_set {
   kernel_fn count;
   fold_fn fold;
-  /// As fold for the counting formulas, into 4-bit counters (hosts of at
-  /// most 15 rows take half the memory): states 2p and 2p + 1 share the
-  /// bytes acc[p * n + j], in their low and high four bits.
-  fold_fn fold_nibbles;
-  fold_pair_fn fold_pair, fold_pair_nibbles;
   finish_fold_fn finish_fold;
 };
 

@@ -1,0 +1,140 @@
+#include "karvo/karvo-fold.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string_view>
+
+
+namespace karvo::detail {
+
+namespace {
+
+// What a cell says of the alphabet: nothing (missing: ? - .), a nucleotide
+// letter (1) or another (2). Ambiguity letters are rare in nucleotide data
+// and common protein residues, so only the four bases, u and n count as
+// nucleotide letters.
+struct cell_kinds {
+  std::uint8_t of[256];
+  constexpr cell_kinds() : of{} {
+    for (unsigned c = 0; c < 256; ++c) of[c] = 2;
+    for (const char c : std::string_view("acgtun"))
+      of[static_cast<unsigned char>(c)] = 1;
+    for (const char c : std::string_view("?-."))
+      of[static_cast<unsigned char>(c)] = 0;
+  }
+};
+constexpr cell_kinds kinds;
+
+}  // namespace
+
+alphabet_sample::alphabet_sample(std::int32_t ntax, std::int32_t nchar)
+    : per_row_(std::min<std::size_t>(
+          static_cast<std::size_t>(nchar),
+          std::max<std::size_t>(64, (std::size_t{1} << 20) /
+                                        static_cast<std::size_t>(ntax)))) {}
+
+void alphabet_sample::add(const char* row) {
+  std::int64_t counted = 0, foreign = 0;
+  for (std::size_t j = 0; j < per_row_; ++j) {
+    const std::uint8_t k = kinds.of[static_cast<unsigned char>(row[j])];
+    counted += k != 0;
+    foreign += k >> 1;
+  }
+  counted_ += counted;
+  foreign_ += foreign;
+}
+
+std::optional<std::string> alphabet_sample::notice(
+    const std::string& file) const {
+  if (counted_ == 0 || 2 * foreign_ <= counted_) return std::nullopt;
+  return (file == "-" ? std::string("standard input") : file) + ": " +
+         std::to_string(100 * foreign_ / counted_) +
+         " % of the sites that are not missing are letters outside the "
+         "nucleotide codes (a protein alignment?); they count as missing "
+         "data";
+}
+
+host_folder::host_folder(const zurud::hostpara::ordered_assocs& assocs,
+                         const settings& s,
+                         const zurud::hostpara::analysis_type& analysis)
+    : analysis_(analysis),
+      trim_(s.input_layout == zurud::char_format_type::PHYLIP) {
+  for (auto a = assocs.begin(); a != assocs.end();) {
+    auto b = a;
+    std::int64_t n = 0;
+    for (; b != assocs.end() && b->host == a->host; ++b) ++n;
+    if (n >= s.min_group_size) {
+      const auto h = static_cast<std::uint32_t>(hosts_.size());
+      hosts_.push_back(a->host);
+      sizes_.push_back(static_cast<std::size_t>(n));
+      for (; a != b; ++a) of_associate_[a->para].hosts.push_back(h);
+    }
+    a = b;
+  }
+}
+
+bool host_folder::accept(std::int32_t ntax, std::int32_t nchar) {
+  const auto cells =
+      static_cast<std::size_t>(ntax) * static_cast<std::size_t>(nchar);
+  if (!zurud::hostpara::group_folds::can_fold(analysis_) ||
+      zurud::hostpara::group_folds::bytes(
+          analysis_, sizes_, static_cast<std::size_t>(nchar)) > cells)
+    return false;
+  folds_.emplace(analysis_, sizes_, static_cast<std::size_t>(nchar));
+  sample_.emplace(ntax, nchar);
+  for (auto& row : rows_)
+    row = std::make_unique_for_overwrite<char[]>(
+        static_cast<std::size_t>(nchar));
+  return true;
+}
+
+void host_folder::take(std::int32_t, const std::string& label, char* cells) {
+  sample_->add(cells);
+  // PHYLIP names are matched without their padding, as in the plain order.
+  const auto it = of_associate_.find(
+      trim_ ? std::string_view(label).substr(0,
+                                             label.find_last_not_of(' ') + 1)
+            : std::string_view(label));
+  // A label met twice fails the run once the matrix is read; its second row
+  // is not folded, so that no host outgrows its associations.
+  if (it == of_associate_.end() || it->second.folded) return;
+  it->second.folded = true;
+  const std::vector<std::uint32_t>& hosts = it->second.hosts;
+  const std::size_t at = kept_;  // the buffer holding `cells`
+  if (hosts.size() == 1 && kept_ > 0 && kept_host_ == hosts.front()) {
+    if (++kept_ == kept_rows) finish();
+    return;
+  }
+  finish();
+  if (hosts.size() == 1) {
+    std::swap(rows_[0], rows_[at]);
+    kept_ = 1;
+    kept_host_ = hosts.front();
+    return;
+  }
+  for (const std::uint32_t h : hosts) folds_->fold(h, cells);
+}
+
+void host_folder::finish() {
+  if (kept_ == 0) return;
+  const char* rows[kept_rows];
+  for (std::size_t r = 0; r < kept_; ++r) rows[r] = rows_[r].get();
+  folds_->fold(kept_host_, {rows, kept_});
+  kept_ = 0;
+}
+
+std::span<std::uint8_t> host_folder::fresh_memory() {
+  return folds_ ? folds_->memory() : std::span<std::uint8_t>();
+}
+
+void host_folder::check(
+    const zurud::hostpara::numeric_host_maps& hosts) const {
+  std::size_t i = 0;
+  for (const auto& entry : hosts)
+    if (i >= hosts_.size() || hosts_[i++] != entry.first)
+      throw std::logic_error("the folded hosts differ from the groups");
+  if (i != hosts_.size())
+    throw std::logic_error("the folded hosts differ from the groups");
+}
+
+}  // namespace karvo::detail

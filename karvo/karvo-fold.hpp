@@ -1,0 +1,91 @@
+// karvo's side of reading the data file: what the rows say of their
+// alphabet, and the host rows folded while the rows are read. Used by
+// karvo.cpp only.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "karvo/karvo.hpp"
+#include "zurud/zurud-hostpara.hpp"
+#include "zurud/zurud-read.hpp"
+#include "zurud/zurud-sets.hpp"
+
+namespace karvo::detail {
+
+/// Whether most sites that are not missing data are letters with no
+/// nucleotide meaning (a protein alignment, whose every site would count as
+/// missing). A sample of each row is enough to tell.
+class alphabet_sample {
+ public:
+  alphabet_sample(std::int32_t ntax, std::int32_t nchar);
+  void add(const char* row);
+  /// The notice for `file` ("-": standard input), or nothing.
+  std::optional<std::string> notice(const std::string& file) const;
+
+ private:
+  std::size_t per_row_;
+  std::int64_t counted_ = 0, foreign_ = 0;
+};
+
+/// The host rows folded while the data file is read, when the association
+/// file could be read first: the associate matrix is then never stored. Only
+/// hosts with enough associations to pass the filter get accumulators; a run
+/// that goes on to write them has found every associate of those hosts in
+/// the matrix, once each, so their accumulators hold exactly their groups. A
+/// run that does not fails before writing anything.
+///
+/// Rows are folded on the reading thread: handing them to another processor
+/// moves every row between caches, which costs more than the folding.
+class host_folder final : public zurud::read::row_sink {
+ public:
+  host_folder(const zurud::hostpara::ordered_assocs& assocs, const settings& s,
+              const zurud::hostpara::analysis_type& analysis);
+
+  bool accept(std::int32_t ntax, std::int32_t nchar) override;
+  char* row_memory() override { return rows_[kept_].get(); }
+  void take(std::int32_t row, const std::string& label, char* cells) override;
+  std::span<std::uint8_t> fresh_memory() override;
+
+  /// Once the rows are read: folds the rows still kept back.
+  void finish();
+  /// The folded rows, when the rows were taken.
+  const zurud::hostpara::group_folds* folds() const {
+    return folds_ ? &*folds_ : nullptr;
+  }
+  const alphabet_sample& sample() const { return *sample_; }
+  /// The hosts that remain after filtering must be those folded, in order.
+  void check(const zurud::hostpara::numeric_host_maps& hosts) const;
+
+ private:
+  struct associate {
+    std::vector<std::uint32_t> hosts;
+    bool folded = false;
+  };
+  static constexpr std::size_t kept_rows =
+      zurud::hostpara::group_folds::rows_at_once;
+
+  zurud::hostpara::analysis_type analysis_;
+  bool trim_;
+  std::vector<std::string> hosts_;  // hosts folded, in label order
+  std::vector<std::size_t> sizes_;  // their associations
+  std::unordered_map<std::string, associate, zurud::sets::label_hash,
+                     std::equal_to<>>
+      of_associate_;
+  std::optional<zurud::hostpara::group_folds> folds_;
+  std::optional<alphabet_sample> sample_;
+  // Rows of one host that follow each other (neighbouring associates often
+  // share their host) are kept back in rows_[0 .. kept_), all of host
+  // kept_host_, and folded together; the next row is read into
+  // rows_[kept_].
+  std::unique_ptr<char[]> rows_[kept_rows + 1];
+  std::size_t kept_ = 0;
+  std::uint32_t kept_host_ = 0;
+};
+
+}  // namespace karvo::detail

@@ -282,8 +282,10 @@ void group_folds::finish(const detail::site_rule& rule,
   const std::uint8_t* const acc = acc_.get() + offset_[host];
   const detail::counter_width width{bits_.empty() ? 8u : bits_[host]};
   if (!wide_.empty() && !wide_[host].empty()) {
-    detail::finish_wide(rule, scratch, acc, wide_[host].data(), nchar_, first,
-                        count, width, detail::block_out{dout, qout});
+    detail::select_kernels(rule).finish_wide(rule, scratch, acc,
+                                             wide_[host].data(), nchar_, first,
+                                             count, width,
+                                             detail::block_out{dout, qout});
     return;
   }
   const detail::finish_fold_fn finish = detail::select_kernels(rule).finish_fold;

@@ -13,12 +13,6 @@
 
 namespace zurud::hostpara::detail {
 
-void term_table::fill(std::vector<float>& row, std::size_t n) {
-  row.resize(n + 1);
-  for (std::size_t i = 1; i <= n; ++i)
-    row[i] = entropy_term(static_cast<std::int64_t>(i),
-                          static_cast<std::int64_t>(n));
-}
 
 site_rule::site_rule(const analysis_type& analysis, std::int32_t max_group)
     : formula(analysis.formula()),
@@ -207,10 +201,12 @@ void finish_fold_plain(const site_rule& rule, kernel_scratch& x,
 
 }  // namespace
 
-void finish_wide(const site_rule& rule, kernel_scratch& x,
-                 const std::uint8_t* acc, const std::uint16_t* wide,
-                 std::size_t n, std::size_t first, std::size_t count,
-                 counter_width width, block_out out) {
+namespace {
+
+void finish_wide_plain(const site_rule& rule, kernel_scratch& x,
+                       const std::uint8_t* acc, const std::uint16_t* wide,
+                       std::size_t n, std::size_t first, std::size_t count,
+                       counter_width width, block_out out) {
   unsigned c[8];
   for (std::size_t j = first; j < first + count; ++j) {
     for (std::size_t s = 0; s < rule.k; ++s)
@@ -218,8 +214,6 @@ void finish_wide(const site_rule& rule, kernel_scratch& x,
     finish_site(rule, x.terms, c, j - first, out);
   }
 }
-
-namespace {
 
 // One state's counters of a stretch as bytes; the shift is a constant, so
 // that the compiler makes a vector loop of it.
@@ -272,14 +266,15 @@ struct finish_context {
   kernel_scratch::vector_state* memo;
 };
 
-// Sites from..to-1 by the finishing rule.
 // Count planes by state: the block's own, or a stretch of a host's folded
-// counters.
-using plane_ptrs = const std::uint8_t* const*;
+// counters; bytes, or 16-bit totals for hosts of more than 255 rows.
+template <class T>
+using plane_ptrs = const T* const*;
 
-template <int K>
-void finish_sites(const finish_context& f, plane_ptrs planes, std::size_t from,
-                  std::size_t to, char* dout, float* qout) {
+// Sites from..to-1 by the finishing rule.
+template <int K, class T>
+void finish_sites(const finish_context& f, plane_ptrs<T> planes,
+                  std::size_t from, std::size_t to, char* dout, float* qout) {
   for (std::size_t j = from; j < to; ++j) {
     unsigned c[K];
     for (int s = 0; s < K; ++s) c[s] = planes[s][j];
@@ -342,6 +337,67 @@ __attribute__((target("avx2"))) void count_rows(
     }
 }
 
+// The counts of 32 sites of each state, and byte masks made from them: a
+// byte plane is one vector, a 16-bit plane two, whose 16-bit masks are
+// packed into bytes in site order. Compares are of counts as unsigned.
+template <class T>
+struct counts32;
+
+template <>
+struct counts32<std::uint8_t> {
+  __m256i v;
+  __attribute__((target("avx2"))) static counts32 load(const std::uint8_t* p) {
+    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))};
+  }
+  __attribute__((target("avx2"))) counts32 add(counts32 o) const {
+    return {_mm256_add_epi8(v, o.v)};
+  }
+  __attribute__((target("avx2"))) counts32 max(counts32 o) const {
+    return {_mm256_max_epu8(v, o.v)};
+  }
+  __attribute__((target("avx2"))) __m256i eq(counts32 o) const {
+    return _mm256_cmpeq_epi8(v, o.v);
+  }
+  __attribute__((target("avx2"))) __m256i zero() const {
+    return _mm256_cmpeq_epi8(v, _mm256_setzero_si256());
+  }
+  // 0 or 1.
+  __attribute__((target("avx2"))) __m256i below_two() const {
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(1)), v);
+  }
+};
+
+template <>
+struct counts32<std::uint16_t> {
+  __m256i lo, hi;
+  __attribute__((target("avx2"))) static counts32 load(
+      const std::uint16_t* p) {
+    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16))};
+  }
+  __attribute__((target("avx2"))) static __m256i bytes(__m256i a, __m256i b) {
+    return _mm256_permute4x64_epi64(_mm256_packs_epi16(a, b), 0xD8);
+  }
+  __attribute__((target("avx2"))) counts32 add(counts32 o) const {
+    return {_mm256_add_epi16(lo, o.lo), _mm256_add_epi16(hi, o.hi)};
+  }
+  __attribute__((target("avx2"))) counts32 max(counts32 o) const {
+    return {_mm256_max_epu16(lo, o.lo), _mm256_max_epu16(hi, o.hi)};
+  }
+  __attribute__((target("avx2"))) __m256i eq(counts32 o) const {
+    return bytes(_mm256_cmpeq_epi16(lo, o.lo), _mm256_cmpeq_epi16(hi, o.hi));
+  }
+  __attribute__((target("avx2"))) __m256i zero() const {
+    const __m256i z = _mm256_setzero_si256();
+    return bytes(_mm256_cmpeq_epi16(lo, z), _mm256_cmpeq_epi16(hi, z));
+  }
+  __attribute__((target("avx2"))) __m256i below_two() const {
+    const __m256i one = _mm256_set1_epi16(1);
+    return bytes(_mm256_cmpeq_epi16(_mm256_min_epu16(lo, one), lo),
+                 _mm256_cmpeq_epi16(_mm256_min_epu16(hi, one), hi));
+  }
+};
+
 // The consensus codes of 32 masks of states, from a 16- or 32-entry table
 // with byte shuffles; `bad` collects the masks the table has no code for.
 template <int K>
@@ -363,9 +419,9 @@ __attribute__((target("avx2"))) inline __m256i code_table(const char* code) {
 
 // Consensus codes of 32 sites at a time: the mask of states present (or,
 // for modal values, of the states with the largest count) picks the code.
-template <int K>
+template <int K, class T>
 __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
-                                                  plane_ptrs planes,
+                                                  plane_ptrs<T> planes,
                                                   std::size_t width,
                                                   char* out) {
   const __m256i zero = _mm256_setzero_si256();
@@ -374,25 +430,22 @@ __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
   __m256i bad = zero;
   const std::size_t vec = width & ~std::size_t{31};
   for (std::size_t j = 0; j < vec; j += 32) {
-    __m256i c[K];
-    for (int s = 0; s < K; ++s)
-      c[s] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
+    counts32<T> c[K];
+    for (int s = 0; s < K; ++s) c[s] = counts32<T>::load(planes[s] + j);
     __m256i mask = zero;
     if (modal) {
-      __m256i best = c[0];
-      for (int s = 1; s < K; ++s) best = _mm256_max_epu8(best, c[s]);
+      counts32<T> best = c[0];
+      for (int s = 1; s < K; ++s) best = best.max(c[s]);
       for (int s = 0; s < K; ++s)
         mask = _mm256_or_si256(
-            mask,
-            _mm256_and_si256(_mm256_cmpeq_epi8(c[s], best),
-                             _mm256_set1_epi8(static_cast<char>(1 << s))));
-      mask = _mm256_andnot_si256(_mm256_cmpeq_epi8(best, zero), mask);
+            mask, _mm256_and_si256(c[s].eq(best),
+                                   _mm256_set1_epi8(static_cast<char>(1 << s))));
+      mask = _mm256_andnot_si256(best.zero(), mask);
     } else {
       for (int s = 0; s < K; ++s)
         mask = _mm256_or_si256(
-            mask,
-            _mm256_andnot_si256(_mm256_cmpeq_epi8(c[s], zero),
-                                _mm256_set1_epi8(static_cast<char>(1 << s))));
+            mask, _mm256_andnot_si256(c[s].zero(), _mm256_set1_epi8(
+                                                       static_cast<char>(1 << s))));
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j),
                         codes_of<K>(lo, hi, mask, bad));
@@ -403,25 +456,26 @@ __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
 
 // Entropies: most sites are undefined (fewer than two states counted) or
 // hold one state (entropy 0); 32 sites at a time are classified and written
-// as -99.0 or 0.0, and only the rest are computed one by one.
-template <int K>
+// as -99.0 or 0.0, and only the rest are computed one by one: from byte
+// counts through the memo, from the 16-bit totals of the few larger hosts
+// directly.
+template <int K, class T>
 __attribute__((target("avx2"))) void finish_entropies(
-    const finish_context& f, plane_ptrs planes, std::size_t width, float* out) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i one = _mm256_set1_epi8(1);
+    const finish_context& f, plane_ptrs<T> planes, std::size_t width,
+    float* out) {
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
   const std::size_t vec = width & ~std::size_t{31};
   for (std::size_t j = 0; j < vec; j += 32) {
-    __m256i c[K];
-    __m256i n = zero;
-    for (int s = 0; s < K; ++s) {
-      c[s] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(planes[s] + j));
-      n = _mm256_add_epi8(n, c[s]);
+    counts32<T> c[K];
+    c[0] = counts32<T>::load(planes[0] + j);
+    counts32<T> n = c[0];
+    for (int s = 1; s < K; ++s) {
+      c[s] = counts32<T>::load(planes[s] + j);
+      n = n.add(c[s]);
     }
-    const __m256i undefined = _mm256_cmpeq_epi8(_mm256_min_epu8(n, one), n);
+    const __m256i undefined = n.below_two();
     __m256i simple = undefined;
-    for (int s = 0; s < K; ++s)
-      simple = _mm256_or_si256(simple, _mm256_cmpeq_epi8(c[s], n));
+    for (int s = 0; s < K; ++s) simple = _mm256_or_si256(simple, c[s].eq(n));
     const __m128i halves[2] = {_mm256_castsi256_si128(undefined),
                                _mm256_extracti128_si256(undefined, 1)};
     for (int g = 0; g < 4; ++g) {
@@ -435,12 +489,13 @@ __attribute__((target("avx2"))) void finish_entropies(
       const std::size_t t = j + static_cast<std::size_t>(__builtin_ctz(need));
       need &= need - 1;
       unsigned cc[K];
-      unsigned total = 0;
-      std::uint64_t key = 0;
-      for (int s = 0; s < K; ++s) {
-        total += cc[s] = planes[s][t];
-        key |= std::uint64_t{cc[s]} << (8 * s);
+      for (int s = 0; s < K; ++s) cc[s] = planes[s][t];
+      if constexpr (sizeof(T) > 1) {
+        finish_site(*f.rule, *f.terms, cc, t, block_out{nullptr, out});
+        continue;
       }
+      std::uint64_t key = 0;
+      for (int s = 0; s < K; ++s) key |= std::uint64_t{cc[s]} << (8 * s);
       const auto slot = static_cast<std::size_t>(
           (key * 0x9E3779B97F4A7C15u) >>
           (64 - kernel_scratch::vector_state::memo_bits));
@@ -458,24 +513,34 @@ __attribute__((target("avx2"))) void finish_entropies(
 // Frequencies of 8 sites at a time: counts to floats, one division per
 // state (division is exact to the last bit in vectors too), -99.0 where
 // nothing was counted, then the K vectors interleaved site by site.
-template <int K>
+// Eight counts as eight floats.
+template <class T>
+__attribute__((target("avx2"))) inline __m256 count_floats(const T* p) {
+  if constexpr (sizeof(T) == 1)
+    return byte_floats(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+  else
+    return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
+
+template <int K, class T>
 __attribute__((target("avx2"))) void finish_frequencies(
-    const finish_context& f, plane_ptrs planes, std::size_t width, float* out) {
+    const finish_context& f, plane_ptrs<T> planes, std::size_t width,
+    float* out) {
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
   const std::size_t vec = width & ~std::size_t{7};
   for (std::size_t j = 0; j < vec; j += 8) {
-    __m128i c[K];
-    __m128i n = _mm_setzero_si128();
+    __m256 c[K];
+    // Sums of at most 5000 are exact in single precision.
+    __m256 nf = _mm256_setzero_ps();
     for (int s = 0; s < K; ++s) {
-      c[s] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[s] + j));
-      n = _mm_add_epi8(n, c[s]);
+      c[s] = count_floats(planes[s] + j);
+      nf = _mm256_add_ps(nf, c[s]);
     }
-    const __m256 nf = byte_floats(n);
     const __m256 none = _mm256_cmp_ps(nf, _mm256_setzero_ps(), _CMP_EQ_OQ);
     __m256 q[K];
     for (int s = 0; s < K; ++s)
-      q[s] = _mm256_blendv_ps(_mm256_div_ps(byte_floats(c[s]), nf), minus_99,
-                              none);
+      q[s] = _mm256_blendv_ps(_mm256_div_ps(c[s], nf), minus_99, none);
     float* o = out + j * K;
     if constexpr (K == 4) {
       const __m256 t0 = _mm256_unpacklo_ps(q[0], q[1]);
@@ -502,21 +567,21 @@ __attribute__((target("avx2"))) void finish_frequencies(
 
 // The cells of `width` sites from byte planes of their state counts, by the
 // formula: the counting kernel's planes and folded counters finish alike.
-template <int K>
+template <int K, class T>
 __attribute__((target("avx2"))) void finish_planes(const finish_context& f,
-                                                   plane_ptrs planes,
+                                                   plane_ptrs<T> planes,
                                                    std::size_t width,
                                                    block_out out) {
   switch (f.formula) {
     case formula_type::CONSENSUS:
     case formula_type::MODUS:
-      finish_codes<K>(f, planes, width, out.dout);
+      finish_codes<K, T>(f, planes, width, out.dout);
       break;
     case formula_type::ENTROPY:
-      finish_entropies<K>(f, planes, width, out.qout);
+      finish_entropies<K, T>(f, planes, width, out.qout);
       break;
     case formula_type::FREQUENCIES:
-      finish_frequencies<K>(f, planes, width, out.qout);
+      finish_frequencies<K, T>(f, planes, width, out.qout);
       break;
     case formula_type::GROUP_SIZE:
       break;
@@ -552,11 +617,9 @@ void count_avx2(const site_rule& rule, kernel_scratch& x,
     for (int s = 0; s < K; ++s)
       for (std::size_t j = 0; j < width; ++j) v.wide[s][j] += v.small[s][j];
   }
-  for (std::size_t j = 0; j < width; ++j) {
-    unsigned c[K];
-    for (int s = 0; s < K; ++s) c[s] = v.wide[s][j];
-    finish_site(rule, x.terms, c, j, out);
-  }
+  const std::uint16_t* planes[K];
+  for (int s = 0; s < K; ++s) planes[s] = v.wide[s];
+  finish_planes<K>(f, planes, width, out);
 }
 
 // Folding a row, 32 sites at a time. For CONSENSUS each cell's state bit
@@ -732,21 +795,58 @@ __attribute__((target("avx2"))) void finish_fold_avx2(
                     block_out{dout + vec, nullptr});
 }
 
+// Counters with 16-bit totals, a block at a time: the totals and the
+// counters since, added into 16-bit planes, finish as the counting kernel's
+// totals do.
+template <int K>
+void finish_wide_avx2(const site_rule& rule, kernel_scratch& x,
+                      const std::uint8_t* acc, const std::uint16_t* wide,
+                      std::size_t n, std::size_t first, std::size_t count,
+                      counter_width width, block_out out) {
+  if (!x.vector) x.vector = std::make_unique<kernel_scratch::vector_state>();
+  kernel_scratch::vector_state& v = *x.vector;
+  std::array<char, 32> codes{};
+  if (rule.formula == formula_type::CONSENSUS ||
+      rule.formula == formula_type::MODUS)
+    std::copy(rule.code.begin(), rule.code.end(), codes.begin());
+  const finish_context f{&rule, rule.formula, codes.data(), &x.terms, &v};
+  const std::size_t per_site =
+      rule.formula == formula_type::FREQUENCIES ? rule.k : 1;
+  for (std::size_t done = 0; done < count; done += kernel_block) {
+    const std::size_t w = std::min(kernel_block, count - done);
+    unpack_counters(rule, acc, n, first + done, w, width, &v.small[0][0]);
+    const std::uint16_t* planes[K];
+    for (int s = 0; s < K; ++s) {
+      const std::uint8_t* const since = &v.small[0][0] + s * w;
+      const std::uint16_t* const total = wide + s * n + first + done;
+      for (std::size_t j = 0; j < w; ++j)
+        v.wide[s][j] = static_cast<std::uint16_t>(total[j] + since[j]);
+      planes[s] = v.wide[s];
+    }
+    finish_planes<K>(f, planes, w,
+                     block_out{out.dout ? out.dout + done : nullptr,
+                               out.qout ? out.qout + done * per_site : nullptr});
+  }
+}
+
 #endif
 
 }  // namespace
 
 kernel_set select_kernels(const site_rule& rule) {
-  kernel_set set{count_plain, fold_plain, finish_fold_plain};
+  kernel_set set{count_plain, fold_plain, finish_fold_plain,
+                 finish_wide_plain};
 #ifdef ZURUD_X86_GROUP
   if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE) {
     if (rule.k == 4) {
       set.count = count_avx2<4>;
       set.finish_fold = finish_fold_avx2<4>;
+      set.finish_wide = finish_wide_avx2<4>;
     }
     if (rule.k == 5) {
       set.count = count_avx2<5>;
       set.finish_fold = finish_fold_avx2<5>;
+      set.finish_wide = finish_wide_avx2<5>;
     }
     if (rule.k <= 8) {
       if (rule.formula != formula_type::CONSENSUS || nibbles_differ(rule))

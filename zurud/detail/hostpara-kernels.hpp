@@ -24,19 +24,24 @@ inline constexpr std::size_t kernel_block = 4096;
 /// ln(p) * p for p = c / n, every step rounded to single precision.
 float entropy_term(std::int64_t c, std::int64_t n);
 
-/// Entropy terms ln(p) * p by (count, group size), filled on first use: the
-/// groups of a run take few distinct sizes.
+/// Entropy terms ln(p) * p by (count, group size), each computed on first
+/// use: the variable sites of a run take few distinct pairs.
 class term_table {
  public:
   explicit term_table(std::size_t max_n) : rows_(max_n + 1) {}
   float operator()(std::size_t c, std::size_t n) {
     std::vector<float>& row = rows_[n];
-    if (row.empty()) fill(row, n);
-    return row[c];
+    if (row.empty()) row.assign(n + 1, unknown);
+    float& t = row[c];
+    if (t == unknown)
+      t = entropy_term(static_cast<std::int64_t>(c),
+                       static_cast<std::int64_t>(n));
+    return t;
   }
 
  private:
-  static void fill(std::vector<float>& row, std::size_t n);
+  // Not a term: ln(p) * p is never positive.
+  static constexpr float unknown = 1.0f;
   std::vector<std::vector<float>> rows_;
 };
 
@@ -128,12 +133,12 @@ using finish_fold_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
                                 block_out out);
 
 /// As finish_fold_fn for counters of which `wide` holds 16-bit totals
-/// (wide[s * n + j]) and acc, packed as `width` says, the rows since; one
-/// site at a time.
-void finish_wide(const site_rule& rule, kernel_scratch& scratch,
-                 const std::uint8_t* acc, const std::uint16_t* wide,
-                 std::size_t n, std::size_t first, std::size_t count,
-                 counter_width width, block_out out);
+/// (wide[s * n + j]) and acc, packed as `width` says, the rows since.
+using finish_wide_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
+                                const std::uint8_t* acc,
+                                const std::uint16_t* wide, std::size_t n,
+                                std::size_t first, std::size_t count,
+                                counter_width width, block_out out);
 
 /// The packed counters of sites first..first+count-1 as byte counters,
 /// state s at planes[s * count + j].
@@ -145,6 +150,7 @@ struct kernel_set {
   kernel_fn count;
   fold_fn fold;
   finish_fold_fn finish_fold;
+  finish_wide_fn finish_wide;
 };
 
 /// The one dispatch point: the AVX2 kernels for four or five states (any up

@@ -222,6 +222,7 @@ group_folds::group_folds(const analysis_type& analysis,
   for (const std::size_t size : sizes)
     offset_.push_back(offset_.back() + host_bytes(analysis, size, nchar));
   acc_ = new_zeroed_bytes(offset_.back());
+  fresh_.assign(hosts_, 1);
   if (analysis.formula() != formula_type::CONSENSUS) {
     for (const std::size_t size : sizes)
       bits_.push_back(static_cast<std::uint8_t>(width_for(size).bits));
@@ -259,7 +260,8 @@ void group_folds::fold(std::size_t host, std::span<const char* const> rows) {
       m = std::min<std::size_t>(m, width.limit() - folded_[host]);
       folded_[host] = static_cast<std::uint8_t>(folded_[host] + m);
     }
-    fold(*rule_, rows.data(), m, nchar_, width, acc);
+    fold(*rule_, rows.data(), m, nchar_, width, fresh_[host] != 0, acc);
+    fresh_[host] = 0;
     rows = rows.subspan(m);
   }
 }

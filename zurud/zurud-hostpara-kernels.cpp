@@ -161,7 +161,7 @@ void count_plain(const site_rule& rule, kernel_scratch& x,
 // The plain folding, for up to eight states, a row at a time.
 void fold_plain(const site_rule& rule, const char* const* rows,
                 std::size_t nrows, std::size_t n, counter_width width,
-                std::uint8_t* acc) {
+                bool /*fresh: the zeros are added to*/, std::uint8_t* acc) {
   const std::size_t per = width.per_byte();
   for (std::size_t r = 0; r < nrows; ++r) {
     const char* const row = rows[r];
@@ -642,7 +642,7 @@ bool nibbles_differ(const site_rule& rule) {
 template <int R>
 __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
                                                     const char* const* rows,
-                                                    std::size_t n,
+                                                    std::size_t n, bool fresh,
                                                     std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
   if (rule.formula == formula_type::CONSENSUS) {
@@ -668,7 +668,7 @@ __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
                                                   h)));
       }
       auto* p = reinterpret_cast<__m256i*>(acc + j);
-      _mm256_storeu_si256(p, _mm256_or_si256(_mm256_loadu_si256(p), b));
+      _mm256_storeu_si256(p, fresh ? b : _mm256_or_si256(_mm256_loadu_si256(p), b));
     }
     for (int r = 0; r < R; ++r)
       for (std::size_t j = vec; j < n; ++j)
@@ -684,7 +684,7 @@ __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
     for (int r = 0; r < R; ++r) x[r] = load_bytes(rows[r] + j);
     for (std::size_t s = 0; s < k; ++s) {
       auto* p = reinterpret_cast<__m256i*>(acc + s * n + j);
-      __m256i c = _mm256_loadu_si256(p);
+      __m256i c = fresh ? _mm256_setzero_si256() : _mm256_loadu_si256(p);
       for (int r = 0; r < R; ++r)
         c = _mm256_sub_epi8(c, _mm256_cmpeq_epi8(x[r], st[s]));
       _mm256_storeu_si256(p, c);
@@ -700,7 +700,7 @@ __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
 // byte add their units (1, 4, 16, 64 or 1, 16) into it.
 template <int R, unsigned Bits>
 __attribute__((target("avx2"))) void fold_rows_packed_avx2(
-    const site_rule& rule, const char* const* rows, std::size_t n,
+    const site_rule& rule, const char* const* rows, std::size_t n, bool fresh,
     std::uint8_t* acc) {
   constexpr std::size_t per = 8 / Bits;
   const std::size_t vec = n & ~std::size_t{31};
@@ -715,7 +715,7 @@ __attribute__((target("avx2"))) void fold_rows_packed_avx2(
     for (int r = 0; r < R; ++r) x[r] = load_bytes(rows[r] + j);
     for (std::size_t p = 0; p * per < k; ++p) {
       auto* a = reinterpret_cast<__m256i*>(acc + p * n + j);
-      __m256i c = _mm256_loadu_si256(a);
+      __m256i c = fresh ? _mm256_setzero_si256() : _mm256_loadu_si256(a);
       const std::size_t last = std::min(k, (p + 1) * per);
       for (int r = 0; r < R; ++r)
         for (std::size_t s = p * per; s < last; ++s)
@@ -736,7 +736,7 @@ __attribute__((target("avx2"))) void fold_rows_packed_avx2(
 // The kernels above for 1..fold_max_rows rows and each counter width, by
 // row count.
 using fold_rows_fn = void (*)(const site_rule&, const char* const*,
-                              std::size_t, std::uint8_t*);
+                              std::size_t, bool, std::uint8_t*);
 template <unsigned Bits, std::size_t... R>
 constexpr std::array<fold_rows_fn, sizeof...(R)> by_row_count(
     std::index_sequence<R...>) {
@@ -752,12 +752,12 @@ constexpr std::array<fold_rows_fn, fold_max_rows> fold_by_rows[] = {
 
 void fold_avx2(const site_rule& rule, const char* const* rows,
                std::size_t nrows, std::size_t n, counter_width width,
-               std::uint8_t* acc) {
+               bool fresh, std::uint8_t* acc) {
   const std::size_t w = rule.formula == formula_type::CONSENSUS ? 2
                         : width.bits == 2                       ? 0
                         : width.bits == 4                       ? 1
                                                                 : 2;
-  fold_by_rows[w][nrows - 1](rule, rows, n, acc);
+  fold_by_rows[w][nrows - 1](rule, rows, n, fresh, acc);
 }
 
 // Cells of folded sites: codes straight from the masks (CONSENSUS), or the

@@ -312,6 +312,7 @@ class group_folds {
   std::size_t hosts_, nchar_;
   std::vector<std::size_t> offset_;  // host h's bytes from acc_ + offset_[h]
   std::unique_ptr<std::uint8_t[], free_memory> acc_;
+  std::vector<std::uint8_t> fresh_;  // host h's bytes never touched yet
   // Counting: the bits of a host's counters (2, 4 or 8, by its size), the
   // rows they hold now, and the 16-bit totals they are moved into when full
   // (wide_[h][s * nchar + j]).

@@ -118,10 +118,12 @@ struct counter_width {
 /// host's accumulator of n sites, each accumulator block loaded and stored
 /// once for all of them: for CONSENSUS acc[j] |= the bit of the cell's
 /// state; for the formulas that count, the counter of the cell's state at
-/// site j goes up by one (`width` says how they are packed).
+/// site j goes up by one (`width` says how they are packed). `fresh` says
+/// that acc is all zeros and never touched: it is then only written, not
+/// read first, which spares reading back pages the system has just cleared.
 using fold_fn = void (*)(const site_rule& rule, const char* const* rows,
                          std::size_t nrows, std::size_t n, counter_width width,
-                         std::uint8_t* acc);
+                         bool fresh, std::uint8_t* acc);
 
 /// The cells of sites first..first+count-1 (out[0] is site `first`'s) from
 /// an accumulator of n sites as fold_fn leaves it: state masks for

@@ -489,8 +489,9 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
       "4 6\np1 acgtac extra\np2 ACGTTT\np3 a-gtac\np4 uuuuuu\n";
   const std::string assoc = "p1 H1\np2 H1\np3 H2\np4 H2\np4 H3 x\n";
   // Hosts of 21 and 10 associates (counted in bytes and in four bits), one
-  // associate on both and neighbours on one host (folded two at a time, the
-  // last row on its own), over 70 sites of mixed case and gaps.
+  // associate on both, and runs of neighbours on one host longer than the
+  // eight rows folded at once (the last row on its own), over 70 sites of
+  // mixed case and gaps.
   std::string many = "30 70\n", hosted;
   std::mt19937 rng(3);
   for (int i = 1; i <= 30; ++i) {

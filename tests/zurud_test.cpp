@@ -66,6 +66,23 @@ TEST(char_mat_type, huge_matrix_costs_no_resident_memory) {
   EXPECT_LT(resident_kb() - before, 64 * 1024);
 }
 
+// Blocks of a huge page or more are mapped on their own and trimmed to
+// whole huge pages: every byte asked for is there, zero, and writable.
+TEST(new_zeroed_bytes, every_byte_is_zero_and_writable) {
+  constexpr std::size_t huge = std::size_t{1} << 21;
+  for (const std::size_t n : {std::size_t{1}, huge - 1, huge, huge + 1,
+                              5 * huge + 123}) {
+    auto bytes = new_zeroed_bytes(n);
+    std::size_t nonzero = 0;
+    for (std::size_t i = 0; i < n; i += 4093) nonzero += bytes[i] != 0;
+    nonzero += bytes[n - 1] != 0;
+    EXPECT_EQ(nonzero, 0u) << n;
+    bytes[0] = 1;
+    bytes[n - 1] = 2;
+    EXPECT_EQ(bytes[n - 1], 2) << n;
+  }
+}
+
 TEST(char_sets, classes) {
   EXPECT_TRUE(whitespace.contains(static_cast<unsigned char>(133)));
   EXPECT_TRUE(whitespace.contains('\t'));

@@ -256,12 +256,20 @@ namespace {
 constexpr std::size_t avx_block = kernel_block;
 constexpr std::size_t byte_batch = 255;
 
-// What the vector finishers read: the rule, a 32-entry code table, and the
-// thread's tables.
+// What the vector finishers read: the rule, its code table padded to the 32
+// entries the shuffles read, and the thread's tables (made on first use).
 struct finish_context {
+  finish_context(const site_rule& r, kernel_scratch& x)
+      : rule(&r), formula(r.formula), terms(&x.terms) {
+    if (!x.vector) x.vector = std::make_unique<kernel_scratch::vector_state>();
+    memo = x.vector.get();
+    if (formula == formula_type::CONSENSUS || formula == formula_type::MODUS)
+      std::copy(r.code.begin(), r.code.end(), code.begin());
+  }
   const site_rule* rule;
   formula_type formula;
-  const char* code;  // consensus codes by mask of states; code[0] is "?"
+  // Consensus codes by mask of states; code[0] is "?".
+  std::array<char, 32> code{};
   term_table* terms;
   kernel_scratch::vector_state* memo;
 };
@@ -425,7 +433,8 @@ __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
                                                   std::size_t width,
                                                   char* out) {
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i lo = code_table(f.code), hi = code_table(f.code + 16);
+  const __m256i lo = code_table(f.code.data()),
+                hi = code_table(f.code.data() + 16);
   const bool modal = f.formula == formula_type::MODUS;
   __m256i bad = zero;
   const std::size_t vec = width & ~std::size_t{31};
@@ -594,14 +603,8 @@ template <int K>
 void count_avx2(const site_rule& rule, kernel_scratch& x,
                 const char* const* rows, std::size_t nrows, std::size_t first,
                 std::size_t width, block_out out) {
-  if (!x.vector) x.vector = std::make_unique<kernel_scratch::vector_state>();
-  kernel_scratch::vector_state& v = *x.vector;
-  // The code table padded to the 32 entries the shuffles read.
-  std::array<char, 32> codes{};
-  if (rule.formula == formula_type::CONSENSUS ||
-      rule.formula == formula_type::MODUS)
-    std::copy(rule.code.begin(), rule.code.end(), codes.begin());
-  const finish_context f{&rule, rule.formula, codes.data(), &x.terms, &v};
+  const finish_context f(rule, x);
+  kernel_scratch::vector_state& v = *f.memo;
   const char* states = rule.states.data();
   if (nrows <= byte_batch) {
     count_rows<K>(rows, nrows, first, width, states, v.small);
@@ -767,21 +770,16 @@ template <int K>
 __attribute__((target("avx2"))) void finish_fold_avx2(
     const site_rule& rule, kernel_scratch& x, const std::uint8_t* acc,
     std::size_t n, std::size_t first, std::size_t count, block_out out) {
-  std::array<char, 32> codes{};
-  if (rule.formula == formula_type::CONSENSUS ||
-      rule.formula == formula_type::MODUS)
-    std::copy(rule.code.begin(), rule.code.end(), codes.begin());
+  const finish_context f(rule, x);
   if (rule.formula != formula_type::CONSENSUS) {
-    if (!x.vector) x.vector = std::make_unique<kernel_scratch::vector_state>();
-    const finish_context f{&rule, rule.formula, codes.data(), &x.terms,
-                           x.vector.get()};
     const std::uint8_t* planes[K];
     for (int s = 0; s < K; ++s) planes[s] = acc + s * n + first;
     finish_planes<K>(f, planes, count, out);
     return;
   }
   char* const dout = out.dout;
-  const __m256i lo = code_table(codes.data()), hi = code_table(codes.data() + 16);
+  const __m256i lo = code_table(f.code.data()),
+                hi = code_table(f.code.data() + 16);
   __m256i bad = _mm256_setzero_si256();
   const std::uint8_t* masks = acc + first;
   const std::size_t vec = count & ~std::size_t{31};
@@ -803,13 +801,8 @@ void finish_wide_avx2(const site_rule& rule, kernel_scratch& x,
                       const std::uint8_t* acc, const std::uint16_t* wide,
                       std::size_t n, std::size_t first, std::size_t count,
                       counter_width width, block_out out) {
-  if (!x.vector) x.vector = std::make_unique<kernel_scratch::vector_state>();
-  kernel_scratch::vector_state& v = *x.vector;
-  std::array<char, 32> codes{};
-  if (rule.formula == formula_type::CONSENSUS ||
-      rule.formula == formula_type::MODUS)
-    std::copy(rule.code.begin(), rule.code.end(), codes.begin());
-  const finish_context f{&rule, rule.formula, codes.data(), &x.terms, &v};
+  const finish_context f(rule, x);
+  kernel_scratch::vector_state& v = *f.memo;
   const std::size_t per_site =
       rule.formula == formula_type::FREQUENCIES ? rule.k : 1;
   for (std::size_t done = 0; done < count; done += kernel_block) {

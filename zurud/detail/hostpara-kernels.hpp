@@ -1,7 +1,8 @@
 // Inside the group-character engine: the rule that turns the state counts of
-// one site into its cells, and the kernels that count a host's states over a
-// block of sites and finish them by that rule. Not part of the library's
-// interface; zurud-hostpara-group.cpp is the only user.
+// one site into its cells, the kernels that count a host's states over a
+// block of sites or fold associate rows into its accumulators, and those that
+// finish them by that rule. Not part of the library's interface;
+// zurud-hostpara-group.cpp is the only user.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -154,6 +155,18 @@ struct kernel_set {
   finish_fold_fn finish_fold;
   finish_wide_fn finish_wide;
 };
+
+/// The fold kernels, in zurud-hostpara-fold-kernels.cpp: the plain one, for
+/// any states, and the AVX2 one (x86-64 only), for up to eight states and,
+/// for CONSENSUS, states whose low four bits differ (nibbles_differ: each
+/// cell's state bit then comes from a byte shuffle).
+void fold_plain(const site_rule& rule, const char* const* rows,
+                std::size_t nrows, std::size_t n, counter_width width,
+                bool fresh, std::uint8_t* acc);
+void fold_avx2(const site_rule& rule, const char* const* rows,
+               std::size_t nrows, std::size_t n, counter_width width,
+               bool fresh, std::uint8_t* acc);
+bool nibbles_differ(const site_rule& rule);
 
 /// The one dispatch point: the AVX2 kernels for four or five states (any up
 /// to eight for folding) where the processor has AVX2 and

@@ -10,8 +10,6 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
-#include <string_view>
-#include <unordered_map>
 
 #include "karvo/karvo-fold.hpp"
 #include "zurud/zurud-hostpara.hpp"

@@ -283,14 +283,13 @@ void group_folds::finish(const detail::site_rule& rule,
     throw constraint_error("index check failed");
   const std::uint8_t* const acc = acc_.get() + offset_[host];
   const detail::counter_width width{bits_.empty() ? 8u : bits_[host]};
+  const detail::kernel_set kernels = detail::select_kernels(rule);
   if (!wide_.empty() && !wide_[host].empty()) {
-    detail::select_kernels(rule).finish_wide(rule, scratch, acc,
-                                             wide_[host].data(), nchar_, first,
-                                             count, width,
-                                             detail::block_out{dout, qout});
+    kernels.finish_wide(rule, scratch, acc, wide_[host].data(), nchar_, first,
+                        count, width, detail::block_out{dout, qout});
     return;
   }
-  const detail::finish_fold_fn finish = detail::select_kernels(rule).finish_fold;
+  const detail::finish_fold_fn finish = kernels.finish_fold;
   if (width.bits == 8) {
     finish(rule, scratch, acc, nchar_, first, count,
            detail::block_out{dout, qout});

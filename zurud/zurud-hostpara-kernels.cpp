@@ -1,8 +1,8 @@
 #include "zurud/detail/hostpara-kernels.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -11,7 +11,6 @@
 #endif
 
 namespace zurud::hostpara::detail {
-
 
 site_rule::site_rule(const analysis_type& analysis, std::int32_t max_group)
     : formula(analysis.formula()),
@@ -228,8 +227,8 @@ namespace {
 // of sites; four rows at a time are compared with the state and each match
 // (-1) subtracted, so a plane is loaded and stored once per four rows. A host
 // of more than 255 associates is counted 255 rows at a time, the byte
-// counters added into 16-bit ones in between; such hosts are few, and their
-// sites are finished one at a time.
+// counters added into 16-bit ones in between, which finish as byte counters
+// do.
 constexpr std::size_t avx_block = kernel_block;
 constexpr std::size_t byte_batch = 255;
 
@@ -496,9 +495,6 @@ __attribute__((target("avx2"))) void finish_entropies(
   finish_sites<K>(f, planes, vec, width, nullptr, out);
 }
 
-// Frequencies of 8 sites at a time: counts to floats, one division per
-// state (division is exact to the last bit in vectors too), -99.0 where
-// nothing was counted, then the K vectors interleaved site by site.
 // Eight counts as eight floats.
 template <class T>
 __attribute__((target("avx2"))) inline __m256 count_floats(const T* p) {
@@ -509,6 +505,9 @@ __attribute__((target("avx2"))) inline __m256 count_floats(const T* p) {
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
 }
 
+// Frequencies of 8 sites at a time: counts to floats, one division per
+// state (division is exact to the last bit in vectors too), -99.0 where
+// nothing was counted, then the K vectors interleaved site by site.
 template <int K, class T>
 __attribute__((target("avx2"))) void finish_frequencies(
     const finish_context& f, plane_ptrs<T> planes, std::size_t width,
@@ -551,8 +550,9 @@ __attribute__((target("avx2"))) void finish_frequencies(
   finish_sites<K>(f, planes, vec, width, nullptr, out);
 }
 
-// The cells of `width` sites from byte planes of their state counts, by the
-// formula: the counting kernel's planes and folded counters finish alike.
+// The cells of `width` sites from planes of their state counts (bytes or
+// 16-bit totals), by the formula: the counting kernel's planes and folded
+// counters finish alike.
 template <int K, class T>
 __attribute__((target("avx2"))) void finish_planes(const finish_context& f,
                                                    plane_ptrs<T> planes,

@@ -363,7 +363,8 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
           ASSERT_TRUE(hostpara::group_folds::can_fold(a));
           // Hosts of unknown size count in bytes; those said to be small
           // in four or two bits, and when they get more rows than said,
-          // the counts must still come out right.
+          // the counts must still come out right. Modal hosts said to have
+          // at most two keep only the states met and refuse a third row.
           for (const int said : {0, 1, 2, 3}) {
             std::vector<std::size_t> sizes;
             for (const std::int32_t g : c.groups)
@@ -375,15 +376,25 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
             hostpara::group_engine engine(a, chars), from_folds(a, chars);
             std::int32_t row = 1;
             for (std::size_t h = 0; h < c.groups.size(); ++h) {
+              const auto g = static_cast<std::size_t>(c.groups[h]);
+              if (f == formula_type::MODUS && sizes[h] <= 2 && g > 2) {
+                const char* three[] = {chars.discr_row(row),
+                                       chars.discr_row(row + 1),
+                                       chars.discr_row(row + 2)};
+                EXPECT_THROW(folds.fold(h, three), constraint_error);
+                folds.fold(h, {three, 2});
+                EXPECT_THROW(folds.fold(h, three[2]), constraint_error);
+                row += c.groups[h];
+                continue;
+              }
               sets::ordered_tax_nos group;
               // Rows one at a time, or (sizes said) several at a time, more
               // than a kernel takes among them, across the counters' limits.
               const std::size_t chunks[] = {2, 3, 9, 1, 8};
-              for (std::size_t k = 0, i = 0;
-                   k < static_cast<std::size_t>(c.groups[h]); ++i) {
+              for (std::size_t k = 0, i = 0; k < g; ++i) {
                 std::vector<const char*> rows;
                 while (rows.size() < (said == 0 ? 1 : chunks[i % 5]) &&
-                       k < static_cast<std::size_t>(c.groups[h])) {
+                       k < g) {
                   rows.push_back(chars.discr_row(row));
                   group.insert(row++);
                   ++k;
@@ -408,6 +419,12 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
                   folds.compute(h, 0, n, out.codes.data());
                 });
                 EXPECT_TRUE(got == want) << c.name << " host " << h;
+                // From a site inside a byte of states-met bits.
+                if (n >= 33 && !want.failed) {
+                  std::string part(n - 13, '\0');
+                  folds.compute(h, 13, n - 13, part.data());
+                  EXPECT_EQ(part, want.codes.substr(13)) << c.name;
+                }
               }
             }
           }
@@ -422,29 +439,29 @@ TEST(group_folds, take_the_memory_they_say) {
   struct {
     formula_type formula;
     const char_set* states;
-    std::size_t size, per_site;  // associations of the host, bytes a site
+    std::size_t size, bytes;  // associations of the host, bytes of 33 sites
   } cases[] = {
-      {formula_type::CONSENSUS, &nuc_set, 2, 1},
-      {formula_type::CONSENSUS, &gapped_nuc_set, 600, 1},
-      {formula_type::MODUS, &nuc_set, 3, 1},
-      {formula_type::MODUS, &nuc_set, 4, 2},
-      {formula_type::MODUS, &nuc_set, 15, 2},
-      {formula_type::MODUS, &nuc_set, 16, 4},
-      {formula_type::ENTROPY, &gapped_nuc_set, 3, 2},
-      {formula_type::ENTROPY, &gapped_nuc_set, 15, 3},
-      {formula_type::FREQUENCIES, &gapped_nuc_set, 300, 5},
+      {formula_type::CONSENSUS, &nuc_set, 2, 4 * 5},  // a bit a state and site
+      {formula_type::CONSENSUS, &gapped_nuc_set, 600, 5 * 5},
+      {formula_type::MODUS, &nuc_set, 2, 4 * 5},
+      {formula_type::MODUS, &nuc_set, 3, 33},
+      {formula_type::MODUS, &nuc_set, 4, 2 * 33},
+      {formula_type::MODUS, &nuc_set, 15, 2 * 33},
+      {formula_type::MODUS, &nuc_set, 16, 4 * 33},
+      {formula_type::ENTROPY, &gapped_nuc_set, 2, 2 * 33},
+      {formula_type::ENTROPY, &gapped_nuc_set, 15, 3 * 33},
+      {formula_type::FREQUENCIES, &gapped_nuc_set, 300, 5 * 33},
   };
   for (const auto& c : cases) {
     const analysis_type a(c.formula, *c.states);
     const std::vector<std::size_t> sizes{c.size, c.size};
-    EXPECT_EQ(hostpara::group_folds::bytes(a, sizes, 33), 2 * 33 * c.per_site)
+    EXPECT_EQ(hostpara::group_folds::bytes(a, sizes, 33), 2 * c.bytes)
         << c.size;
     hostpara::group_folds folds(a, sizes, 33);
-    EXPECT_EQ(folds.memory().size(), 2 * 33 * c.per_site) << c.size;
+    EXPECT_EQ(folds.memory().size(), 2 * c.bytes) << c.size;
+    const auto k = static_cast<std::size_t>(c.states->size());
     EXPECT_EQ(hostpara::group_folds::bytes(a, 2, 33),
-              2 * 33 * (c.formula == formula_type::CONSENSUS
-                            ? 1
-                            : static_cast<std::size_t>(c.states->size())));
+              2 * k * (c.formula == formula_type::CONSENSUS ? 5 : 33));
   }
 }
 

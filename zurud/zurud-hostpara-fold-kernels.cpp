@@ -4,6 +4,7 @@
 // are read, plain and with AVX2. select_kernels() chooses among them.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -19,39 +20,22 @@ void fold_plain(const site_rule& rule, const char* const* rows,
                 std::size_t nrows, std::size_t n, counter_width width,
                 bool /*fresh: the zeros are added to*/, std::uint8_t* acc) {
   const std::size_t per = width.per_byte();
+  const std::size_t stride = counter_width::met_stride(n);
   for (std::size_t r = 0; r < nrows; ++r) {
     const char* const row = rows[r];
-    if (rule.formula == formula_type::CONSENSUS) {
-      for (std::size_t j = 0; j < n; ++j)
-        acc[j] |= rule.bit[static_cast<unsigned char>(row[j])];
-      continue;
-    }
     for (std::size_t j = 0; j < n; ++j) {
       const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
-      if (s < rule.k)
-        acc[s / per * n + j] =
-            static_cast<std::uint8_t>(acc[s / per * n + j] +
-                                      (1u << (s % per * width.bits)));
+      if (s >= rule.k) continue;
+      if (width.met_only())
+        acc[s * stride + j / 8] |= static_cast<std::uint8_t>(1u << (j % 8));
+      else
+        acc[s / per * n + j] = static_cast<std::uint8_t>(
+            acc[s / per * n + j] + (1u << (s % per * width.bits)));
     }
   }
 }
 
 #ifdef ZURUD_X86_FOLD
-
-// Folding a row, 32 sites at a time. For CONSENSUS each cell's state bit
-// comes from two shuffles on its low four bits (the bit, and the high four
-// bits the state must have), which needs states whose low four bits differ,
-// as those of "-acgt" do; for the other formulas each state's counters take
-// the matches.
-bool nibbles_differ(const site_rule& rule) {
-  unsigned seen = 0;
-  for (const char c : rule.states) {
-    const unsigned low = 1u << (static_cast<unsigned char>(c) & 15u);
-    if (seen & low) return false;
-    seen |= low;
-  }
-  return true;
-}
 
 namespace {
 
@@ -59,50 +43,14 @@ __attribute__((target("avx2"))) inline __m256i load32(const char* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-// 16 bytes in both halves, for byte shuffles.
-__attribute__((target("avx2"))) inline __m256i table16(const char* t) {
-  return _mm256_broadcastsi128_si256(
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
-}
-
-// R rows at a time: each accumulator block is loaded and stored once for
-// all of them.
+// Byte counters, R rows at a time: each accumulator block is loaded and
+// stored once for all of them; a match (-1) is subtracted.
 template <int R>
 __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
                                                     const char* const* rows,
                                                     std::size_t n, bool fresh,
                                                     std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
-  if (rule.formula == formula_type::CONSENSUS) {
-    alignas(16) std::uint8_t bits[16] = {}, highs[16];
-    std::memset(highs, 0xff, sizeof highs);
-    for (std::size_t s = 0; s < rule.k; ++s) {
-      const auto c = static_cast<unsigned char>(rule.states[s]);
-      bits[c & 15] = static_cast<std::uint8_t>(1u << s);
-      highs[c & 15] = static_cast<std::uint8_t>(c >> 4);
-    }
-    const __m256i tb = table16(reinterpret_cast<const char*>(bits));
-    const __m256i th = table16(reinterpret_cast<const char*>(highs));
-    const __m256i low = _mm256_set1_epi8(15);
-    for (std::size_t j = 0; j < vec; j += 32) {
-      __m256i b = _mm256_setzero_si256();
-      for (int r = 0; r < R; ++r) {
-        const __m256i x = load32(rows[r] + j);
-        const __m256i l = _mm256_and_si256(x, low);
-        const __m256i h = _mm256_and_si256(_mm256_srli_epi16(x, 4), low);
-        b = _mm256_or_si256(
-            b, _mm256_and_si256(_mm256_shuffle_epi8(tb, l),
-                                _mm256_cmpeq_epi8(_mm256_shuffle_epi8(th, l),
-                                                  h)));
-      }
-      auto* p = reinterpret_cast<__m256i*>(acc + j);
-      _mm256_storeu_si256(p, fresh ? b : _mm256_or_si256(_mm256_loadu_si256(p), b));
-    }
-    for (int r = 0; r < R; ++r)
-      for (std::size_t j = vec; j < n; ++j)
-        acc[j] |= rule.bit[static_cast<unsigned char>(rows[r][j])];
-    return;
-  }
   // Each stretch of the rows is loaded once for all the states' counters.
   const std::size_t k = rule.k;
   __m256i st[8];
@@ -161,6 +109,41 @@ __attribute__((target("avx2"))) void fold_rows_packed_avx2(
     }
 }
 
+// 1-bit counters: the matches of the R rows with a state, taken together,
+// are that state's bits of 32 sites.
+template <int R>
+__attribute__((target("avx2"))) void fold_rows_met_avx2(
+    const site_rule& rule, const char* const* rows, std::size_t n, bool fresh,
+    std::uint8_t* acc) {
+  const std::size_t vec = n & ~std::size_t{31};
+  const std::size_t k = rule.k, stride = counter_width::met_stride(n);
+  __m256i st[8];
+  for (std::size_t s = 0; s < k; ++s) st[s] = _mm256_set1_epi8(rule.states[s]);
+  for (std::size_t j = 0; j < vec; j += 32) {
+    __m256i x[R];
+    for (int r = 0; r < R; ++r) x[r] = load32(rows[r] + j);
+    for (std::size_t s = 0; s < k; ++s) {
+      __m256i m = _mm256_cmpeq_epi8(x[0], st[s]);
+      for (int r = 1; r < R; ++r)
+        m = _mm256_or_si256(m, _mm256_cmpeq_epi8(x[r], st[s]));
+      auto bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(m));
+      std::uint8_t* const p = acc + s * stride + j / 8;
+      if (!fresh) {
+        std::uint32_t old;
+        std::memcpy(&old, p, sizeof old);
+        bits |= old;
+      }
+      std::memcpy(p, &bits, sizeof bits);
+    }
+  }
+  for (int r = 0; r < R; ++r)
+    for (std::size_t j = vec; j < n; ++j) {
+      const std::size_t s = rule.index[static_cast<unsigned char>(rows[r][j])];
+      if (s < k)
+        acc[s * stride + j / 8] |= static_cast<std::uint8_t>(1u << (j % 8));
+    }
+}
+
 // The kernels above for 1..fold_max_rows rows and each counter width, by
 // row count.
 using fold_rows_fn = void (*)(const site_rule&, const char* const*,
@@ -168,12 +151,15 @@ using fold_rows_fn = void (*)(const site_rule&, const char* const*,
 template <unsigned Bits, std::size_t... R>
 constexpr std::array<fold_rows_fn, sizeof...(R)> by_row_count(
     std::index_sequence<R...>) {
-  if constexpr (Bits == 8)
+  if constexpr (Bits == 1)
+    return {fold_rows_met_avx2<static_cast<int>(R) + 1>...};
+  else if constexpr (Bits == 8)
     return {fold_rows_avx2<static_cast<int>(R) + 1>...};
   else
     return {fold_rows_packed_avx2<static_cast<int>(R) + 1, Bits>...};
 }
 constexpr std::array<fold_rows_fn, fold_max_rows> fold_by_rows[] = {
+    by_row_count<1>(std::make_index_sequence<fold_max_rows>()),
     by_row_count<2>(std::make_index_sequence<fold_max_rows>()),
     by_row_count<4>(std::make_index_sequence<fold_max_rows>()),
     by_row_count<8>(std::make_index_sequence<fold_max_rows>())};
@@ -183,10 +169,7 @@ constexpr std::array<fold_rows_fn, fold_max_rows> fold_by_rows[] = {
 void fold_avx2(const site_rule& rule, const char* const* rows,
                std::size_t nrows, std::size_t n, counter_width width,
                bool fresh, std::uint8_t* acc) {
-  const std::size_t w = rule.formula == formula_type::CONSENSUS ? 2
-                        : width.bits == 2                       ? 0
-                        : width.bits == 4                       ? 1
-                                                                : 2;
+  const std::size_t w = static_cast<std::size_t>(std::countr_zero(width.bits));
   fold_by_rows[w][nrows - 1](rule, rows, n, fresh, acc);
 }
 

@@ -175,10 +175,18 @@ bool group_folds::can_fold(const analysis_type& analysis) noexcept {
 
 namespace {
 
-// The counters of a host of at most `size` associations: as few bits as
-// hold its counts (a host given more rows moves them into 16-bit totals
-// whenever they fill).
-detail::counter_width width_for(std::size_t size) noexcept {
+// Modal values of at most this many symbols are the states met: they tie.
+constexpr std::size_t met_modal_rows = 2;
+
+// The counters of a host of at most `size` associations: the states met
+// for a consensus, and for modal values of at most two symbols (which
+// always tie); else as few bits as hold its counts (a host given more rows
+// moves them into 16-bit totals whenever they fill).
+detail::counter_width width_for(formula_type formula,
+                                std::size_t size) noexcept {
+  if (formula == formula_type::CONSENSUS ||
+      (formula == formula_type::MODUS && size <= met_modal_rows))
+    return {1u};
   return {size <= 3 ? 2u : size <= 15 ? 4u : 8u};
 }
 
@@ -188,8 +196,7 @@ std::size_t group_folds::host_bytes(const analysis_type& analysis,
                                     std::size_t size,
                                     std::size_t nchar) noexcept {
   const auto k = static_cast<std::size_t>(analysis.valid_states().size());
-  if (analysis.formula() == formula_type::CONSENSUS) return nchar;
-  return width_for(size).bytes(k) * nchar;
+  return width_for(analysis.formula(), size).bytes(k, nchar);
 }
 
 std::size_t group_folds::bytes(const analysis_type& analysis,
@@ -219,16 +226,15 @@ group_folds::group_folds(const analysis_type& analysis,
   rule_ = group_engine::make_rule(analysis, 0);
   offset_.reserve(hosts_ + 1);
   offset_.push_back(0);
-  for (const std::size_t size : sizes)
+  for (const std::size_t size : sizes) {
     offset_.push_back(offset_.back() + host_bytes(analysis, size, nchar));
+    bits_.push_back(
+        static_cast<std::uint8_t>(width_for(analysis.formula(), size).bits));
+  }
   acc_ = new_zeroed_bytes(offset_.back());
   fresh_.assign(hosts_, 1);
-  if (analysis.formula() != formula_type::CONSENSUS) {
-    for (const std::size_t size : sizes)
-      bits_.push_back(static_cast<std::uint8_t>(width_for(size).bits));
-    folded_.assign(hosts_, 0);
-    wide_.resize(hosts_);
-  }
+  folded_.assign(hosts_, 0);
+  wide_.resize(hosts_);
 }
 
 group_folds::~group_folds() = default;
@@ -241,11 +247,20 @@ void group_folds::fold(std::size_t host, std::span<const char* const> rows) {
   static_assert(rows_at_once == detail::fold_max_rows);
   std::uint8_t* const acc = acc_.get() + offset_[host];
   const detail::fold_fn fold = detail::select_kernels(*rule_).fold;
-  const bool counting = !bits_.empty();
-  const detail::counter_width width{counting ? bits_[host] : 8u};
+  const detail::counter_width width{bits_[host]};
+  if (width.met_only() && rule_->formula == formula_type::MODUS) {
+    // The states met stand for the modal values of two rows, not of more.
+    if (rows.size() > met_modal_rows - folded_[host])
+      throw constraint_error(
+          "index check failed",
+          "host " + std::to_string(host) + " said to have at most " +
+              std::to_string(met_modal_rows) + " associations gets " +
+              std::to_string(folded_[host] + rows.size()) + " rows");
+    folded_[host] = static_cast<std::uint8_t>(folded_[host] + rows.size());
+  }
   while (!rows.empty()) {
     std::size_t m = std::min(rows.size(), rows_at_once);
-    if (counting) {
+    if (!width.met_only()) {
       if (folded_[host] == width.limit()) {
         // Full: the counts move into the 16-bit totals.
         std::vector<std::uint16_t>& wide = wide_[host];
@@ -282,9 +297,13 @@ void group_folds::finish(const detail::site_rule& rule,
   if (host >= hosts_ || first > nchar_ || count > nchar_ - first)
     throw constraint_error("index check failed");
   const std::uint8_t* const acc = acc_.get() + offset_[host];
-  const detail::counter_width width{bits_.empty() ? 8u : bits_[host]};
+  const detail::counter_width width{bits_[host]};
   const detail::kernel_set kernels = detail::select_kernels(rule);
-  if (!wide_.empty() && !wide_[host].empty()) {
+  if (width.met_only()) {
+    kernels.finish_met(rule, acc, nchar_, first, count, dout);
+    return;
+  }
+  if (!wide_[host].empty()) {
     kernels.finish_wide(rule, scratch, acc, wide_[host].data(), nchar_, first,
                         count, width, detail::block_out{dout, qout});
     return;

@@ -156,22 +156,27 @@ void count_plain(const site_rule& rule, kernel_scratch& x,
   }
 }
 
-// The counts a folded site stands for: 1 for each state met (CONSENSUS),
-// the byte counters themselves (the formulas that count).
-void folded_counts(const site_rule& rule, const std::uint8_t* acc,
-                   std::size_t n, std::size_t j, unsigned* c) {
-  for (std::size_t s = 0; s < rule.k; ++s)
-    c[s] = rule.formula == formula_type::CONSENSUS ? acc[j] >> s & 1u
-                                                   : acc[s * n + j];
-}
-
 void finish_fold_plain(const site_rule& rule, kernel_scratch& x,
                        const std::uint8_t* acc, std::size_t n,
                        std::size_t first, std::size_t count, block_out out) {
   unsigned c[8];
   for (std::size_t j = 0; j < count; ++j) {
-    folded_counts(rule, acc, n, first + j, c);
+    for (std::size_t s = 0; s < rule.k; ++s) c[s] = acc[s * n + first + j];
     finish_site(rule, x.terms, c, j, out);
+  }
+}
+
+void finish_met_plain(const site_rule& rule, const std::uint8_t* acc,
+                      std::size_t n, std::size_t first, std::size_t count,
+                      char* dout) {
+  const counter_width met{1};
+  for (std::size_t j = 0; j < count; ++j) {
+    unsigned mask = 0;
+    for (std::size_t s = 0; s < rule.k; ++s)
+      mask |= met.get(acc, n, first + j, s) << s;
+    const char code = rule.code[mask];
+    if (code == 0) throw constraint_error(key_not_in_map_msg);
+    dout[j] = code;
   }
 }
 
@@ -602,34 +607,60 @@ void count_avx2(const site_rule& rule, kernel_scratch& x,
   finish_planes<K>(f, planes, width, out);
 }
 
-// Cells of folded sites: codes straight from the masks (CONSENSUS), or the
-// counters taken as a block's planes by the finishers of the counting
-// kernel.
+// Cells of folded byte counters: taken as a block's planes by the finishers
+// of the counting kernel.
 template <int K>
 __attribute__((target("avx2"))) void finish_fold_avx2(
     const site_rule& rule, kernel_scratch& x, const std::uint8_t* acc,
     std::size_t n, std::size_t first, std::size_t count, block_out out) {
   const finish_context f(rule, x);
-  if (rule.formula != formula_type::CONSENSUS) {
-    const std::uint8_t* planes[K];
-    for (int s = 0; s < K; ++s) planes[s] = acc + s * n + first;
-    finish_planes<K>(f, planes, count, out);
-    return;
-  }
-  char* const dout = out.dout;
-  const __m256i lo = code_table(f.code.data()),
-                hi = code_table(f.code.data() + 16);
+  const std::uint8_t* planes[K];
+  for (int s = 0; s < K; ++s) planes[s] = acc + s * n + first;
+  finish_planes<K>(f, planes, count, out);
+}
+
+// Codes of the states met, from their planes of bits: each state's 32 bits
+// of 32 sites spread to 32 bytes and make its bit of the masks. The sites
+// before the first whole byte of bits, and after the last 32, go the plain
+// way.
+template <int K>
+__attribute__((target("avx2"))) void finish_met_avx2(const site_rule& rule,
+                                                     const std::uint8_t* acc,
+                                                     std::size_t n,
+                                                     std::size_t first,
+                                                     std::size_t count,
+                                                     char* dout) {
+  std::array<char, 32> code{};
+  std::copy(rule.code.begin(), rule.code.end(), code.begin());
+  const __m256i lo = code_table(code.data()), hi = code_table(code.data() + 16);
+  const std::size_t head = std::min(count, (8 - first % 8) % 8);
+  finish_met_plain(rule, acc, n, first, head, dout);
+  const std::size_t stride = counter_width::met_stride(n);
+  const __m256i spread = _mm256_setr_epi8(
+      0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 3,
+      3, 3, 3, 3, 3, 3, 3);
+  const __m256i select =
+      _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
   __m256i bad = _mm256_setzero_si256();
-  const std::uint8_t* masks = acc + first;
-  const std::size_t vec = count & ~std::size_t{31};
-  for (std::size_t j = 0; j < vec; j += 32)
-    _mm256_storeu_si256(
-        reinterpret_cast<__m256i*>(dout + j),
-        codes_of<K>(lo, hi, load_bytes(reinterpret_cast<const char*>(masks + j)),
-                    bad));
+  std::size_t j = head;
+  for (; j + 32 <= count; j += 32) {
+    const std::size_t byte = (first + j) / 8;
+    __m256i mask = _mm256_setzero_si256();
+    for (int s = 0; s < K; ++s) {
+      std::int32_t bits;
+      std::memcpy(&bits, acc + s * stride + byte, sizeof bits);
+      const __m256i b =
+          _mm256_and_si256(_mm256_shuffle_epi8(_mm256_set1_epi32(bits), spread),
+                           select);
+      mask = _mm256_or_si256(
+          mask, _mm256_and_si256(_mm256_cmpeq_epi8(b, select),
+                                 _mm256_set1_epi8(static_cast<char>(1 << s))));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dout + j),
+                        codes_of<K>(lo, hi, mask, bad));
+  }
   if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
-  finish_fold_plain(rule, x, acc, n, first + vec, count - vec,
-                    block_out{dout + vec, nullptr});
+  finish_met_plain(rule, acc, n, first + j, count - j, dout + j);
 }
 
 // Counters with 16-bit totals, a block at a time: the totals and the
@@ -667,23 +698,22 @@ void finish_wide_avx2(const site_rule& rule, kernel_scratch& x,
 
 kernel_set select_kernels(const site_rule& rule) {
   kernel_set set{count_plain, fold_plain, finish_fold_plain,
-                 finish_wide_plain};
+                 finish_wide_plain, finish_met_plain};
 #ifdef ZURUD_X86_GROUP
   if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE) {
     if (rule.k == 4) {
       set.count = count_avx2<4>;
       set.finish_fold = finish_fold_avx2<4>;
       set.finish_wide = finish_wide_avx2<4>;
+      set.finish_met = finish_met_avx2<4>;
     }
     if (rule.k == 5) {
       set.count = count_avx2<5>;
       set.finish_fold = finish_fold_avx2<5>;
       set.finish_wide = finish_wide_avx2<5>;
+      set.finish_met = finish_met_avx2<5>;
     }
-    if (rule.k <= 8) {
-      if (rule.formula != formula_type::CONSENSUS || nibbles_differ(rule))
-        set.fold = fold_avx2;
-    }
+    if (rule.k <= 8) set.fold = fold_avx2;
   }
 #endif
   return set;

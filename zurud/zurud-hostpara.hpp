@@ -244,25 +244,29 @@ class group_engine {
 /// Host rows built while the associate rows are read, without the associate
 /// matrix, for the analyses that need no more of a site than the states
 /// met there (all but group sizes): fold() adds an associate row to a
-/// host's accumulator (the set of states met at each site for CONSENSUS, a
-/// byte; a counter per state and site for the others, of a byte, or of four
-/// or two bits for hosts said to be small), and any stretch of the host's
-/// row is then finished into the cells group_engine gives for
-/// the group of the rows folded, failures included: by compute() for codes,
-/// by group_engine::compute(folds, ...) for every analysis.
+/// host's accumulator (a bit per state and site that says whether the state
+/// was met, for CONSENSUS and for MODUS hosts said to have at most two
+/// associations, whose modal values are the states met; else a counter per
+/// state and site, of a byte, or of four or two bits for hosts said to be
+/// small), and any stretch of the host's row is then finished into the
+/// cells group_engine gives for the group of the rows folded, failures
+/// included: by compute() for codes, by group_engine::compute(folds, ...)
+/// for every analysis.
 class group_folds {
  public:
   /// Whether the analysis can be folded: any but GROUP_SIZE, with one to
   /// eight valid states.
   static bool can_fold(const analysis_type& analysis) noexcept;
-  /// The accumulator bytes of `hosts` hosts over `nchar` sites: a byte a
-  /// site for CONSENSUS, a byte a state and site for the others; a counting
-  /// host of more than 255 associates takes two more a state and site.
+  /// The accumulator bytes of `hosts` hosts over `nchar` sites: an eighth
+  /// of a byte a state and site (rounded up to whole bytes a state) for
+  /// CONSENSUS, a byte a state and site for the others; a counting host of
+  /// more than 255 associates takes two more a state and site.
   static std::size_t bytes(const analysis_type& analysis, std::size_t hosts,
                            std::size_t nchar) noexcept;
-  /// The same for hosts of at most sizes[h] associates each: a counting host
-  /// of at most 15 takes half a byte a state and site, one of at most 3 a
-  /// quarter (4-bit and 2-bit counters).
+  /// The same for hosts of at most sizes[h] associates each: a MODUS host
+  /// of at most 2 takes an eighth of a byte a state and site, as CONSENSUS
+  /// does; a counting host of at most 3 a quarter, of at most 15 half a byte
+  /// (2-bit and 4-bit counters).
   static std::size_t bytes(const analysis_type& analysis,
                            std::span<const std::size_t> sizes,
                            std::size_t nchar) noexcept;
@@ -272,7 +276,9 @@ class group_folds {
   group_folds(const analysis_type& analysis, std::size_t hosts,
               std::size_t nchar);
   /// The same for hosts of at most sizes[h] associates each, laid out as
-  /// bytes() says. A host given more rows still folds them correctly.
+  /// bytes() says. A counting host given more rows still folds them
+  /// correctly; a MODUS host said to have at most 2, which keeps only the
+  /// states met, refuses a third row with constraint_error.
   group_folds(const analysis_type& analysis, std::span<const std::size_t> sizes,
               std::size_t nchar);
   ~group_folds();
@@ -289,7 +295,9 @@ class group_folds {
   static constexpr std::size_t rows_at_once = 8;
   /// Folds associate rows, nchar cells each as the readers store them, into
   /// `host`: the same as one row after the other, with less work on the
-  /// accumulator the more rows come at once.
+  /// accumulator the more rows come at once. constraint_error, nothing
+  /// folded, for a host outside 0..hosts()-1 or more rows than a MODUS host
+  /// said to have at most 2 takes.
   void fold(std::size_t host, std::span<const char* const> rows);
   void fold(std::size_t host, const char* row) { fold(host, {&row, 1}); }
   /// Sites first..first+count-1 (0-based) of the host's row as consensus
@@ -313,9 +321,9 @@ class group_folds {
   std::vector<std::size_t> offset_;  // host h's bytes from acc_ + offset_[h]
   std::unique_ptr<std::uint8_t[], free_memory> acc_;
   std::vector<std::uint8_t> fresh_;  // host h's bytes never touched yet
-  // Counting: the bits of a host's counters (2, 4 or 8, by its size), the
-  // rows they hold now, and the 16-bit totals they are moved into when full
-  // (wide_[h][s * nchar + j]).
+  // The bits of a host's counters (1, 2, 4 or 8, by formula and size), the
+  // rows they hold now (of 1-bit ones: only for MODUS), and the 16-bit
+  // totals they are moved into when full (wide_[h][s * nchar + j]).
   std::vector<std::uint8_t> bits_, folded_;
   std::vector<std::vector<std::uint16_t>> wide_;
 };

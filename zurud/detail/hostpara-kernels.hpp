@@ -96,39 +96,48 @@ using kernel_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
 /// Rows that one call of a fold kernel takes at most.
 inline constexpr std::size_t fold_max_rows = 8;
 
-/// How the counters of a counting host are packed: `bits` each (2, 4 or 8),
-/// so 8 / bits states share a byte; state s of site j is the counter at
-/// bits (s % per_byte) * bits upwards of acc[s / per_byte * n + j]. Small
-/// hosts count in fewer bits and take less memory.
+/// How the counters of a host are packed: `bits` each. Counters of 2, 4 or 8
+/// bits count: 8 / bits states share a byte, state s of site j being the
+/// counter at bits (s % per_byte) * bits upwards of acc[s / per_byte * n + j].
+/// Small hosts count in fewer bits and take less memory. Counters of 1 bit
+/// only say which states were met, which is all a consensus needs (and all
+/// the modal values of at most two symbols need: those always tie): a plane
+/// of bits per state, state s of site j at bit j % 8 of
+/// acc[s * met_stride(n) + j / 8], so that a site of four states takes half
+/// a byte.
 struct counter_width {
   unsigned bits;
+  constexpr bool met_only() const noexcept { return bits == 1; }
+  static constexpr std::size_t met_stride(std::size_t n) noexcept {
+    return (n + 7) / 8;
+  }
   constexpr std::size_t per_byte() const noexcept { return 8 / bits; }
   /// The most a counter holds.
   constexpr unsigned limit() const noexcept { return (1u << bits) - 1; }
-  /// Bytes a site of k states takes.
-  constexpr std::size_t bytes(std::size_t k) const noexcept {
-    return (k + per_byte() - 1) / per_byte();
+  /// Bytes that k states of n sites take.
+  constexpr std::size_t bytes(std::size_t k, std::size_t n) const noexcept {
+    return met_only() ? k * met_stride(n) : (k + per_byte() - 1) / per_byte() * n;
   }
   unsigned get(const std::uint8_t* acc, std::size_t n, std::size_t j,
                std::size_t s) const noexcept {
+    if (met_only()) return acc[s * met_stride(n) + j / 8] >> (j % 8) & 1u;
     return acc[s / per_byte() * n + j] >> (s % per_byte() * bits) & limit();
   }
 };
 
 /// Folds `nrows` associate rows (1..fold_max_rows) of n cells each into a
 /// host's accumulator of n sites, each accumulator block loaded and stored
-/// once for all of them: for CONSENSUS acc[j] |= the bit of the cell's
-/// state; for the formulas that count, the counter of the cell's state at
-/// site j goes up by one (`width` says how they are packed). `fresh` says
-/// that acc is all zeros and never touched: it is then only written, not
-/// read first, which spares reading back pages the system has just cleared.
+/// once for all of them: the counter of each cell's state at site j goes up
+/// by one, or (1-bit counters) is set. `width` says how they are packed.
+/// `fresh` says that acc is all zeros and never touched: it is then only
+/// written, not read first, which spares reading back pages the system has
+/// just cleared.
 using fold_fn = void (*)(const site_rule& rule, const char* const* rows,
                          std::size_t nrows, std::size_t n, counter_width width,
                          bool fresh, std::uint8_t* acc);
 
 /// The cells of sites first..first+count-1 (out[0] is site `first`'s) from
-/// an accumulator of n sites as fold_fn leaves it: state masks for
-/// CONSENSUS, byte counters for the other formulas. constraint_error as for
+/// byte counters of n sites as fold_fn leaves them. constraint_error as for
 /// kernel_fn.
 using finish_fold_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
                                 const std::uint8_t* acc, std::size_t n,
@@ -143,8 +152,15 @@ using finish_wide_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
                                 std::size_t first, std::size_t count,
                                 counter_width width, block_out out);
 
-/// The packed counters of sites first..first+count-1 as byte counters,
-/// state s at planes[s * count + j].
+/// The consensus codes of sites first..first+count-1 (dout[0] is site
+/// `first`'s) from 1-bit counters of n sites: the code of the states met,
+/// "?" where none was. constraint_error as for kernel_fn.
+using finish_met_fn = void (*)(const site_rule& rule, const std::uint8_t* acc,
+                               std::size_t n, std::size_t first,
+                               std::size_t count, char* dout);
+
+/// The packed counters (2 or 4 bits) of sites first..first+count-1 as byte
+/// counters, state s at planes[s * count + j].
 void unpack_counters(const site_rule& rule, const std::uint8_t* acc,
                      std::size_t n, std::size_t first, std::size_t count,
                      counter_width width, std::uint8_t* planes);
@@ -154,19 +170,17 @@ struct kernel_set {
   fold_fn fold;
   finish_fold_fn finish_fold;
   finish_wide_fn finish_wide;
+  finish_met_fn finish_met;
 };
 
-/// The fold kernels, in zurud-hostpara-fold-kernels.cpp: the plain one, for
-/// any states, and the AVX2 one (x86-64 only), for up to eight states and,
-/// for CONSENSUS, states whose low four bits differ (nibbles_differ: each
-/// cell's state bit then comes from a byte shuffle).
+/// The fold kernels, in zurud-hostpara-fold-kernels.cpp: the plain one and
+/// the AVX2 one (x86-64 only), for up to eight states.
 void fold_plain(const site_rule& rule, const char* const* rows,
                 std::size_t nrows, std::size_t n, counter_width width,
                 bool fresh, std::uint8_t* acc);
 void fold_avx2(const site_rule& rule, const char* const* rows,
                std::size_t nrows, std::size_t n, counter_width width,
                bool fresh, std::uint8_t* acc);
-bool nibbles_differ(const site_rule& rule);
 
 /// The one dispatch point: the AVX2 kernels for four or five states (any up
 /// to eight for folding) where the processor has AVX2 and

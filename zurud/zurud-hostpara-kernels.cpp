@@ -197,19 +197,22 @@ void finish_wide_plain(const site_rule& rule, kernel_scratch& x,
 }
 
 // One state's counters of a stretch as bytes; the shift is a constant, so
-// that the compiler makes a vector loop of it.
+// that the compiler makes a vector loop of it, with AVX2 where it may.
 template <unsigned Shift>
-void unpack_plane(const std::uint8_t* a, std::size_t count, unsigned limit,
-                  std::uint8_t* p) {
+[[gnu::always_inline]] inline void unpack_plane(const std::uint8_t* a,
+                                                std::size_t count,
+                                                unsigned limit,
+                                                std::uint8_t* p) {
   for (std::size_t j = 0; j < count; ++j)
     p[j] = static_cast<std::uint8_t>(a[j] >> Shift & limit);
 }
 
-}  // namespace
-
-void unpack_counters(const site_rule& rule, const std::uint8_t* acc,
-                     std::size_t n, std::size_t first, std::size_t count,
-                     counter_width width, std::uint8_t* planes) {
+[[gnu::always_inline]] inline void unpack_all(const site_rule& rule,
+                                              const std::uint8_t* acc,
+                                              std::size_t n, std::size_t first,
+                                              std::size_t count,
+                                              counter_width width,
+                                              std::uint8_t* planes) {
   const std::size_t per = width.per_byte();
   for (std::size_t s = 0; s < rule.k; ++s) {
     const std::uint8_t* const a = acc + s / per * n + first;
@@ -221,6 +224,27 @@ void unpack_counters(const site_rule& rule, const std::uint8_t* acc,
       case 6: unpack_plane<6>(a, count, width.limit(), p); break;
     }
   }
+}
+
+#ifdef ZURUD_X86_GROUP
+__attribute__((target("avx2"))) void unpack_all_avx2(
+    const site_rule& rule, const std::uint8_t* acc, std::size_t n,
+    std::size_t first, std::size_t count, counter_width width,
+    std::uint8_t* planes) {
+  unpack_all(rule, acc, n, first, count, width, planes);
+}
+#endif
+
+}  // namespace
+
+void unpack_counters(const site_rule& rule, const std::uint8_t* acc,
+                     std::size_t n, std::size_t first, std::size_t count,
+                     counter_width width, std::uint8_t* planes) {
+#ifdef ZURUD_X86_GROUP
+  if (zurud::detail::use_avx2())
+    return unpack_all_avx2(rule, acc, n, first, count, width, planes);
+#endif
+  unpack_all(rule, acc, n, first, count, width, planes);
 }
 
 namespace {

@@ -180,6 +180,13 @@ TEST(run, notices_name_what_was_passed_over_and_change_no_output) {
       {{"-c"}, "3 4\np1 MEFL\np2 MEFL\np3 PQIL\n" + pairs,
        "standard input: 100 % of the sites that are not missing are letters "
        "outside the nucleotide codes"},
+      // Rows long enough to be sampled sixteen cells at a time: 10 of the
+      // 18 cells that are not missing are foreign.
+      {{"-c"},
+       "3 24\np1 MEFLPQIKWRacgt?-?-..nnnn\np2 MEFLPQIKWRacgt?-?-..nnnn\n"
+       "p3 MEFLPQIKWRacgu?-?-..nnnn\n" + pairs,
+       "standard input: 55 % of the sites that are not missing are letters "
+       "outside the nucleotide codes"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.options;

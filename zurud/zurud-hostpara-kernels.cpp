@@ -29,14 +29,9 @@ site_rule::site_rule(const analysis_type& analysis, std::int32_t max_group)
     }
   }
   index.fill(static_cast<std::uint16_t>(k));
-  bit.fill(0);
-  for (std::size_t s = 0; s < k; ++s) {
+  for (std::size_t s = 0; s < k; ++s)
     index[static_cast<unsigned char>(states[s])] =
         static_cast<std::uint16_t>(s);
-    if (s < 8)
-      bit[static_cast<unsigned char>(states[s])] =
-          static_cast<std::uint8_t>(1u << s);
-  }
   if (formula == formula_type::ENTROPY) {
     max_ent.resize(static_cast<std::size_t>(max_group < 0 ? 0 : max_group));
     max_entropy(max_ent, analysis.valid_states());

@@ -57,7 +57,6 @@ struct site_rule {
   std::size_t k;
   std::vector<char> code;  // 2^k entries when k <= 8; code[0] is "?"
   std::array<std::uint16_t, 256> index;  // symbol -> state, k for the rest
-  std::array<std::uint8_t, 256> bit;     // symbol -> 1 << state (k <= 8), 0
   ent_val_type max_ent;                  // by group size, 1..max_group
 };
 

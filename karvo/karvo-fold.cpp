@@ -1,11 +1,10 @@
 #include "karvo/karvo-fold.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <stdexcept>
 #include <string_view>
 
-#ifdef __SSE2__
+#if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
 #endif
 
@@ -33,24 +32,36 @@ bool base(unsigned char c) {
 void alphabet_sample::add(const char* row) {
   std::int64_t counted = 0, foreign = 0;
   std::size_t j = 0;
-#ifdef __SSE2__
-  // Sixteen cells at a time, by their masks of missing and base cells.
+#if defined(__SSE2__) && defined(__x86_64__)
+  // Sixteen cells at a time, counted in bytes (missing cells, and cells
+  // neither missing nor bases) and summed before a byte could overflow.
+  const __m128i zero = _mm_setzero_si128();
   const auto is = [](__m128i v, char c) {
     return _mm_cmpeq_epi8(v, _mm_set1_epi8(c));
   };
-  for (; j + 16 <= per_row_; j += 16) {
-    const __m128i v =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
-    const __m128i gap =
-        _mm_or_si128(_mm_or_si128(is(v, '?'), is(v, '-')), is(v, '.'));
-    const __m128i nuc = _mm_or_si128(
-        _mm_or_si128(_mm_or_si128(is(v, 'a'), is(v, 'c')),
-                     _mm_or_si128(is(v, 'g'), is(v, 't'))),
-        _mm_or_si128(is(v, 'u'), is(v, 'n')));
-    const auto m = static_cast<unsigned>(_mm_movemask_epi8(gap));
-    const auto b = static_cast<unsigned>(_mm_movemask_epi8(nuc));
-    counted += 16 - std::popcount(m);
-    foreign += std::popcount(~(m | b) & 0xFFFFu);
+  const auto sum = [&](__m128i bytes) {
+    const __m128i s = _mm_sad_epu8(bytes, zero);
+    return _mm_cvtsi128_si64(s) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(s, s));
+  };
+  const std::size_t whole = per_row_ & ~std::size_t{15};
+  while (j < whole) {
+    const std::size_t from = j, to = std::min(whole, j + 16 * 255);
+    __m128i gaps = zero, others = zero;
+    for (; j < to; j += 16) {
+      const __m128i v =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
+      const __m128i gap =
+          _mm_or_si128(_mm_or_si128(is(v, '?'), is(v, '-')), is(v, '.'));
+      const __m128i nuc = _mm_or_si128(
+          _mm_or_si128(_mm_or_si128(is(v, 'a'), is(v, 'c')),
+                       _mm_or_si128(is(v, 'g'), is(v, 't'))),
+          _mm_or_si128(is(v, 'u'), is(v, 'n')));
+      gaps = _mm_sub_epi8(gaps, gap);
+      others = _mm_sub_epi8(
+          others, _mm_cmpeq_epi8(_mm_or_si128(gap, nuc), zero));
+    }
+    counted += static_cast<std::int64_t>(to - from) - sum(gaps);
+    foreign += sum(others);
   }
 #endif
   for (; j < per_row_; ++j) {

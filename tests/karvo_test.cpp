@@ -159,6 +159,8 @@ TEST(run, diagnostic_names_file_and_line) {
 TEST(run, notices_name_what_was_passed_over_and_change_no_output) {
   const std::string rows = "3 4\np1 ACGT\np2 ACGA\np3 TCGA\n";
   const std::string pairs = "p1 H\np2 H\np3 H\n";
+  const std::string long_row = std::string(4800, 'M') +
+                               std::string(1200, 'a') + std::string(4200, '?');
   struct {
     std::vector<std::string> options;
     std::string in;
@@ -186,6 +188,12 @@ TEST(run, notices_name_what_was_passed_over_and_change_no_output) {
        "3 24\np1 MEFLPQIKWRacgt?-?-..nnnn\np2 MEFLPQIKWRacgt?-?-..nnnn\n"
        "p3 MEFLPQIKWRacgu?-?-..nnnn\n" + pairs,
        "standard input: 55 % of the sites that are not missing are letters "
+       "outside the nucleotide codes"},
+      // Rows longer than the sample's byte counters hold.
+      {{"-c"},
+       "3 10200\np1 " + long_row + "\np2 " + long_row + "\np3 " + long_row +
+           "\n" + pairs,
+       "standard input: 80 % of the sites that are not missing are letters "
        "outside the nucleotide codes"},
   };
   for (const auto& c : cases) {

@@ -15,15 +15,18 @@
 
 namespace zurud::hostpara::detail {
 
-// The plain folding, for up to eight states, a row at a time.
-void fold_plain(const site_rule& rule, const char* const* rows,
+namespace {
+
+// Sites from..n-1 of the rows, a cell at a time: the plain folding, and the
+// vector kernels' last sites.
+void fold_sites(const site_rule& rule, const char* const* rows,
                 std::size_t nrows, std::size_t n, counter_width width,
-                bool /*fresh: the zeros are added to*/, std::uint8_t* acc) {
+                std::size_t from, std::uint8_t* acc) {
   const std::size_t per = width.per_byte();
   const std::size_t stride = counter_width::met_stride(n);
   for (std::size_t r = 0; r < nrows; ++r) {
     const char* const row = rows[r];
-    for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t j = from; j < n; ++j) {
       const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
       if (s >= rule.k) continue;
       if (width.met_only())
@@ -35,12 +38,32 @@ void fold_plain(const site_rule& rule, const char* const* rows,
   }
 }
 
+}  // namespace
+
+void fold_plain(const site_rule& rule, const char* const* rows,
+                std::size_t nrows, std::size_t n, counter_width width,
+                bool /*fresh: the zeros are added to*/, std::uint8_t* acc) {
+  fold_sites(rule, rows, nrows, n, width, 0, acc);
+}
+
 #ifdef ZURUD_X86_FOLD
 
 namespace {
 
-__attribute__((target("avx2"))) inline __m256i load32(const char* p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+// Each state as 32 equal bytes, to compare cells with.
+__attribute__((target("avx2"))) inline void state_vectors(const site_rule& rule,
+                                                         __m256i* st) {
+  for (std::size_t s = 0; s < rule.k; ++s)
+    st[s] = _mm256_set1_epi8(rule.states[s]);
+}
+
+// Sites j..j+31 of each of the R rows: loaded once for all the states.
+template <int R>
+__attribute__((target("avx2"))) inline void load_rows(const char* const* rows,
+                                                     std::size_t j,
+                                                     __m256i* x) {
+  for (int r = 0; r < R; ++r)
+    x[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[r] + j));
 }
 
 // Byte counters, R rows at a time: each accumulator block is loaded and
@@ -51,13 +74,12 @@ __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
                                                     std::size_t n, bool fresh,
                                                     std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
-  // Each stretch of the rows is loaded once for all the states' counters.
   const std::size_t k = rule.k;
   __m256i st[8];
-  for (std::size_t s = 0; s < k; ++s) st[s] = _mm256_set1_epi8(rule.states[s]);
+  state_vectors(rule, st);
   for (std::size_t j = 0; j < vec; j += 32) {
     __m256i x[R];
-    for (int r = 0; r < R; ++r) x[r] = load32(rows[r] + j);
+    load_rows<R>(rows, j, x);
     for (std::size_t s = 0; s < k; ++s) {
       auto* p = reinterpret_cast<__m256i*>(acc + s * n + j);
       __m256i c = fresh ? _mm256_setzero_si256() : _mm256_loadu_si256(p);
@@ -66,10 +88,7 @@ __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
       _mm256_storeu_si256(p, c);
     }
   }
-  for (int r = 0; r < R; ++r)
-    for (std::size_t s = 0; s < k; ++s)
-      for (std::size_t j = vec; j < n; ++j)
-        acc[s * n + j] += rows[r][j] == rule.states[s];
+  fold_sites(rule, rows, R, n, counter_width{8}, vec, acc);
 }
 
 // Folding into packed counters (Bits of 2 or 4): the states that share a
@@ -82,13 +101,12 @@ __attribute__((target("avx2"))) void fold_rows_packed_avx2(
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t k = rule.k;
   __m256i st[8], unit[8];
-  for (std::size_t s = 0; s < k; ++s) {
-    st[s] = _mm256_set1_epi8(rule.states[s]);
+  state_vectors(rule, st);
+  for (std::size_t s = 0; s < k; ++s)
     unit[s] = _mm256_set1_epi8(static_cast<char>(1u << (s % per * Bits)));
-  }
   for (std::size_t j = 0; j < vec; j += 32) {
     __m256i x[R];
-    for (int r = 0; r < R; ++r) x[r] = load32(rows[r] + j);
+    load_rows<R>(rows, j, x);
     for (std::size_t p = 0; p * per < k; ++p) {
       auto* a = reinterpret_cast<__m256i*>(acc + p * n + j);
       __m256i c = fresh ? _mm256_setzero_si256() : _mm256_loadu_si256(a);
@@ -100,13 +118,7 @@ __attribute__((target("avx2"))) void fold_rows_packed_avx2(
       _mm256_storeu_si256(a, c);
     }
   }
-  for (int r = 0; r < R; ++r)
-    for (std::size_t j = vec; j < n; ++j) {
-      const std::size_t s = rule.index[static_cast<unsigned char>(rows[r][j])];
-      if (s < k)
-        acc[s / per * n + j] = static_cast<std::uint8_t>(
-            acc[s / per * n + j] + (1u << (s % per * Bits)));
-    }
+  fold_sites(rule, rows, R, n, counter_width{Bits}, vec, acc);
 }
 
 // 1-bit counters: the matches of the R rows with a state, taken together,
@@ -118,10 +130,10 @@ __attribute__((target("avx2"))) void fold_rows_met_avx2(
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t k = rule.k, stride = counter_width::met_stride(n);
   __m256i st[8];
-  for (std::size_t s = 0; s < k; ++s) st[s] = _mm256_set1_epi8(rule.states[s]);
+  state_vectors(rule, st);
   for (std::size_t j = 0; j < vec; j += 32) {
     __m256i x[R];
-    for (int r = 0; r < R; ++r) x[r] = load32(rows[r] + j);
+    load_rows<R>(rows, j, x);
     for (std::size_t s = 0; s < k; ++s) {
       __m256i m = _mm256_cmpeq_epi8(x[0], st[s]);
       for (int r = 1; r < R; ++r)
@@ -136,12 +148,7 @@ __attribute__((target("avx2"))) void fold_rows_met_avx2(
       std::memcpy(p, &bits, sizeof bits);
     }
   }
-  for (int r = 0; r < R; ++r)
-    for (std::size_t j = vec; j < n; ++j) {
-      const std::size_t s = rule.index[static_cast<unsigned char>(rows[r][j])];
-      if (s < k)
-        acc[s * stride + j / 8] |= static_cast<std::uint8_t>(1u << (j % 8));
-    }
+  fold_sites(rule, rows, R, n, counter_width{1}, vec, acc);
 }
 
 // The kernels above for 1..fold_max_rows rows and each counter width, by

@@ -355,7 +355,10 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
     const auto n = static_cast<std::size_t>(c.nchar);
     for (const bool avx2 : {true, false}) {
       const vector_width width(avx2);
-      for (const char_set& states : {nuc_set, gapped_nuc_set})
+      // Seven states (a library caller's own): counters of one state and
+      // site spread over several packed bytes.
+      for (const char_set& states :
+           {nuc_set, gapped_nuc_set, char_set("acgt-nr")})
         for (const formula_type f :
              {formula_type::CONSENSUS, formula_type::MODUS,
               formula_type::ENTROPY, formula_type::FREQUENCIES}) {

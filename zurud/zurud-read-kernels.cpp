@@ -237,29 +237,41 @@ __attribute__((target("avx2"))) inline __m256i cased(__m256i v) {
 // nucleotides or residues take this shorter way. Its constants are made
 // once per call and hidden from the optimiser, which would otherwise
 // rebuild each inside the loop (three instructions a constant).
+//
+// One added to a byte takes the black ASCII characters, 33-126, to 34-127
+// as signed bytes, and everything else (whitespace, DEL, bytes above 127)
+// below 34: one signed minimum over a block's vectors then tells whether
+// all of it is black ASCII. Likewise 63 added takes A-Z, and nothing else
+// of ASCII, to -128..-103.
 struct ascii_constants {
-  __m256i below, del, after_z, before_a, case_bit, u;
+  __m256i one, black_low, to_upper, upper_end, case_bit, u;
   __attribute__((target("avx2"))) ascii_constants()
-      : below(_mm256_set1_epi8(33)), del(_mm256_set1_epi8(127)),
-        after_z(_mm256_set1_epi8('Z' + 1)), before_a(_mm256_set1_epi8('A' - 1)),
+      : one(_mm256_set1_epi8(1)), black_low(_mm256_set1_epi8(34)),
+        to_upper(_mm256_set1_epi8(63)), upper_end(_mm256_set1_epi8(-102)),
         case_bit(_mm256_set1_epi8(32)), u(_mm256_set1_epi8('u')) {
-    asm("" : "+x"(below), "+x"(del), "+x"(after_z), "+x"(before_a),
+    asm("" : "+x"(one), "+x"(black_low), "+x"(to_upper), "+x"(upper_end),
         "+x"(case_bit), "+x"(u));
   }
 };
 
-__attribute__((target("avx2"))) inline __m256i white_ascii(
-    const ascii_constants& k, __m256i v) {
-  return _mm256_or_si256(_mm256_cmpgt_epi8(k.below, v),
-                         _mm256_cmpeq_epi8(v, k.del));
+// The smallest of v's bytes plus one, as signed bytes, folded into m.
+__attribute__((target("avx2"))) inline __m256i black_min(
+    const ascii_constants& k, __m256i m, __m256i v) {
+  return _mm256_min_epi8(m, _mm256_add_epi8(v, k.one));
+}
+
+__attribute__((target("avx2"))) inline bool all_black_ascii(
+    const ascii_constants& k, __m256i m) {
+  const __m256i below = _mm256_cmpgt_epi8(k.black_low, m);
+  return _mm256_testz_si256(below, below) != 0;
 }
 
 template <cell_case C>
 __attribute__((target("avx2"))) inline __m256i cased_ascii(
     const ascii_constants& k, __m256i v) {
   if constexpr (C == cell_case::AS_READ) return v;
-  const __m256i upper = _mm256_and_si256(_mm256_cmpgt_epi8(v, k.before_a),
-                                         _mm256_cmpgt_epi8(k.after_z, v));
+  const __m256i upper =
+      _mm256_cmpgt_epi8(k.upper_end, _mm256_add_epi8(v, k.to_upper));
   const __m256i l = _mm256_add_epi8(v, _mm256_and_si256(upper, k.case_bit));
   if constexpr (C == cell_case::LOWER) return l;
   return _mm256_add_epi8(l, _mm256_cmpeq_epi8(l, k.u));
@@ -300,12 +312,11 @@ __attribute__((target("avx2,bmi,popcnt"))) void copy_black_avx2(row_scan& s) {
       const auto* q = reinterpret_cast<const __m256i*>(p);
       const __m256i a = _mm256_loadu_si256(q), b = _mm256_loadu_si256(q + 1),
                     c = _mm256_loadu_si256(q + 2), d = _mm256_loadu_si256(q + 3);
-      const __m256i high =
-          _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d));
-      const __m256i w = _mm256_or_si256(
-          _mm256_or_si256(white_ascii(k, a), white_ascii(k, b)),
-          _mm256_or_si256(white_ascii(k, c), white_ascii(k, d)));
-      if (_mm256_movemask_epi8(high) != 0 || !_mm256_testz_si256(w, w)) {
+      const __m256i m = black_min(
+          k, black_min(k, _mm256_add_epi8(a, k.one), b),
+          _mm256_min_epi8(_mm256_add_epi8(c, k.one),
+                          _mm256_add_epi8(d, k.one)));
+      if (!all_black_ascii(k, m)) {
         test_from = p + 128;
         break;
       }
@@ -320,16 +331,13 @@ __attribute__((target("avx2,bmi,popcnt"))) void copy_black_avx2(row_scan& s) {
     }
     if (n < 64 || p >= e) break;
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    if (e - p >= 32 && _mm256_movemask_epi8(v) == 0) {
-      const __m256i w = white_ascii(k, v);
-      if (_mm256_testz_si256(w, w)) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
-                            cased_ascii<C>(k, v));
-        p += 32;
-        dst += 32;
-        n -= 32;
-        continue;
-      }
+    if (e - p >= 32 && all_black_ascii(k, _mm256_add_epi8(v, k.one))) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
+                          cased_ascii<C>(k, v));
+      p += 32;
+      dst += 32;
+      n -= 32;
+      continue;
     }
     const auto len = static_cast<unsigned>(std::min<std::ptrdiff_t>(e - p, 32));
     unsigned white =
@@ -386,16 +394,13 @@ __attribute__((target("avx2,bmi,popcnt"))) void skip_black_avx2(row_scan& s) {
     const auto* q = reinterpret_cast<const __m256i*>(p);
     const __m256i a = _mm256_loadu_si256(q), b = _mm256_loadu_si256(q + 1),
                   c = _mm256_loadu_si256(q + 2), d = _mm256_loadu_si256(q + 3);
-    const __m256i any = _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d));
-    if (_mm256_movemask_epi8(any) == 0) {
-      const __m256i w = _mm256_or_si256(
-          _mm256_or_si256(white_ascii(ak, a), white_ascii(ak, b)),
-          _mm256_or_si256(white_ascii(ak, c), white_ascii(ak, d)));
-      if (_mm256_testz_si256(w, w)) {
-        n -= 128;
-        p += 128;
-        continue;
-      }
+    const __m256i m = black_min(
+        ak, black_min(ak, _mm256_add_epi8(a, ak.one), b),
+        _mm256_min_epi8(_mm256_add_epi8(c, ak.one), _mm256_add_epi8(d, ak.one)));
+    if (all_black_ascii(ak, m)) {
+      n -= 128;
+      p += 128;
+      continue;
     }
     const std::size_t k =
         static_cast<std::size_t>(__builtin_popcountll(

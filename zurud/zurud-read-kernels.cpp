@@ -277,6 +277,22 @@ __attribute__((target("avx2"))) inline __m256i cased_ascii(
   return _mm256_add_epi8(l, _mm256_cmpeq_epi8(l, k.u));
 }
 
+// For each mask of whitespace among eight bytes, the places of the other
+// bytes in order, then "none" (a shuffle writes zero there).
+struct pack_table {
+  alignas(8) std::uint8_t at[256][8];
+};
+constexpr pack_table cells_first = [] {
+  pack_table t{};
+  for (unsigned m = 0; m < 256; ++m) {
+    unsigned k = 0;
+    for (unsigned i = 0; i < 8; ++i)
+      if ((m >> i & 1u) == 0) t.at[m][k++] = static_cast<std::uint8_t>(i);
+    for (; k < 8; ++k) t.at[m][k] = 0x80;
+  }
+  return t;
+}();
+
 // Line feeds among the first `len` of the 32 bytes of v.
 __attribute__((target("avx2,popcnt"))) inline std::int64_t line_feeds(
     __m256i v, unsigned len) {
@@ -340,8 +356,11 @@ __attribute__((target("avx2,bmi,popcnt"))) void copy_black_avx2(row_scan& s) {
       continue;
     }
     const auto len = static_cast<unsigned>(std::min<std::ptrdiff_t>(e - p, 32));
-    unsigned white =
-        static_cast<unsigned>(_mm256_movemask_epi8(white_bytes(v)));
+    // ASCII with whitespace, as in blocks of ten, takes the shorter tests.
+    const bool ascii = _mm256_movemask_epi8(v) == 0;
+    unsigned white = static_cast<unsigned>(_mm256_movemask_epi8(
+        ascii ? _mm256_cmpgt_epi8(k.black_low, _mm256_add_epi8(v, k.one))
+              : white_bytes(v)));
     if (len < 32) white &= (1u << len) - 1;
     if (white == 0 && len == 32) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
@@ -352,17 +371,27 @@ __attribute__((target("avx2,bmi,popcnt"))) void copy_black_avx2(row_scan& s) {
       continue;
     }
     lines += line_feeds(v, len);
-    const char* src = p;
-    char* d = dst;
-    while (white != 0) {
-      const char* w = p + __builtin_ctz(white);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), load32<C>(src));
-      d += w - src;
-      src = w + 1;
-      white &= white - 1;
+    // Eight bytes at a time, the cells are shuffled to the front and stored
+    // together, however much whitespace lies between them (blocks of ten,
+    // blanks between all cells).
+    if (len < 32) white |= ~((1u << len) - 1);
+    const __m256i c = ascii ? cased_ascii<C>(k, v) : cased<C>(v);
+    const __m128i lo = _mm256_castsi256_si128(c),
+                  hi = _mm256_extracti128_si256(c, 1);
+    const __m128i eights[4] = {lo, _mm_srli_si128(lo, 8), hi,
+                               _mm_srli_si128(hi, 8)};
+    // Where each eight's cells go: counted from the block's start, so that
+    // the four stores do not wait on each other.
+    for (int q = 0; q < 4; ++q) {
+      const std::uint32_t before = (std::uint32_t{1} << (8 * q)) - 1;
+      _mm_storel_epi64(
+          reinterpret_cast<__m128i*>(
+              dst + 8 * q - __builtin_popcount(white & before)),
+          _mm_shuffle_epi8(eights[q],
+                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(
+                               cells_first.at[white >> (8 * q) & 0xFFu]))));
     }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), load32<C>(src));
-    d += p + len - src;
+    char* const d = dst + 32 - __builtin_popcount(white);
     n -= static_cast<std::size_t>(d - dst);
     dst = d;
     p += len;

@@ -112,9 +112,13 @@ struct kernel_scratch::vector_state {
   // Entropies by vector of byte counts. The variable sites of a host repeat
   // a few patterns of counts (1 a and 1 g, 2 c and 1 t, ...), so each
   // pattern is computed once; the value depends on the counts alone.
+  // A key and its value share a cache line.
   static constexpr unsigned memo_bits = 12;
-  std::uint64_t memo_keys[1u << memo_bits] = {};  // 0: no entry (n >= 2)
-  float memo_values[1u << memo_bits] = {};
+  struct memo_entry {
+    std::uint64_t key = 0;  // 0: no entry (n >= 2)
+    float value = 0;
+  };
+  memo_entry memo[1u << memo_bits];
 #endif
 };
 
@@ -124,6 +128,39 @@ kernel_scratch::kernel_scratch(const site_rule& rule, std::size_t max_group)
 }
 
 kernel_scratch::~kernel_scratch() = default;
+
+bool entropies_by_byte(const site_rule& rule, counter_width width) noexcept {
+  return rule.formula == formula_type::ENTROPY && width.bits == 2 &&
+         rule.k <= width.per_byte();
+}
+
+void finish_entropy_bytes(const site_rule& rule, kernel_scratch& scratch,
+                          const std::uint8_t* acc, std::size_t count,
+                          float* out) {
+  if (!scratch.byte_entropies) {
+    // A host of 2-bit counters has at most three rows: only bytes whose
+    // counts sum to at most 3 (and to no more than the largest group the
+    // rule knows) occur, and only those are computed.
+    constexpr counter_width two{2};
+    const std::size_t most =
+        std::min<std::size_t>(two.limit(), rule.max_ent.size());
+    auto table = std::make_unique<float[]>(256);
+    for (unsigned b = 0; b < 256; ++b) {
+      unsigned c[4] = {};
+      std::size_t n = 0;
+      for (std::size_t s = 0; s < rule.k; ++s) {
+        c[s] = b >> (2 * s) & two.limit();
+        n += c[s];
+      }
+      table[b] = undefined_real;
+      if (n <= most && (b >> (2 * rule.k)) == 0)
+        finish_site(rule, scratch.terms, c, b, block_out{nullptr, table.get()});
+    }
+    scratch.byte_entropies = std::move(table);
+  }
+  const float* const table = scratch.byte_entropies.get();
+  for (std::size_t j = 0; j < count; ++j) out[j] = table[acc[j]];
+}
 
 namespace {
 
@@ -508,12 +545,12 @@ __attribute__((target("avx2"))) void finish_entropies(
       const auto slot = static_cast<std::size_t>(
           (key * 0x9E3779B97F4A7C15u) >>
           (64 - kernel_scratch::vector_state::memo_bits));
-      if (f.memo->memo_keys[slot] != key) {
-        f.memo->memo_keys[slot] = key;
-        finish_site(*f.rule, *f.terms, cc, 0,
-                    block_out{nullptr, &f.memo->memo_values[slot]});
+      auto& entry = f.memo->memo[slot];
+      if (entry.key != key) {
+        entry.key = key;
+        finish_site(*f.rule, *f.terms, cc, 0, block_out{nullptr, &entry.value});
       }
-      out[t] = f.memo->memo_values[slot];
+      out[t] = entry.value;
     }
   }
   finish_sites<K>(f, planes, vec, width, nullptr, out);

@@ -111,8 +111,8 @@ struct kernel_scratch::vector_state {
   std::uint16_t wide[max_k][kernel_block];
   // Entropies by vector of byte counts. The variable sites of a host repeat
   // a few patterns of counts (1 a and 1 g, 2 c and 1 t, ...), so each
-  // pattern is computed once; the value depends on the counts alone.
-  // A key and its value share a cache line.
+  // pattern is computed once; the value depends on the counts alone. A key
+  // and its value share a cache line.
   static constexpr unsigned memo_bits = 12;
   struct memo_entry {
     std::uint64_t key = 0;  // 0: no entry (n >= 2)
@@ -154,7 +154,8 @@ void finish_entropy_bytes(const site_rule& rule, kernel_scratch& scratch,
       }
       table[b] = undefined_real;
       if (n <= most && (b >> (2 * rule.k)) == 0)
-        finish_site(rule, scratch.terms, c, b, block_out{nullptr, table.get()});
+        finish_site(rule, scratch.terms, c, b,
+                    block_out{nullptr, table.get()});
     }
     scratch.byte_entropies = std::move(table);
   }

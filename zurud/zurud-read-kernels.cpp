@@ -254,16 +254,25 @@ struct ascii_constants {
   }
 };
 
-// The smallest of v's bytes plus one, as signed bytes, folded into m.
-__attribute__((target("avx2"))) inline __m256i black_min(
-    const ascii_constants& k, __m256i m, __m256i v) {
-  return _mm256_min_epi8(m, _mm256_add_epi8(v, k.one));
+__attribute__((target("avx2"))) inline __m256i plus_one(
+    const ascii_constants& k, __m256i v) {
+  return _mm256_add_epi8(v, k.one);
 }
 
+// Whether all bytes of v plus one (or of the minimum of several such) are
+// black ASCII.
 __attribute__((target("avx2"))) inline bool all_black_ascii(
-    const ascii_constants& k, __m256i m) {
-  const __m256i below = _mm256_cmpgt_epi8(k.black_low, m);
+    const ascii_constants& k, __m256i shifted) {
+  const __m256i below = _mm256_cmpgt_epi8(k.black_low, shifted);
   return _mm256_testz_si256(below, below) != 0;
+}
+
+// All 128 bytes of a, b, c, d.
+__attribute__((target("avx2"))) inline bool all_black_ascii(
+    const ascii_constants& k, __m256i a, __m256i b, __m256i c, __m256i d) {
+  return all_black_ascii(
+      k, _mm256_min_epi8(_mm256_min_epi8(plus_one(k, a), plus_one(k, b)),
+                         _mm256_min_epi8(plus_one(k, c), plus_one(k, d))));
 }
 
 template <cell_case C>
@@ -302,12 +311,6 @@ __attribute__((target("avx2,popcnt"))) inline std::int64_t line_feeds(
   return __builtin_popcount(lf);
 }
 
-template <cell_case C>
-__attribute__((target("avx2"))) inline __m256i load32(const char* p) {
-  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  return cased<C>(v);
-}
-
 // The text input keeps 64 readable bytes after its text, so the last piece
 // of text shorter than a block is loaded whole too and its bytes past e are
 // ignored: short lines (interleaved files, FASTA) then cost one block each
@@ -328,11 +331,7 @@ __attribute__((target("avx2,bmi,popcnt"))) void copy_black_avx2(row_scan& s) {
       const auto* q = reinterpret_cast<const __m256i*>(p);
       const __m256i a = _mm256_loadu_si256(q), b = _mm256_loadu_si256(q + 1),
                     c = _mm256_loadu_si256(q + 2), d = _mm256_loadu_si256(q + 3);
-      const __m256i m = black_min(
-          k, black_min(k, _mm256_add_epi8(a, k.one), b),
-          _mm256_min_epi8(_mm256_add_epi8(c, k.one),
-                          _mm256_add_epi8(d, k.one)));
-      if (!all_black_ascii(k, m)) {
+      if (!all_black_ascii(k, a, b, c, d)) {
         test_from = p + 128;
         break;
       }
@@ -347,7 +346,7 @@ __attribute__((target("avx2,bmi,popcnt"))) void copy_black_avx2(row_scan& s) {
     }
     if (n < 64 || p >= e) break;
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    if (e - p >= 32 && all_black_ascii(k, _mm256_add_epi8(v, k.one))) {
+    if (e - p >= 32 && all_black_ascii(k, plus_one(k, v))) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
                           cased_ascii<C>(k, v));
       p += 32;
@@ -359,7 +358,7 @@ __attribute__((target("avx2,bmi,popcnt"))) void copy_black_avx2(row_scan& s) {
     // ASCII with whitespace, as in blocks of ten, takes the shorter tests.
     const bool ascii = _mm256_movemask_epi8(v) == 0;
     unsigned white = static_cast<unsigned>(_mm256_movemask_epi8(
-        ascii ? _mm256_cmpgt_epi8(k.black_low, _mm256_add_epi8(v, k.one))
+        ascii ? _mm256_cmpgt_epi8(k.black_low, plus_one(k, v))
               : white_bytes(v)));
     if (len < 32) white &= (1u << len) - 1;
     if (white == 0 && len == 32) {
@@ -423,10 +422,7 @@ __attribute__((target("avx2,bmi,popcnt"))) void skip_black_avx2(row_scan& s) {
     const auto* q = reinterpret_cast<const __m256i*>(p);
     const __m256i a = _mm256_loadu_si256(q), b = _mm256_loadu_si256(q + 1),
                   c = _mm256_loadu_si256(q + 2), d = _mm256_loadu_si256(q + 3);
-    const __m256i m = black_min(
-        ak, black_min(ak, _mm256_add_epi8(a, ak.one), b),
-        _mm256_min_epi8(_mm256_add_epi8(c, ak.one), _mm256_add_epi8(d, ak.one)));
-    if (all_black_ascii(ak, m)) {
+    if (all_black_ascii(ak, a, b, c, d)) {
       n -= 128;
       p += 128;
       continue;

@@ -355,10 +355,11 @@ TEST(group_folds, fold_row_by_row_what_the_engine_computes_from_the_matrix) {
     const auto n = static_cast<std::size_t>(c.nchar);
     for (const bool avx2 : {true, false}) {
       const vector_width width(avx2);
-      // Seven states (a library caller's own): counters of one state and
-      // site spread over several packed bytes.
+      // Seven states and three (a library caller's own): counters of one
+      // state and site spread over several packed bytes, or leave some of
+      // a byte unused.
       for (const char_set& states :
-           {nuc_set, gapped_nuc_set, char_set("acgt-nr")})
+           {nuc_set, gapped_nuc_set, char_set("acgt-nr"), char_set("acg")})
         for (const formula_type f :
              {formula_type::CONSENSUS, formula_type::MODUS,
               formula_type::ENTROPY, formula_type::FREQUENCIES}) {

@@ -308,8 +308,8 @@ void group_folds::finish(const detail::site_rule& rule,
                         count, width, detail::block_out{dout, qout});
     return;
   }
-  if (detail::entropies_by_byte(rule, width)) {
-    detail::finish_entropy_bytes(rule, scratch, acc + first, count, qout);
+  if (detail::finished_by_byte(rule, width)) {
+    detail::finish_bytes(rule, scratch, acc + first, count, qout);
     return;
   }
   const detail::finish_fold_fn finish = kernels.finish_fold;

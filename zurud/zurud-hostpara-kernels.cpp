@@ -129,22 +129,25 @@ kernel_scratch::kernel_scratch(const site_rule& rule, std::size_t max_group)
 
 kernel_scratch::~kernel_scratch() = default;
 
-bool entropies_by_byte(const site_rule& rule, counter_width width) noexcept {
-  return rule.formula == formula_type::ENTROPY && width.bits == 2 &&
-         rule.k <= width.per_byte();
+bool finished_by_byte(const site_rule& rule, counter_width width) noexcept {
+  return (rule.formula == formula_type::ENTROPY ||
+          rule.formula == formula_type::FREQUENCIES) &&
+         width.bits == 2 && rule.k <= width.per_byte();
 }
 
-void finish_entropy_bytes(const site_rule& rule, kernel_scratch& scratch,
-                          const std::uint8_t* acc, std::size_t count,
-                          float* out) {
-  if (!scratch.byte_entropies) {
+void finish_bytes(const site_rule& rule, kernel_scratch& scratch,
+                  const std::uint8_t* acc, std::size_t count, float* out) {
+  const bool entropy = rule.formula == formula_type::ENTROPY;
+  if (!scratch.byte_cells) {
     // A host of 2-bit counters has at most three rows: only bytes whose
-    // counts sum to at most 3 (and to no more than the largest group the
-    // rule knows) occur, and only those are computed.
+    // counts sum to at most 3 (and, for entropies, to no more than the
+    // largest group the rule knows) occur, and only those are computed.
     constexpr counter_width two{2};
     const std::size_t most =
-        std::min<std::size_t>(two.limit(), rule.max_ent.size());
-    auto table = std::make_unique<float[]>(256);
+        entropy ? std::min<std::size_t>(two.limit(), rule.max_ent.size())
+                : two.limit();
+    const std::size_t cols = entropy ? 1 : rule.k;
+    auto table = std::make_unique<float[]>(256 * cols);
     for (unsigned b = 0; b < 256; ++b) {
       unsigned c[4] = {};
       std::size_t n = 0;
@@ -152,15 +155,23 @@ void finish_entropy_bytes(const site_rule& rule, kernel_scratch& scratch,
         c[s] = b >> (2 * s) & two.limit();
         n += c[s];
       }
-      table[b] = undefined_real;
+      std::fill_n(table.get() + b * cols, cols, undefined_real);
       if (n <= most && (b >> (2 * rule.k)) == 0)
         finish_site(rule, scratch.terms, c, b,
                     block_out{nullptr, table.get()});
     }
-    scratch.byte_entropies = std::move(table);
+    scratch.byte_cells = std::move(table);
   }
-  const float* const table = scratch.byte_entropies.get();
-  for (std::size_t j = 0; j < count; ++j) out[j] = table[acc[j]];
+  const float* const table = scratch.byte_cells.get();
+  if (entropy) {
+    for (std::size_t j = 0; j < count; ++j) out[j] = table[acc[j]];
+  } else if (rule.k == 4) {
+    for (std::size_t j = 0; j < count; ++j)
+      std::memcpy(out + 4 * j, table + 4 * acc[j], 4 * sizeof(float));
+  } else {
+    for (std::size_t j = 0; j < count; ++j)
+      std::copy_n(table + rule.k * acc[j], rule.k, out + rule.k * j);
+  }
 }
 
 namespace {

@@ -76,9 +76,9 @@ class kernel_scratch {
   /// The vector kernels' planes and memo, made on first use.
   struct vector_state;
   std::unique_ptr<vector_state> vector;
-  /// Entropies by the byte of 2-bit counters of a site, made on first use
-  /// (see finish_entropy_bytes).
-  std::unique_ptr<float[]> byte_entropies;
+  /// The cells of a site by the byte of its 2-bit counters, made on first
+  /// use (see finish_bytes).
+  std::unique_ptr<float[]> byte_cells;
 };
 
 /// Where a kernel puts the cells of a block: DISCR cells at dout[j], QUANT
@@ -167,18 +167,17 @@ void unpack_counters(const site_rule& rule, const std::uint8_t* acc,
                      std::size_t n, std::size_t first, std::size_t count,
                      counter_width width, std::uint8_t* planes);
 
-/// Whether finish_entropy_bytes serves a host counted in `width` counters.
-bool entropies_by_byte(const site_rule& rule, counter_width width) noexcept;
+/// Whether finish_bytes serves a host counted in `width` counters.
+bool finished_by_byte(const site_rule& rule, counter_width width) noexcept;
 
-/// The entropies of `count` sites of a host of at most three associations
-/// counted in 2-bit counters of at most four states, one byte a site
-/// (acc[j] for out[j]): each byte's entropy comes from a table of all 256,
-/// made once per thread by the one finishing rule. Small hosts have few
-/// count patterns, and a lookup spares sorting the sites into undefined,
-/// constant and variable ones.
-void finish_entropy_bytes(const site_rule& rule, kernel_scratch& scratch,
-                          const std::uint8_t* acc, std::size_t count,
-                          float* out);
+/// The entropies or frequencies of `count` sites of a host of at most three
+/// associations counted in 2-bit counters of at most four states, one byte
+/// a site (acc[j] for the cells of out's site j): each byte's cells come
+/// from a table of all 256, made once per thread by the one finishing rule.
+/// A lookup spares sorting the sites into undefined, constant and variable
+/// ones for entropies, and the divisions of frequencies.
+void finish_bytes(const site_rule& rule, kernel_scratch& scratch,
+                  const std::uint8_t* acc, std::size_t count, float* out);
 
 struct kernel_set {
   kernel_fn count;

@@ -66,8 +66,8 @@ TEST(char_mat_type, huge_matrix_costs_no_resident_memory) {
   EXPECT_LT(resident_kb() - before, 64 * 1024);
 }
 
-// Blocks of a huge page or more are mapped on their own and trimmed to
-// whole huge pages: every byte asked for is there, zero, and writable.
+// Blocks of every size, small and of many pages: every byte asked for is
+// there, zero, and writable.
 TEST(new_zeroed_bytes, every_byte_is_zero_and_writable) {
   constexpr std::size_t huge = std::size_t{1} << 21;
   for (const std::size_t n : {std::size_t{1}, huge - 1, huge, huge + 1,

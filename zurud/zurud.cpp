@@ -144,26 +144,6 @@ std::unique_ptr<T[]> copy_cells(const std::unique_ptr<T[]>& from,
   return to;
 }
 
-// Cells of a large matrix are written once from end to end. On huge pages
-// that costs a few hundred page faults instead of a quarter of a million for
-// every gigabyte, which otherwise take longer than reading the input. Only
-// whole 2 MiB pages inside the block qualify; pages never written still cost
-// nothing.
-template <typename T, typename D>
-void prefer_huge_pages(const std::unique_ptr<T[], D>& cells, std::size_t n) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t huge = std::uintptr_t{1} << 21;
-  const auto start = reinterpret_cast<std::uintptr_t>(cells.get());
-  const std::uintptr_t first = (start + huge - 1) & ~(huge - 1);
-  const std::uintptr_t last = (start + n * sizeof(T)) & ~(huge - 1);
-  if (last > first)
-    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-  (void)cells;
-  (void)n;
-#endif
-}
-
 const char* type_name(matrix_type t) {
   switch (t) {
     case matrix_type::QUANT: return "QUANT";
@@ -184,23 +164,18 @@ char_mat_type::char_mat_type(std::int32_t ntax, std::int32_t nchar,
   switch (char_type) {
     case matrix_type::QUANT:
       quant_ = std::make_unique_for_overwrite<float[]>(cells());
-      prefer_huge_pages(quant_, cells());
       break;
     case matrix_type::DISCR:
       discr_ = std::make_unique_for_overwrite<char[]>(cells());
-      prefer_huge_pages(discr_, cells());
       break;
     case matrix_type::CNTCH:
       count_ = std::make_unique_for_overwrite<std::int32_t[]>(cells());
-      prefer_huge_pages(count_, cells());
       break;
   }
 }
 
 std::unique_ptr<char[]> new_discr_cells(std::size_t n) {
-  auto cells = std::make_unique_for_overwrite<char[]>(n);
-  prefer_huge_pages(cells, n);
-  return cells;
+  return std::make_unique_for_overwrite<char[]>(n);
 }
 
 void free_memory::operator()(void* p) const noexcept {
@@ -210,26 +185,12 @@ void free_memory::operator()(void* p) const noexcept {
     ::munmap(p, mapped);
 }
 
+// No huge pages, though a large block would need fewer faults on them: on
+// virtual machines that hand free memory back to the host, a huge page is
+// mostly one the host has to back again, page by page, when it is first
+// touched, while small pages come from memory in use a moment ago. A run
+// paused before, as a user's is, took up to twice as long on huge pages.
 std::unique_ptr<std::uint8_t[], free_memory> new_zeroed_bytes(std::size_t n) {
-#ifdef MADV_HUGEPAGE
-  // A block of a huge page or more is mapped on its own, aligned to and
-  // rounded up to whole huge pages, so that every page of it can be one:
-  // a block from calloc has 4 KiB pages at both ends, each a fault of its
-  // own when first touched.
-  constexpr std::size_t huge = std::size_t{1} << 21;
-  if (n >= huge && n <= (std::numeric_limits<std::size_t>::max() >> 1)) {
-    const std::size_t length = (n + huge - 1) & ~(huge - 1);
-    void* const p = ::mmap(nullptr, length + huge, PROT_READ | PROT_WRITE,
-                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    const auto at = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t first = (at + huge - 1) & ~std::uintptr_t{huge - 1};
-    if (first > at) ::munmap(p, first - at);
-    ::munmap(reinterpret_cast<void*>(first + length), at + huge - first);
-    ::madvise(reinterpret_cast<void*>(first), length, MADV_HUGEPAGE);
-    return {reinterpret_cast<std::uint8_t*>(first), free_memory{length}};
-  }
-#endif
   std::unique_ptr<std::uint8_t[], free_memory> bytes(
       static_cast<std::uint8_t*>(std::calloc(std::max<std::size_t>(n, 1), 1)));
   if (!bytes) throw std::bad_alloc();

@@ -443,9 +443,9 @@ class char_mat_type {
 
 using char_mat_access = std::unique_ptr<char_mat_type>;
 
-/// Uninitialised DISCR cells for `n` characters, laid out as a matrix's own
-/// (on huge pages where the system has them): for readers that fill a block
-/// before the matrix exists. std::bad_alloc when it cannot be had.
+/// Uninitialised DISCR cells for `n` characters, laid out as a matrix's own:
+/// for readers that fill a block before the matrix exists. std::bad_alloc
+/// when it cannot be had.
 std::unique_ptr<char[]> new_discr_cells(std::size_t n);
 
 /// Memory freed with std::free, or unmapped when it is a mapping of its own
@@ -454,9 +454,9 @@ struct free_memory {
   std::size_t mapped = 0;
   void operator()(void* p) const noexcept;
 };
-/// `n` bytes (at least one) set to zero, on huge pages where the system has
-/// them: the system zeroes them as they are first touched, without a pass
-/// over them here. std::bad_alloc when they cannot be had.
+/// `n` bytes (at least one) set to zero, freed with std::free. A large block
+/// is fresh pages that the system zeroes as they are first touched, without
+/// a pass over them here. std::bad_alloc when they cannot be had.
 std::unique_ptr<std::uint8_t[], free_memory> new_zeroed_bytes(std::size_t n);
 
 // ---------------------------------------------------------------------------

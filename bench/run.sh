@@ -16,12 +16,17 @@
 #   BENCH_VERIFY=1  also compare karvo with karvo-reference (bench/verify.sh)
 #   BENCH_MICRO=1   also run the micro-benchmarks
 #   BENCH_BUILD     build folder (default build-bench)
+#   BENCH_PAUSE     seconds to wait before each karvo run (default 0). Runs
+#                   back to back reuse the memory the run before freed; a
+#                   user's run, started after a pause, may get memory that a
+#                   virtual machine's host took back and must back again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${BENCH_BUILD:-build-bench}
 presets=${BENCH_PRESETS:-medium}
 runs=${BENCH_RUNS:-5}
+pause=${BENCH_PAUSE:-0}
 analyses=${BENCH_ANALYSES:-"-s -c -v -e -f"}
 data=bench/data
 
@@ -71,6 +76,7 @@ alternate() {
   for ((r = 0; r < runs; ++r)); do
     read -r t _ _ < <("$tools/bench-time" 1 cat "$phy")
     cats+=("$t")
+    [ "$pause" = 0 ] || sleep "$pause"
     read -r t kib rc < <("$tools/bench-time" 1 "$karvo" "$@" "$phy" "$hosts")
     times+=("$t")
     [ "$kib" -gt "$peak" ] && peak=$kib
@@ -83,6 +89,7 @@ echo "cpu:     $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //
 echo "machine: $(nproc) processors available; default -t $(nproc)"
 echo "commit:  $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet 2>/dev/null || echo ' (with local changes)')"
 echo "runs:    $runs of each command, alternating with cat; medians"
+[ "$pause" = 0 ] || echo "pause:   $pause s before each karvo run"
 # Other work on the machine takes the processors the threads would use.
 echo "load:    $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) before the runs"
 for p in $presets; do

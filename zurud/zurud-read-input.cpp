@@ -611,6 +611,19 @@ bool text_input::skip_members(const char_set& set) {
 
 namespace detail {
 
+void populate_now(void* first, std::size_t n) {
+#ifdef MADV_POPULATE_WRITE
+  const auto start = reinterpret_cast<std::uintptr_t>(first) & ~(page - 1);
+  const auto end = reinterpret_cast<std::uintptr_t>(first) + n;
+  // A failure only means the caller faults the pages in itself.
+  (void)::madvise(reinterpret_cast<void*>(start), end - start,
+                  MADV_POPULATE_WRITE);
+#else
+  (void)first;
+  (void)n;
+#endif
+}
+
 page_populator::page_populator(void* first, std::size_t n) {
 #ifdef MADV_POPULATE_WRITE
   // Pieces of 4 MiB (two huge pages): small enough to stop soon after the

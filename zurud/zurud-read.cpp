@@ -236,7 +236,6 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
   const header_type h = read_phylip_header(in);
   auto matrix = std::make_unique<char_mat_type>(h.ntax, h.nchar,
                                                 matrix_type::DISCR);
-  // Below a few megabytes a thread costs more than the faults it saves.
   const auto cells = static_cast<std::size_t>(matrix->ntax()) *
                      static_cast<std::size_t>(matrix->nchar());
   row_sink* const sink =
@@ -245,13 +244,21 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
           ? options.rows
           : nullptr;
   std::optional<detail::page_populator> populator;
-  if (options.helper_threads && options.cells.store) {
+  if (options.cells.store) {
     auto* const stored = reinterpret_cast<std::uint8_t*>(matrix->discr_row(1));
     const std::span<std::uint8_t> fresh =
         sink != nullptr ? sink->fresh_memory()
                         : std::span<std::uint8_t>(stored, cells);
-    if (fresh.size() >= (8u << 20))
+    // With helper threads, one faults the memory in while rows are read
+    // (below a few megabytes a thread costs more than the faults it saves).
+    // Without, the folds' memory is faulted in at once, which is cheaper
+    // than a fault a page: every host's first row writes all of its part
+    // anyway. Stored cells are left to fill row by row, so that a file
+    // failing early has not cost their whole size first.
+    if (options.helper_threads && fresh.size() >= (8u << 20))
       populator.emplace(fresh.data(), fresh.size());
+    else if (!options.helper_threads && sink != nullptr)
+      detail::populate_now(fresh.data(), fresh.size());
   }
   if (options.interleaved)
     read_interleaved_char_mat(in, options.layout, *matrix, options.cells);

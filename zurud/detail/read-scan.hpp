@@ -54,6 +54,11 @@ const scan_kernels& kernels();
 /// up to 40 characters of it.
 format_error text_before_fasta_header(std::string_view text);
 
+/// Faults in fresh memory [first, first + n) at once on the calling thread:
+/// one call instead of a fault a page. Does nothing where the system lacks
+/// the call.
+void populate_now(void* first, std::size_t n);
+
 /// Faults in fresh memory [first, first + n) on a thread of its own, front
 /// to back, while the caller fills it: the kernel's zeroing of the pages
 /// then runs on another processor instead of inside the caller's stores.
@@ -61,11 +66,6 @@ format_error text_before_fasta_header(std::string_view text);
 /// does no harm wherever the caller's writes overtake it. The destructor
 /// stops the thread and waits for it. Does nothing where the system lacks
 /// the call or no thread can be had.
-/// Faults in fresh memory [first, first + n) at once on the calling thread:
-/// one call instead of a fault a page. Does nothing where the system lacks
-/// the call.
-void populate_now(void* first, std::size_t n);
-
 class page_populator {
  public:
   page_populator(void* first, std::size_t n);

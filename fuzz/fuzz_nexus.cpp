@@ -19,22 +19,6 @@ using zurud::char_mat_access;
 using zurud::char_mat_type;
 using zurud_fuzz::check;
 
-// Matrices above max_cells would be only virtual memory, but libFuzzer
-// counts them against its malloc limit. The dimensions are plain digits, so
-// an input whose numbers all stay below 256 cannot ask for more.
-bool numbers_too_large(std::string_view text) {
-  std::int64_t value = 0;
-  for (char c : text) {
-    if (c >= '0' && c <= '9') {
-      value = value * 10 + (c - '0');
-      if (value * value > zurud_fuzz::max_cells) return true;
-    } else {
-      value = 0;
-    }
-  }
-  return false;
-}
-
 struct outcome {
   char_mat_access matrix;
   std::string failure;  // kind and message; empty on success
@@ -81,7 +65,7 @@ void check_read_back(const char_mat_type& m) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const auto text = zurud_fuzz::as_text(data, size);
-  if (numbers_too_large(text)) return -1;
+  if (zurud_fuzz::numbers_too_large(text)) return -1;
   const outcome plain = read(text, {});
   const outcome mapped = read(text, {zurud::site_map, true});
   const outcome skimmed = read(text, {zurud::site_map, false});

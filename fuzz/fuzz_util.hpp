@@ -28,11 +28,31 @@ inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
 /// faults: at a million cells that made some targets ten times slower.
 inline constexpr std::int64_t max_cells = 1 << 16;
 
-/// True when `text` starts with a character-matrix header of more cells
-/// than max_cells. Headers that do not parse are not too large.
+/// True when some number in `text` is large enough that a matrix of that
+/// many rows and columns would pass max_cells. NEXUS dimensions are plain
+/// digits, so an input whose numbers all stay below 256 cannot ask for more.
+inline bool numbers_too_large(std::string_view text) {
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      value = value * 10 + (c - '0');
+      if (value * value > max_cells) return true;
+    } else {
+      value = 0;
+    }
+  }
+  return false;
+}
+
+/// True when `text` is a data file that declares more cells than
+/// max_cells: a PHYLIP header, or a NEXUS file with a large number anywhere.
+/// Headers that do not parse are not too large.
 inline bool header_too_large(std::string_view text) {
   try {
     zurud::read::text_input in(text);
+    if (zurud::read::detect_data_format(in) ==
+        zurud::read::data_format_type::NEXUS)
+      return numbers_too_large(text);
     const auto h = zurud::read::read_header(in);
     return std::int64_t{h.ntax} * h.nchar > max_cells;
   } catch (const zurud::error&) {

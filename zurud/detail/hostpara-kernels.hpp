@@ -167,7 +167,9 @@ void unpack_counters(const site_rule& rule, const std::uint8_t* acc,
                      std::size_t n, std::size_t first, std::size_t count,
                      counter_width width, std::uint8_t* planes);
 
-/// Whether finish_bytes serves a host counted in `width` counters.
+/// Whether finish_bytes serves a host counted in `width` counters. It and
+/// finish_site are in zurud-hostpara-site.cpp, the counting and finishing
+/// kernels and their dispatch in zurud-hostpara-kernels.cpp.
 bool finished_by_byte(const site_rule& rule, counter_width width) noexcept;
 
 /// The entropies or frequencies of `count` sites of a host of at most three

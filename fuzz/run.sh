@@ -7,8 +7,9 @@
 # Exit status 1 when any target reported a finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-build=${FUZZ_BUILD:-build-fuzz}
+# An absolute path, so that findings land there whether FUZZ_BUILD is
+# relative to the project or not.
+build=$(realpath -m "${FUZZ_BUILD:-build-fuzz}")
 seconds=${FUZZ_SECONDS:-120}
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -21,9 +22,9 @@ bash fuzz/make-corpus.sh "$build/corpus"
 targets=${FUZZ_TARGETS:-$(cat "$build/fuzz/targets.txt")}
 failed=()
 for t in $targets; do
-  findings="$root/$build/findings/$t"
+  findings="$build/findings/$t"
   mkdir -p "$findings"
-  log="$root/$build/findings/$t.log"
+  log="$build/findings/$t.log"
   echo "== $t for ${seconds}s"
   # -timeout: one input taking 10 s is a hang; -rss_limit_mb: the machine has
   # room, but no input of a few kilobytes should need more.

@@ -5,6 +5,8 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -144,9 +146,16 @@ class parallel_writer {
     for (std::size_t w = 0; w < window_; ++w)
       slots_.push_back(std::make_unique<slot>());
     // Made here, so that a failure to make one is the caller's. The first
-    // is the calling thread's.
-    for (std::size_t t = 0; t < threads; ++t)
-      formatters_.push_back(std::make_unique<piece_formatter>(plan));
+    // is the calling thread's; when memory runs short for the others, fewer
+    // threads do the work.
+    for (std::size_t t = 0; t < threads; ++t) {
+      try {
+        formatters_.push_back(std::make_unique<piece_formatter>(plan));
+      } catch (const std::bad_alloc&) {
+        if (t == 0) throw;
+        break;
+      }
+    }
   }
 
   // Stops the workers and waits for them, on success and failure alike.
@@ -159,9 +168,19 @@ class parallel_writer {
     for (std::thread& t : threads_) t.join();
   }
 
-  void run(text_output& out) {
-    for (std::size_t t = 1; t < formatters_.size(); ++t)
-      threads_.emplace_back([this, fp = formatters_[t].get()] { work(*fp); });
+  // Writes every piece in order; returns the number of threads that did
+  // the work, the calling one included.
+  std::size_t run(text_output& out) {
+    // A thread the system will not start (a limit on memory or processes)
+    // leaves its pieces to the threads that did start: the output is the
+    // same whichever thread formats a piece.
+    for (std::size_t t = 1; t < formatters_.size(); ++t) {
+      try {
+        threads_.emplace_back([this, fp = formatters_[t].get()] { work(*fp); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
     piece_formatter& own = *formatters_.front();
     for (std::size_t p = 0; p < plan_.pieces; ++p) {
       slot& s = *slots_[p % window_];
@@ -200,6 +219,7 @@ class parallel_writer {
       }
       room_.notify_all();
     }
+    return threads_.size() + 1;
   }
 
  private:
@@ -257,8 +277,8 @@ class parallel_writer {
 
 }  // namespace
 
-void write_host_matrix(const host_matrix_job& job, std::int32_t threads,
-                       text_output& out) {
+std::int32_t write_host_matrix(const host_matrix_job& job,
+                               std::int32_t threads, text_output& out) {
   const plan_type plan(job);
   const zurud::print::char_mat_writer head(
       job.layout, job.analysis.cell_type(), plan.width);
@@ -268,13 +288,15 @@ void write_host_matrix(const host_matrix_job& job, std::int32_t threads,
   const std::size_t workers =
       std::min<std::size_t>({static_cast<std::size_t>(std::max(threads, 1)),
                              plan.pieces, max_threads});
+  std::size_t ran = 1;
   if (workers <= 1) {
     piece_formatter f(plan);
     for (std::size_t p = 0; p < plan.pieces; ++p) f.format(p, out);
   } else {
-    parallel_writer(plan, workers).run(out);
+    ran = parallel_writer(plan, workers).run(out);
   }
   head.put_footer(out);
+  return static_cast<std::int32_t>(workers - ran);
 }
 
 }  // namespace karvo

@@ -143,8 +143,11 @@ settings scan_options(std::vector<std::string>& args) {
   return s;
 }
 
-// The usage text, its last line end left to put_line.
-std::string usage_text(const std::string& command) {
+// The usage text, its last line end left to put_line. The command name is
+// whatever started the program (argv[0]), so it is made printable as any
+// other text from outside.
+std::string usage_text(const std::string& invoked) {
+  const std::string command = zurud::printable(invoked);
   std::string text =
       command + " computes host character data from associate character data.\n"
       "\nUsage: " + command + " [options] data_file association_file\n\n";
@@ -209,8 +212,25 @@ std::string where(const std::string& file, std::int64_t line) {
          std::to_string(line) + ": ";
 }
 
+// What most likely left lines after the rows: an interleaved file read as
+// sequential rows, or PHYLIP names read as ten characters that are not
+// padded to ten. With -i the blocks were read as such and the header is
+// what disagrees with the file.
+std::string extra_lines_hint(const zurud::read::data_notes& n,
+                             const settings& s) {
+  if (n.label_over_line_end != 0)
+    return "; the ten-character label of row " +
+           std::to_string(n.label_over_line_end) +
+           " runs over a line end: if the names are not padded to ten "
+           "characters, read the file with -x";
+  if (s.interleaved)
+    return "; the header may declare fewer rows or sites than the file holds";
+  return "; if the file is interleaved, read it with -i";
+}
+
 void data_notices(text_output& err, const std::string& file,
-                  const zurud::read::data_notes& n, std::int32_t ntax) {
+                  const zurud::read::data_notes& n, std::int32_t ntax,
+                  const settings& s) {
   if (n.trailing_rows > 0)
     warn(err, where(file, n.trailing_line) + "text after a row's last site "
               "was passed over (\"" + n.trailing_text + "\")" +
@@ -221,8 +241,8 @@ void data_notices(text_output& err, const std::string& file,
   if (n.extra_lines > 0)
     warn(err, where(file, n.extra_line) + count_of(n.extra_lines, "line") +
               " after the " + count_of(ntax, "row") + " the header declares " +
-              (n.extra_lines == 1 ? "was" : "were") +
-              " passed over; if the file is interleaved, read it with -i");
+              (n.extra_lines == 1 ? "was" : "were") + " passed over" +
+              extra_lines_hint(n, s));
 }
 
 void assoc_notices(text_output& err, const std::string& file,
@@ -235,6 +255,19 @@ void assoc_notices(text_output& err, const std::string& file,
                      ? ", as on " + count_of(n.extra_words_lines - 1,
                                              "more line")
                      : ""));
+}
+
+// An association file without a single pair leaves no host to write: that
+// is said of the file itself rather than of the hosts.
+void require_pairs(const zurud::hostpara::ordered_assocs& assocs,
+                   bool after_matrix) {
+  if (!assocs.empty()) return;
+  if (after_matrix)
+    throw zurud::end_of_file_error(
+        "no association pairs follow the matrix on standard input");
+  throw zurud::end_of_file_error(
+      "the association file is empty",
+      "it holds no pair of an associate and a host");
 }
 
 // The association file read ahead of the data file. A failure is kept and
@@ -256,6 +289,28 @@ bool different_files(const std::string& a, const std::string& b) {
   };
   if (status(a, sa) != 0 || status(b, sb) != 0) return false;
   return sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino;
+}
+
+// Two file arguments that are one pipe, socket or terminal (other than
+// "-" twice, which shares one reader of standard input): the data file
+// would take all it holds, and the association file then waits for text
+// that never comes.
+void refuse_one_stream_twice(const std::string& data_file,
+                             const std::string& assoc_file) {
+  if (data_file == "-" && assoc_file == "-") return;
+  struct stat sa {}, sb {};
+  const auto status = [](const std::string& f, struct stat& st) {
+    return f == "-" ? fstat(0, &st) : stat(f.c_str(), &st);
+  };
+  if (status(data_file, sa) != 0 || status(assoc_file, sb) != 0) return;
+  if (sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino) return;
+  if (S_ISREG(sa.st_mode) || S_ISDIR(sa.st_mode) || S_ISBLK(sa.st_mode))
+    return;
+  throw zurud::open_error(
+      "the data file and the association file are one stream (" +
+      (assoc_file == "-" ? data_file : assoc_file) +
+      "): give the associations a file of their own, or the stream as - "
+      "for both, the associations after the matrix");
 }
 
 const char* layout_option(char_format_type layout) {
@@ -321,6 +376,7 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   }
   const std::string& data_file = args[1];
   const std::string& assoc_file = args[2];
+  refuse_one_stream_twice(data_file, assoc_file);
 
   // One reader of standard input serves both "-" arguments, so the
   // associations continue where the matrix rows end.
@@ -347,6 +403,7 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
       early->failed_in = &in;
       in.skip_byte_order_mark();
       zurud::hostpara::read_assoc(in, early->assocs, &early->notes);
+      require_pairs(early->assocs, data_file == "-" && assoc_file == "-");
       early->failed_in = nullptr;
       files.assoc.reset();
       folder.emplace(early->assocs, s, analysis);
@@ -376,10 +433,12 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     options.helper_threads = s.threads > 1;
     if (folder) options.rows = &*folder;
     zurud::read::data_notes notes;
+    if (in.exhausted())
+      throw zurud::end_of_file_error("the data file is empty");
     chars = zurud::read::read_data_file(in, options, &format, &notes);
     if (folder) folder->finish();
     files.reading = nullptr;
-    data_notices(io.err, data_file, notes, chars->ntax());
+    data_notices(io.err, data_file, notes, chars->ntax(), s);
     std::optional<std::string> alphabet;
     if (folder && folder->folds() != nullptr) {
       alphabet = folder->sample().notice(data_file);
@@ -424,6 +483,7 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
     in.skip_byte_order_mark();
     zurud::hostpara::assoc_notes notes;
     zurud::hostpara::read_assoc(in, assocs, &notes);
+    require_pairs(assocs, data_file == "-" && assoc_file == "-");
     files.reading = nullptr;
     assoc_notices(io.err, assoc_file, notes);
     files.assoc.reset();
@@ -453,11 +513,15 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   const zurud::hostpara::group_folds* folds =
       folder ? folder->folds() : nullptr;
   if (folds != nullptr) folder->check(hosts);
-  write_host_matrix(
+  const std::int32_t not_started = write_host_matrix(
       {*chars, hosts, analysis,
        "mingrpsize=" + zurud::integer_image(s.min_group_size), s.output_layout,
        folds},
       s.threads, io.out);
+  if (not_started > 0)
+    warn(io.err, count_of(not_started, "thread") + " could not be started " +
+                     "(the system refused them); the host rows were " +
+                     "computed on fewer, with the same result");
   chars.reset();
   io.out.flush();
   return 0;

@@ -71,9 +71,12 @@ struct host_matrix_job {
 /// and format stretches ahead while the text goes out in order; the bytes
 /// are the same for every thread count, failures included (the text before
 /// a failure is written, then it propagates). range_error for an empty host
-/// label (not in PHYLIP) before anything is written.
-void write_host_matrix(const host_matrix_job& job, std::int32_t threads,
-                       zurud::text_output& out);
+/// label (not in PHYLIP) before anything is written. Threads that the
+/// system will not start leave their work to the others; returns how many
+/// of the threads the run would have used could not be started (0 as a
+/// rule).
+std::int32_t write_host_matrix(const host_matrix_job& job,
+                               std::int32_t threads, zurud::text_output& out);
 
 /// The usage text, line by line.
 void print_usage(const std::string& command, zurud::text_output& err);

@@ -21,10 +21,20 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
   const std::int32_t nchar = matrix.nchar();
   std::int32_t i = 1;
   const std::int64_t first_line = in.line();
+  // The first row whose ten-character label ran over a line end: names
+  // shorter than ten characters that are not padded take the cells, and
+  // then the next row's name, into the label.
+  std::int32_t spanning = 0;
   if (sink != nullptr && (!store || map == nullptr)) sink = nullptr;
   try {
     for (; i <= ntax; ++i) {
+      const std::int64_t label_line =
+          labels == label_format_type::PHYLIP && spanning == 0 ? in.line() : 0;
       matrix.labels(i) = read_label(in, labels);
+      if (label_line != 0 && in.line() != label_line) {
+        spanning = i;
+        if (notes != nullptr) notes->label_over_line_end = i;
+      }
       switch (matrix.char_type()) {
         case matrix_type::DISCR: {
           const auto n = static_cast<std::size_t>(nchar);
@@ -81,7 +91,12 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
     // the lines of the rows below until the input runs out: the rows have
     // used more lines than there are of them.
     const std::int64_t lines = in.line() - first_line;
-    if (lines > i)
+    if (spanning != 0)
+      e.add_detail("the ten-character label of row " +
+                   std::to_string(spanning) +
+                   " runs over a line end; if the names are not padded to "
+                   "ten characters, read the file with -x");
+    else if (lines > i)
       e.add_detail("rows 1 to " + std::to_string(i) + " took " +
                    std::to_string(lines) +
                    " lines; if the file is interleaved, read it with -i");

@@ -362,6 +362,9 @@ struct data_notes {
   std::string trailing_text;       ///< its text (at most 40 characters)
   std::int64_t extra_lines = 0;    ///< lines of text after the last row
   std::int64_t extra_line = 0;     ///< the first of them
+  /// The first row whose ten-character (PHYLIP) label ran over a line end,
+  /// as names that are shorter and not padded do; 0 for none.
+  std::int32_t label_over_line_end = 0;
 };
 
 /// Takes the rows of a PHYLIP matrix one at a time as they are read, in

@@ -291,11 +291,14 @@ group_files() {
 
   : >empty
   run "empty data file" -c empty a.txt
-  expect 1 "karvo: end-of-file error: *"
+  expect 1 "karvo: end-of-file error: the data file is empty (empty, line 1)"
   run "empty association file" -c d.phy empty
-  expect 1 "karvo: range error: *"
+  expect 1 "karvo: end-of-file error: the association file is empty*"
   run "/dev/null as data file" -c /dev/null a.txt
   expect 1 "karvo: end-of-file error: *"
+  mkfifo fifo
+  run "one pipe as both files" -c fifo fifo
+  expect 1 "Invalid filename. the data file and the association file are one stream (fifo)*"
 
   mkdir -p folder
   run "folder as data file" -c folder a.txt
@@ -428,6 +431,18 @@ group_resources() {
   rc=$?
   check_invariants
   expect 1 "karvo: out of memory*"
+
+  # Threads beyond what the memory limit leaves room for (each takes its
+  # stack): the run goes on with those that started, the output unchanged.
+  "$gen" matrix 200 1000 p threads.phy
+  for ((i = 1; i <= 200; i++)); do echo "p$i H$((i % 100))"; done >threads.txt
+  name="threads the system will not start"
+  "$karvo" -e -t 1 threads.phy threads.txt >one-thread.out 2>/dev/null
+  (ulimit -v 300000; exec timeout -k 5 "$limit" "$karvo" -e -t 64 threads.phy threads.txt) >out 2>err
+  rc=$?
+  check_invariants
+  expect 0 "karvo: warning: * could not be started (the system refused them); the host rows were computed on fewer, with the same result"
+  cmp -s out one-thread.out || fail "output differs from one thread's"
 
   # One associate on 5000 hosts, -m 1: a frequency matrix of 5000 x 1048575
   # reals (20 GB) or an entropy matrix of 5000 x 209715 (4 GB) from a 200 kB

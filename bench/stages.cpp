@@ -125,14 +125,14 @@ int run(int argc, char** argv) {
                                : analysis == 'e' ? formula_type::ENTROPY
                                : analysis == 'f' ? formula_type::FREQUENCIES
                                                  : formula_type::CONSENSUS;
-  const karvo::host_matrix_job job{
+  const zurud::hostpara::host_matrix_job job{
       *chars, hosts, zurud::hostpara::analysis_type(formula, states),
       "mingrpsize= 2", zurud::char_format_type::EXTENDED_PHYLIP};
   zurud::text_output out(::open("/dev/null", O_WRONLY), "/dev/null");
   const std::int32_t all = karvo::available_processors();
   for (const std::int32_t threads : {1, all}) {
     w.restart();
-    karvo::write_host_matrix(job, threads, out);
+    zurud::hostpara::write_host_matrix(job, threads, out);
     out.flush();
     const std::string what =
         "host rows to /dev/null, -t " + std::to_string(threads);

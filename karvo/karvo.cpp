@@ -10,8 +10,8 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 
-#include "karvo/karvo-fold.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
 #include "zurud/zurud-sets.hpp"
@@ -184,15 +184,6 @@ void print_usage(const std::string& command, text_output& err) {
 
 namespace {
 
-// The inputs of a run. They outlive the stages so that the handler can still
-// name the file and line a failure happened in.
-struct inputs {
-  std::optional<text_input> standard, data, assoc;
-  text_input* reading = nullptr;
-};
-
-// The run proper: every object it makes is owned here and released by
-// unwinding when a stage fails.
 // ---------------------------------------------------------------------------
 // Notices: one line each on standard error, "karvo: warning: " first, for
 // inputs that are read without failing but not as their writer may have
@@ -257,62 +248,6 @@ void assoc_notices(text_output& err, const std::string& file,
                      : ""));
 }
 
-// An association file without a single pair leaves no host to write: that
-// is said of the file itself rather than of the hosts.
-void require_pairs(const zurud::hostpara::ordered_assocs& assocs,
-                   bool after_matrix) {
-  if (!assocs.empty()) return;
-  if (after_matrix)
-    throw zurud::end_of_file_error(
-        "no association pairs follow the matrix on standard input");
-  throw zurud::end_of_file_error(
-      "the association file is empty",
-      "it holds no pair of an associate and a host");
-}
-
-// The association file read ahead of the data file. A failure is kept and
-// raised where the file is read otherwise, after the data file, so that a
-// bad data file still reports its own failure first.
-struct early_assocs {
-  zurud::hostpara::ordered_assocs assocs;
-  zurud::hostpara::assoc_notes notes;
-  std::exception_ptr failure;
-  zurud::read::text_input* failed_in = nullptr;  // where it failed, if open
-};
-
-// Whether two file arguments are certainly different files (so reading one
-// first cannot change what the other holds); "-" is standard input.
-bool different_files(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  const auto status = [](const std::string& f, struct stat& st) {
-    return f == "-" ? fstat(0, &st) : stat(f.c_str(), &st);
-  };
-  if (status(a, sa) != 0 || status(b, sb) != 0) return false;
-  return sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino;
-}
-
-// Two file arguments that are one pipe, socket or terminal (other than
-// "-" twice, which shares one reader of standard input): the data file
-// would take all it holds, and the association file then waits for text
-// that never comes.
-void refuse_one_stream_twice(const std::string& data_file,
-                             const std::string& assoc_file) {
-  if (data_file == "-" && assoc_file == "-") return;
-  struct stat sa {}, sb {};
-  const auto status = [](const std::string& f, struct stat& st) {
-    return f == "-" ? fstat(0, &st) : stat(f.c_str(), &st);
-  };
-  if (status(data_file, sa) != 0 || status(assoc_file, sb) != 0) return;
-  if (sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino) return;
-  if (S_ISREG(sa.st_mode) || S_ISDIR(sa.st_mode) || S_ISBLK(sa.st_mode))
-    return;
-  throw zurud::open_error(
-      "the data file and the association file are one stream (" +
-      (assoc_file == "-" ? data_file : assoc_file) +
-      "): give the associations a file of their own, or the stream as - "
-      "for both, the associations after the matrix");
-}
-
 const char* layout_option(char_format_type layout) {
   switch (layout) {
     case char_format_type::PHYLIP: return "-P";
@@ -362,7 +297,10 @@ void label_notices(text_output& err,
   }
 }
 
-int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
+// The run itself: options, then the stages of the library's run, with the
+// notices said between them.
+int run_stages(std::vector<std::string>& args, streams& io,
+               std::optional<zurud::hostpara::host_run>& run) {
   // --version and --help count only as the one argument: anywhere else they
   // stay words of the command line, as before.
   if (args.size() == 2 &&
@@ -376,153 +314,27 @@ int run_stages(std::vector<std::string>& args, streams& io, inputs& files) {
   }
   const std::string& data_file = args[1];
   const std::string& assoc_file = args[2];
-  refuse_one_stream_twice(data_file, assoc_file);
 
-  // One reader of standard input serves both "-" arguments, so the
-  // associations continue where the matrix rows end.
-  auto standard_input = [&]() -> text_input& {
-    if (io.standard_input != nullptr) return *io.standard_input;
-    if (!files.standard) files.standard.emplace(text_input::standard_input());
-    return *files.standard;
-  };
+  zurud::hostpara::run_options options;
+  options.analysis = analysis_of(s);
+  options.input_layout = s.input_layout;
+  options.interleaved = s.interleaved;
+  options.output_layout = s.output_layout;
+  options.min_group_size = s.min_group_size;
+  options.threads = s.threads;
+  options.fold = io.fold;
+  run.emplace(options, data_file, assoc_file, io.standard_input);
 
-  // Host rows can be folded row by row while the data file is read, the
-  // associate matrix never stored, when the association file is another
-  // file that can be read first. Every notice and failure still comes out
-  // as in the usual order: data file, then association file.
-  const zurud::hostpara::analysis_type analysis = analysis_of(s);
-  std::optional<early_assocs> early;
-  std::optional<detail::host_folder> folder;
-  if (zurud::hostpara::group_folds::can_fold(analysis) && !s.interleaved &&
-      io.fold && different_files(data_file, assoc_file)) {
-    early.emplace();
-    try {
-      text_input& in = assoc_file == "-"
-                           ? standard_input()
-                           : files.assoc.emplace(text_input::open(assoc_file));
-      early->failed_in = &in;
-      in.skip_byte_order_mark();
-      zurud::hostpara::read_assoc(in, early->assocs, &early->notes);
-      require_pairs(early->assocs, data_file == "-" && assoc_file == "-");
-      early->failed_in = nullptr;
-      files.assoc.reset();
-      folder.emplace(early->assocs, s, analysis);
-    } catch (...) {
-      early->failure = std::current_exception();
-    }
-  }
-
-  zurud::char_mat_access chars;
-  zurud::read::data_format_type format;
-  {
-    text_input& in = data_file == "-"
-                         ? standard_input()
-                         : files.data.emplace(text_input::open(data_file));
-    files.reading = &in;
-    // Group sizes need the labels only, so the cells are checked and passed
-    // over. Every other analysis needs them as sites (lower case, u as t):
-    // that is done while they are read, which saves a pass over the whole
-    // matrix.
-    zurud::read::data_file_options options;
-    options.layout = s.input_layout;
-    options.interleaved = s.interleaved;
-    options.cells.map = zurud::site_map;
-    options.cells.store = s.analysis != assoc_conv_type::GROUP_SIZE;
-    // With both files on standard input the associations follow the rows.
-    options.whole_input = !(data_file == "-" && assoc_file == "-");
-    options.helper_threads = s.threads > 1;
-    if (folder) options.rows = &*folder;
-    zurud::read::data_notes notes;
-    if (in.exhausted())
-      throw zurud::end_of_file_error("the data file is empty");
-    chars = zurud::read::read_data_file(in, options, &format, &notes);
-    if (folder) folder->finish();
-    files.reading = nullptr;
-    data_notices(io.err, data_file, notes, chars->ntax(), s);
-    std::optional<std::string> alphabet;
-    if (folder && folder->folds() != nullptr) {
-      alphabet = folder->sample().notice(data_file);
-    } else if (options.cells.store) {
-      detail::alphabet_sample sample(chars->ntax(), chars->nchar());
-      for (std::int32_t i = 1; i <= chars->ntax(); ++i)
-        sample.add(chars->discr_row(i));
-      alphabet = sample.notice(data_file);
-    }
-    if (alphabet) warn(io.err, *alphabet);
-    files.data.reset();  // closes the data file
-  }
-
-  zurud::sets::taxon_maps taxa;
-  if (format == zurud::read::data_format_type::PHYLIP &&
-      s.input_layout == char_format_type::PHYLIP) {
-    // PHYLIP names are padded to ten characters; an association file cannot
-    // hold the padding, so associates are matched on the names without it.
-    zurud::tax_lab_type names = chars->labels;
-    for (std::int32_t i = names.first(); i <= names.last(); ++i) {
-      std::string& n = names(i);
-      n.erase(n.find_last_not_of(' ') + 1);
-    }
-    zurud::sets::to_taxon_map(names, taxa);
-  } else {
-    zurud::sets::to_taxon_map(chars->labels, taxa);
-  }
-
-  zurud::hostpara::ordered_assocs assocs;
-  if (early) {
-    if (early->failure) {
-      files.reading = early->failed_in;
-      std::rethrow_exception(early->failure);
-    }
-    assocs = std::move(early->assocs);
-    assoc_notices(io.err, assoc_file, early->notes);
-  } else {
-    text_input& in = assoc_file == "-"
-                         ? standard_input()
-                         : files.assoc.emplace(text_input::open(assoc_file));
-    files.reading = &in;
-    in.skip_byte_order_mark();
-    zurud::hostpara::assoc_notes notes;
-    zurud::hostpara::read_assoc(in, assocs, &notes);
-    require_pairs(assocs, data_file == "-" && assoc_file == "-");
-    files.reading = nullptr;
-    assoc_notices(io.err, assoc_file, notes);
-    files.assoc.reset();
-  }
-
-  zurud::hostpara::numeric_host_maps hosts;
-  zurud::hostpara::to_numeric_host_map(hosts, assocs, taxa, io.err);
-  assocs.clear();
-  taxa.clear();
-
-  zurud::hostpara::filter(hosts, s.min_group_size, io.err);
-
-  const auto nhosts = hosts.size();
-  if (nhosts < 1)
-    throw zurud::range_error(
-        "host count 0 outside 1..5000",
-        "no host has at least " + std::to_string(s.min_group_size) +
-            " associates");
-  if (nhosts > static_cast<std::size_t>(zurud::max_taxa))
-    throw zurud::range_error("host count " + std::to_string(nhosts) +
-                             " outside 1..5000");
-
-  label_notices(io.err, hosts, s.output_layout);
-
-  // The frequencies' width is checked before anything is written.
-  analysis.columns(chars->nchar());
-  const zurud::hostpara::group_folds* folds =
-      folder ? folder->folds() : nullptr;
-  if (folds != nullptr) folder->check(hosts);
-  const std::int32_t not_started = write_host_matrix(
-      {*chars, hosts, analysis,
-       "mingrpsize=" + zurud::integer_image(s.min_group_size), s.output_layout,
-       folds},
-      s.threads, io.out);
+  const zurud::read::data_notes& read = run->read_data();
+  data_notices(io.err, data_file, read, run->data_rows(), s);
+  if (const auto alphabet = run->alphabet_notice()) warn(io.err, *alphabet);
+  assoc_notices(io.err, assoc_file, run->read_associations());
+  label_notices(io.err, run->group(io.err), s.output_layout);
+  const std::int32_t not_started = run->write(io.out);
   if (not_started > 0)
     warn(io.err, count_of(not_started, "thread") + " could not be started " +
                      "(the system refused them); the host rows were " +
                      "computed on fewer, with the same result");
-  chars.reset();
   io.out.flush();
   return 0;
 }
@@ -540,17 +352,17 @@ void report(text_output& err, const std::string& line) noexcept {
 }  // namespace
 
 int run(std::vector<std::string> args, streams io) {
-  inputs files;
-  text_input*& reading = files.reading;
+  std::optional<zurud::hostpara::host_run> run;
   // A standard error that refuses writing loses the notices, not the host
   // matrix; the exit status then says that something could not be said.
   io.err.set_tolerant(true);
   try {
-    const int rc = run_stages(args, io, files);
+    const int rc = run_stages(args, io, run);
     io.err.flush();
     return io.err.failed() ? 1 : rc;
   } catch (const std::exception& e) {
-    const zurud::failure_place place = zurud::read::place_of(reading);
+    const zurud::failure_place place =
+        run ? run->place() : zurud::failure_place{};
     report(io.err, zurud::failure_line("karvo", e, &place));
   }
   try {

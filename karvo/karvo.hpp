@@ -52,32 +52,6 @@ settings scan_options(std::vector<std::string>& args);
 /// The analysis the settings choose: analysis and valid states.
 zurud::hostpara::analysis_type analysis_of(const settings& s);
 
-/// What the host matrix is made of, for write_host_matrix.
-struct host_matrix_job {
-  const zurud::char_mat_type& chars;                // the associates, DISCR
-  const zurud::hostpara::numeric_host_maps& hosts;  // one row per host
-  zurud::hostpara::analysis_type analysis;
-  std::string comment;  // the matrix comment
-  zurud::char_format_type layout;
-  /// The host rows folded while the associates were read (host i of the map
-  /// order is its host i), in place of computing them from `chars`, which
-  /// then holds the labels only.
-  const zurud::hostpara::group_folds* folds = nullptr;
-};
-
-/// Computes the host matrix and writes it to `out` without ever holding it:
-/// each host row is computed a stretch of sites at a time and written, then
-/// the next, in map order. With `threads` above 1 that many threads compute
-/// and format stretches ahead while the text goes out in order; the bytes
-/// are the same for every thread count, failures included (the text before
-/// a failure is written, then it propagates). range_error for an empty host
-/// label (not in PHYLIP) before anything is written. Threads that the
-/// system will not start leave their work to the others; returns how many
-/// of the threads the run would have used could not be started (0 as a
-/// rule).
-std::int32_t write_host_matrix(const host_matrix_job& job,
-                               std::int32_t threads, zurud::text_output& out);
-
 /// The usage text, line by line.
 void print_usage(const std::string& command, zurud::text_output& err);
 

@@ -63,7 +63,7 @@ std::string streamed_text(const char_mat_type& chars,
                           std::int32_t threads) {
   std::string text;
   text_output out(text);
-  karvo::write_host_matrix({chars, hosts, a, "mingrpsize= 2", layout}, threads,
+  zurud::hostpara::write_host_matrix({chars, hosts, a, "mingrpsize= 2", layout}, threads,
                            out);
   out.flush();
   return text;
@@ -140,7 +140,7 @@ TEST(write_host_matrix, a_failing_row_leaves_the_same_text_for_every_count) {
   for (int t = 0; t < 3; ++t) {
     text_output out(texts[t]);
     EXPECT_THROW_MSG(
-        karvo::write_host_matrix(
+        zurud::hostpara::write_host_matrix(
             {chars, hosts, a, "", char_format_type::PHYLIP}, counts[t], out),
         constraint_error, key_not_in_map_msg);
     out.flush();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -346,6 +347,111 @@ void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only);
 }  // namespace detail
+
+// ---------------------------------------------------------------------------
+// Writing the host matrix.
+
+/// What a host matrix is made of, for write_host_matrix.
+struct host_matrix_job {
+  const char_mat_type& chars;        // the associates, DISCR
+  const numeric_host_maps& hosts;    // one row per host
+  analysis_type analysis;
+  std::string comment;  // the matrix comment
+  char_format_type layout;
+  /// The host rows folded while the associates were read (host i of the map
+  /// order is its host i), in place of computing them from `chars`, which
+  /// then holds the labels only.
+  const group_folds* folds = nullptr;
+};
+
+/// Computes the host matrix and writes it to `out` without ever holding it:
+/// each host row is computed a stretch of sites at a time and written, then
+/// the next, in map order. With `threads` above 1 that many threads compute
+/// and format stretches ahead while the text goes out in order; the bytes
+/// are the same for every thread count, failures included (the text before
+/// a failure is written, then it propagates). range_error for an empty host
+/// label (not in PHYLIP) before anything is written. Threads that the
+/// system will not start leave their work to the others; returns how many
+/// of the threads the run would have used could not be started (0 as a
+/// rule).
+std::int32_t write_host_matrix(const host_matrix_job& job,
+                               std::int32_t threads, text_output& out);
+
+// ---------------------------------------------------------------------------
+// A run: from a data file and an association file to the host matrix.
+
+/// What a run reads and computes, fixed before it starts.
+struct run_options {
+  analysis_type analysis{formula_type::GROUP_SIZE, nuc_set};
+  /// Label layout of PHYLIP data files: PHYLIP (ten characters, matched
+  /// without their padding), EXTENDED_PHYLIP or COMMENTED_PHYLIP.
+  char_format_type input_layout = char_format_type::EXTENDED_PHYLIP;
+  /// PHYLIP data in interleaved blocks.
+  bool interleaved = false;
+  char_format_type output_layout = char_format_type::EXTENDED_PHYLIP;
+  /// Hosts with fewer associates are removed, with a warning.
+  std::int32_t min_group_size = 2;
+  /// Threads that compute and format host rows (at least 1).
+  std::int32_t threads = 1;
+  /// Whether rows may be folded into their hosts as they are read (the
+  /// association file read first), never storing the associate matrix;
+  /// false keeps the plain order, for tests that compare the two.
+  bool fold = true;
+};
+
+namespace detail {
+struct run_state;
+}
+
+/// One run, stage by stage, so that a program can say its notices between
+/// the stages: read_data, read_associations, group, write, in this order.
+/// The files are named as on a command line ("-": standard input; one
+/// reader of standard input serves both, the associations following the
+/// matrix). The run owns its inputs while it lives, so that a failure can
+/// be placed in the file and line being read (place()). Every stage throws
+/// the failures of the readers and collections it calls; nothing is
+/// written to standard output before write().
+class host_run {
+ public:
+  /// `standard_input` stands for "-" (the process's standard input when
+  /// null). open_error, before anything is read, when the two files are one
+  /// pipe, socket or terminal other than "-" twice (the association file
+  /// would wait for text the data file took).
+  host_run(const run_options& options, std::string data_file,
+           std::string assoc_file,
+           read::text_input* standard_input = nullptr);
+  ~host_run();
+  host_run(const host_run&) = delete;
+  host_run& operator=(const host_run&) = delete;
+
+  /// Reads the data file. When rows can be folded as they are read, the
+  /// association file is read first; its failure is kept and raised by
+  /// read_associations, so that a bad data file reports its own first.
+  /// end_of_file_error "the data file is empty" for an empty one. Returns
+  /// what the reader passed over.
+  const read::data_notes& read_data();
+  /// The matrix's taxon count, once the data file is read.
+  std::int32_t data_rows() const;
+  /// What the cells say of their alphabet when most are letters without a
+  /// nucleotide meaning (a protein alignment?), as a text for a notice.
+  std::optional<std::string> alphabet_notice() const;
+  /// Reads the association file (or raises the failure of reading it
+  /// first). end_of_file_error when it holds no pair. Returns what the
+  /// reader passed over.
+  const assoc_notes& read_associations();
+  /// Groups the associates by host and removes the hosts below the minimum,
+  /// writing "Unknown parasite: " and "WARNING: Removing host " lines to
+  /// `err`. range_error when no host, or more than 5000, remain.
+  const numeric_host_maps& group(text_output& err);
+  /// Writes the host matrix to `out`; returns the threads that could not be
+  /// started (0 as a rule). Releases the associate matrix.
+  std::int32_t write(text_output& out);
+  /// The input being read when the last failure happened, and its line.
+  failure_place place() const;
+
+ private:
+  std::unique_ptr<detail::run_state> state_;
+};
 
 // ---------------------------------------------------------------------------
 // Host-wise distances.

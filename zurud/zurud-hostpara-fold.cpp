@@ -1,4 +1,4 @@
-#include "karvo/karvo-fold.hpp"
+#include "zurud/detail/hostpara-run.hpp"
 
 #include <algorithm>
 #include <stdexcept>
@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace karvo::detail {
+namespace zurud::hostpara::detail {
 
 alphabet_sample::alphabet_sample(std::int32_t ntax, std::int32_t nchar)
     : per_row_(std::min<std::size_t>(
@@ -83,16 +83,15 @@ std::optional<std::string> alphabet_sample::notice(
          "data";
 }
 
-host_folder::host_folder(const zurud::hostpara::ordered_assocs& assocs,
-                         const settings& s,
-                         const zurud::hostpara::analysis_type& analysis)
-    : analysis_(analysis),
-      trim_(s.input_layout == zurud::char_format_type::PHYLIP) {
+host_folder::host_folder(const ordered_assocs& assocs,
+                         std::int32_t min_group_size, bool trim,
+                         const analysis_type& analysis)
+    : analysis_(analysis), trim_(trim) {
   for (auto a = assocs.begin(); a != assocs.end();) {
     auto b = a;
     std::int64_t n = 0;
     for (; b != assocs.end() && b->host == a->host; ++b) ++n;
-    if (n >= s.min_group_size) {
+    if (n >= min_group_size) {
       const auto h = static_cast<std::uint32_t>(hosts_.size());
       hosts_.push_back(a->host);
       sizes_.push_back(static_cast<std::size_t>(n));
@@ -105,8 +104,8 @@ host_folder::host_folder(const zurud::hostpara::ordered_assocs& assocs,
 bool host_folder::accept(std::int32_t ntax, std::int32_t nchar) {
   const auto cells =
       static_cast<std::size_t>(ntax) * static_cast<std::size_t>(nchar);
-  if (!zurud::hostpara::group_folds::can_fold(analysis_) ||
-      zurud::hostpara::group_folds::bytes(
+  if (!group_folds::can_fold(analysis_) ||
+      group_folds::bytes(
           analysis_, sizes_, static_cast<std::size_t>(nchar)) > cells)
     return false;
   folds_.emplace(analysis_, sizes_, static_cast<std::size_t>(nchar));
@@ -157,7 +156,7 @@ std::span<std::uint8_t> host_folder::fresh_memory() {
 }
 
 void host_folder::check(
-    const zurud::hostpara::numeric_host_maps& hosts) const {
+    const numeric_host_maps& hosts) const {
   std::size_t i = 0;
   for (const auto& entry : hosts)
     if (i >= hosts_.size() || hosts_[i++] != entry.first)
@@ -166,4 +165,4 @@ void host_folder::check(
     throw std::logic_error("the folded hosts differ from the groups");
 }
 
-}  // namespace karvo::detail
+}  // namespace zurud::hostpara::detail

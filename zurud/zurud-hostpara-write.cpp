@@ -1,5 +1,7 @@
 // The host matrix, computed and written a stretch of a row at a time, by one
 // thread or several.
+#include "zurud/zurud-hostpara.hpp"
+
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
@@ -10,16 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "karvo/karvo.hpp"
 #include "zurud/zurud-print.hpp"
 
-namespace karvo {
+namespace zurud::hostpara {
 
 namespace {
 
-using zurud::matrix_type;
-using zurud::text_output;
-using zurud::hostpara::group_engine;
 
 // Sites of one piece of work. A piece of a frequency row is at most 8192 x
 // 5 cells, about 0.5 MB of text, so a window of pieces in flight stays a
@@ -32,7 +30,7 @@ constexpr std::size_t max_threads = 256;
 
 struct host_ref {
   const std::string* label;
-  const zurud::sets::ordered_tax_nos* group;
+  const sets::ordered_tax_nos* group;
   std::string comment;
 };
 
@@ -46,17 +44,17 @@ struct plan_type {
         pieces_per_row(s.analysis.cell_type() == matrix_type::CNTCH
                            ? 1
                            : (nchar + piece_sites - 1) / piece_sites) {
-    zurud::tax_lab_type labels(static_cast<std::int32_t>(s.hosts.size()));
+    tax_lab_type labels(static_cast<std::int32_t>(s.hosts.size()));
     std::int32_t i = 0;
     for (const auto& [label, group] : s.hosts) {
       labels(++i) = label;
       hosts.push_back(
           {&label, &group,
            s.analysis.has_row_comments()
-               ? zurud::integer_image(static_cast<std::int64_t>(group.size()))
+               ? integer_image(static_cast<std::int64_t>(group.size()))
                : std::string()});
     }
-    width = zurud::print::label_width(labels, s.layout);
+    width = print::label_width(labels, s.layout);
     pieces = hosts.size() * pieces_per_row;
   }
   const host_matrix_job& job;
@@ -126,7 +124,7 @@ class piece_formatter {
  private:
   const plan_type& plan_;
   group_engine engine_;
-  zurud::print::char_mat_writer writer_;
+  print::char_mat_writer writer_;
   std::vector<float> reals_;
   std::size_t selected_ = static_cast<std::size_t>(-1);
 };
@@ -280,7 +278,7 @@ class parallel_writer {
 std::int32_t write_host_matrix(const host_matrix_job& job,
                                std::int32_t threads, text_output& out) {
   const plan_type plan(job);
-  const zurud::print::char_mat_writer head(
+  const print::char_mat_writer head(
       job.layout, job.analysis.cell_type(), plan.width);
   const auto ncol = job.analysis.columns(job.chars.nchar());
   head.put_header(out, static_cast<std::int32_t>(plan.hosts.size()), ncol,
@@ -299,4 +297,4 @@ std::int32_t write_host_matrix(const host_matrix_job& job,
   return static_cast<std::int32_t>(workers - ran);
 }
 
-}  // namespace karvo
+}  // namespace zurud::hostpara

@@ -1,6 +1,6 @@
-// karvo's side of reading the data file: what the rows say of their
-// alphabet, and the host rows folded while the rows are read. Used by
-// karvo.cpp only.
+// The run's side of reading the data file: what the rows say of their
+// alphabet, and the host rows folded while the rows are read. Used by the
+// run only.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -11,12 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "karvo/karvo.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud-sets.hpp"
 
-namespace karvo::detail {
+namespace zurud::hostpara::detail {
 
 /// Whether most sites that are not missing data are letters with no
 /// nucleotide meaning (a protein alignment, whose every site would count as
@@ -44,8 +43,10 @@ class alphabet_sample {
 /// moves every row between caches, which costs more than the folding.
 class host_folder final : public zurud::read::row_sink {
  public:
-  host_folder(const zurud::hostpara::ordered_assocs& assocs, const settings& s,
-              const zurud::hostpara::analysis_type& analysis);
+  /// Folds the rows of the hosts of at least `min_group_size` associations;
+  /// `trim` matches PHYLIP labels without their padding blanks.
+  host_folder(const ordered_assocs& assocs, std::int32_t min_group_size,
+              bool trim, const analysis_type& analysis);
 
   bool accept(std::int32_t ntax, std::int32_t nchar) override;
   char* row_memory() override { return rows_[kept_].get(); }
@@ -55,12 +56,12 @@ class host_folder final : public zurud::read::row_sink {
   /// Once the rows are read: folds the rows still kept back.
   void finish();
   /// The folded rows, when the rows were taken.
-  const zurud::hostpara::group_folds* folds() const {
+  const group_folds* folds() const {
     return folds_ ? &*folds_ : nullptr;
   }
   const alphabet_sample& sample() const { return *sample_; }
   /// The hosts that remain after filtering must be those folded, in order.
-  void check(const zurud::hostpara::numeric_host_maps& hosts) const;
+  void check(const numeric_host_maps& hosts) const;
 
  private:
   struct associate {
@@ -68,16 +69,16 @@ class host_folder final : public zurud::read::row_sink {
     bool folded = false;
   };
   static constexpr std::size_t kept_rows =
-      zurud::hostpara::group_folds::rows_at_once;
+      group_folds::rows_at_once;
 
-  zurud::hostpara::analysis_type analysis_;
+  analysis_type analysis_;
   bool trim_;
   std::vector<std::string> hosts_;  // hosts folded, in label order
   std::vector<std::size_t> sizes_;  // their associations
   std::unordered_map<std::string, associate, zurud::sets::label_hash,
                      std::equal_to<>>
       of_associate_;
-  std::optional<zurud::hostpara::group_folds> folds_;
+  std::optional<group_folds> folds_;
   std::optional<alphabet_sample> sample_;
   // Rows of one host that follow each other (neighbouring associates often
   // share their host) are kept back in rows_[0 .. kept_), all of host
@@ -88,4 +89,4 @@ class host_folder final : public zurud::read::row_sink {
   std::uint32_t kept_host_ = 0;
 };
 
-}  // namespace karvo::detail
+}  // namespace zurud::hostpara::detail

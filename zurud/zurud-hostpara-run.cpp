@@ -1,0 +1,275 @@
+// A run from the two files to the host matrix: the order in which the files
+// are read, the reader that serves both, and the host rows folded while the
+// data file is read when the association file can be read first.
+#include "zurud/zurud-hostpara.hpp"
+
+#include <sys/stat.h>
+
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include "zurud/detail/hostpara-run.hpp"
+
+namespace zurud::hostpara {
+
+namespace detail {
+
+// The association file read ahead of the data file. A failure is kept and
+// raised where the file is read otherwise, after the data file, so that a
+// bad data file still reports its own failure first.
+struct early_assocs {
+  sets::taxon_maps taxa;
+  ordered_assocs assocs;
+  assoc_notes notes;
+  std::exception_ptr failure;
+  read::text_input* failed_in = nullptr;  // where it failed, if open
+};
+
+struct run_state {
+  run_options options;
+  std::string data_file, assoc_file;
+  read::text_input* standard_input;
+  // The inputs outlive the stages so that a failure can still be placed in
+  // the file and line it happened in.
+  std::optional<read::text_input> standard, data, assoc;
+  read::text_input* reading = nullptr;
+
+  std::optional<early_assocs> early;
+  std::optional<host_folder> folder;
+  char_mat_access chars;
+  read::data_format_type format = read::data_format_type::PHYLIP;
+  read::data_notes data_notes;
+  std::optional<std::string> alphabet;
+  sets::taxon_maps taxa;
+  ordered_assocs assocs;
+  assoc_notes notes;
+  numeric_host_maps hosts;
+
+  bool both_on_standard_input() const {
+    return data_file == "-" && assoc_file == "-";
+  }
+
+  // One reader of standard input serves both "-" arguments, so the
+  // associations continue where the matrix rows end.
+  read::text_input& open(const std::string& file,
+                         std::optional<read::text_input>& slot) {
+    if (file != "-") return slot.emplace(read::text_input::open(file));
+    if (standard_input != nullptr) return *standard_input;
+    if (!standard) standard.emplace(read::text_input::standard_input());
+    return *standard;
+  }
+};
+
+}  // namespace detail
+
+namespace {
+
+using detail::run_state;
+
+// Whether two file arguments are certainly different files (so reading one
+// first cannot change what the other holds); "-" is standard input.
+bool different_files(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  const auto status = [](const std::string& f, struct stat& st) {
+    return f == "-" ? fstat(0, &st) : stat(f.c_str(), &st);
+  };
+  if (status(a, sa) != 0 || status(b, sb) != 0) return false;
+  return sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino;
+}
+
+// Two file arguments that are one pipe, socket or terminal (other than "-"
+// twice, which shares one reader of standard input): the data file would
+// take all it holds, and the association file then waits for text that
+// never comes.
+void refuse_one_stream_twice(const std::string& data_file,
+                             const std::string& assoc_file) {
+  if (data_file == "-" && assoc_file == "-") return;
+  struct stat sa {}, sb {};
+  const auto status = [](const std::string& f, struct stat& st) {
+    return f == "-" ? fstat(0, &st) : stat(f.c_str(), &st);
+  };
+  if (status(data_file, sa) != 0 || status(assoc_file, sb) != 0) return;
+  if (sa.st_dev != sb.st_dev || sa.st_ino != sb.st_ino) return;
+  if (S_ISREG(sa.st_mode) || S_ISDIR(sa.st_mode) || S_ISBLK(sa.st_mode))
+    return;
+  throw open_error(
+      "the data file and the association file are one stream (" +
+      (assoc_file == "-" ? data_file : assoc_file) +
+      "): give the associations a file of their own, or the stream as - "
+      "for both, the associations after the matrix");
+}
+
+// An association file without a single pair leaves no host to write: that
+// is said of the file itself rather than of the hosts.
+void require_pairs(const ordered_assocs& assocs, bool after_matrix) {
+  if (!assocs.empty()) return;
+  if (after_matrix)
+    throw end_of_file_error(
+        "no association pairs follow the matrix on standard input");
+  throw end_of_file_error("the association file is empty",
+                          "it holds no pair of an associate and a host");
+}
+
+// Reads the association file from `in` into `assocs`.
+void read_pairs(read::text_input& in, ordered_assocs& assocs,
+                assoc_notes& notes, bool after_matrix) {
+  in.skip_byte_order_mark();
+  read_assoc(in, assocs, &notes);
+  require_pairs(assocs, after_matrix);
+}
+
+// The association file read first, when rows can be folded as they are
+// read: the data file and the association file are different files, and
+// the data file is read row by row.
+void read_associations_early(run_state& r) {
+  const run_options& o = r.options;
+  if (!group_folds::can_fold(o.analysis) || o.interleaved || !o.fold ||
+      !different_files(r.data_file, r.assoc_file))
+    return;
+  r.early.emplace();
+  try {
+    read::text_input& in = r.open(r.assoc_file, r.assoc);
+    r.early->failed_in = &in;
+    read_pairs(in, r.early->assocs, r.early->notes,
+               r.both_on_standard_input());
+    r.early->failed_in = nullptr;
+    r.assoc.reset();
+    r.folder.emplace(r.early->assocs, o.min_group_size,
+                     o.input_layout == char_format_type::PHYLIP, o.analysis);
+  } catch (...) {
+    r.early->failure = std::current_exception();
+  }
+}
+
+}  // namespace
+
+host_run::host_run(const run_options& options, std::string data_file,
+                   std::string assoc_file, read::text_input* standard_input)
+    : state_(std::make_unique<run_state>()) {
+  refuse_one_stream_twice(data_file, assoc_file);
+  state_->options = options;
+  state_->data_file = std::move(data_file);
+  state_->assoc_file = std::move(assoc_file);
+  state_->standard_input = standard_input;
+}
+
+host_run::~host_run() = default;
+
+const read::data_notes& host_run::read_data() {
+  run_state& r = *state_;
+  const run_options& o = r.options;
+  read_associations_early(r);
+
+  read::text_input& in = r.open(r.data_file, r.data);
+  r.reading = &in;
+  // Group sizes need the labels only, so the cells are checked and passed
+  // over. Every other analysis needs them as sites (lower case, u as t):
+  // that is done while they are read, which saves a pass over the whole
+  // matrix.
+  read::data_file_options options;
+  options.layout = o.input_layout;
+  options.interleaved = o.interleaved;
+  options.cells.map = site_map;
+  options.cells.store = o.analysis.formula() != formula_type::GROUP_SIZE;
+  // With both files on standard input the associations follow the rows.
+  options.whole_input = !r.both_on_standard_input();
+  options.helper_threads = o.threads > 1;
+  if (r.folder) options.rows = &*r.folder;
+  if (in.exhausted()) throw end_of_file_error("the data file is empty");
+  r.chars = read::read_data_file(in, options, &r.format, &r.data_notes);
+  if (r.folder) r.folder->finish();
+  r.reading = nullptr;
+  if (r.folder && r.folder->folds() != nullptr) {
+    r.alphabet = r.folder->sample().notice(r.data_file);
+  } else if (options.cells.store) {
+    detail::alphabet_sample sample(r.chars->ntax(), r.chars->nchar());
+    for (std::int32_t i = 1; i <= r.chars->ntax(); ++i)
+      sample.add(r.chars->discr_row(i));
+    r.alphabet = sample.notice(r.data_file);
+  }
+  r.data.reset();  // closes the data file
+
+  // Every label once: a label met twice fails here, before the association
+  // file is looked at.
+  if (r.format == read::data_format_type::PHYLIP &&
+      o.input_layout == char_format_type::PHYLIP) {
+    // PHYLIP names are padded to ten characters; an association file cannot
+    // hold the padding, so associates are matched on the names without it.
+    tax_lab_type names = r.chars->labels;
+    for (std::int32_t i = names.first(); i <= names.last(); ++i) {
+      std::string& n = names(i);
+      n.erase(n.find_last_not_of(' ') + 1);
+    }
+    sets::to_taxon_map(names, r.taxa);
+  } else {
+    sets::to_taxon_map(r.chars->labels, r.taxa);
+  }
+  return r.data_notes;
+}
+
+std::int32_t host_run::data_rows() const { return state_->chars->ntax(); }
+
+std::optional<std::string> host_run::alphabet_notice() const {
+  return state_->alphabet;
+}
+
+const assoc_notes& host_run::read_associations() {
+  run_state& r = *state_;
+  if (r.early) {
+    if (r.early->failure) {
+      r.reading = r.early->failed_in;
+      std::rethrow_exception(r.early->failure);
+    }
+    r.assocs = std::move(r.early->assocs);
+    r.notes = std::move(r.early->notes);
+    return r.notes;
+  }
+  read::text_input& in = r.open(r.assoc_file, r.assoc);
+  r.reading = &in;
+  read_pairs(in, r.assocs, r.notes, r.both_on_standard_input());
+  r.reading = nullptr;
+  r.assoc.reset();
+  return r.notes;
+}
+
+const numeric_host_maps& host_run::group(text_output& err) {
+  run_state& r = *state_;
+  to_numeric_host_map(r.hosts, r.assocs, r.taxa, err);
+  r.assocs.clear();
+  r.taxa.clear();
+
+  filter(r.hosts, r.options.min_group_size, err);
+
+  const auto nhosts = r.hosts.size();
+  if (nhosts < 1)
+    throw range_error("host count 0 outside 1..5000",
+                      "no host has at least " +
+                          std::to_string(r.options.min_group_size) +
+                          " associates");
+  if (nhosts > static_cast<std::size_t>(max_taxa))
+    throw range_error("host count " + std::to_string(nhosts) +
+                      " outside 1..5000");
+  return r.hosts;
+}
+
+std::int32_t host_run::write(text_output& out) {
+  run_state& r = *state_;
+  // The frequencies' width is checked before anything is written.
+  r.options.analysis.columns(r.chars->nchar());
+  const group_folds* folds = r.folder ? r.folder->folds() : nullptr;
+  if (folds != nullptr) r.folder->check(r.hosts);
+  const std::int32_t not_started = write_host_matrix(
+      {*r.chars, r.hosts, r.options.analysis,
+       "mingrpsize=" + integer_image(r.options.min_group_size),
+       r.options.output_layout, folds},
+      r.options.threads, out);
+  r.chars.reset();
+  return not_started;
+}
+
+failure_place host_run::place() const {
+  return read::place_of(state_->reading);
+}
+
+}  // namespace zurud::hostpara

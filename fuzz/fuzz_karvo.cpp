@@ -231,7 +231,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
   if (rc == 1) {
     check(out.empty(), "nothing on standard output after a failure");
     check(!lines.empty(), "a failure is reported");
-    if (lines[0].starts_with("karvo computes host character data")) return 0;
+    // The usage text, after at most one line saying what was wrong.
+    for (std::size_t i = 0; i < lines.size() && i < 2; ++i)
+      if (lines[i].starts_with("karvo computes host character data")) {
+        check(i == 0 || lines[0].starts_with("karvo: "),
+              "the line before the usage text is karvo's");
+        return 0;
+      }
     for (std::size_t i = 0; i + 1 < lines.size(); ++i)
       check(is_warning(lines[i]), "only warnings before the diagnostic");
     check(!is_warning(lines.back()), "the last line is the diagnostic");

@@ -96,6 +96,10 @@ zurud::hostpara::analysis_type analysis_of(const settings& s) {
   return zurud::hostpara::analysis_type(f, s.valid_states);
 }
 
+// The options that take no value, as scan_options knows them: the hint for
+// an argument such as -cg splits it into these.
+constexpr std::string_view flag_letters = "cefgiopsvxCENPX";
+
 settings scan_options(std::vector<std::string>& args) {
   settings s;
   // Scan from the last argument to the first so that removing an option does
@@ -297,6 +301,64 @@ void label_notices(text_output& err,
   }
 }
 
+// The arguments "a", "b" and "c" as the text "a, b, c".
+std::string listed(const std::vector<std::string>& files, std::size_t first) {
+  std::string text;
+  for (std::size_t i = first; i < files.size(); ++i)
+    text += (text.empty() ? "" : ", ") + files[i];
+  return text;
+}
+
+// What was wrong with a command line that did not leave two file arguments,
+// for the line before the usage text. `given` is the command line as typed,
+// `files` what is left of it once the options are removed.
+std::string argument_hint(const std::vector<std::string>& given,
+                          const std::vector<std::string>& files) {
+  for (std::size_t i = 1; i < files.size(); ++i) {
+    const std::string& a = files[i];
+    if (a.size() < 2 || a[0] != '-') continue;
+    if (a == "--help" || a == "--version")
+      return a + " is answered only as the one argument: karvo " + a;
+    if (a[1] == '-') return "unknown option " + a;
+    if ((a[1] == 'm' || a[1] == 't') && a.size() > 2)
+      return "a value stands apart from its option: " + a.substr(0, 2) + " " +
+             a.substr(2);
+    if (a.size() == 2) return "unknown option " + a;
+    std::string apart;
+    for (std::size_t k = 1; k < a.size(); ++k) {
+      if (flag_letters.find(a[k]) == std::string_view::npos) {
+        apart.clear();
+        break;
+      }
+      apart += (k == 1 ? "-" : " -") + a.substr(k, 1);
+    }
+    return apart.empty() ? "unknown option " + a
+                         : "give each option on its own: " + apart;
+  }
+  // "-o out.phy" as other programs write an output file: -o is the
+  // commented PHYLIP input here, and the matrix goes to standard output.
+  if (files.size() == 4)
+    for (std::size_t i = 1; i + 1 < given.size(); ++i)
+      if (given[i] == "-o" &&
+          std::find(files.begin() + 1, files.end(), given[i + 1]) !=
+              files.end()) {
+        std::string command = "karvo";
+        for (std::size_t k = 1; k < given.size(); ++k)
+          if (k != i && k != i + 1) command += " " + given[k];
+        return "-o says that the input is in commented PHYLIP format; the "
+               "host matrix goes to standard output: " +
+               command + " > " + given[i + 1];
+      }
+  if (files.size() == 1)
+    return "the data file and the association file are missing";
+  if (files.size() == 2)
+    return "one file argument (" + files[1] +
+           "): the association file is missing";
+  return std::to_string(files.size() - 1) + " file arguments (" +
+         listed(files, 1) +
+         "): give two, the data file and the association file";
+}
+
 // The run itself: options, then the stages of the library's run, with the
 // notices said between them.
 int run_stages(std::vector<std::string>& args, streams& io,
@@ -307,8 +369,14 @@ int run_stages(std::vector<std::string>& args, streams& io,
       zurud::answer_standard_option(args[1], "karvo", usage_text(args[0]),
                                     io.out))
     return 0;
+  const std::vector<std::string> given = args;
   const settings s = scan_options(args);
   if (args.size() != 3) {
+    // A bare command asks for the usage text; anything else was a try that
+    // went wrong, and one line says what.
+    if (given.size() > 1)
+      io.err.put_line(
+          zurud::printable("karvo: " + argument_hint(given, args)));
     print_usage(args.empty() ? std::string("karvo") : args[0], io.err);
     return 1;
   }

@@ -54,10 +54,18 @@ struct run_state {
   // associations continue where the matrix rows end.
   read::text_input& open(const std::string& file,
                          std::optional<read::text_input>& slot) {
-    if (file != "-") return slot.emplace(read::text_input::open(file));
-    if (standard_input != nullptr) return *standard_input;
-    if (!standard) standard.emplace(read::text_input::standard_input());
-    return *standard;
+    read::text_input* in = nullptr;
+    if (file != "-") {
+      in = &slot.emplace(read::text_input::open(file));
+    } else if (standard_input != nullptr) {
+      return *standard_input;
+    } else {
+      if (!standard) standard.emplace(read::text_input::standard_input());
+      in = &*standard;
+    }
+    // A gzip file of BGZF blocks is inflated on the run's threads.
+    in->decoder_threads(static_cast<unsigned>(options.threads));
+    return *in;
   }
 };
 

@@ -4,18 +4,19 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
 
+#include "zurud/detail/read-decode.hpp"
 #include "zurud/detail/read-scan.hpp"
 
 namespace zurud::read {
@@ -39,9 +40,16 @@ std::unique_ptr<char[], detail::buffer_deleter> new_buffer(std::size_t n) {
       ::operator new[](n + scan_slack, std::align_val_t{page})));
 }
 
-bool gzip_magic(const char* p, std::size_t n) {
-  return n >= 2 && static_cast<unsigned char>(p[0]) == 0x1f &&
-         static_cast<unsigned char>(p[1]) == 0x8b;
+// Whether the n bytes at p may begin the magic of a compression, so that
+// more must be read to tell: the probe stops at the first byte that rules
+// every one out, and a short plain text is never waited on.
+bool may_begin_magic(const char* p, std::size_t n) {
+  static constexpr std::string_view magics[] = {
+      {"\x1f\x8b", 2}, {"\x28\xb5\x2f\xfd", 4}, {"\xfd" "7zXZ\0", 6}, {"BZh", 3}};
+  for (const std::string_view m : magics)
+    if (std::string_view(p, std::min(n, m.size())) == m.substr(0, std::min(n, m.size())))
+      return true;
+  return false;
 }
 
 // One read() of at most `room` bytes, retried on EINTR; 0 at the end.
@@ -179,105 +187,7 @@ void read_ahead_deleter::operator()(read_ahead_state* r) const noexcept {
   delete r;
 }
 
-// The compressed side of a gzip input: zlib's stream and its own buffer of
-// raw bytes, refilled from the file (aligned, whole pages) or taken from the
-// text of a string input. Members follow one another as gzip allows.
-class inflater {
- public:
-  inflater(int fd, std::string text, std::string name)
-      : fd_(fd), text_(std::move(text)), name_(std::move(name)) {
-    if (fd_ >= 0) raw_ = new_buffer(file_buffer_size);
-    if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
-    if (fd_ < 0) {
-      z_.next_in = reinterpret_cast<Bytef*>(text_.data());
-      z_.avail_in = static_cast<uInt>(text_.size());
-    }
-  }
-  inflater(const inflater&) = delete;
-  inflater& operator=(const inflater&) = delete;
-  ~inflater() { inflateEnd(&z_); }
-
-  /// Starts with `n` raw bytes already read from the file.
-  void prime(const char* p, std::size_t n) {
-    std::memcpy(raw_.get(), p, n);
-    z_.next_in = reinterpret_cast<Bytef*>(raw_.get());
-    z_.avail_in = static_cast<uInt>(n);
-  }
-
-  /// Inflates into dst, at most `room` bytes; 0 at the end of the stream.
-  std::size_t inflate_into(char* dst, std::size_t room) {
-    z_.next_out = reinterpret_cast<Bytef*>(dst);
-    z_.avail_out = static_cast<uInt>(room);
-    while (z_.avail_out == room && !done_) {
-      if (z_.avail_in == 0 && !more_raw()) {
-        if (member_started_)
-          throw end_of_file_error("the gzip stream of " + name_ +
-                                  " ends early");
-        done_ = true;
-        break;
-      }
-      member_started_ = true;
-      const int r = ::inflate(&z_, Z_NO_FLUSH);
-      if (r == Z_STREAM_END) {
-        member_started_ = false;
-        next_member();
-      } else if (r == Z_MEM_ERROR) {
-        throw std::bad_alloc();
-      } else if (r != Z_OK && r != Z_BUF_ERROR) {
-        throw format_error("corrupt gzip data in " + name_ + ": " +
-                           (z_.msg != nullptr ? z_.msg : "inflate failed"));
-      }
-    }
-    return room - z_.avail_out;
-  }
-
- private:
-  bool more_raw() {
-    if (fd_ < 0 || raw_eof_) return false;
-    const std::size_t k =
-        read_some(fd_, raw_.get(), file_buffer_size, name_);
-    if (k == 0) {
-      raw_eof_ = true;
-      return false;
-    }
-    z_.next_in = reinterpret_cast<Bytef*>(raw_.get());
-    z_.avail_in = static_cast<uInt>(k);
-    return true;
-  }
-
-  // After a member: another one follows, or the stream ends. Anything else
-  // is refused rather than dropped.
-  void next_member() {
-    if (z_.avail_in == 0 && !more_raw()) {
-      done_ = true;
-      return;
-    }
-    if (z_.avail_in < 2 && fd_ >= 0) {
-      // The second magic byte may not have been read yet.
-      const auto first = static_cast<char>(*z_.next_in);
-      raw_[0] = first;
-      const std::size_t k =
-          read_some(fd_, raw_.get() + 1, file_buffer_size - 1, name_);
-      if (k == 0) raw_eof_ = true;
-      z_.next_in = reinterpret_cast<Bytef*>(raw_.get());
-      z_.avail_in = static_cast<uInt>(1 + k);
-    }
-    if (!gzip_magic(reinterpret_cast<const char*>(z_.next_in), z_.avail_in))
-      throw format_error("data after the end of the gzip stream in " + name_);
-    inflateReset(&z_);
-  }
-
-  z_stream z_{};
-  int fd_;
-  std::string text_;
-  std::string name_;
-  std::unique_ptr<char[], buffer_deleter> raw_;
-  bool raw_eof_ = false;
-  bool done_ = false;
-  bool member_started_ = false;
-};
-
-void inflater_deleter::operator()(inflater* z) const noexcept { delete z; }
+void decoder_deleter::operator()(decoder* d) const noexcept { delete d; }
 
 }  // namespace detail
 
@@ -286,11 +196,16 @@ void inflater_deleter::operator()(inflater* z) const noexcept { delete z; }
 
 text_input::text_input(std::string_view text, std::string name)
     : probed_(true), at_eof_(true), name_(std::move(name)) {
-  if (gzip_magic(text.data(), text.size())) {
+  const detail::compression_type type =
+      detail::compression_of(text.data(), text.size());
+  if (type != detail::compression_type::NONE) {
     at_eof_ = false;
     buf_ = new_buffer(buffer_capacity);
     cap_ = buffer_capacity;
-    gzip_.reset(new detail::inflater(-1, std::string(text), name_));
+    detail::raw_input raw;
+    raw.text = std::string(text);
+    raw.name = name_;
+    decoder_.reset(detail::make_decoder(type, std::move(raw), 1).release());
     return;
   }
   cap_ = text.size() + 1;
@@ -338,7 +253,7 @@ void text_input::compact() {
 }
 
 std::size_t text_input::refill(std::size_t room) {
-  if (gzip_) return gzip_->inflate_into(buf_.get() + end_, room);
+  if (decoder_) return decoder_->decode(buf_.get() + end_, room);
   if (ahead_) return refill_ahead();
   if (ahead_wanted_ && probed_) {
     ahead_wanted_ = false;
@@ -355,20 +270,30 @@ std::size_t text_input::refill(std::size_t room) {
   const std::size_t k =
       read_some(file_.get(), buf_.get() + end_, whole_pages(room), name_);
   if (!probed_) {
-    // The first bytes decide whether the stream is gzip. Two are needed;
-    // a pipe may deliver them one at a time.
+    // The first bytes decide whether the stream is compressed. Up to six
+    // are needed; a pipe may deliver them a few at a time.
+    char* const first = buf_.get() + end_;
     std::size_t have = k;
-    while (have == 1) {
+    while (have > 0 && have < detail::magic_length &&
+           may_begin_magic(first, have)) {
       const std::size_t more_bytes = read_some(
-          file_.get(), buf_.get() + end_ + 1, whole_pages(room) - 1, name_);
+          file_.get(), first + have, whole_pages(room) - have, name_);
       if (more_bytes == 0) break;
       have += more_bytes;
     }
     probed_ = true;
-    if (gzip_magic(buf_.get() + end_, have)) {
-      gzip_.reset(new detail::inflater(file_.get(), std::string(), name_));
-      gzip_->prime(buf_.get() + end_, have);
-      return gzip_->inflate_into(buf_.get() + end_, room);
+    const detail::compression_type type =
+        detail::compression_of(first, have);
+    if (type != detail::compression_type::NONE) {
+      detail::raw_input raw;
+      raw.fd = file_.get();
+      raw.first = first;
+      raw.n = have;
+      raw.name = name_;
+      decoder_.reset(
+          detail::make_decoder(type, std::move(raw), decoder_threads_)
+              .release());
+      return decoder_->decode(first, room);
     }
     return have;
   }

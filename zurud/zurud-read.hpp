@@ -30,10 +30,10 @@ class fd_handle {
   bool owns_ = false;
 };
 
-/// A gzip stream being inflated (zlib); defined with the text input.
-class inflater;
-struct inflater_deleter {
-  void operator()(inflater* z) const noexcept;
+/// A compressed stream being decoded; defined with the decoders.
+class decoder;
+struct decoder_deleter {
+  void operator()(decoder* d) const noexcept;
 };
 /// Frees the page-aligned text buffer.
 struct buffer_deleter {
@@ -54,9 +54,11 @@ struct row_scan;
 /// ordinary character. A form feed directly after a line end is a page break
 /// and is passed over wherever line ends are. Readers use only the primitive
 /// operations below (and the row fast path, which obeys the same rules).
-/// Input that starts with the gzip magic bytes 1f 8b, from any source, is
-/// inflated first (concatenated gzip members included); what the readers see
-/// is the inflated text.
+/// Input that starts with the magic bytes of gzip (1f 8b), zstd, xz or
+/// bzip2, from any source, is decoded first (concatenated members or
+/// streams included); what the readers see is the decoded text. A build
+/// without the library a compression needs refuses such input with an
+/// io_error naming it.
 class text_input {
  public:
   /// Input from a copy of `text`; `name` is used in diagnostics.
@@ -150,8 +152,12 @@ class text_input {
   std::int64_t position() const noexcept {
     return origin_ + static_cast<std::int64_t>(pos_);
   }
-  /// True when the input is read through gzip.
-  bool inflating() const noexcept { return gzip_ != nullptr; }
+  /// True when the input is decoded from a compressed stream.
+  bool decoding() const noexcept { return decoder_ != nullptr; }
+  /// Threads that may decode a gzip file of BGZF blocks (as bgzip writes
+  /// them) ahead of the reader; 1, the default, decodes on the reading
+  /// thread only. Takes effect when called before the first read.
+  void decoder_threads(unsigned n) noexcept { decoder_threads_ = n; }
   /// From now on, when the input is a regular file read without gzip, a
   /// second thread reads the next buffer of it while this one is used, so
   /// the kernel's copy overlaps the scan. What is read, and every result and
@@ -171,7 +177,7 @@ class text_input {
   /// own; scanned() then takes the scan's position and line feeds.
   void count_lines_so_far();
   void scanned(read::detail::row_scan& s);
-  /// Raw bytes from the file or the gzip stream into buf_ + end_; 0 at the
+  /// Raw bytes from the file or the decoder into buf_ + end_; 0 at the
   /// end.
   std::size_t refill(std::size_t room);
   /// refill through the read-ahead thread: takes the buffer it filled.
@@ -181,8 +187,9 @@ class text_input {
   [[noreturn]] void eof(const char* what) const;
 
   detail::fd_handle file_;
-  std::unique_ptr<detail::inflater, detail::inflater_deleter> gzip_;
-  bool probed_ = false;  // whether the first bytes were checked for gzip
+  std::unique_ptr<detail::decoder, detail::decoder_deleter> decoder_;
+  bool probed_ = false;  // whether the first bytes were checked for magic
+  unsigned decoder_threads_ = 1;
   bool at_eof_ = false;
   std::string name_;
   std::unique_ptr<char[], detail::buffer_deleter> buf_;

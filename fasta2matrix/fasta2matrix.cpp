@@ -70,7 +70,8 @@ void label_notices(const zurud::sequence_vecs& sequences,
     const char* both = rows.size() == 2 ? "both" : "all";
     zurud::standard_error().put_line(zurud::printable(
         "fasta2matrix: warning: sequences " + list + " are " + both +
-        (same ? " labelled \"" : " written as \"") + text +
+        (same ? " labelled \"" + sequences(rows[0]).label
+              : " written as \"" + text) +
         "\"; karvo and most readers of a matrix refuse a label twice"));
   }
 }

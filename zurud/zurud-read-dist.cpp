@@ -125,11 +125,6 @@ void read_fast_dist_mat(text_input& in, dist_format_type layout,
 dist_mat_access read_dist_file(text_input& in, dist_format_type layout) {
   in.skip_byte_order_mark();
   refuse_empty(in);
-  auto store = [](dist_mat_type& m) {
-    return [&m](std::int32_t i, std::int32_t j, float v) {
-      m.distances.set(i, j, v);
-    };
-  };
   if (layout != dist_format_type::TAB) {
     auto matrix = std::make_unique<dist_mat_type>(read_dist_header(in, layout));
     read_dist_mat(in, layout, *matrix);
@@ -155,8 +150,12 @@ dist_mat_access read_dist_file(text_input& in, dist_format_type layout) {
         "the first line does not start with a TAB; a header without an empty "
         "first cell is read as TABLE";
   auto matrix = std::make_unique<dist_mat_type>(static_cast<std::int32_t>(n));
-  read_dist_rows(in, layout, matrix->labels, matrix->ntax(), store(*matrix),
-                 &columns);
+  read_dist_rows(
+      in, layout, matrix->labels, matrix->ntax(),
+      [&](std::int32_t i, std::int32_t j, float v) {
+        matrix->distances.set(i, j, v);
+      },
+      &columns);
   return matrix;
 }
 
@@ -186,11 +185,12 @@ bool blank_line(std::string_view line) {
 // ";" and ",", the most frequent outside quotes on the first line that is
 // not blank, or on the next one when that line has none (a table of one
 // column); blanks when there is none, as R's write.table writes by default.
-// Ties go to TAB, then ";" (whose tables write decimal commas).
+// Ties go to TAB, then ";" (whose tables write decimal commas). A lone CR
+// ends a line here too, as old spreadsheets write them.
 char table_separator(std::string_view ahead) {
   constexpr std::string_view candidates = "\t;,";
   for (int lines = 0; !ahead.empty() && lines < 2;) {
-    const std::size_t end = std::min(ahead.find('\n'), ahead.size());
+    const std::size_t end = std::min(ahead.find_first_of("\r\n"), ahead.size());
     const std::string_view line = ahead.substr(0, end);
     ahead.remove_prefix(std::min(end + 1, ahead.size()));
     if (blank_line(line)) continue;

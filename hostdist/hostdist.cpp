@@ -168,8 +168,15 @@ void run(char** argv, inputs& files) {
   const std::int64_t assoc_start = assoc_in.line();
   zurud::hostpara::ordered_assocs assocs;
   zurud::hostpara::read_assoc(assoc_in, assocs);
+  // No pair leaves no host to write: that is said of the file itself.
   if (assocs.empty()) {
-    zurud::format_error e("the association file is empty");
+    zurud::end_of_file_error e =
+        dist_file == "-" && assoc_file == "-"
+            ? zurud::end_of_file_error(
+                  "no association pairs follow the matrix on standard input")
+            : zurud::end_of_file_error(
+                  "the association file is empty",
+                  "it holds no pair of an associate and a host");
     e.set_line(assoc_start);
     throw e;
   }

@@ -179,7 +179,6 @@ TEST(read_dist_file, tab_column_labels_must_equal_the_row_labels) {
        "A\t0\t1\n"
        "B\t1\t0\n",
        "the row label \"A\" differs from column 1's \"B\""},
-      {" \n\n", "the distance file is empty"},
   };
   for (const auto& c : cases) {
     text_input in(c.text);
@@ -254,7 +253,7 @@ TEST(read_dist_table, refusals_name_what_and_where) {
     std::string message;
     std::int64_t line;
   } cases[] = {
-      {"", "format error", "the distance file is empty", 0},
+      {" \n\n", "end-of-file error", "the distance file is empty", 0},
       {",a,b\n"
        "a,0,1\n"
        "b,1\n",

@@ -99,7 +99,7 @@ void refuse_empty(text_input& in) {
   if (ahead.size() == 4096) return;
   for (const char c : ahead)
     if (!whitespace.contains(c)) return;
-  throw format_error("the distance file is empty");
+  throw end_of_file_error("the distance file is empty");
 }
 
 }  // namespace

@@ -496,8 +496,8 @@ void read_fast_dist_mat(text_input& in, dist_format_type layout,
 /// In TAB the header's column labels (the text after each TAB, a CR before
 /// the line end left out) must equal the row labels in the same order:
 /// format_error at the first row that differs, naming both labels.
-/// format_error when the input holds nothing but whitespace (at most a page
-/// of it is looked at); otherwise failures as the two readers have them.
+/// end_of_file_error when the input holds nothing but whitespace (at most a
+/// page of it is looked at); otherwise failures as the two readers have them.
 dist_mat_access read_dist_file(text_input& in, dist_format_type layout);
 
 /// A square table of distances as R (write.table, write.csv, write.csv2),
@@ -514,7 +514,8 @@ dist_mat_access read_dist_file(text_input& in, dist_format_type layout);
 /// 3.40282347E+38; a missing one (an empty field, NA or NaN) reads as 0 on
 /// the diagonal. Reads exactly as many rows as there are columns; whatever
 /// follows stays unread.
-/// format_error for an empty input, rows of another number of fields, a row
+/// end_of_file_error for an empty input; format_error for rows of another
+/// number of fields, a row
 /// label that is empty or differs from its column's label, a text after a
 /// closing quote or a quote left open at the line end, a field of more than
 /// 10000 characters, a value that is not a number and a missing value off

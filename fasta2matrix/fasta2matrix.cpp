@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zurud/zurud-print.hpp"
 #include "zurud/zurud-read.hpp"
@@ -38,6 +39,43 @@ int usage(const std::string& command) {
   return 1;
 }
 
+// Sequences that the layout writes with one label: karvo, like most readers
+// of a matrix, refuses a label twice, so the file would be of no use there.
+void label_notices(const zurud::sequence_vecs& sequences,
+                   zurud::char_format_type layout) {
+  std::map<std::string, std::vector<std::int32_t>> written;
+  for (std::int32_t i = 1; i <= sequences.size(); ++i) {
+    const std::string& label = sequences(i).label;
+    std::string text;
+    {
+      zurud::text_output out(text);
+      zurud::print::print_label(label, layout, label.size() + 2, out);
+    }
+    text.erase(text.find_last_not_of(' ') + 1);
+    written[text].push_back(i);
+  }
+  int shown = 0;
+  for (const auto& [text, rows] : written) {
+    if (rows.size() < 2) continue;
+    if (++shown > 10) break;
+    bool same = true;
+    for (const std::int32_t i : rows)
+      same = same && sequences(i).label == sequences(rows[0]).label;
+    std::string list;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      if (k > 0) list += k + 1 == rows.size() ? " and " : ", ";
+      list += std::to_string(rows[k]);
+      if (!same) list += " (\"" + sequences(rows[k]).label + "\")";
+    }
+    const char* both = rows.size() == 2 ? "both" : "all";
+    zurud::standard_error().put_line(zurud::printable(
+        "fasta2matrix: warning: sequences " + list + " are " + both +
+        (same ? " labelled \"" + sequences(rows[0]).label
+              : " written as \"" + text) +
+        "\"; karvo and most readers of a matrix refuse a label twice"));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,6 +85,9 @@ int main(int argc, char** argv) {
     return *status;
   if (argc != 3 || !layouts.contains(argv[1])) return usage(command);
   zurud::text_output& err = zurud::standard_error();
+  // A standard error that refuses writing loses the notices, not the
+  // matrix; the exit status then says that something could not be said.
+  err.set_tolerant(true);
   std::optional<zurud::read::text_input> in;
   try {
     const std::string file = argv[2];
@@ -58,9 +99,12 @@ int main(int argc, char** argv) {
     zurud::sequence_vecs sequences;
     zurud::read::read_fasta(*in, sequences);
     in.reset();  // reading is over: later failures have no input line
-    zurud::print::print_char_mat(sequences, layouts.at(argv[1]));
+    const zurud::char_format_type layout = layouts.at(argv[1]);
+    zurud::print::print_char_mat(sequences, layout);
     zurud::standard_output().flush();
-    return 0;
+    label_notices(sequences, layout);
+    err.flush();
+    return err.failed() ? 1 : 0;
   } catch (const std::exception& e) {
     const zurud::failure_place place =
         zurud::read::place_of(in ? &*in : nullptr);

@@ -9,7 +9,7 @@ root=$(dirname "$here")
 out=${1:?usage: make-corpus.sh OUT_DIR}
 
 targets=(fuzz_karvo fuzz_char_mat fuzz_assoc fuzz_dist_mat fuzz_fasta fuzz_text
-         fuzz_data_file fuzz_number fuzz_nexus)
+         fuzz_data_file fuzz_number fuzz_nexus fuzz_dist_table)
 for t in "${targets[@]}"; do mkdir -p "$out/$t"; done
 
 # The first byte of a fuzz_char_mat input: layout + 5 * cell type (DISCR).
@@ -32,6 +32,12 @@ for case_dir in "$root"/tests/cli/*/; do
     for f in "$case_dir"/*.fasta "$stdin_file"; do
       [ -f "$f" ] && cp "$f" "$out/fuzz_fasta/cli-$name-$(basename "$f")"
     done
+    # hostdist's tables (IN_LAYOUT TABLE, the fourth argument) feed the
+    # table reader.
+    if [ "${#args[@]}" -ge 4 ] && [ "${args[1]}" = TABLE ] &&
+       [ -f "$case_dir/${args[3]}" ]; then
+      cp "$case_dir/${args[3]}" "$out/fuzz_dist_table/cli-$name"
+    fi
     continue
   fi
 

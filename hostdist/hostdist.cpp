@@ -6,10 +6,11 @@
 // RULE is MIN, MEAN, MAX or PBC (mean nearest-neighbour distance both ways).
 // The layouts are PHYLIP, EXTENDED_PHYLIP, TAB, NEXUS, NEXUS_ENCLOSED,
 // ONE_COLUMN or RAW; every input layout but PHYLIP and TAB reads a count
-// line and rows of a label word and values. Either file may be "-" for
-// standard input. The host matrix, one row per host in byte order of the
-// labels, goes to standard output. Failures end the program as karvo's do:
-// one line on standard error and exit status 1.
+// line and rows of a label word and values. IN_LAYOUT may also be TABLE: a
+// square table with a header line, as R, pandas and spreadsheets write it.
+// Either file may be "-" for standard input. The host matrix, one row per host
+// in byte order of the labels, goes to standard output. Failures end the
+// program as karvo's do: one line on standard error and exit status 1.
 #include <charconv>
 #include <map>
 #include <new>
@@ -46,13 +47,22 @@ const std::map<std::string, dist_format_type> layouts = {
     {"RAW", dist_format_type::RAW},
 };
 
+// hostdist's own input layout, beside the seven of the library.
+constexpr std::string_view table_word = "TABLE";
+
+bool is_in_layout(std::string_view word) {
+  return word == table_word || layouts.contains(std::string(word));
+}
+
 std::string usage_text(const std::string& command) {
   return "Usage: " + command +
          " RULE IN_LAYOUT OUT_LAYOUT distance_file association_file\n"
          "  RULE: MIN, MEAN, MAX or PBC.\n"
          "  IN_LAYOUT, OUT_LAYOUT: PHYLIP, EXTENDED_PHYLIP, TAB, NEXUS, "
          "NEXUS_ENCLOSED,\n"
-         "    ONE_COLUMN or RAW.\n"
+         "    ONE_COLUMN or RAW; as input also TABLE (a square table with a "
+         "header line,\n"
+         "    as R, pandas and spreadsheets write it).\n"
          "  \"-\" reads a file from standard input.";
 }
 
@@ -117,33 +127,59 @@ void dist_notices(const std::string& file, const zurud::dist_mat_type& d,
       }
 }
 
+// A table ends after as many rows as it has columns. Unless the association
+// pairs follow on the same stream, more text means that it is not square.
+void refuse_more_rows(text_input& in, std::int32_t rows) {
+  if (in.skip_members(zurud::whitespace)) return;
+  const std::string_view text = in.peek_line();
+  throw zurud::format_error("more rows than columns: the table is not square",
+                            "after row " + std::to_string(rows) + " comes \"" +
+                                std::string(text.substr(0, 40)) + "\"");
+}
+
 void run(char** argv, inputs& files) {
   const dist_func_type rule = rules.at(argv[1]);
-  const dist_format_type in_layout = layouts.at(argv[2]);
+  const bool table = argv[2] == table_word;
   const dist_format_type out_layout = layouts.at(argv[3]);
+  const std::string dist_file = argv[4], assoc_file = argv[5];
 
-  text_input& dist_in = files.open(argv[4], files.dist);
+  text_input& dist_in = files.open(dist_file, files.dist);
   files.reading = &dist_in;
-  zurud::dist_mat_type associates(
-      zurud::read::read_dist_header(dist_in, in_layout));
-  zurud::read::read_dist_mat(dist_in, in_layout, associates);
+  const zurud::dist_mat_access associates =
+      table ? zurud::read::read_dist_table(dist_in)
+            : zurud::read::read_dist_file(dist_in, layouts.at(argv[2]));
+  if (table && (dist_file != "-" || assoc_file != "-"))
+    refuse_more_rows(dist_in, associates->ntax());
   files.reading = nullptr;
   files.dist.reset();
 
   // PHYLIP labels are padded to ten characters; an association file cannot
   // hold the padding, so associates are matched on the names without it.
-  zurud::tax_lab_type names = associates.labels;
-  if (in_layout == dist_format_type::PHYLIP)
+  zurud::tax_lab_type names = associates->labels;
+  if (!table && layouts.at(argv[2]) == dist_format_type::PHYLIP)
     for (std::int32_t i = names.first(); i <= names.last(); ++i)
       names(i).erase(names(i).find_last_not_of(' ') + 1);
-  dist_notices(argv[4], associates, names);
+  dist_notices(dist_file, *associates, names);
   zurud::sets::taxon_maps taxa;
   zurud::sets::to_taxon_map(names, taxa);
 
-  text_input& assoc_in = files.open(argv[5], files.assoc);
+  text_input& assoc_in = files.open(assoc_file, files.assoc);
   files.reading = &assoc_in;
+  const std::int64_t assoc_start = assoc_in.line();
   zurud::hostpara::ordered_assocs assocs;
   zurud::hostpara::read_assoc(assoc_in, assocs);
+  // No pair leaves no host to write: that is said of the file itself.
+  if (assocs.empty()) {
+    zurud::end_of_file_error e =
+        dist_file == "-" && assoc_file == "-"
+            ? zurud::end_of_file_error(
+                  "no association pairs follow the matrix on standard input")
+            : zurud::end_of_file_error(
+                  "the association file is empty",
+                  "it holds no pair of an associate and a host");
+    e.set_line(assoc_start);
+    throw e;
+  }
   files.reading = nullptr;
   files.assoc.reset();
 
@@ -152,7 +188,7 @@ void run(char** argv, inputs& files) {
 
   // One row per host; the constructor refuses a count outside 1..5000.
   zurud::dist_mat_type host_matrix(static_cast<std::int32_t>(hosts.size()));
-  zurud::hostpara::get_pbc(host_matrix, associates, hosts, rule);
+  zurud::hostpara::get_pbc(host_matrix, *associates, hosts, rule);
   zurud::print::print_dist_mat(host_matrix, out_layout);
   zurud::standard_output().flush();
 }
@@ -164,7 +200,13 @@ int main(int argc, char** argv) {
   if (const auto status = zurud::standard_option_status(
           argc, argv, "hostdist", usage_text(command)))
     return *status;
-  if (argc != 6 || !rules.contains(argv[1]) || !layouts.contains(argv[2]) ||
+  if (argc == 6 && argv[3] == table_word) {
+    zurud::standard_error().put_line(
+        "hostdist: TABLE is an input layout only; write TAB for a table with "
+        "a header line");
+    return usage(command);
+  }
+  if (argc != 6 || !rules.contains(argv[1]) || !is_in_layout(argv[2]) ||
       !layouts.contains(argv[3]))
     return usage(command);
   zurud::text_output& err = zurud::standard_error();

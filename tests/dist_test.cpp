@@ -152,6 +152,156 @@ TEST(read_fast_dist_mat, fills_row_by_row_up_to_its_size) {
   }
 }
 
+TEST(read_dist_file, tab_column_labels_must_equal_the_row_labels) {
+  struct {
+    std::string text;
+    std::string message;  // empty: read
+  } cases[] = {
+      {"\tA\tB\r\n"
+       "A\t0\t1\r\n"
+       "B\t1\t0\r\n",
+       ""},
+      {"\xef\xbb\xbftaxa\tA\tB\n"
+       "A\t0\t1\n"
+       "B\t1\t0\n",
+       ""},
+      // The rows in another order were paired with the wrong columns.
+      {"\ta\tb\tc\n"
+       "c\t0.3\t0.2\t0\n"
+       "a\t0\t0.25\t0.3\n"
+       "b\t0.25\t0\t0.2\n",
+       "the row label \"c\" differs from column 1's \"a\""},
+      {"\tA\tB\n"
+       "A\t0\t1\n"
+       "C\t1\t0\n",
+       "the row label \"C\" differs from column 2's \"B\""},
+      {"A\tB\n"
+       "A\t0\t1\n"
+       "B\t1\t0\n",
+       "the row label \"A\" differs from column 1's \"B\""},
+  };
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    try {
+      const dist_mat_access m = read::read_dist_file(in, dist_format_type::TAB);
+      EXPECT_EQ(c.message, "") << c.text;
+      EXPECT_EQ(labels_of(m->labels), (std::vector<std::string>{"A", "B"}));
+      EXPECT_EQ(values_of(*m), (std::vector<float>{0, 1, 1, 0}));
+    } catch (const format_error& e) {
+      EXPECT_EQ(e.what(), c.message) << c.text;
+    }
+  }
+}
+
+TEST(read_dist_table, shapes_of_r_pandas_and_spreadsheets) {
+  struct {
+    std::string text;
+    std::vector<std::string> labels;
+  } cases[] = {
+      // write.table(m, sep = "\t", quote = FALSE): no cell before the labels.
+      {"a\tb c\n"
+       "a\t0\t1e-04\n"
+       "b c\t1e-04\t0\n",
+       {"a", "b c"}},
+      // write.csv(m)
+      {"\"\",\"a\",\"b c\"\n"
+       "\"a\",0,1e-04\n"
+       "\"b c\",1e-04,0\n",
+       {"a", "b c"}},
+      // write.csv2(m): decimal commas.
+      {"\"\";\"a\";\"b\"\n"
+       "\"a\";0;0,0001\n"
+       "\"b\";0,0001;0\n",
+       {"a", "b"}},
+      // write.table(as.matrix(d)): blanks, quoted.
+      {"\"a\" \"b\"\n"
+       "\"a\" 0 1e-04\n"
+       "\"b\" 1e-04 0\n",
+       {"a", "b"}},
+      // to_csv of pandas, a name for the rows, a spreadsheet's BOM and CR LF,
+      // blanks around fields and a blank line.
+      {"\xef\xbb\xbflouse , a , b\r\n"
+       "\r\n"
+       " a , 0.0 , +1E-4\r\n"
+       "b,0.0001,0.0\r\n",
+       {"a", "b"}},
+      // Quotes hold separators and doubled quotes; a missing diagonal is 0.
+      {",\"x,\"\"y\"\"\",z\n"
+       "\"x,\"\"y\"\"\",NA,1e-04\n"
+       "z,0.0001,\n",
+       {"x,\"y\"", "z"}},
+  };
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    const dist_mat_access m = read::read_dist_table(in);
+    EXPECT_EQ(labels_of(m->labels), c.labels) << c.text;
+    EXPECT_EQ(values_of(*m), (std::vector<float>{0, 1e-4f, 1e-4f, 0}))
+        << c.text;
+    EXPECT_TRUE(in.exhausted()) << c.text;
+  }
+  // One column: the separator is told from the row.
+  text_input one("a\na;0,5\nassociate host\n");
+  const dist_mat_access m = read::read_dist_table(one);
+  EXPECT_EQ(values_of(*m), (std::vector<float>{0.5f}));
+  EXPECT_EQ(read::get_word(one, whitespace), "associate");  // left unread
+}
+
+TEST(read_dist_table, refusals_name_what_and_where) {
+  struct {
+    std::string text;
+    std::string kind;
+    std::string message;
+    std::int64_t line;
+  } cases[] = {
+      {" \n\n", "end-of-file error", "the distance file is empty", 0},
+      {",a,b\n"
+       "a,0,1\n"
+       "b,1\n",
+       "format error", "row 2 has 2 fields, not 3", 3},
+      {",a,b\n"
+       "b,0,1\n",
+       "format error", "the row label \"b\" differs from column 1's \"a\"", 2},
+      {",a,b\n"
+       "a,0,NA\n",
+       "format error", "no distance from \"a\" to \"b\": \"NA\"", 2},
+      {",a,b\n"
+       "a,0,Inf\n",
+       "format error", "not a number: \"Inf\"", 2},
+      {",a,b\n"
+       "a,0,-0.5\n",
+       "range error", "distance -0.5 outside 0.0 .. 3.40282347E+38", 2},
+      {",a,b\n"
+       "a,0,1e999\n",
+       "range error", "distance 1e999 outside 0.0 .. 3.40282347E+38", 2},
+      {",\"a\n"
+       "a\",0\n",
+       "format error", "a quoted field runs past the end of its line", 0},
+      {",\"a\"x\n", "format error",
+       "text after the closing quote of field 2: \"a\"", 0},
+      {",a,b\n", "end-of-file error", "the table ends after its header line",
+       0},
+      {",a,b\n"
+       "a,0,1\n",
+       "end-of-file error", "the table ends after row 1 of 2", 0},
+      {"a\n"
+       "a\n",
+       "format error", "no separator of fields on the first two lines", 0},
+      {",a\n\"" + std::string(10001, 'a') + "\",0\n",
+       "format error", "a field of more than 10000 characters", 0},
+  };
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    try {
+      read::read_dist_table(in);
+      ADD_FAILURE() << "no failure for " << c.text;
+    } catch (const error& e) {
+      EXPECT_EQ(e.kind(), c.kind) << c.text;
+      EXPECT_EQ(e.what(), c.message) << c.text;
+      EXPECT_EQ(e.line(), c.line) << c.text;
+    }
+  }
+}
+
 // Whatever the writer produces in a layout with a readable header, the reader
 // gives back. Values are multiples of 1/16 below 100, which the writer's six
 // significant digits hold exactly.

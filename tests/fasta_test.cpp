@@ -57,12 +57,15 @@ TEST(read_fasta, long_lines_are_read_in_pieces) {
   sequence_vecs v = parse(">long\n" + residues + "\n>next\nc\n");
   ASSERT_EQ(v.size(), 2);
   EXPECT_EQ(v(1).residues, residues);
-  // A piece that happens to start with ">" reads as a header.
-  sequence_vecs split =
-      parse(">a\n" + std::string(10000, 'c') + ">b\ngg\n");
-  ASSERT_EQ(split.size(), 2);
-  EXPECT_EQ(split(1).residues, std::string(10000, 'c'));
-  EXPECT_EQ(split(2).label, "b");
+  // A piece that happens to start with ">" is not a header but a residue
+  // (it was read as one, at column 10001 only).
+  text_input split(">a\n" + std::string(10000, 'c') + ">b\ngg\n");
+  sequence_vecs v2;
+  EXPECT_THROW(read::read_fasta(split, v2), read::invalid_character_error);
+  // A header is read whole, up to 10000 characters of label.
+  const std::string label(10000, 'h');
+  EXPECT_EQ(parse(">" + label + "\r\nAC\n>b\nGT\n"),
+            (sequence_vecs{{label, "", "AC"}, {"b", "", "GT"}}));
 }
 
 TEST(read_fasta, limits_fail_where_they_are_passed) {
@@ -77,6 +80,9 @@ TEST(read_fasta, limits_fail_where_they_are_passed) {
       {many, 10001, 5000},
       {">ok\nA\n>long\n" + wide + "\nc\ng\n", 5, 1},
       {">ok\nA\n>bad\nAC\nA*T\nGG\n", 5, 1},
+      // The end of a long header was taken as residues.
+      {">ok\nA\n>" + std::string(10001, 'C') + "\nACGT\n", 3, 1},
+      {">" + std::string(25000, 'C') + "\nACGT\n", 1, 0},
   };
   for (const auto& c : cases) {
     text_input in(c.text);

@@ -72,14 +72,25 @@ void read_fasta(text_input& in, sequence_vecs& sequences) {
   std::string label;
   std::string residues;
   std::int64_t headers = 0;
+  // Data lines are read in pieces of max_line_len; only a piece that starts
+  // a line may be a header, so a ">" that a long line happens to bring to
+  // the start of a piece stays a residue (and is refused as one).
+  bool line_start = true;
   while (!in.end_of_input()) {
     const std::int64_t line_number = in.line();
-    const std::string line = in.read_line(max_line_len);
-    if (!line.empty() && line[0] == '>') {
+    if (line_start && in.peek(1) == ">") {
+      // A header is read whole: its text is the label, never residues. The
+      // bound only keeps an endless line from filling the memory.
+      const std::string line = in.read_line(2 * max_line_len);
       if (++headers > 1) {
         sequences.append(sequence_type{label, {}, residues});
         residues.clear();
       }
+      std::string text = header_label(std::string_view(line).substr(1));
+      if (line.size() == 2 * max_line_len || text.size() > max_line_len)
+        fail_at(format_error("a FASTA header of more than 10000 characters",
+                             "it begins " + quoted(text.substr(0, 40))),
+                line_number);
       // The vector is full: the record this header opens has no room, so
       // the input is not read any further.
       if (sequences.size() >= max_taxa)
@@ -87,9 +98,13 @@ void read_fasta(text_input& in, sequence_vecs& sequences) {
                             "the header " + quoted(line.substr(0, 40)) +
                                 " opens the 5001st"),
                 line_number);
-      label = header_label(std::string_view(line).substr(1));
+      label = std::move(text);
     } else {
-      add_residues(line, line_number, label, residues);
+      const std::string piece = in.read_line(max_line_len);
+      add_residues(piece, line_number, label, residues);
+      // A full piece whose line end was not consumed leaves the rest of its
+      // line for the next piece.
+      line_start = piece.size() < max_line_len || in.line() != line_number;
     }
   }
   sequences.append(sequence_type{label, {}, residues});

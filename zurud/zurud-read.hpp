@@ -451,16 +451,17 @@ class invalid_character_error : public error {
 };
 
 /// Reads FASTA records to the end of the input and appends one sequence per
-/// record. A line starting with ">" is a header: the rest, trimmed of
-/// whitespace and with control characters made "_", labels the sequence that
-/// follows. Every other line (lines are read in pieces of at most 10000
-/// characters) adds residues; data before the first header belongs to the
-/// first sequence (skip_to_fasta_header refuses it). Residues lose their
-/// whitespace and "." becomes "-". invalid_character_error for any other
-/// character outside wide_nuc_set, at the line where it stands (the
-/// sequences stored before it stay); range_error at the header that would
-/// open a 5001st sequence and at the line where a sequence outgrows 1048576
-/// residues, so memory stays bounded on endless input.
+/// record. A line starting with ">" is a header: the whole rest of it,
+/// trimmed of whitespace and with control characters made "_", labels the
+/// sequence that follows; format_error for a label of more than 10000
+/// characters. Every other line (read in pieces of at most 10000 characters,
+/// a piece never being a header) adds residues; data before the first header
+/// belongs to the first sequence (skip_to_fasta_header refuses it). Residues
+/// lose their whitespace and "." becomes "-". invalid_character_error for
+/// any other character outside wide_nuc_set, at the line where it stands
+/// (the sequences stored before it stay); range_error at the header that
+/// would open a 5001st sequence and at the line where a sequence outgrows
+/// 1048576 residues, so memory stays bounded on endless input.
 void read_fasta(text_input& in, sequence_vecs& sequences);
 
 /// Passes over a byte order mark and blank lines up to the first FASTA
@@ -496,5 +497,38 @@ void read_dist_mat(text_input& in, dist_format_type layout,
 /// range_error once the first value beyond its size has been read.
 void read_fast_dist_mat(text_input& in, dist_format_type layout,
                         fast_dist_mat_type& matrix);
+
+/// A whole distance matrix file in `layout`: a UTF-8 byte order mark at the
+/// start is passed over, then read_dist_header and read_dist_mat read it.
+/// In TAB the header's column labels (the text after each TAB, a CR before
+/// the line end left out) must equal the row labels in the same order:
+/// format_error at the first row that differs, naming both labels.
+/// end_of_file_error when the input holds nothing but whitespace (at most a
+/// page of it is looked at); otherwise failures as the two readers have them.
+dist_mat_access read_dist_file(text_input& in, dist_format_type layout);
+
+/// A square table of distances as R (write.table, write.csv, write.csv2),
+/// pandas (to_csv) and spreadsheets write it: a header line of column
+/// labels, with or without a cell before them (empty, or a name for the
+/// rows: told from the first row's number of fields), then one line per
+/// row: its label and one distance per column. A UTF-8 byte order mark at
+/// the start is passed over, blank lines and a CR before each line end too.
+/// The separator is TAB, ";", "," or, when none of these stands on the first
+/// line (or the second, for one column), a run of blanks; fields may be
+/// quoted as RFC 4180 has it, but end on their line; blanks around an
+/// unquoted field are not part of it. Distances are decimal numbers (1e-04,
+/// 0.25, a decimal comma unless commas separate fields) from 0 to
+/// 3.40282347E+38; a missing one (an empty field, NA or NaN) reads as 0 on
+/// the diagonal. Reads exactly as many rows as there are columns; whatever
+/// follows stays unread.
+/// end_of_file_error for an empty input; format_error for rows of another
+/// number of fields, a row
+/// label that is empty or differs from its column's label, a text after a
+/// closing quote or a quote left open at the line end, a field of more than
+/// 10000 characters, a value that is not a number and a missing value off
+/// the diagonal; range_error for a distance out of range or more than 5000
+/// columns; end_of_file_error for fewer rows than columns. Failures name the
+/// line, and values their row and column.
+dist_mat_access read_dist_table(text_input& in);
 
 }  // namespace zurud::read

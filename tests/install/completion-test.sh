@@ -30,7 +30,9 @@ karvo -m |
 karvo -c li|lice.fasta
 hostdist |MIN MEAN MAX PBC --help --version
 hostdist MIN E|EXTENDED_PHYLIP
+hostdist MIN T|TAB TABLE
 hostdist MIN PHYLIP |PHYLIP EXTENDED_PHYLIP TAB NEXUS NEXUS_ENCLOSED ONE_COLUMN RAW
+hostdist MIN TABLE T|TAB
 hostdist MIN PHYLIP TAB li|lice.fasta
 hostdist --help |
 fasta2matrix N|NEXUS NEXUS_ENCLOSED

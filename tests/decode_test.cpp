@@ -174,6 +174,23 @@ TEST(decoders, every_compression_reads_as_the_text_from_memory_and_file) {
   }
 }
 
+TEST(decoders, a_stream_larger_than_the_first_read_reads_whole) {
+  // Compresses poorly, so that the raw bytes fill more than the first read
+  // of the text input, which tells the compression.
+  std::string text;
+  std::uint64_t x = 88172645463325252ull;
+  for (int i = 0; i < 900000; ++i) {
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+    text += static_cast<char>('!' + x % 90);
+  }
+  for (const compressor& c : compressors()) {
+    SCOPED_TRACE(c.name);
+    const std::string bytes = c.compress(text);
+    ASSERT_GT(bytes.size(), std::size_t{300000});
+    EXPECT_TRUE(through_file(bytes, 2) == text);
+  }
+}
+
 TEST(decoders, a_stream_cut_short_corrupt_or_followed_by_text_fails) {
   const std::string text = sample_text();
   for (const compressor& c : compressors()) {

@@ -71,8 +71,10 @@ class raw_reader {
   explicit raw_reader(raw_input raw)
       : fd_(raw.fd), text_(std::move(raw.text)), name_(std::move(raw.name)) {
     if (fd_ >= 0) {
-      buf_.resize(raw_size);
-      std::memcpy(buf_.data(), raw.first, raw.n);
+      // The bytes read to tell the compression may fill a whole buffer of
+      // the text input's.
+      buf_.resize(std::max(raw_size, raw.n));
+      if (raw.n > 0) std::memcpy(buf_.data(), raw.first, raw.n);
       end_ = raw.n;
     } else {
       eof_ = true;

@@ -23,6 +23,7 @@
 #include "zurud/zurud.hpp"
 
 #ifdef ZURUD_HAVE_ISAL
+#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #endif
 #ifdef ZURUD_HAVE_LIBDEFLATE
@@ -297,12 +298,15 @@ std::uint32_t le32(const byte* p) {
          static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-// Inflates one BGZF member's raw deflate data into out; the size, or a
-// message for what is wrong.
+// Inflates one BGZF member's raw deflate data into out: ISA-L where the
+// build has it, else libdeflate, else zlib; each checks the member's CRC and
+// length.
 class member_inflater {
  public:
   member_inflater() {
-#ifdef ZURUD_HAVE_LIBDEFLATE
+#if defined(ZURUD_HAVE_ISAL)
+    s_ = std::make_unique<inflate_state>();
+#elif defined(ZURUD_HAVE_LIBDEFLATE)
     d_ = libdeflate_alloc_decompressor();
     if (d_ == nullptr) throw std::bad_alloc();
 #else
@@ -310,7 +314,8 @@ class member_inflater {
 #endif
   }
   ~member_inflater() {
-#ifdef ZURUD_HAVE_LIBDEFLATE
+#if defined(ZURUD_HAVE_ISAL)
+#elif defined(ZURUD_HAVE_LIBDEFLATE)
     libdeflate_free_decompressor(d_);
 #else
     inflateEnd(&z_);
@@ -327,7 +332,18 @@ class member_inflater {
     const std::uint32_t crc = le32(member + size - 8);
     const std::uint32_t length = le32(member + size - 4);
     if (length > bgzf_max) return false;
-#ifdef ZURUD_HAVE_LIBDEFLATE
+#if defined(ZURUD_HAVE_ISAL)
+    isal_inflate_init(s_.get());
+    s_->next_in = const_cast<byte*>(data);
+    s_->avail_in = static_cast<std::uint32_t>(n);
+    s_->next_out = out;
+    s_->avail_out = static_cast<std::uint32_t>(bgzf_max);
+    if (isal_inflate_stateless(s_.get()) != ISAL_DECOMP_OK) return false;
+    out_size = s_->total_out;
+    if (out_size != length ||
+        crc32_gzip_refl(0, out, static_cast<std::uint64_t>(out_size)) != crc)
+      return false;
+#elif defined(ZURUD_HAVE_LIBDEFLATE)
     std::size_t actual = 0;
     if (libdeflate_deflate_decompress(d_, data, n, out, bgzf_max, &actual) !=
         LIBDEFLATE_SUCCESS)
@@ -351,7 +367,9 @@ class member_inflater {
   }
 
  private:
-#ifdef ZURUD_HAVE_LIBDEFLATE
+#if defined(ZURUD_HAVE_ISAL)
+  std::unique_ptr<inflate_state> s_;
+#elif defined(ZURUD_HAVE_LIBDEFLATE)
   libdeflate_decompressor* d_ = nullptr;
 #else
   z_stream z_{};
@@ -362,7 +380,7 @@ class bgzf_gzip final : public decoder {
  public:
   bgzf_gzip(std::shared_ptr<raw_reader> raw, unsigned threads)
       : raw_(std::move(raw)) {
-    const std::size_t window = 4 * static_cast<std::size_t>(threads);
+    const std::size_t window = 2 * static_cast<std::size_t>(threads) + 1;
     for (std::size_t i = 0; i < window; ++i)
       slots_.push_back(std::make_unique<slot>());
     inflaters_.resize(threads);
@@ -406,9 +424,12 @@ class bgzf_gzip final : public decoder {
   }
 
  private:
+  static constexpr std::size_t members_per_slot = 16;
   struct slot {
     enum { FREE, QUEUED, TAKEN, DONE } state = FREE;
-    std::vector<byte> in, out = std::vector<byte>(bgzf_max);
+    std::vector<byte> in;
+    std::vector<std::size_t> ends;  // each member's end in `in`
+    std::vector<byte> out = std::vector<byte>(members_per_slot * bgzf_max);
     std::size_t size = 0, taken = 0;
     bool ok = false;
   };
@@ -416,27 +437,35 @@ class bgzf_gzip final : public decoder {
   // Reads members into the free slots, in order, and queues them.
   void top_up() {
     while (!ended_ && next_in_ - next_out_ < slots_.size()) {
-      if (!raw_->more()) {
-        ended_ = true;
-        break;
-      }
-      const std::size_t have = raw_->ensure(bgzf_header);
-      const std::size_t size = bgzf_member_size(raw_->data(), have);
-      if (size == 0) {
-        // A gzip member of another kind: the rest is one stream, inflated
-        // once the members before it are written out.
-        if (!gzip_magic(raw_->data(), have))
-          throw format_error("data after the end of the gzip stream in " +
-                             raw_->name());
-        ended_ = true;
-        tail_ = true;
-        break;
-      }
-      if (size < bgzf_header + 8 || raw_->ensure(size) < size)
-        ends_early("gzip", raw_->name());
       slot& s = *slots_[next_in_ % slots_.size()];
-      s.in.assign(raw_->data(), raw_->data() + size);
-      raw_->consume(size);
+      s.in.clear();
+      s.ends.clear();
+      // Several members a slot, so that the threads hand over a few times
+      // a megabyte rather than at every 64 KiB.
+      while (s.ends.size() < members_per_slot) {
+        if (!raw_->more()) {
+          ended_ = true;
+          break;
+        }
+        const std::size_t have = raw_->ensure(bgzf_header);
+        const std::size_t size = bgzf_member_size(raw_->data(), have);
+        if (size == 0) {
+          // A gzip member of another kind: the rest is one stream,
+          // inflated once the members before it are written out.
+          if (!gzip_magic(raw_->data(), have))
+            throw format_error("data after the end of the gzip stream in " +
+                               raw_->name());
+          ended_ = true;
+          tail_ = true;
+          break;
+        }
+        if (size < bgzf_header + 8 || raw_->ensure(size) < size)
+          ends_early("gzip", raw_->name());
+        s.in.insert(s.in.end(), raw_->data(), raw_->data() + size);
+        s.ends.push_back(s.in.size());
+        raw_->consume(size);
+      }
+      if (s.ends.empty()) break;
       s.taken = 0;
       {
         const std::lock_guard lock(mutex_);
@@ -469,7 +498,19 @@ class bgzf_gzip final : public decoder {
   }
 
   static void inflate(member_inflater& f, slot& s) {
-    s.ok = f.inflate(s.in.data(), s.in.size(), s.out.data(), s.size);
+    s.size = 0;
+    s.ok = true;
+    std::size_t from = 0;
+    for (const std::size_t end : s.ends) {
+      std::size_t n = 0;
+      if (!f.inflate(s.in.data() + from, end - from, s.out.data() + s.size,
+                     n)) {
+        s.ok = false;
+        return;
+      }
+      s.size += n;
+      from = end;
+    }
   }
 
   void work(member_inflater& f) {
@@ -736,7 +777,9 @@ std::string decoders_built() {
 #else
   s += "zlib";
 #endif
-#ifdef ZURUD_HAVE_LIBDEFLATE
+#if defined(ZURUD_HAVE_ISAL)
+  s += ", BGZF blocks with isa-l";
+#elif defined(ZURUD_HAVE_LIBDEFLATE)
   s += ", BGZF blocks with libdeflate";
 #else
   s += ", BGZF blocks with zlib";

@@ -77,6 +77,149 @@ void read_assoc(read::text_input& in, assoc_sets& set,
                 assoc_notes* notes = nullptr);
 
 // ---------------------------------------------------------------------------
+// Association tables as users keep them. An association file is read in two
+// stages. read_assoc_table takes in everything the file alone tells: its
+// encoding, its separator and quoting, a column of row numbers, and its
+// shape (pairs of names, or an incidence matrix). resolve_assocs then makes
+// the decisions that need the data file's labels (whether the first line is
+// a header, which side of an incidence matrix names the associates, names
+// written with "_" for a blank or the other way round, associates the data
+// file lacks) and yields the associations. The table can be read before the
+// data file and resolved after it, without reading the file again.
+//
+// Shapes, as the first line that is not blank tells them apart:
+// - Words (no TAB, comma or semicolon outside quotes on that line): pairs of
+//   words as read_assoc has always read them, a pair possibly spanning
+//   lines. Any line that holds a TAB is split at TABs instead, so that a name
+//   may hold blanks; runs of TABs count as one, as runs of blanks do.
+// - Delimited by TAB, comma or semicolon (the first of them on that line, or
+//   for comma against semicolon the more frequent): one pair per line, the
+//   associate in the first field and the host in the second; fields are
+//   trimmed of whitespace; an empty field is a field. Lines without the
+//   separator are read as words.
+// - Fields in double quotes (RFC 4180: "" is a quote inside, the separator
+//   may stand inside) wherever a separator splits a line, and in word lines
+//   when the first line starts with a quote (R's write.table).
+// - A column of row numbers (1, 2, ... or 0, 1, ...) before the associates,
+//   as R and pandas write by default, when the first line (the header) has
+//   one field fewer than the others or an empty first field.
+// - An incidence matrix: a first line of labels, then lines of a label and
+//   at least two cells each, every cell 1, 0, TRUE, FALSE (any case), T, F
+//   or empty (0); the first line may start with an empty or named corner.
+// Text in UTF-16 (a byte order mark tells the byte order; without one, a
+// zero byte beside every character of the first two) is read as UTF-8; a
+// UTF-8 byte order mark is passed over. Names are compared byte for byte.
+
+/// The shape read_assoc_table found.
+enum class assoc_shape : std::uint8_t { WORDS, DELIMITED, INCIDENCE };
+
+namespace detail {
+struct table_data;
+}
+
+/// An association file as read, before its names meet the data file's.
+class assoc_table {
+ public:
+  assoc_table();
+  ~assoc_table();
+  assoc_table(assoc_table&&) noexcept;
+  assoc_table& operator=(assoc_table&&) noexcept;
+
+  /// The input's name, as messages give it.
+  const std::string& name() const noexcept;
+  assoc_shape shape() const noexcept;
+  /// TAB, ',' or ';' for delimited tables and incidence matrices split by
+  /// one; 0 for words.
+  char separator() const noexcept;
+  /// Pairs read (WORDS, DELIMITED; a header row included) or cells holding
+  /// 1 (INCIDENCE).
+  std::size_t size() const noexcept;
+  /// Whether resolving needs the data file's labels to give the pairs
+  /// (an incidence matrix, whose orientation they tell); the other shapes
+  /// resolve to the pairs as read when no labels are given.
+  bool needs_labels() const noexcept;
+
+  const detail::table_data& data() const noexcept { return *data_; }
+  detail::table_data& data() noexcept { return *data_; }
+
+ private:
+  std::unique_ptr<detail::table_data> data_;
+};
+
+/// Reads the whole rest of `in` as an association table. format_error (with
+/// the line set on the error and named in the detail) for a field longer
+/// than 10000 characters, a line longer than 64 MiB, a quoted field without
+/// its closing quote on the line, or broken UTF-16. Reading takes time
+/// linear in the input.
+assoc_table read_assoc_table(read::text_input& in);
+
+/// Which side of an incidence matrix names the associates.
+enum class incidence_rows : std::uint8_t { AUTO, ASSOCIATES, HOSTS };
+
+/// What resolve_assocs may decide, and how the caller's options that decide
+/// it are named in messages.
+struct assoc_resolve_options {
+  /// Pass over pairs whose associate is not a label of the data file,
+  /// instead of failing at the first.
+  bool pass_unknown = false;
+  /// The option that sets pass_unknown, as messages name it.
+  std::string pass_unknown_option = "-u";
+  incidence_rows rows = incidence_rows::AUTO;
+  /// The option that sets `rows`, named when the labels cannot tell; empty:
+  /// none.
+  std::string rows_option;
+  /// Keep the line and the value of each pair in `sources`.
+  bool keep_sources = true;
+};
+
+/// Where a pair stands in the association file, and the text of its third
+/// field (a delimited table's third column, the cell of an incidence matrix),
+/// unparsed; empty when there is none.
+struct assoc_source {
+  ordered_assocs::const_iterator pair;
+  std::int64_t line = 0;
+  std::string value;
+};
+
+/// The associations of a table.
+struct resolved_assocs {
+  ordered_assocs assocs;
+  /// One per pair of `assocs`, in file order (the iterators stay valid when
+  /// the whole result is moved).
+  std::vector<assoc_source> sources;
+  /// Further words after a pair, as read_assoc notes them.
+  assoc_notes notes;
+  /// What was read otherwise than the plain pairs of words would be, one
+  /// text each, with the file (and line) first and no program name: for the
+  /// caller's notices.
+  std::vector<std::string> notices;
+  /// Pairs passed over because the data file lacks their associate.
+  std::int64_t unknown_pairs = 0;
+};
+
+/// The associations of `table`. With `taxa` (the data file's labels, PHYLIP
+/// padding taken off), the first pair is read as a header when its associate
+/// is no label while another pair's is; an associate that is no label but
+/// equals exactly one label when "_" and blank count as the same is read as
+/// that label; the orientation of an incidence matrix is the one whose
+/// associate side holds the larger share of labels; pairs whose associate is
+/// no label are passed over with options.pass_unknown, else "Unknown
+/// parasite: " and the first such label in host-then-associate order go to
+/// `err` and constraint_error "no element available because key not in map"
+/// says in its detail where the name stands and which option passes over it.
+/// Without `taxa`, the pairs are taken as read, as read_assoc does.
+/// Failures, with the line set on the error: constraint_error "attempt to
+/// insert element already in set" for a pair met before; end_of_file_error
+/// for a table of words ending in the middle of a pair (after every pair
+/// before it has been checked); constraint_error for an incidence matrix
+/// whose orientation neither `taxa` nor options.rows tells, and for a name
+/// that several labels equal with "_" as blank.
+resolved_assocs resolve_assocs(const assoc_table& table,
+                               const sets::taxon_maps* taxa,
+                               const assoc_resolve_options& options = {},
+                               text_output& err = standard_error());
+
+// ---------------------------------------------------------------------------
 // The numeric host map: host label -> rows of its associates, hosts in byte
 // order of their labels.
 

@@ -1,0 +1,174 @@
+// The association table between its two stages: what read_assoc_table
+// (zurud-hostpara-table.cpp) found and resolve_assocs
+// (zurud-hostpara-resolve.cpp) decides on. Internal to zurud-hostpara; not
+// installed.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zurud/zurud-hostpara.hpp"
+#include "zurud/zurud-read.hpp"
+
+namespace zurud::hostpara::detail {
+
+// Longest field kept, as for words elsewhere.
+inline constexpr std::size_t max_field = max_line_len;
+// Characters of a line's rest that a notice shows.
+inline constexpr std::size_t shown_rest = 40;
+
+// A text in the table's arena: its offset and length in one word, so that a
+// million pairs cost little more than their names.
+struct text_ref {
+  std::uint64_t packed = 0;
+  static text_ref make(std::size_t at, std::size_t size) {
+    return {(static_cast<std::uint64_t>(at) << 16) | size};
+  }
+  std::size_t at() const { return static_cast<std::size_t>(packed >> 16); }
+  std::size_t size() const { return static_cast<std::size_t>(packed & 0xFFFF); }
+};
+
+// A pair as the table gives it: associate, host, the field after the host,
+// the line of the host, and whether more than the pair stood on that line.
+struct table_pair {
+  text_ref para, host, value;
+  std::int64_t line = 0;
+  bool extra = false;
+};
+
+// A line of an incidence matrix: its label, and its cells from first_cell
+// on in table_data::cells (as many as there are columns; missing ones 0).
+struct incidence_row {
+  text_ref label;
+  std::int64_t line = 0;
+  std::size_t first_cell = 0;
+};
+
+struct table_data {
+  std::string name;
+  std::string arena;
+  assoc_shape shape = assoc_shape::WORDS;
+  char separator = 0;
+  std::int64_t first_line = 0;  // the first line that is not blank
+
+  // WORDS and DELIMITED.
+  std::vector<table_pair> pairs;
+  bool header_known = false;  // pairs[0] is the header (row-number column)
+  std::string header_text;    // the first line's fields, for a notice
+  // A last associate without a host, and its line.
+  bool dangling = false;
+  text_ref dangling_para;
+  std::int64_t dangling_line = 0;
+  // The rest of the line after the first two pairs noted extra (a header
+  // may take the first).
+  std::array<std::string, 2> extra_text;
+  std::array<std::size_t, 2> extra_pair{};
+  std::size_t extra_kept = 0;
+
+  // INCIDENCE: column labels, rows, and one cell code a row and column; a
+  // code indexes cell_texts and cell_ones.
+  std::vector<text_ref> columns;
+  std::vector<incidence_row> rows;
+  std::vector<std::uint8_t> cells;
+  std::vector<std::string> cell_texts;
+  std::vector<bool> cell_ones;
+  std::size_t ones = 0;
+
+  // Notices of what the file alone told, in the order they are given.
+  std::vector<std::string> notices;
+
+  std::string_view text(text_ref r) const {
+    return std::string_view(arena).substr(r.at(), r.size());
+  }
+  text_ref keep(std::string_view s) {
+    const text_ref r = text_ref::make(arena.size(), s.size());
+    arena.append(s);
+    return r;
+  }
+  // "name, line n: " or "name: ", as notices begin.
+  std::string where(std::int64_t line) const {
+    return name + (line > 0 ? ", line " + std::to_string(line) : "") + ": ";
+  }
+};
+
+// ---------------------------------------------------------------------------
+// The text of a table (zurud-hostpara-table-text.cpp).
+
+// A line longer than this is no table a person keeps; the cap bounds the
+// memory that one line can take.
+inline constexpr std::size_t max_line = std::size_t{1} << 26;
+
+// A format_error of the table at `line`.
+[[noreturn]] void refuse(const std::string& what, std::int64_t line,
+                         const std::string& detail);
+// Up to 40 characters of `s`, for messages.
+std::string shown(std::string_view s);
+
+inline bool is_white(char c) { return whitespace.contains(c); }
+// `s` without whitespace at either end.
+std::string_view trim(std::string_view s);
+
+enum class utf16 : std::uint8_t { NONE, LITTLE, BIG };
+
+// At the start of `in`: passes over a byte order mark (UTF-8 or UTF-16,
+// `mark` true) and tells UTF-16 by it, or by a zero byte beside each of the
+// first two characters where a spreadsheet left the mark out.
+utf16 sniff_encoding(read::text_input& in, bool& mark);
+// The rest of `in`, UTF-16 in the byte order given, as UTF-8. format_error
+// for an odd number of bytes or a surrogate without its partner.
+std::string decode_utf16(read::text_input& in, bool big,
+                         std::int64_t first_line);
+
+// Lines of an input. A line ends at a line feed, a carriage return and line
+// feed, or a carriage return alone (as some spreadsheets save).
+class line_source {
+ public:
+  line_source(read::text_input& in, std::int64_t line_before)
+      : in_(in), line_(line_before) {}
+  // The next line without its end; false at the end of the input. The view
+  // stays valid until the next call. format_error for a line longer than
+  // max_line.
+  bool next(std::string_view& out);
+  // The number of the line last given.
+  std::int64_t line() const { return line_; }
+
+ private:
+  read::text_input& in_;
+  std::int64_t line_;
+  std::size_t owed_ = 0;  // the line just given and its end, not consumed yet
+  std::string buf_;
+};
+
+// A field of a line: its text (unquoted), whether it was quoted, and where
+// it ends in the line (its separator, or the whitespace after a word).
+struct field {
+  std::string_view text;
+  bool quoted = false;
+  std::size_t end = 0;
+};
+
+class splitter {
+ public:
+  // Splits `line` (number `no`) into fields: at `sep` (TAB, ',' or ';'),
+  // trimmed of whitespace, an empty field a field; or at runs of
+  // whitespace when sep is 0. With `quotes`, a field that starts with a
+  // double quote runs to its closing quote ("" is a quote inside); text
+  // after the closing quote, up to the separator, is kept too, as
+  // spreadsheets read it. The views stay valid until the next call.
+  // format_error for a field longer than max_field or a quote not closed
+  // on its line.
+  void split(std::string_view line, char sep, bool quotes, std::int64_t no,
+             std::vector<field>& out);
+
+ private:
+  field quoted(std::size_t& i, char sep);
+  field checked(field f) const;
+  std::string_view line_;
+  std::int64_t no_ = 0;
+  std::string scratch_;
+};
+
+}  // namespace zurud::hostpara::detail

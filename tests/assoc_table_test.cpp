@@ -282,3 +282,45 @@ TEST(assoc_table, refusals) {
   const sets::taxon_maps twins{{"A B_c", 1}, {"A_B c", 2}};
   EXPECT_THROW(resolve("A_B_c H1\n", {}, &twins), constraint_error);
 }
+
+// Files written by R, Python's csv module, pandas and LibreOffice Calc (see
+// assoc-tables/write.sh): pairs with a weight column, or incidence matrices.
+TEST(assoc_table, files_written_by_other_programs) {
+  const sets::taxon_maps labels{{"Pol_flav_01", 1},
+                                {"Pol_flav_02", 2},
+                                {"Hep_sylv_01", 3},
+                                {"Mas_rat_01", 4},
+                                {"Syp_mus_01", 5}};
+  const std::vector<std::string> six = {
+      "Apodemus flavicollis/Pol_flav_01",
+      "Apodemus flavicollis/Pol_flav_02",
+      "Apodemus sylvaticus/Hep_sylv_01",
+      "Mus musculus \"domesticus\", lab/Syp_mus_01",
+      "Myodes glareolus/Hep_sylv_01",
+      "Rattus rattus \xC3\x97 R. tanezumi/Mas_rat_01"};
+  const std::string folder = ZURUD_ASSOC_TABLES;
+  for (const char* file :
+       {"r-write-table.txt", "r-write-table-tab.tsv",
+        "r-write-table-tab-quoted.tsv", "r-write-csv.csv",
+        "r-write-csv-no-row-names.csv", "r-write-csv2.csv",
+        "r-incidence-hosts-as-rows.tsv", "r-incidence-logical.csv",
+        "python-csv.csv", "python-csv-excel-tab.tsv",
+        "python-csv-quote-all.csv", "pandas-to-csv.csv",
+        "pandas-to-csv-tab.tsv", "pandas-to-csv-semicolon.csv",
+        "pandas-incidence.csv", "libreoffice-semicolon.csv",
+        "libreoffice-unicode.txt", "libreoffice-tab-quote-all.tsv"}) {
+    SCOPED_TRACE(file);
+    text_input in = text_input::open(folder + "/" + file);
+    const assoc_table t = read_assoc_table(in);
+    std::string err;
+    text_output e(err);
+    const resolved_assocs r = resolve_assocs(t, &labels, {}, e);
+    EXPECT_EQ(pairs_of(r.assocs), six);
+    ASSERT_EQ(r.sources.size(), 6u);
+    const std::string& value = r.sources[0].value;
+    if (t.shape() == assoc_shape::INCIDENCE)
+      EXPECT_TRUE(value == "1" || value == "TRUE") << value;
+    else
+      EXPECT_TRUE(value == "0.5" || value == "0,5") << value;
+  }
+}

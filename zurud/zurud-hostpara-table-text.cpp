@@ -214,7 +214,14 @@ field splitter::quoted(std::size_t& i, char sep) {
       refuse("a quote without its end", no_,
              "the field " + shown(line_.substr(open)) +
                  " has no closing quote on its line");
-    if (line_[i] != '"') {
+    // R's write.table escapes a quote with a backslash where the others
+    // double it; a backslash before the last quote of the line is a
+    // character of its own.
+    if (line_[i] == '\\' && i + 1 < n && line_[i + 1] == '"' &&
+        line_.find('"', i + 2) != std::string_view::npos) {
+      scratch_ += '"';
+      ++i;
+    } else if (line_[i] != '"') {
       scratch_ += line_[i];
     } else if (i + 1 < n && line_[i + 1] == '"') {
       scratch_ += '"';

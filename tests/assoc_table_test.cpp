@@ -156,8 +156,11 @@ TEST(assoc_table, details_of_fields) {
       {"P1;\"a;b\";x\n", {"a;b/P1"}},
       // Plain words keep every byte; pairs may span lines.
       {"P1 \"H1\"\nP2\nH2 x\n", {"\"H1\"/P1", "H2/P2"}},
-      // A line without the separator is read as words.
-      {"P1,H1\nP2 H2\n", {"H1/P1", "H2/P2"}},
+      // Commas on every line make a table; names holding one keep the
+      // words reading.
+      {"P1,H1\nP2,H2\n", {"H1/P1", "H2/P2"}},
+      {"P1,H1\nP2 H2\n", {"P2/P1,H1"}},
+      {"p1 ;;;\np2 ;;;\np3 H\n", {";;;/p1", ";;;/p2", "H/p3"}},
       // Runs of TABs count as one, as runs of blanks do.
       {"P1\t\tH1\nP2 H2\n", {"H1/P1", "H2/P2"}},
   };

@@ -328,4 +328,15 @@ resolved_assocs resolve_assocs(const assoc_table& table,
   return res;
 }
 
+// The plain readers are the table reader without labels: every shape but
+// an incidence matrix reads without them.
+void read_assoc(read::text_input& in, ordered_assocs& set,
+                assoc_notes* notes) {
+  fill_plain(set, read_assoc_table(in), notes);
+}
+
+void read_assoc(read::text_input& in, assoc_sets& set, assoc_notes* notes) {
+  fill_plain(set, read_assoc_table(in), notes);
+}
+
 }  // namespace zurud::hostpara

@@ -82,11 +82,36 @@ class table_reader {
  public:
   explicit table_reader(table_data& t) : t_(t) {}
 
+  // Lines are held back until the first 64 that are not blank tell the
+  // separator.
   void take(std::string_view line, std::int64_t no) {
-    if (!decided_) {
-      if (trim(line).empty()) return;
-      decide(line, no);
-    }
+    if (decided_) return take_row(line, no);
+    sample_.emplace_back(std::string(line), no);
+    if (!trim(line).empty() && ++sampled_ == sample_lines) replay();
+  }
+
+  void finish() {
+    if (!decided_) replay();
+    if (rows_.empty()) return;
+    if (incidence_ && make_incidence()) return;
+    if (row_numbers()) return;
+    if (t_.separator == ',' || t_.separator == ';')
+      by_rows(0);
+    else
+      by_words();
+  }
+
+ private:
+  static constexpr std::size_t sample_lines = 64;
+
+  void replay() {
+    decide();
+    for (const auto& [line, no] : sample_) take_row(line, no);
+    sample_.clear();
+    sample_.shrink_to_fit();
+  }
+
+  void take_row(std::string_view line, std::int64_t no) {
     const bool tab = line.find('\t') != std::string_view::npos;
     char sep = 0;
     if (tab)
@@ -128,43 +153,58 @@ class table_reader {
     rows_.push_back(r);
   }
 
-  void finish() {
-    if (rows_.empty()) return;
-    if (incidence_ && make_incidence()) return;
-    if (row_numbers()) return;
-    if (t_.separator == ',' || t_.separator == ';')
-      by_rows(0);
-    else
-      by_words();
+  // The first line that is not blank tells the separator and the quoting:
+  // a TAB makes a TAB-separated table; commas or semicolons (the more
+  // frequent) a delimited one when the line splits at them into two fields
+  // or more and every other line of the sample holds them too, so that a
+  // table of words whose names hold a comma stays one.
+  void decide() {
+    decided_ = true;
+    const auto first = std::find_if(
+        sample_.begin(), sample_.end(),
+        [](const auto& l) { return !trim(l.first).empty(); });
+    if (first == sample_.end()) return;
+    const std::string_view line = first->first;
+    t_.first_line = first->second;
+    quotes_ = trim(line).starts_with('"');
+    const std::size_t tabs = count_outside_quotes(line, '\t');
+    const std::size_t commas = count_outside_quotes(line, ',');
+    const std::size_t semis = count_outside_quotes(line, ';');
+    char sep = 0;
+    if (tabs > 0) {
+      sep = '\t';
+    } else if (commas + semis > 0) {
+      sep = commas > semis   ? ','
+            : semis > commas ? ';'
+            : line.find(',') < line.find(';') ? ','
+                                              : ';';
+      splitter_.split(line, sep, true, first->second, raw_);
+      std::size_t named = 0;
+      for (const field& f : raw_) named += !f.text.empty();
+      bool all = named >= 2;
+      for (auto l = first; all && l != sample_.end(); ++l)
+        all = trim(l->first).empty() || count_outside_quotes(l->first, sep);
+      if (all) {
+        quotes_ = true;
+        t_.notices.push_back(t_.where(0) +
+                             "read as a table of fields separated by " +
+                             (sep == ',' ? "commas" : "semicolons"));
+      } else {
+        sep = 0;
+      }
+    }
+    t_.separator = sep;
+    t_.shape = sep == 0 ? assoc_shape::WORDS : assoc_shape::DELIMITED;
   }
 
- private:
-  // The first line that is not blank tells the separator and the quoting.
-  void decide(std::string_view line, std::int64_t no) {
-    decided_ = true;
-    t_.first_line = no;
-    std::size_t tabs = 0, commas = 0, semis = 0;
-    char first = 0;
+  static std::size_t count_outside_quotes(std::string_view line, char c) {
+    std::size_t n = 0;
     bool in_quotes = false;
-    for (const char c : line) {
-      if (c == '"') in_quotes = !in_quotes;
-      if (in_quotes) continue;
-      if (c == '\t') ++tabs;
-      if (c == ',') ++commas;
-      if (c == ';') ++semis;
-      if (first == 0 && (c == ',' || c == ';')) first = c;
+    for (const char x : line) {
+      if (x == '"') in_quotes = !in_quotes;
+      n += !in_quotes && x == c;
     }
-    quotes_ = trim(line).starts_with('"');
-    if (tabs > 0) {
-      t_.separator = '\t';
-    } else if (commas + semis > 0) {
-      t_.separator = commas > semis ? ',' : semis > commas ? ';' : first;
-      quotes_ = true;
-      t_.notices.push_back(t_.where(0) +
-                           "read as a table of fields separated by " +
-                           (t_.separator == ',' ? "commas" : "semicolons"));
-    }
-    t_.shape = t_.separator == 0 ? assoc_shape::WORDS : assoc_shape::DELIMITED;
+    return n;
   }
 
   // Whether the rest of the line after word k holds more than the pair, as
@@ -392,6 +432,8 @@ class table_reader {
 
   table_data& t_;
   bool decided_ = false;
+  std::vector<std::pair<std::string, std::int64_t>> sample_;
+  std::size_t sampled_ = 0;
   bool quotes_ = false;
   bool quoted_seen_ = false;
   bool pending_ = false;  // the last line held a lone associate

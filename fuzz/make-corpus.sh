@@ -8,8 +8,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 out=${1:?usage: make-corpus.sh OUT_DIR}
 
-targets=(fuzz_karvo fuzz_char_mat fuzz_assoc fuzz_dist_mat fuzz_fasta fuzz_text
-         fuzz_data_file fuzz_number fuzz_nexus fuzz_dist_table)
+targets=(fuzz_karvo fuzz_char_mat fuzz_assoc fuzz_assoc_table fuzz_dist_mat
+         fuzz_fasta fuzz_text fuzz_data_file fuzz_number fuzz_nexus
+         fuzz_dist_table)
 for t in "${targets[@]}"; do mkdir -p "$out/$t"; done
 
 # The first byte of a fuzz_char_mat input: layout + 5 * cell type (DISCR).
@@ -70,6 +71,10 @@ for case_dir in "$root"/tests/cli/*/; do
   fi
   if [ -n "$assoc_src" ]; then
     cp "$assoc_src" "$out/fuzz_assoc/cli-$name"
+    # fuzz_assoc_table: a switch byte, the first words of the lines as the
+    # data file's labels, then the file.
+    { printf '\x00'; awk '{ printf "%s|", $1 } END { print "" }' "$assoc_src"
+      cat "$assoc_src"; } > "$out/fuzz_assoc_table/cli-$name"
   fi
   # karvo's NEXUS output is a NEXUS data file too.
   if [ -f "$case_dir/expected.stdout" ] &&
@@ -86,6 +91,17 @@ for case_dir in "$root"/tests/cli/*/; do
     { printf "\\x0$mode"; cat "$f"; } \
       > "$out/fuzz_data_file/cli-$name-$(basename "$f")"
   done
+done
+
+# The tables other programs wrote, with the labels they name; the switch
+# byte passes over unknown associates in every other one.
+switch=0
+for f in "$root"/tests/assoc-tables/*.*; do
+  case $f in *.sh | *.md) continue ;; esac
+  { printf "\\x0$switch"
+    printf 'Pol_flav_01|Pol_flav_02|Hep_sylv_01|Mas_rat_01|Syp_mus_01\n'
+    cat "$f"; } > "$out/fuzz_assoc_table/table-$(basename "$f")"
+  switch=$((1 - switch))
 done
 
 for t in "${targets[@]}"; do

@@ -231,15 +231,11 @@ field splitter::quoted(std::size_t& i, char sep) {
       break;
     }
   }
-  // Blanks between the closing quote and the separator are no part of
-  // the name; shrinking leaves the fields before this one in place.
-  std::size_t keep = scratch_.size();
-  for (; i < n && !ends(line_[i]); ++i) {
-    scratch_ += line_[i];
-    if (!is_white(line_[i])) keep = scratch_.size();
-  }
-  scratch_.resize(keep);
-  const std::string_view text(scratch_.data() + start, keep - start);
+  // Text between the closing quote and the separator is kept, as
+  // spreadsheets keep it; blanks around the name are no part of it.
+  for (; i < n && !ends(line_[i]); ++i) scratch_ += line_[i];
+  const std::string_view text =
+      trim(std::string_view(scratch_).substr(start));
   return checked({text, true, i});
 }
 field splitter::checked(field f) const {

@@ -123,7 +123,13 @@ class table_reader {
     words_.clear();
     const bool keep_empty = sep != 0 && sep != '\t';
     for (const field& f : raw_)
-      if (keep_empty || f.quoted || !f.text.empty()) words_.push_back(f);
+      if (keep_empty || !f.text.empty()) words_.push_back(f);
+    // An empty quoted field first on the first line is the corner of a
+    // header over a column of row names.
+    if (rows_.empty()) {
+      corner_ = !raw_.empty() && raw_[0].text.empty();
+      first_fields_ = raw_.size();
+    }
     bool blank = true;
     for (const field& f : words_) blank = blank && f.text.empty();
     if (blank) return;
@@ -333,8 +339,8 @@ class table_reader {
   bool row_numbers() {
     if (rows_.size() < 2) return false;
     const row_rec& head = rows_[0];
-    const bool corner = t_.text(head.words[0]).empty();
-    const std::uint32_t width = corner ? head.count : head.count + 1;
+    const bool corner = corner_;
+    const std::size_t width = corner ? first_fields_ : head.count + 1;
     if (width < 3) return false;
     const std::int64_t base = t_.text(rows_[1].words[0]) == "0" ? 0 : 1;
     for (std::size_t r = 1; r < rows_.size(); ++r)
@@ -432,6 +438,8 @@ class table_reader {
 
   table_data& t_;
   bool decided_ = false;
+  bool corner_ = false;
+  std::size_t first_fields_ = 0;
   std::vector<std::pair<std::string, std::int64_t>> sample_;
   std::size_t sampled_ = 0;
   bool quotes_ = false;

@@ -99,8 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   // Without labels: the pairs as read_assoc reads them.
   resolved_assocs plain;
-  const std::type_info& plain_failure =
-      resolve_into(table, nullptr, {}, plain);
+  const std::type_info& plain_failure = resolve_into(table, nullptr, {}, plain);
   zurud::read::text_input again_in(file, "a.txt");
   ordered_assocs read;
   const std::type_info* read_failure = &typeid(void);

@@ -202,6 +202,14 @@ TEST(assoc_table, notices_say_what_was_read) {
        {},
        {"a.txt, line 1: a line holding a TAB is split at TABs only, so "
         "\"Mus musculus\" is one name (as on 1 more line)"}},
+      {",parasite,host\n0,P9,H1\n1,P1,H1\n",
+       passing_unknown(),
+       {"a.txt: read as a table of fields separated by commas",
+        "a.txt, line 1: read as a header (\"\", \"parasite\", \"host\"), and "
+        "the first column of the other lines as row numbers (0 to 1), which "
+        "are passed over",
+        "a.txt: 1 associate not in the data file was passed over (-u), in 1 "
+        "pair: \"P9\""}},
       {"P1 H1\nP9 H1\nP8 H2\nP9 H3\nP2 H2\n",
        passing_unknown(),
        {"a.txt: 2 associates not in the data file were passed over (-u), "
@@ -258,6 +266,11 @@ TEST(assoc_table, refusals) {
        "data file, nor are 1 more associate; -u passes over associates "
        "that the data file lacks",
        3, "Unknown parasite: P8\n"},
+      {"Apodemus\tP1\nMus\tP2\n", &taxa, "constraint error",
+       "no element available because key not in map",
+       "its host \"P1\" is a label of the data file: the associate comes "
+       "first on a line, then its host",
+       1, "Unknown parasite: Apodemus\n"},
       {"x\ty\tz\na\t1\t0\nb\t0\t1\n", &taxa, "constraint error",
        "incidence matrix without orientation",
        "0 row labels of 2 and 0 column labels of 2 are labels", 1, ""},

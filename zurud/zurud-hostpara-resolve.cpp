@@ -89,7 +89,7 @@ struct reading {
 // header.
 bool is_header(const table_data& t, label_matcher& m,
                std::vector<std::string>& notices) {
-  if (!m.has_labels() || t.pairs.empty() || t.header_text.empty()) return false;
+  if (!m.has_labels() || !t.header_candidate) return false;
   const detail::table_pair& first = t.pairs[0];
   if (m.known(t.text(first.para), t, first.line)) return false;
   for (std::size_t k = 1; k < t.pairs.size(); ++k) {
@@ -297,7 +297,12 @@ resolved_assocs resolve_assocs(const assoc_table& table,
                                                       "more associate")
                               : std::string()) +
             "; " + o.pass_unknown_option +
-            " passes over associates that the data file lacks");
+            " passes over associates that the data file lacks" +
+            (taxa->contains(first.first->host)
+                 ? "; its host " + quoted(first.first->host) +
+                       " is a label of the data file: the associate comes "
+                       "first on a line, then its host"
+                 : std::string()));
     e.set_line(first.second);
     throw e;
   }
@@ -330,8 +335,7 @@ resolved_assocs resolve_assocs(const assoc_table& table,
 
 // The plain readers are the table reader without labels: every shape but
 // an incidence matrix reads without them.
-void read_assoc(read::text_input& in, ordered_assocs& set,
-                assoc_notes* notes) {
+void read_assoc(read::text_input& in, ordered_assocs& set, assoc_notes* notes) {
   fill_plain(set, read_assoc_table(in), notes);
 }
 

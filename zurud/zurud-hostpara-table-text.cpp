@@ -234,8 +234,7 @@ field splitter::quoted(std::size_t& i, char sep) {
   // Text between the closing quote and the separator is kept, as
   // spreadsheets keep it; blanks around the name are no part of it.
   for (; i < n && !ends(line_[i]); ++i) scratch_ += line_[i];
-  const std::string_view text =
-      trim(std::string_view(scratch_).substr(start));
+  const std::string_view text = trim(std::string_view(scratch_).substr(start));
   return checked({text, true, i});
 }
 field splitter::checked(field f) const {

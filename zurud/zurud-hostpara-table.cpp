@@ -99,6 +99,9 @@ class table_reader {
       by_rows(0);
     else
       by_words();
+    // The first line may name the columns; resolving tells.
+    t_.header_candidate = !t_.pairs.empty() &&
+                          t_.pairs[0].para.packed == rows_[0].words[0].packed;
   }
 
  private:
@@ -166,9 +169,9 @@ class table_reader {
   // table of words whose names hold a comma stays one.
   void decide() {
     decided_ = true;
-    const auto first = std::find_if(
-        sample_.begin(), sample_.end(),
-        [](const auto& l) { return !trim(l.first).empty(); });
+    const auto first =
+        std::find_if(sample_.begin(), sample_.end(),
+                     [](const auto& l) { return !trim(l.first).empty(); });
     if (first == sample_.end()) return;
     const std::string_view line = first->first;
     t_.first_line = first->second;
@@ -180,8 +183,8 @@ class table_reader {
     if (tabs > 0) {
       sep = '\t';
     } else if (commas + semis > 0) {
-      sep = commas > semis   ? ','
-            : semis > commas ? ';'
+      sep = commas > semis                    ? ','
+            : semis > commas                  ? ';'
             : line.find(',') < line.find(';') ? ','
                                               : ';';
       splitter_.split(line, sep, true, first->second, raw_);

@@ -56,8 +56,9 @@ struct table_data {
 
   // WORDS and DELIMITED.
   std::vector<table_pair> pairs;
-  bool header_known = false;  // pairs[0] is the header (row-number column)
-  std::string header_text;    // the first line's fields, for a notice
+  std::string header_text;  // the first line's fields, for a notice
+  // pairs[0] stems from the first line, which may be a header.
+  bool header_candidate = false;
   // A last associate without a host, and its line.
   bool dangling = false;
   text_ref dangling_para;

@@ -154,6 +154,7 @@ TEST(assoc_table, details_of_fields) {
       // A quoted field may hold the separator and quotes.
       {"P1,\"Mus musculus, \"\"wild\"\"\"\n", {"Mus musculus, \"wild\"/P1"}},
       {"P1;\"a;b\";x\n", {"a;b/P1"}},
+      {"P1,\"Mus\tmusculus\"\nP2,H2\n", {"H2/P2", "Mus\tmusculus/P1"}},
       // Plain words keep every byte; pairs may span lines.
       {"P1 \"H1\"\nP2\nH2 x\n", {"\"H1\"/P1", "H2/P2"}},
       // Commas on every line make a table; names holding one keep the

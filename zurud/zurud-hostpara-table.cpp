@@ -1,7 +1,6 @@
 // Association tables, first stage: the encoding, the lines and their fields,
 // and the shape of the table, all from the file alone.
 #include <algorithm>
-#include <cstring>
 
 #include "zurud/detail/assoc-table.hpp"
 
@@ -9,7 +8,6 @@ namespace zurud::hostpara {
 
 using detail::field;
 using detail::is_white;
-using detail::refuse;
 using detail::shown;
 using detail::table_data;
 using detail::text_ref;
@@ -66,9 +64,9 @@ bool holds_white(std::string_view s) {
   return std::any_of(s.begin(), s.end(), is_white);
 }
 
-// A line that is not blank: its first four fields (words of a TAB or word
-// line: empty fields dropped, unless quoted), how many there are, and which
-// rests of the line hold more than the pair.
+// A line that is not blank: its first four fields (of a TAB or word line
+// the ones that are not empty; of a comma or semicolon line all), how many
+// there are, and which rests of the line hold more than the pair.
 struct row_rec {
   std::int64_t line = 0;
   std::uint32_t count = 0;
@@ -115,13 +113,15 @@ class table_reader {
   }
 
   void take_row(std::string_view line, std::int64_t no) {
-    const bool tab = line.find('\t') != std::string_view::npos;
+    // A comma or semicolon table splits its lines at its separator; in any
+    // other file a line that holds a TAB is split at TABs, and the rest are
+    // words.
+    const bool delimited = t_.separator == ',' || t_.separator == ';';
     char sep = 0;
-    if (tab)
-      sep = '\t';
-    else if (t_.separator != '\t' && t_.separator != 0 &&
-             line.find(t_.separator) != std::string_view::npos)
+    if (delimited && line.find(t_.separator) != std::string_view::npos)
       sep = t_.separator;
+    else if (line.find('\t') != std::string_view::npos)
+      sep = '\t';
     splitter_.split(line, sep, quotes_ || sep != 0, no, raw_);
     words_.clear();
     const bool keep_empty = sep != 0 && sep != '\t';
@@ -154,7 +154,7 @@ class table_reader {
     // Words pair as they always have: a line of one word waits for its
     // host on the next line.
     pending_ = pending_ ? false : words_.size() == 1;
-    if (tab) note_tab_line(no);
+    if (sep == '\t') note_tab_line(no);
     if (rows_.empty())
       first_row();
     else if (incidence_)
@@ -285,6 +285,8 @@ class table_reader {
         t_.cells.shrink_to_fit();
         t_.rows.clear();
         t_.rows.shrink_to_fit();
+        row_cells_.clear();
+        row_cells_.shrink_to_fit();
         return;
       }
       t_.cells.push_back(code_of(f[k].text, v == 1));

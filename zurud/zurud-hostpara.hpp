@@ -64,13 +64,17 @@ struct assoc_notes {
   std::string extra_words;
 };
 
-/// Reads pairs of words (associate, then host) until the input holds
-/// nothing but whitespace and line ends; after a pair, the rest of its line
-/// is skipped. A line ends at a line feed, or at a carriage return that no
-/// line feed follows. Does not clear `set`. constraint_error "attempt to
-/// insert element already in set" for a pair met before; end_of_file_error
-/// when the input ends in the middle of a pair. Pairs read before a failure
-/// stay. `notes`, when given, learns of further words after a pair.
+/// Reads the rest of `in` as an association table (read_assoc_table, below)
+/// and inserts its pairs as read, without the data file's labels: for a
+/// file of words, pairs of words (associate, then host) until the input
+/// holds nothing but whitespace and line ends, the rest of a line after a
+/// pair skipped; a line ends at a line feed or a carriage return. Does not
+/// clear `set`. constraint_error "attempt to insert element already in set"
+/// for a pair met before; end_of_file_error when the input ends in the
+/// middle of a pair; format_error as read_assoc_table; constraint_error for
+/// an incidence matrix, whose orientation needs the labels. Pairs inserted
+/// before a failure stay. `notes`, when given, learns of further words after
+/// a pair.
 void read_assoc(read::text_input& in, ordered_assocs& set,
                 assoc_notes* notes = nullptr);
 void read_assoc(read::text_input& in, assoc_sets& set,
@@ -88,24 +92,28 @@ void read_assoc(read::text_input& in, assoc_sets& set,
 // data file and resolved after it, without reading the file again.
 //
 // Shapes, as the first line that is not blank tells them apart:
-// - Words (no TAB, comma or semicolon outside quotes on that line): pairs of
+// - Words (no TAB, and no comma or semicolon that makes a table): pairs of
 //   words as read_assoc has always read them, a pair possibly spanning
-//   lines. Any line that holds a TAB is split at TABs instead, so that a name
-//   may hold blanks; runs of TABs count as one, as runs of blanks do.
-// - Delimited by TAB, comma or semicolon (the first of them on that line, or
-//   for comma against semicolon the more frequent): one pair per line, the
+//   lines. Any line that holds a TAB is split at TABs instead, so that a
+//   name may hold blanks; fields are trimmed, and runs of TABs count as
+//   one, as runs of blanks do.
+// - Comma- or semicolon-separated (the more frequent of the two on that
+//   line, which splits at it into two names or more, and every one of the
+//   first 64 lines that are not blank holds it): one pair a line, the
 //   associate in the first field and the host in the second; fields are
-//   trimmed of whitespace; an empty field is a field. Lines without the
-//   separator are read as words.
+//   trimmed; an empty field is a field, and a line without both names is
+//   passed over. A line without the separator is read as words.
 // - Fields in double quotes (RFC 4180: "" is a quote inside, the separator
-//   may stand inside) wherever a separator splits a line, and in word lines
-//   when the first line starts with a quote (R's write.table).
+//   may stand inside; \" as R's write.table writes it) in comma, semicolon
+//   and TAB lines, and in word lines when the first line starts with a
+//   quote (R's write.table).
 // - A column of row numbers (1, 2, ... or 0, 1, ...) before the associates,
 //   as R and pandas write by default, when the first line (the header) has
 //   one field fewer than the others or an empty first field.
-// - An incidence matrix: a first line of labels, then lines of a label and
-//   at least two cells each, every cell 1, 0, TRUE, FALSE (any case), T, F
-//   or empty (0); the first line may start with an empty or named corner.
+// - An incidence matrix: a first line of at least two labels (the columns),
+//   then lines of a label and cells, every cell 1, 0, TRUE, FALSE (any
+//   case), T, F or empty (0), missing cells 0; the first line may start
+//   with an empty or named corner field.
 // Text in UTF-16 (a byte order mark tells the byte order; without one, a
 // zero byte beside every character of the first two) is read as UTF-8; a
 // UTF-8 byte order mark is passed over. Names are compared byte for byte.

@@ -8,5 +8,5 @@ cd "$(dirname "$0")/.."
 # clang++ and libFuzzer's runtime.
 bash .ci/install-packages clang libclang-rt-14-dev
 
-# Ten seconds per target: about two minutes for the ten of them.
+# Ten seconds per target: about two minutes for the eleven of them.
 FUZZ_SECONDS=${FUZZ_SECONDS:-10} bash fuzz/run.sh

@@ -166,10 +166,10 @@ void run(char** argv, inputs& files) {
   text_input& assoc_in = files.open(assoc_file, files.assoc);
   files.reading = &assoc_in;
   const std::int64_t assoc_start = assoc_in.line();
-  zurud::hostpara::ordered_assocs assocs;
-  zurud::hostpara::read_assoc(assoc_in, assocs);
+  const zurud::hostpara::assoc_table assoc_table =
+      zurud::hostpara::read_assoc_table(assoc_in);
   // No pair leaves no host to write: that is said of the file itself.
-  if (assocs.empty()) {
+  if (assoc_table.size() == 0) {
     zurud::end_of_file_error e =
         dist_file == "-" && assoc_file == "-"
             ? zurud::end_of_file_error(
@@ -183,8 +183,18 @@ void run(char** argv, inputs& files) {
   files.reading = nullptr;
   files.assoc.reset();
 
+  // The table's names meet the associates' labels (a header row, names with
+  // blanks for "_", the orientation of an incidence matrix); hostdist has
+  // no option that passes over associates the distances lack.
+  zurud::hostpara::assoc_resolve_options options;
+  options.pass_unknown_option.clear();
+  options.keep_sources = false;
+  const zurud::hostpara::resolved_assocs pairs =
+      zurud::hostpara::resolve_assocs(assoc_table, &taxa, options);
+  for (const std::string& notice : pairs.notices) warn(notice);
+
   zurud::hostpara::numeric_host_maps hosts;
-  zurud::hostpara::to_numeric_host_map(hosts, assocs, taxa);
+  zurud::hostpara::to_numeric_host_map(hosts, pairs.assocs, taxa);
 
   // One row per host; the constructor refuses a count outside 1..5000.
   zurud::dist_mat_type host_matrix(static_cast<std::int32_t>(hosts.size()));

@@ -98,7 +98,7 @@ zurud::hostpara::analysis_type analysis_of(const settings& s) {
 
 // The options that take no value, as scan_options knows them: the hint for
 // an argument such as -cg splits it into these.
-constexpr std::string_view flag_letters = "cefgiopsvxCENPX";
+constexpr std::string_view flag_letters = "cefgiopsuvxACENPX";
 
 settings scan_options(std::vector<std::string>& args) {
   settings s;
@@ -117,6 +117,8 @@ settings scan_options(std::vector<std::string>& args) {
       case 's': s.analysis = assoc_conv_type::GROUP_SIZE; break;
       case 'g': s.valid_states = zurud::gapped_nuc_set; break;
       case 'i': s.interleaved = true; break;
+      case 'u': s.pass_unknown = true; break;
+      case 'A': s.incidence = true; break;
       case 'p': s.input_layout = char_format_type::PHYLIP; break;
       case 'x': s.input_layout = char_format_type::EXTENDED_PHYLIP; break;
       case 'o': s.input_layout = char_format_type::COMMENTED_PHYLIP; break;
@@ -391,13 +393,26 @@ int run_stages(std::vector<std::string>& args, streams& io,
   options.min_group_size = s.min_group_size;
   options.threads = s.threads;
   options.fold = io.fold;
+  options.assoc.pass_unknown = s.pass_unknown;
+  // The incidence matrix needs the labels and the groups only.
+  if (s.incidence)
+    options.analysis = zurud::hostpara::analysis_type(
+        zurud::hostpara::formula_type::GROUP_SIZE, s.valid_states);
   run.emplace(options, data_file, assoc_file, io.standard_input);
 
   const zurud::read::data_notes& read = run->read_data();
   data_notices(io.err, data_file, read, run->data_rows(), s);
   if (const auto alphabet = run->alphabet_notice()) warn(io.err, *alphabet);
-  assoc_notices(io.err, assoc_file, run->read_associations());
-  label_notices(io.err, run->group(io.err), s.output_layout);
+  const zurud::hostpara::resolved_assocs& pairs = run->read_associations();
+  assoc_notices(io.err, assoc_file, pairs.notes);
+  for (const std::string& notice : pairs.notices) warn(io.err, notice);
+  const zurud::hostpara::numeric_host_maps& hosts = run->group(io.err);
+  if (s.incidence) {
+    run->write_incidence(io.out);
+    io.out.flush();
+    return 0;
+  }
+  label_notices(io.err, hosts, s.output_layout);
   const std::int32_t not_started = run->write(io.out);
   if (not_started > 0)
     warn(io.err, count_of(not_started, "thread") + " could not be started " +

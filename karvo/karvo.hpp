@@ -33,6 +33,10 @@ struct settings {
   zurud::char_set valid_states = zurud::nuc_set;
   /// Threads that compute and format host rows (-t); 0 until scanned.
   std::int32_t threads = 0;
+  /// Pass over associates that the data file lacks (-u).
+  bool pass_unknown = false;
+  /// Write the hosts' incidence matrix instead of the host matrix (-A).
+  bool incidence = false;
 };
 
 /// The processors this process may run on (at least 1): the default of -t.

@@ -553,6 +553,19 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
       {"entropy, hosts large and small", {"-e", "-t", "3"}, many, hosted},
       {"bad associations on standard input", {"-c"}, "4 6\np1 acgtac\n",
        "p1 H1\np2", true},
+      // Tables whose pairs only the labels settle: a header row (its host
+      // also a real host), names with blanks for the labels' "_" (and one
+      // label present in both spellings, where the very name wins),
+      // associates the data file lacks, an incidence matrix.
+      {"header row", {"-c", "-m", "1"}, good,
+       "parasite\tH1\np1\tH1\np2\tH1\np3\tH2\n"},
+      {"blank for underscore", {"-v"},
+       "4 3\na_b acg\nc_d ccc\nc d ttt\ne_f ggg\n",
+       "a b,H\nc d,H\ne f,H\n"},
+      {"unknown associates passed over", {"-c", "-u"}, good,
+       assoc + "p9 H1\np8 H2\n"},
+      {"incidence matrix", {"-f"}, good,
+       ",H1,H2\np1,1,0\np2,1,0\np3,0,1\np4,1,1\n"},
   };
   for (const case_type& c : cases) {
     const temp_file data(c.data), hosts(c.assoc);

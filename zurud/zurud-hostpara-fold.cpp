@@ -1,6 +1,7 @@
 #include "zurud/detail/hostpara-run.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <string_view>
 
@@ -17,6 +18,14 @@ alphabet_sample::alphabet_sample(std::int32_t ntax, std::int32_t nchar)
                                         static_cast<std::size_t>(ntax)))) {}
 
 namespace {
+
+// A name with "_" read as a blank: spreadsheets keep blanks where NEXUS and
+// PHYLIP files write underscores.
+std::string loose(std::string_view name) {
+  std::string s(name);
+  std::replace(s.begin(), s.end(), '_', ' ');
+  return s;
+}
 
 // A cell says nothing of the alphabet when it is missing data (? - .); a
 // nucleotide letter says nucleotides. Ambiguity letters are rare in
@@ -99,6 +108,13 @@ host_folder::host_folder(const ordered_assocs& assocs,
     }
     a = b;
   }
+  // Names whose "_"-as-blank form is theirs alone.
+  std::unordered_map<std::string, int> uses;
+  for (const auto& [name, a] : of_associate_) ++uses[loose(name)];
+  for (auto& [name, a] : of_associate_) {
+    std::string l = loose(name);
+    if (uses[l] == 1) loose_.emplace(std::move(l), &a);
+  }
 }
 
 bool host_folder::accept(std::int32_t ntax, std::int32_t nchar) {
@@ -109,6 +125,7 @@ bool host_folder::accept(std::int32_t ntax, std::int32_t nchar) {
           analysis_, sizes_, static_cast<std::size_t>(nchar)) > cells)
     return false;
   folds_.emplace(analysis_, sizes_, static_cast<std::size_t>(nchar));
+  nchar_ = static_cast<std::size_t>(nchar);
   sample_.emplace(ntax, nchar);
   for (auto& row : rows_)
     row = std::make_unique_for_overwrite<char[]>(
@@ -119,16 +136,31 @@ bool host_folder::accept(std::int32_t ntax, std::int32_t nchar) {
 void host_folder::take(std::int32_t, const std::string& label, char* cells) {
   sample_->add(cells);
   // PHYLIP names are matched without their padding, as in the plain order.
-  const auto it = of_associate_.find(
-      trim_ ? std::string_view(label).substr(0,
-                                             label.find_last_not_of(' ') + 1)
-            : std::string_view(label));
+  const std::string_view name =
+      trim_ ? std::string_view(label).substr(0, label.find_last_not_of(' ') + 1)
+            : std::string_view(label);
+  const std::size_t at = kept_;  // the buffer holding `cells`
+  const auto it = of_associate_.find(name);
+  if (it == of_associate_.end()) {
+    // Possibly the same name written with "_" for blank: kept until the end,
+    // when it is known whether a row of the very name came too.
+    if (loose_.empty()) return;
+    const auto l = loose_.find(loose(name));
+    if (l == loose_.end() || l->second->folded) return;
+    auto row = std::make_unique_for_overwrite<char[]>(nchar_);
+    std::memcpy(row.get(), cells, nchar_);
+    loose_rows_.emplace_back(l->second, std::move(row));
+    return;
+  }
   // A label met twice fails the run once the matrix is read; its second row
   // is not folded, so that no host outgrows its associations.
-  if (it == of_associate_.end() || it->second.folded) return;
-  it->second.folded = true;
-  const std::vector<std::uint32_t>& hosts = it->second.hosts;
-  const std::size_t at = kept_;  // the buffer holding `cells`
+  if (it->second.folded) return;
+  fold_row(it->second, cells, at);
+}
+
+void host_folder::fold_row(associate& a, char* cells, std::size_t at) {
+  a.folded = true;
+  const std::vector<std::uint32_t>& hosts = a.hosts;
   if (hosts.size() == 1 && kept_ > 0 && kept_host_ == hosts.front()) {
     if (++kept_ == kept_rows) finish();
     return;
@@ -151,18 +183,33 @@ void host_folder::finish() {
   kept_ = 0;
 }
 
+void host_folder::finish_rows() {
+  if (!folds_) return;
+  finish();
+  for (auto& [a, row] : loose_rows_) {
+    if (a->folded) continue;
+    a->folded = true;
+    for (const std::uint32_t h : a->hosts) folds_->fold(h, row.get());
+  }
+  loose_rows_.clear();
+}
+
 std::span<std::uint8_t> host_folder::fresh_memory() {
   return folds_ ? folds_->memory() : std::span<std::uint8_t>();
 }
 
-void host_folder::check(
+std::vector<std::size_t> host_folder::fold_hosts(
     const numeric_host_maps& hosts) const {
+  // Both in label order: one walk.
+  std::vector<std::size_t> index;
   std::size_t i = 0;
-  for (const auto& entry : hosts)
-    if (i >= hosts_.size() || hosts_[i++] != entry.first)
-      throw std::logic_error("the folded hosts differ from the groups");
-  if (i != hosts_.size())
-    throw std::logic_error("the folded hosts differ from the groups");
+  for (const auto& entry : hosts) {
+    while (i < hosts_.size() && hosts_[i] < entry.first) ++i;
+    if (i == hosts_.size() || hosts_[i] != entry.first)
+      throw std::logic_error("a host to write was not folded");
+    index.push_back(i++);
+  }
+  return index;
 }
 
 }  // namespace zurud::hostpara::detail

@@ -292,12 +292,16 @@ resolved_assocs resolve_assocs(const assoc_table& table,
         key_not_in_map_msg,
         quoted(para) + " is in the association file (" + t.name + ", line " +
             std::to_string(first.second) + ") but not in the data file" +
-            (names.size() > 1 ? ", nor are " + plural(static_cast<std::int64_t>(
-                                                          names.size() - 1),
-                                                      "more associate")
-                              : std::string()) +
-            "; " + o.pass_unknown_option +
-            " passes over associates that the data file lacks" +
+            (names.size() == 2 ? ", nor is one more associate"
+             : names.size() > 2
+                 ? ", nor are " +
+                       plural(static_cast<std::int64_t>(names.size() - 1),
+                              "more associate")
+                 : std::string()) +
+            (o.pass_unknown_option.empty()
+                 ? std::string()
+                 : "; " + o.pass_unknown_option +
+                       " passes over associates that the data file lacks") +
             (taxa->contains(first.first->host)
                  ? "; its host " + quoted(first.first->host) +
                        " is a label of the data file: the associate comes "

@@ -19,9 +19,7 @@ namespace detail {
 // raised where the file is read otherwise, after the data file, so that a
 // bad data file still reports its own failure first.
 struct early_assocs {
-  sets::taxon_maps taxa;
-  ordered_assocs assocs;
-  assoc_notes notes;
+  std::optional<assoc_table> table;
   std::exception_ptr failure;
   read::text_input* failed_in = nullptr;  // where it failed, if open
 };
@@ -42,9 +40,13 @@ struct run_state {
   read::data_notes data_notes;
   std::optional<std::string> alphabet;
   sets::taxon_maps taxa;
-  ordered_assocs assocs;
-  assoc_notes notes;
+  resolved_assocs resolved;
+  // A failure to resolve the names, with the line it wrote for the error
+  // stream, raised by group() once the caller has said its notices.
+  std::exception_ptr resolve_failure;
+  std::string resolve_lines;
   numeric_host_maps hosts;
+  std::vector<std::size_t> fold_hosts;
 
   bool both_on_standard_input() const {
     return data_file == "-" && assoc_file == "-";
@@ -110,8 +112,8 @@ void refuse_one_stream_twice(const std::string& data_file,
 
 // An association file without a single pair leaves no host to write: that
 // is said of the file itself rather than of the hosts.
-void require_pairs(const ordered_assocs& assocs, bool after_matrix) {
-  if (!assocs.empty()) return;
+void require_pairs(const assoc_table& table, bool after_matrix) {
+  if (table.size() > 0) return;
   if (after_matrix)
     throw end_of_file_error(
         "no association pairs follow the matrix on standard input");
@@ -119,12 +121,11 @@ void require_pairs(const ordered_assocs& assocs, bool after_matrix) {
                           "it holds no pair of an associate and a host");
 }
 
-// Reads the association file from `in` into `assocs`.
-void read_pairs(read::text_input& in, ordered_assocs& assocs,
-                assoc_notes& notes, bool after_matrix) {
-  in.skip_byte_order_mark();
-  read_assoc(in, assocs, &notes);
-  require_pairs(assocs, after_matrix);
+// Reads the association file from `in` as a table.
+assoc_table read_table(read::text_input& in, bool after_matrix) {
+  assoc_table table = read_assoc_table(in);
+  require_pairs(table, after_matrix);
+  return table;
 }
 
 // The association file read first, when rows can be folded as they are
@@ -139,12 +140,23 @@ void read_associations_early(run_state& r) {
   try {
     read::text_input& in = r.open(r.assoc_file, r.assoc);
     r.early->failed_in = &in;
-    read_pairs(in, r.early->assocs, r.early->notes,
-               r.both_on_standard_input());
+    r.early->table = read_table(in, r.both_on_standard_input());
     r.early->failed_in = nullptr;
     r.assoc.reset();
-    r.folder.emplace(r.early->assocs, o.min_group_size,
-                     o.input_layout == char_format_type::PHYLIP, o.analysis);
+    // The pairs as read: a header row, associates the data file lacks and
+    // names that differ from a label in "_" for blank are told only by the
+    // labels, and fold nothing or are matched by the folder itself. An
+    // incidence matrix needs the labels for its orientation: its rows are
+    // stored.
+    if (!r.early->table->needs_labels()) {
+      assoc_resolve_options as_read = o.assoc;
+      as_read.keep_sources = false;
+      const resolved_assocs pairs =
+          resolve_assocs(*r.early->table, nullptr, as_read);
+      r.folder.emplace(pairs.assocs, o.min_group_size,
+                       o.input_layout == char_format_type::PHYLIP,
+                       o.analysis);
+    }
   } catch (...) {
     r.early->failure = std::current_exception();
   }
@@ -186,7 +198,7 @@ const read::data_notes& host_run::read_data() {
   if (r.folder) options.rows = &*r.folder;
   if (in.exhausted()) throw end_of_file_error("the data file is empty");
   r.chars = read::read_data_file(in, options, &r.format, &r.data_notes);
-  if (r.folder) r.folder->finish();
+  if (r.folder) r.folder->finish_rows();
   r.reading = nullptr;
   if (r.folder && r.folder->folds() != nullptr) {
     r.alphabet = r.folder->sample().notice(r.data_file);
@@ -222,29 +234,42 @@ std::optional<std::string> host_run::alphabet_notice() const {
   return state_->alphabet;
 }
 
-const assoc_notes& host_run::read_associations() {
+const resolved_assocs& host_run::read_associations() {
   run_state& r = *state_;
+  std::optional<assoc_table> table;
   if (r.early) {
     if (r.early->failure) {
       r.reading = r.early->failed_in;
       std::rethrow_exception(r.early->failure);
     }
-    r.assocs = std::move(r.early->assocs);
-    r.notes = std::move(r.early->notes);
-    return r.notes;
+    table = std::move(r.early->table);
+  } else {
+    read::text_input& in = r.open(r.assoc_file, r.assoc);
+    r.reading = &in;
+    table = read_table(in, r.both_on_standard_input());
+    r.reading = nullptr;
+    r.assoc.reset();
   }
-  read::text_input& in = r.open(r.assoc_file, r.assoc);
-  r.reading = &in;
-  read_pairs(in, r.assocs, r.notes, r.both_on_standard_input());
-  r.reading = nullptr;
-  r.assoc.reset();
-  return r.notes;
+  // The names meet the labels. A failure here names the file and line in
+  // its detail; the line it writes waits for the caller's notices.
+  text_output lines(r.resolve_lines);
+  try {
+    r.resolved = resolve_assocs(*table, &r.taxa, r.options.assoc, lines);
+  } catch (...) {
+    r.resolve_failure = std::current_exception();
+  }
+  lines.flush();
+  return r.resolved;
 }
 
 const numeric_host_maps& host_run::group(text_output& err) {
   run_state& r = *state_;
-  to_numeric_host_map(r.hosts, r.assocs, r.taxa, err);
-  r.assocs.clear();
+  if (r.resolve_failure) {
+    err.put(r.resolve_lines);
+    std::rethrow_exception(r.resolve_failure);
+  }
+  to_numeric_host_map(r.hosts, r.resolved.assocs, r.taxa, err);
+  r.resolved = {};
   r.taxa.clear();
 
   filter(r.hosts, r.options.min_group_size, err);
@@ -266,14 +291,25 @@ std::int32_t host_run::write(text_output& out) {
   // The frequencies' width is checked before anything is written.
   r.options.analysis.columns(r.chars->nchar());
   const group_folds* folds = r.folder ? r.folder->folds() : nullptr;
-  if (folds != nullptr) r.folder->check(r.hosts);
+  if (folds != nullptr) r.fold_hosts = r.folder->fold_hosts(r.hosts);
   const std::int32_t not_started = write_host_matrix(
       {*r.chars, r.hosts, r.options.analysis,
        "mingrpsize=" + integer_image(r.options.min_group_size),
-       r.options.output_layout, folds},
+       r.options.output_layout, folds, folds ? &r.fold_hosts : nullptr},
       r.options.threads, out);
   r.chars.reset();
   return not_started;
+}
+
+void host_run::write_incidence(text_output& out) {
+  run_state& r = *state_;
+  tax_lab_type names = r.chars->labels;
+  if (r.format == read::data_format_type::PHYLIP &&
+      r.options.input_layout == char_format_type::PHYLIP)
+    for (std::int32_t i = names.first(); i <= names.last(); ++i)
+      names(i).erase(names(i).find_last_not_of(' ') + 1);
+  write_incidence_matrix(r.hosts, names, out);
+  r.chars.reset();
 }
 
 failure_place host_run::place() const {

@@ -88,6 +88,8 @@ class piece_formatter {
       selected_ = h;
     }
     if (b == 0) writer_.put_row_start(out, *host.label, host.comment);
+    const std::size_t folded =
+        plan_.job.fold_hosts != nullptr ? (*plan_.job.fold_hosts)[h] : h;
     const std::size_t first = b * piece_sites;
     const std::size_t count = std::min(piece_sites, plan_.nchar - first);
     switch (plan_.job.analysis.cell_type()) {
@@ -95,7 +97,7 @@ class piece_formatter {
         // The cells are their own text: computed straight into the output.
         char* cells = out.reserve(count);
         if (plan_.job.folds != nullptr)
-          engine_.compute(*plan_.job.folds, h, first, count, cells);
+          engine_.compute(*plan_.job.folds, folded, first, count, cells);
         else
           engine_.compute(first, count, cells);
         out.commit(count);
@@ -103,7 +105,8 @@ class piece_formatter {
       }
       case matrix_type::QUANT: {
         if (plan_.job.folds != nullptr)
-          engine_.compute(*plan_.job.folds, h, first, count, reals_.data());
+          engine_.compute(*plan_.job.folds, folded, first, count,
+                          reals_.data());
         else
           engine_.compute(first, count, reals_.data());
         writer_.put_cells(out, reals_.data(),
@@ -295,6 +298,32 @@ std::int32_t write_host_matrix(const host_matrix_job& job,
   }
   head.put_footer(out);
   return static_cast<std::int32_t>(workers - ran);
+}
+
+void write_incidence_matrix(const numeric_host_maps& hosts,
+                            const tax_lab_type& labels, text_output& out) {
+  std::vector<std::int32_t> columns;
+  for (const auto& [host, group] : hosts)
+    columns.insert(columns.end(), group.begin(), group.end());
+  std::sort(columns.begin(), columns.end());
+  columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+  for (const std::int32_t r : columns) {
+    out.put('\t');
+    out.put(labels(r));
+  }
+  out.put('\n');
+  for (const auto& [host, group] : hosts) {
+    out.put(host);
+    // Both ascending: one walk.
+    auto g = group.begin();
+    for (const std::int32_t r : columns) {
+      const bool in = g != group.end() && *g == r;
+      if (in) ++g;
+      out.put('\t');
+      out.put(in ? '1' : '0');
+    }
+    out.put('\n');
+  }
 }
 
 }  // namespace zurud::hostpara

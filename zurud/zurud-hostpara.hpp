@@ -509,10 +509,12 @@ struct host_matrix_job {
   analysis_type analysis;
   std::string comment;  // the matrix comment
   char_format_type layout;
-  /// The host rows folded while the associates were read (host i of the map
-  /// order is its host i), in place of computing them from `chars`, which
-  /// then holds the labels only.
+  /// The host rows folded while the associates were read, in place of
+  /// computing them from `chars`, which then holds the labels only: host i
+  /// of the map order is host fold_hosts[i] of the folds (host i when
+  /// fold_hosts is null).
   const group_folds* folds = nullptr;
+  const std::vector<std::size_t>* fold_hosts = nullptr;
 };
 
 /// Computes the host matrix and writes it to `out` without ever holding it:
@@ -527,6 +529,15 @@ struct host_matrix_job {
 /// rule).
 std::int32_t write_host_matrix(const host_matrix_job& job,
                                std::int32_t threads, text_output& out);
+
+/// Writes the 0/1 incidence matrix of `hosts` and their associates as a
+/// TAB-separated table with a header row: an empty first cell, then the
+/// labels of the associates (labels(r) for each row r met in any host, in
+/// row order); then a line per host, its label and a 1 or 0 per associate.
+/// R's read.table(header = TRUE, row.names = 1, sep = "\t",
+/// check.names = FALSE) reads it as hosts x associates.
+void write_incidence_matrix(const numeric_host_maps& hosts,
+                            const tax_lab_type& labels, text_output& out);
 
 // ---------------------------------------------------------------------------
 // A run: from a data file and an association file to the host matrix.
@@ -548,6 +559,9 @@ struct run_options {
   /// association file read first), never storing the associate matrix;
   /// false keeps the plain order, for tests that compare the two.
   bool fold = true;
+  /// How the association file's names meet the data file's labels
+  /// (associates it lacks passed over or refused, ...).
+  assoc_resolve_options assoc{};
 };
 
 namespace detail {
@@ -587,9 +601,12 @@ class host_run {
   /// nucleotide meaning (a protein alignment?), as a text for a notice.
   std::optional<std::string> alphabet_notice() const;
   /// Reads the association file (or raises the failure of reading it
-  /// first). end_of_file_error when it holds no pair. Returns what the
-  /// reader passed over.
-  const assoc_notes& read_associations();
+  /// first) and resolves its names against the data file's labels
+  /// (resolve_assocs). end_of_file_error when it holds no pair. Returns the
+  /// associations with what was passed over and the notices of how the
+  /// table was read; a failure to resolve (an associate the data file
+  /// lacks) is raised by group(), after the caller's notices.
+  const resolved_assocs& read_associations();
   /// Groups the associates by host and removes the hosts below the minimum,
   /// writing "Unknown parasite: " and "WARNING: Removing host " lines to
   /// `err`. range_error when no host, or more than 5000, remain.
@@ -597,6 +614,9 @@ class host_run {
   /// Writes the host matrix to `out`; returns the threads that could not be
   /// started (0 as a rule). Releases the associate matrix.
   std::int32_t write(text_output& out);
+  /// Writes, instead of the host matrix, the incidence matrix of the hosts
+  /// kept and their associates (write_incidence_matrix).
+  void write_incidence(text_output& out);
   /// The input being read when the last failure happened, and its line.
   failure_place place() const;
 

@@ -53,21 +53,28 @@ class host_folder final : public zurud::read::row_sink {
   void take(std::int32_t row, const std::string& label, char* cells) override;
   std::span<std::uint8_t> fresh_memory() override;
 
-  /// Once the rows are read: folds the rows still kept back.
+  /// Folds the rows still kept back.
   void finish();
+  /// Once the rows are read: finish(), then the rows whose label matched an
+  /// associate only with "_" and blank taken as the same are folded, unless
+  /// a row of that very label came too (an exact label wins).
+  void finish_rows();
   /// The folded rows, when the rows were taken.
   const group_folds* folds() const {
     return folds_ ? &*folds_ : nullptr;
   }
   const alphabet_sample& sample() const { return *sample_; }
-  /// The hosts that remain after filtering must be those folded, in order.
-  void check(const numeric_host_maps& hosts) const;
+  /// For each host of `hosts` (the groups as resolved and filtered, which
+  /// are among those folded, and hold exactly the rows folded into them),
+  /// its host in folds(). std::logic_error for a host not folded.
+  std::vector<std::size_t> fold_hosts(const numeric_host_maps& hosts) const;
 
  private:
   struct associate {
     std::vector<std::uint32_t> hosts;
     bool folded = false;
   };
+  void fold_row(associate& a, char* cells, std::size_t at);
   static constexpr std::size_t kept_rows =
       group_folds::rows_at_once;
 
@@ -87,6 +94,14 @@ class host_folder final : public zurud::read::row_sink {
   std::unique_ptr<char[]> rows_[kept_rows + 1];
   std::size_t kept_ = 0;
   std::uint32_t kept_host_ = 0;
+  // Associates by their names with "_" as blank, when that form differs
+  // from the name and no other associate shares it; and the rows that
+  // matched only so, kept until the end.
+  std::unordered_map<std::string, associate*, zurud::sets::label_hash,
+                     std::equal_to<>>
+      loose_;
+  std::vector<std::pair<associate*, std::unique_ptr<char[]>>> loose_rows_;
+  std::size_t nchar_ = 0;
 };
 
 }  // namespace zurud::hostpara::detail

@@ -264,7 +264,7 @@ TEST(assoc_table, refusals) {
       {"P1 H2\nP9 H2\nP8 H1\n", &taxa, "constraint error",
        "no element available because key not in map",
        "\"P8\" is in the association file (a.txt, line 3) but not in the "
-       "data file, nor are 1 more associate; -u passes over associates "
+       "data file, nor is one more associate; -u passes over associates "
        "that the data file lacks",
        3, "Unknown parasite: P8\n"},
       {"Apodemus\tP1\nMus\tP2\n", &taxa, "constraint error",

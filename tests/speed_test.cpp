@@ -24,19 +24,20 @@ using zurud::read::text_input;
 namespace {
 
 // Cells of every kind a reader may meet: bases in both cases, gaps,
-// ambiguity letters, Latin-1 letters (192-222 lower-case, 215 does not) and
-// the black characters next to the whitespace codes (33, 126, 160, 255).
+// ambiguity letters, Latin-1 letters (192-222 lower-case, 215 does not),
+// the black characters next to the whitespace codes (33, 126, 128, 255) and
+// the bytes of UTF-8 letters after the first (128-191).
 constexpr std::string_view cell_chars =
     "ACGTacgtACGTacgt-?nNrRyY.0!~"
-    "\xC0\xD6\xD7\xD8\xDE\xDF\xE0\xA0\xFF";
+    "\xC0\xD6\xD7\xD8\xDE\xDF\xE0\xA0\xFF\x80\x85\x9F";
 // ASCII cells only, as most files have them: whole blocks then take the
 // readers' ASCII paths. The letters next to A-Z and a-z are among them, and
 // "u" and "U", which the site mapping turns into "t".
 constexpr std::string_view ascii_cell_chars = "ACGTUacgtu-?nN.0!~@Z[`z{";
 // Whitespace between cells: blank, TAB, CR LF, a page break after a line
-// end, other control codes and the Latin-1 controls (127-159).
+// end, and the other ASCII controls (1-31, 127).
 const std::vector<std::string> separators = {
-    " ", "\t", "\r\n", "\n", "\n\f", "\x01", "\x7F", "\x85", "\x9F", "  \t "};
+    " ", "\t", "\r\n", "\n", "\n\f", "\x01", "\x7F", "\x1C", "\x1F", "  \t "};
 
 struct row_style {
   const char* name;

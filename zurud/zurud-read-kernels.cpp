@@ -68,12 +68,10 @@ void skip_black_bytewise(row_scan& s) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define ZURUD_X86_SCAN 1
 
-// 0xFF in each byte that is whitespace: codes 0-32 and 127-159.
+// 0xFF in each byte that is whitespace: codes 0-32 and 127.
 inline __m128i white_bytes(__m128i v) {
   const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(32)), v);
-  const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8(127));
-  const __m128i high = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(32)), d);
-  return _mm_or_si128(low, high);
+  return _mm_or_si128(low, _mm_cmpeq_epi8(v, _mm_set1_epi8(127)));
 }
 
 // lower_case_map on 16 bytes: A-Z, 192-214 and 216-222 move up by 32.
@@ -205,10 +203,7 @@ __attribute__((target("avx2"))) inline __m256i splat() {
 __attribute__((target("avx2"))) inline __m256i white_bytes(__m256i v) {
   const __m256i low =
       _mm256_cmpeq_epi8(_mm256_min_epu8(v, splat<32>()), v);
-  const __m256i d = _mm256_sub_epi8(v, splat<127>());
-  const __m256i high =
-      _mm256_cmpeq_epi8(_mm256_min_epu8(d, splat<32>()), d);
-  return _mm256_or_si256(low, high);
+  return _mm256_or_si256(low, _mm256_cmpeq_epi8(v, splat<127>()));
 }
 
 __attribute__((target("avx2"))) inline __m256i lowered(__m256i v) {

@@ -232,8 +232,11 @@ inline constexpr char_set letters = char_set::range('A', 'Z') |
                                     char_set::range(216, 246) |
                                     char_set::range(248, 255);
 inline constexpr char_set digits = char_set::range('0', '9');
+// Every byte from 128 up belongs to a name: the bytes of UTF-8 letters
+// after the first lie in 128-191, so none of them may be taken for a control
+// or a separator.
 inline constexpr char_set graphic =
-    char_set::range(32, 126) | char_set::range(160, 255);
+    char_set::range(32, 126) | char_set::range(128, 255);
 }  // namespace detail
 
 inline constexpr char_set nuc_set{"acgt"};
@@ -259,10 +262,12 @@ inline constexpr char_set newick_label_set =
     detail::graphic - char_set{" (),;:'"};
 inline constexpr char_set non_newick_label_set = ~newick_label_set;
 inline constexpr char_mapping newick_label_map{non_newick_label_set, '_'};
-/// Codes 0-31 and 127-159.
+/// The ASCII control characters, codes 0-31 and 127. Bytes from 128 up are
+/// never controls: they are the letters of names (UTF-8 or Latin-1).
 inline constexpr char_set controlchr =
-    char_set::range(0, 31) | char_set::range(127, 159);
-/// The blank and every control character (TAB, LF, CR, 127-159, ...).
+    char_set::range(0, 31) | char_set{"\x7F"};
+/// The blank and every control character (TAB, LF, CR, DEL, ...): what
+/// separates words and cells in every reader.
 inline constexpr char_set whitespace = controlchr | char_set{" "};
 inline constexpr char_set blackspace = ~whitespace;
 /// The blank to "_".

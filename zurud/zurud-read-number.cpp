@@ -38,6 +38,7 @@ struct text_input::literal_scan {
   std::string spill;
   char shown[40];  // the message names the first 40 characters consumed
   std::size_t shown_size = 0;
+  std::size_t taken = 0;  // characters consumed, at most max_word_len
 
   literal_scan(text_input& input, bool real_literal)
       : in(input), real(real_literal) {
@@ -48,6 +49,9 @@ struct text_input::literal_scan {
     return in.more() ? static_cast<unsigned char>(in.buf_[in.pos_]) : -1;
   }
   char take() {
+    // The decimal text kept for from_chars grows with the literal.
+    if (taken++ == max_word_len)
+      throw long_word_error(std::string_view(shown, shown_size));
     const char c = in.buf_[in.pos_++];
     if (shown_size < sizeof shown) shown[shown_size++] = c;
     return c;

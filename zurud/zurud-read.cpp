@@ -21,6 +21,12 @@ failure_place place_of(text_input* reading) {
   return {reading->name(), reading->line()};
 }
 
+format_error long_word_error(std::string_view word) {
+  return format_error("word longer than " + std::to_string(max_word_len) +
+                      " characters: \"" + printable(word.substr(0, 40)) +
+                      "...\"");
+}
+
 std::string get_word(text_input& in, const char_set& delimiters) {
   std::string word;
   for (;;) {
@@ -29,6 +35,7 @@ std::string get_word(text_input& in, const char_set& delimiters) {
     if (delimiters.contains(c)) {
       if (!word.empty()) return word;
     } else {
+      if (word.size() == max_word_len) throw long_word_error(word);
       word += c;
     }
   }

@@ -92,8 +92,9 @@ class text_input {
   /// longest text that can begin an optionally signed integer literal
   /// (digits with single underscores between them, based forms such as
   /// 16#FF#, exponents such as 1E3); the next character stays unread.
-  /// format_error when the text is not such a literal or its value does not
-  /// fit 32 bits; end_of_file_error when nothing but blanks is left.
+  /// format_error when the text is not such a literal, its value does not
+  /// fit 32 bits or it is longer than max_word_len characters;
+  /// end_of_file_error when nothing but blanks is left.
   std::int32_t read_integer();
   /// As read_integer, for an optionally signed real or integer literal (1,
   /// 1.5, .5, 1.5E-3, 16#F.8#); the value in double precision. A value
@@ -214,8 +215,12 @@ failure_place place_of(text_input* reading);
 
 /// Reads a word: leading delimiters and line ends are skipped; the word runs
 /// until a delimiter (consumed) or the end of its line (not consumed), so it
-/// never spans two lines. end_of_file_error when the input ends before it.
+/// never spans two lines. end_of_file_error when the input ends before it;
+/// long_word_error when it grows past max_word_len characters.
 std::string get_word(text_input& in, const char_set& delimiters);
+/// The format_error of a word that grows past max_word_len characters,
+/// quoting its start.
+format_error long_word_error(std::string_view word);
 /// Reads a word as get_word and discards it.
 void skip_word(text_input& in, const char_set& delimiters);
 /// The first character read that is not a delimiter (line ends passed over).

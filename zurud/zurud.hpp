@@ -126,6 +126,10 @@ inline constexpr std::int32_t max_taxa = 5000;
 inline constexpr std::int32_t max_chars = 1048576;
 /// Longest line the line-based readers accept in one piece.
 inline constexpr std::size_t max_line_len = 10000;
+/// Longest word a reader keeps (a label, a header's name, a word of the
+/// association file, a number): a longer one is a format_error, so that
+/// memory stays bounded on any input.
+inline constexpr std::size_t max_word_len = 10000;
 /// Largest finite single-precision value, the top of every distance.
 inline constexpr float max_float = 3.40282347e+38f;
 

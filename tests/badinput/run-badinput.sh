@@ -188,24 +188,35 @@ group_sizes() {
   local big=1048576
   printf 'p1 H\np2 H\n' >a.txt
 
-  # A 1 MB label, in the data file and as a host: names in association
-  # files end at 10000 characters.
-  { printf ' 2 3\n'; head -c $big /dev/zero | tr '\0' x; printf ' acg\np2 acg\n'; } >long-label.phy
-  { head -c $big /dev/zero | tr '\0' x; printf ' H\np2 H\n'; } >long-label.txt
-  run "1 MB associate label" -c long-label.phy long-label.txt
-  expect 1 "Wrong file format. *"
+  # Labels of the longest length a word may have (10000 characters), in the
+  # data file and as a host, are kept whole; one longer is refused, naming
+  # its line.
+  local word=10000
+  { printf ' 2 3\n'; head -c $word /dev/zero | tr '\0' x; printf ' acg\np2 acg\n'; } >long-label.phy
+  { head -c $word /dev/zero | tr '\0' x; printf ' H\np2 H\n'; } >long-label.txt
+  run "longest associate label" -c long-label.phy long-label.txt
+  expect 0
+  [ "$(head -c 8 out)" == $' 1\t 3\nH\t' ] || fail "host row of the long-label run"
   printf ' 2 3\np1 acg\np2 acg\n' >d.phy
-  { printf 'p1 '; head -c $big /dev/zero | tr '\0' y; printf '\np2 '; head -c $big /dev/zero | tr '\0' y; printf '\n'; } >long-host.txt
-  run "1 MB host label" -c -N d.phy long-host.txt
-  expect 1 "Wrong file format. a name too long: *long-host.txt, line 1)"
+  { printf 'p1 '; head -c $word /dev/zero | tr '\0' y; printf '\np2 '; head -c $word /dev/zero | tr '\0' y; printf '\n'; } >long-host.txt
+  run "longest host label" -c -N d.phy long-host.txt
+  expect 0
+  [ "$(wc -c <out)" -gt $word ] || fail "the long host label is written whole"
+  { printf ' 2 3\n'; head -c $((word + 1)) /dev/zero | tr '\0' x; printf ' acg\np2 acg\n'; } >too-long-label.phy
+  run "associate label one too long" -c too-long-label.phy long-label.txt
+  expect 1 "Wrong file format. word longer than 10000 characters: *\": row 1 of 2 (too-long-label.phy, line 2)"
+  { printf 'p1 '; head -c $((word + 1)) /dev/zero | tr '\0' y; printf '\np2 y\n'; } >too-long-host.txt
+  run "host label one too long" -c d.phy too-long-host.txt
+  expect 1 "Wrong file format. a name too long: *too-long-host.txt, line 1)"
 
-  # Lines of 10 MB without a line feed.
+  # Lines of 10 MB without a line feed: a row's cells run to the end of the
+  # input; a word stops at its cap.
   { printf ' 2 3\np1 '; head -c $((10 * big)) /dev/zero | tr '\0' a; } >ten-mb.phy
   run "10 MB row without line feed" -c ten-mb.phy a.txt
   expect 1 "karvo: end-of-file error: *"
   { printf ' 2 3\n'; head -c $((10 * big)) /dev/zero | tr '\0' a; } >ten-mb-label.phy
   run "10 MB label without line feed" -c ten-mb-label.phy a.txt
-  expect 1 "karvo: end-of-file error: *"
+  expect 1 "Wrong file format. word longer than 10000 characters: *"
   head -c $((10 * big)) /dev/zero | tr '\0' b >ten-mb.txt
   run "10 MB association line without line feed" -c d.phy ten-mb.txt
   expect 1 "Wrong file format. a name too long: *"

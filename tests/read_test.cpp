@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <fstream>
 #include <cstdlib>
+#include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "tests/test_util.hpp"
@@ -87,7 +89,7 @@ TEST(read_integer, refusals) {
   const char* format_errors[] = {"x",         "-",       "1__2",   "1_",
                                  "16#FF",     "17#1#",   "2#2#",   "1E-2",
                                  "2147483648", "-2147483649", "99999999999",
-                                 "1E10",      "\r5",     "_1"};
+                                 "1E10",      "\r\n5",   "_1"};
   for (const char* t : format_errors) {
     text_input in(t);
     EXPECT_THROW(in.read_integer(), format_error) << t;
@@ -190,6 +192,53 @@ TEST(text_input, peek_shows_the_next_characters_across_refills) {
     file.consume(3);
   }
   EXPECT_TRUE(file.peek(1).empty());
+  close(fd);
+  std::remove(path);
+}
+
+// The first line end tells whether lone carriage returns end lines (old Mac
+// files) or are whitespace, as inside DOS and Unix files.
+TEST(text_input, lone_carriage_returns_end_lines_when_the_first_line_does) {
+  struct {
+    const char* text;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"a\rb\r\rc\r", {"a", "b", "", "c"}},
+      {"a\rb\r\nc", {"a", "b\r", "c"}},     // a DOS line end there too
+      {"\r\r5", {"", "", "5"}},
+      {"a\r\nb\rc\n", {"a\r", "b\rc"}},    // DOS: a lone CR is whitespace
+      {"a\r\r\nb\rc", {"a\r\r", "b\rc"}},  // CR CR LF: DOS written twice
+      {"a\nb\rc", {"a", "b\rc"}},
+      {"abc", {"abc"}}};
+  for (const auto& c : cases) {
+    text_input in(c.text);
+    std::vector<std::string> lines;
+    while (!in.exhausted()) lines.push_back(in.read_line(std::string::npos));
+    EXPECT_EQ(lines, c.lines) << c.text;
+  }
+}
+
+// Carriage returns are mended as their buffer arrives: one that ends a
+// buffer is a line end, and a line feed that starts the next buffer belongs
+// to it. DOS line ends after a first Mac one: every buffer boundary that
+// falls between CR and LF must still give one line end.
+TEST(text_input, carriage_return_line_ends_across_refills) {
+  std::string text = "first\r";
+  for (int i = 0; i < 300000; ++i) text += "x\r\n";
+  char path[] = "/tmp/zurud-read-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  { std::ofstream(path) << text; }
+  text_input file = text_input::open(path);
+  EXPECT_EQ(file.read_line(std::string::npos), "first");
+  int lines = 0;
+  while (!file.exhausted()) {
+    const std::string line = file.read_line(std::string::npos);
+    ASSERT_TRUE(line == "x\r" || line == "x") << "line " << lines + 2;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 300000);
+  EXPECT_EQ(file.line(), 300002);
   close(fd);
   std::remove(path);
 }

@@ -214,6 +214,7 @@ text_input::text_input(std::string_view text, std::string name)
   // An empty view may have no data at all, and memcpy from null is undefined
   // even for no bytes.
   if (!text.empty()) std::memcpy(buf_.get(), text.data(), text.size());
+  mend_line_ends(0);
 }
 
 text_input::text_input(int fd, std::string name, bool owns_fd)
@@ -336,12 +337,60 @@ std::size_t text_input::fill(std::size_t want) {
     // them costs nothing and every read starts on a boundary.
     compact();
     const std::size_t k = refill(cap_ - end_);
-    if (k == 0)
+    if (k == 0) {
       at_eof_ = true;
-    else
+    } else {
+      const std::size_t from = end_;  // after refill, which may move the text
       end_ += k;
+      if (ends_ != line_ends::LINE_FEED) mend_line_ends(from);
+    }
   }
   return end_ - pos_;
+}
+
+// Files saved on old Macs, and by some spreadsheets, end their lines with a
+// carriage return alone. Such a file is told by its first line end, and its
+// carriage returns become line feeds as the text arrives, so that every
+// reader and the row scan see the lines they hold. A file whose first line
+// ends in a line feed (or carriage returns and a line feed) is left as it
+// is, at no cost: its carriage returns stay whitespace, as in DOS files.
+void text_input::mend_line_ends(std::size_t from) {
+  char* const p = buf_.get();
+  if (cr_pending_) {
+    // The carriage return that ended the last text was taken for a line
+    // end before the next character was known: a line feed there belongs
+    // to it.
+    cr_pending_ = false;
+    if (from < end_ && p[from] == '\n') {
+      std::memmove(p + from, p + from + 1, end_ - from - 1);
+      --end_;
+    }
+  }
+  if (ends_ == line_ends::UNKNOWN) {
+    std::size_t i = from;
+    while (i < end_ && p[i] != '\n' && p[i] != '\r') ++i;
+    if (i == end_) return;
+    std::size_t j = i;
+    while (j < end_ && p[j] == '\r') ++j;
+    if (j < end_ && p[j] == '\n') {
+      ends_ = line_ends::LINE_FEED;
+      return;
+    }
+    ends_ = line_ends::CARRIAGE_RETURN;
+    from = i;
+  }
+  char* const e = p + end_;
+  for (char* c = p + from;
+       (c = static_cast<char*>(
+            std::memchr(c, '\r', static_cast<std::size_t>(e - c)))) != nullptr;
+       ++c) {
+    if (c + 1 == e) {
+      *c = '\n';
+      cr_pending_ = !at_eof_;
+    } else if (c[1] != '\n') {
+      *c = '\n';
+    }
+  }
 }
 
 std::int64_t text_input::line() {

@@ -50,8 +50,11 @@ struct row_scan;
 }  // namespace detail
 
 /// Sequential text input from a file, standard input or a string, through
-/// one large buffer. Lines end at a line feed; a carriage return is an
-/// ordinary character. A form feed directly after a line end is a page break
+/// one large buffer. Lines end at a line feed. An input whose first line end
+/// is a carriage return that no line feed follows has carriage-return line
+/// ends: there every such carriage return reads as a line feed. Every other
+/// carriage return is an ordinary character (whitespace), so DOS files read
+/// as Unix ones. A form feed directly after a line end is a page break
 /// and is passed over wherever line ends are. Readers use only the primitive
 /// operations below (and the row fast path, which obeys the same rules).
 /// Input that starts with the magic bytes of gzip (1f 8b), zstd, xz or
@@ -184,6 +187,9 @@ class text_input {
   /// refill through the read-ahead thread: takes the buffer it filled.
   std::size_t refill_ahead();
   void pass_page_break();
+  /// Turns the lone carriage returns of buf_[from, end_) into line feeds
+  /// when the input's line ends are carriage returns.
+  void mend_line_ends(std::size_t from);
   struct literal_scan;  // the number grammar
   [[noreturn]] void eof(const char* what) const;
 
@@ -192,6 +198,10 @@ class text_input {
   bool probed_ = false;  // whether the first bytes were checked for magic
   unsigned decoder_threads_ = 1;
   bool at_eof_ = false;
+  // What ends lines, told by the first line end.
+  enum class line_ends : std::uint8_t { UNKNOWN, LINE_FEED, CARRIAGE_RETURN };
+  line_ends ends_ = line_ends::UNKNOWN;
+  bool cr_pending_ = false;  // the last character is a CR made a line feed
   std::string name_;
   std::unique_ptr<char[], detail::buffer_deleter> buf_;
   std::size_t cap_ = 0;

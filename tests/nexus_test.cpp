@@ -107,6 +107,19 @@ TEST(read_nexus_matrix, reads_the_files_writers_make) {
        "respectcase symbols=\"0 1\" missing=? gap=-;\nmatrix\n'Rat x' 0101\n"
        "Mus 1111;\nend;\n",
        {{"Mus", "Rat x"}, {"1111", "0101"}}},
+      {"a quoted blank and an unquoted _ are one character: later blocks",
+       head + " interleave;\nmatrix\n'Mus x' AC\nRat GG\n\nMus_x GT\n"
+              "Rat TT\n;\nend;\n",
+       {{"Mus x", "Rat"}, {"ACGT", "GGTT"}}},
+      {"a quoted blank and an unquoted _ are one character: TAXLABELS",
+       "#NEXUS\nbegin taxa; dimensions ntax=2; taxlabels Mus_x 'Rat y';\n"
+       "end;\nbegin data; dimensions nchar=4;\nmatrix\n'Mus x' ACGT\n"
+       "Rat_y TTTT\n;\nend;\n",
+       {{"Mus_x", "Rat y"}, {"ACGT", "TTTT"}}},
+      {"labels that differ only in _ and blank stay apart where both exist",
+       head + " interleave;\nmatrix\na_b AC\n'a b' GG\n'a b' GT\na_b TT\n;"
+              "\nend;\n",
+       {{"a_b", "a b"}, {"ACTT", "GGGT"}}},
       {"other blocks are passed over whole",
        "#NEXUS\nbegin trees; tree t = ('end;',[end;]b);\nend;\n"
        "begin assumptions; options deftype=unord; end;\n" +
@@ -167,6 +180,9 @@ TEST(read_nexus_matrix, refusals_say_what_was_expected_and_found) {
        "unknown label \"Cow\" in a later interleaved block"},
       {head + " interleave;\nmatrix\nMus AC\nMus GT\n;", FORMAT,
        "label \"Mus\" repeats after only 1 of NTAX=2 rows"},
+      {"#NEXUS\nbegin taxa; dimensions ntax=2; taxlabels 'a b_c' 'a_b c';"
+       "\nend;\nbegin data; dimensions nchar=2;\nmatrix\na_b_c AC\n;",
+       FORMAT, "label \"a_b_c\" in the MATRIX is not one of TAXLABELS"},
       {head + " interleave;\nmatrix\nMus ACG\nRat AC\nMus GT\nRat GT\n;",
        FORMAT,
        "row \"Mus\" (1 of 2) gets more than NCHAR=4 characters in block 2: "

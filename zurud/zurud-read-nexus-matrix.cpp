@@ -1,5 +1,6 @@
 #include "zurud/zurud-read.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -118,11 +119,12 @@ void nexus_reader::read_matrix(const std::string& block) {
   filled_.assign(static_cast<std::size_t>(ntax_), 0);
   seen_.assign(static_cast<std::size_t>(ntax_), false);
   index_.reserve(static_cast<std::size_t>(ntax_));
-  for (const std::string& name : taxlabels_)
+  for (const std::string& name : taxlabels_) {
     if (!index_.emplace(name, labelled_).second)
       throw format_error("label " + shown(name) + " given twice in TAXLABELS");
-    else
-      m_->labels(++labelled_) = name;
+    add_spelling(name, labelled_);
+    m_->labels(++labelled_) = name;
+  }
   if (interleave_)
     read_interleaved();
   else
@@ -138,8 +140,30 @@ std::string nexus_reader::row_name(std::int32_t t) const {
 // with them, each row goes where its label is listed.
 std::int32_t nexus_reader::add_row(const std::string& name) {
   index_.emplace(name, labelled_);
+  add_spelling(name, labelled_);
   m_->labels(labelled_ + 1) = name;
   return labelled_++;
+}
+
+// In NEXUS an unquoted "_" is a blank, so 't2 the name' in one block and
+// t2_the_name in the next name one taxon. A label that matches no row as
+// written is looked up that way before it is refused; the row keeps the
+// label as first written.
+namespace {
+std::string blank_spelling(std::string name) {
+  std::replace(name.begin(), name.end(), '_', ' ');
+  return name;
+}
+}  // namespace
+
+void nexus_reader::add_spelling(const std::string& name, std::int32_t row) {
+  const auto [it, added] = spelled_.emplace(blank_spelling(name), row);
+  if (!added && it->second != row) it->second = -1;
+}
+
+std::int32_t nexus_reader::respelled_row(const std::string& name) const {
+  const auto it = spelled_.find(blank_spelling(name));
+  return it != spelled_.end() ? it->second : -1;
 }
 
 void nexus_reader::unknown_label(const std::string& name, bool later) {
@@ -169,7 +193,7 @@ void nexus_reader::read_sequential() {
       t = it->second;
     else if (taxlabels_.empty())
       t = add_row(name);
-    else
+    else if ((t = respelled_row(name)) < 0)
       unknown_label(name, false);
     const auto ti = static_cast<std::size_t>(t);
     if (seen_[ti])
@@ -218,6 +242,8 @@ std::int32_t nexus_reader::interleaved_row(std::int32_t next, bool later) {
   const auto it = index_.find(name);
   if (it != index_.end()) return it->second;
   if (taxlabels_.empty() && labelled_ < ntax_) return add_row(name);
+  const std::int32_t t = respelled_row(name);
+  if (t >= 0) return t;
   unknown_label(name, later);
 }
 

@@ -357,7 +357,11 @@ char_mat_access read_fasta_matrix(text_input& in,
 /// - MATRIX: each row is a label, then its cells. A label is single-quoted
 ///   ('' is one quote inside; a line end inside is refused) or the text up
 ///   to whitespace, "[" or ";"; it is kept as written, without its quotes,
-///   underscores not turned into blanks. A cell is every character that is
+///   underscores not turned into blanks. A label that names no row as
+///   written names the one row, if there is one, that reads the same with
+///   each "_" as a blank (NEXUS's rule: 'a b' in TAXLABELS or a first block
+///   and a_b in a later block are one taxon); the row keeps the label it
+///   was first given. A cell is every character that is
 ///   not whitespace and not inside a comment; a set {ACG} or (ACG) is one
 ///   cell, stored as "?". A sequential row runs over lines until it holds
 ///   NCHAR cells, and its last line must hold nothing more; an interleaved

@@ -141,6 +141,8 @@ class nexus_reader {
   void read_sequential();
   void read_interleaved();
   std::int32_t add_row(const std::string& name);
+  void add_spelling(const std::string& name, std::int32_t row);
+  std::int32_t respelled_row(const std::string& name) const;
   std::int32_t interleaved_row(std::int32_t next, bool later);
   [[noreturn]] void unknown_label(const std::string& name, bool later);
   row_end fill(std::int32_t t, bool line_bound);
@@ -165,6 +167,9 @@ class nexus_reader {
 
   char_mat_access m_;
   std::unordered_map<std::string, std::int32_t> index_;  // label -> 0-based
+  // The labels with "_" read as a blank -> 0-based row, -1 where two labels
+  // share that spelling.
+  std::unordered_map<std::string, std::int32_t> spelled_;
   std::vector<std::int32_t> filled_;                     // cells per row
   std::vector<bool> seen_;                               // row has begun
   std::int32_t labelled_ = 0;  // rows with a label (TAXLABELS or MATRIX)

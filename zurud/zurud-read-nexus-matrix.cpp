@@ -1,6 +1,7 @@
 #include "zurud/zurud-read.hpp"
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -115,7 +116,17 @@ void nexus_reader::read_matrix(const std::string& block) {
   if (match_ != '\0') symbols += match_;
   stops_.reset(interleave_, symbols);
 
-  m_ = std::make_unique<char_mat_type>(ntax_, nchar_, matrix_type::DISCR);
+  try {
+    m_ = std::make_unique<char_mat_type>(ntax_, nchar_, matrix_type::DISCR);
+  } catch (const std::bad_alloc&) {
+    // Under a memory limit the block the dimensions declare may not be had
+    // at once: rows are then kept as they begin, so that a file that holds
+    // fewer fails as truncated, as it does without the limit.
+    if (cells_.store)
+      unreserved_.emplace(static_cast<std::size_t>(ntax_),
+                          static_cast<std::size_t>(nchar_));
+  }
+  labels_ = tax_lab_type(ntax_);
   filled_.assign(static_cast<std::size_t>(ntax_), 0);
   seen_.assign(static_cast<std::size_t>(ntax_), false);
   index_.reserve(static_cast<std::size_t>(ntax_));
@@ -123,7 +134,7 @@ void nexus_reader::read_matrix(const std::string& block) {
     if (!index_.emplace(name, labelled_).second)
       throw format_error("label " + shown(name) + " given twice in TAXLABELS");
     add_spelling(name, labelled_);
-    m_->labels(++labelled_) = name;
+    labels_(++labelled_) = name;
   }
   if (interleave_)
     read_interleaved();
@@ -131,8 +142,23 @@ void nexus_reader::read_matrix(const std::string& block) {
     read_sequential();
 }
 
+char* nexus_reader::row_cells(std::int32_t t) {
+  return m_ ? m_->discr_row(t + 1)
+            : unreserved_->row(static_cast<std::size_t>(t));
+}
+
+char_mat_access nexus_reader::matrix() {
+  if (!m_)
+    m_ = unreserved_ ? std::make_unique<char_mat_type>(ntax_, nchar_,
+                                                       unreserved_->block())
+                     : std::make_unique<char_mat_type>(ntax_, nchar_,
+                                                       matrix_type::DISCR);
+  m_->labels = std::move(labels_);
+  return std::move(m_);
+}
+
 std::string nexus_reader::row_name(std::int32_t t) const {
-  return "row " + shown(m_->labels(t + 1)) + " (" + std::to_string(t + 1) +
+  return "row " + shown(labels_(t + 1)) + " (" + std::to_string(t + 1) +
          " of " + std::to_string(ntax_) + ")";
 }
 
@@ -141,7 +167,7 @@ std::string nexus_reader::row_name(std::int32_t t) const {
 std::int32_t nexus_reader::add_row(const std::string& name) {
   index_.emplace(name, labelled_);
   add_spelling(name, labelled_);
-  m_->labels(labelled_ + 1) = name;
+  labels_(labelled_ + 1) = name;
   return labelled_++;
 }
 
@@ -232,13 +258,12 @@ std::int32_t nexus_reader::interleaved_row(std::int32_t next, bool later) {
   std::size_t k = 0;
   while (k < v.size() && !label_end.contains(v[k]) && v[k] != '\'') ++k;
   const bool known = seen_[static_cast<std::size_t>(next)];
-  if (known && k > 0 && k < v.size() &&
-      v.substr(0, k) == m_->labels(next + 1)) {
+  if (known && k > 0 && k < v.size() && v.substr(0, k) == labels_(next + 1)) {
     in_.consume(k);
     return next;
   }
   const std::string name = label("in the MATRIX");
-  if (known && name == m_->labels(next + 1)) return next;
+  if (known && name == labels_(next + 1)) return next;
   const auto it = index_.find(name);
   if (it != index_.end()) return it->second;
   if (taxlabels_.empty() && labelled_ < ntax_) return add_row(name);
@@ -264,7 +289,7 @@ void nexus_reader::read_interleaved() {
       seen_[ti] = true;
       ++rows_;
     } else if (rows_ < ntax_) {
-      throw format_error("label " + shown(m_->labels(t + 1)) +
+      throw format_error("label " + shown(labels_(t + 1)) +
                          " repeats after only " + std::to_string(rows_) +
                          " of NTAX=" + std::to_string(ntax_) + " rows");
     } else {
@@ -356,9 +381,9 @@ row_end nexus_reader::fill(std::int32_t t, bool line_bound) {
   const auto& kernels = read::detail::kernels();
   const bool store = cells_.store;
   const auto ti = static_cast<std::size_t>(t);
-  char* const row = store ? m_->discr_row(t + 1) : nullptr;
+  char* const row = store ? row_cells(t) : nullptr;
   const char* const ref =
-      store && first_ >= 0 && first_ != t ? m_->discr_row(first_ + 1) : nullptr;
+      store && first_ >= 0 && first_ != t ? row_cells(first_) : nullptr;
   const std::size_t nchar = static_cast<std::size_t>(nchar_);
   std::size_t f = static_cast<std::size_t>(filled_[ti]);
   const auto done = [&](row_end e) {
@@ -423,7 +448,7 @@ row_end nexus_reader::fill(std::int32_t t, bool line_bound) {
       if (c == match_) {
         if (first_ == t)
           throw format_error("MATCHCHAR " + shown(c) + " in the first row " +
-                             shown(m_->labels(t + 1)));
+                             shown(labels_(t + 1)));
         if (filled_[static_cast<std::size_t>(first_)] <=
             static_cast<std::int32_t>(f))
           throw format_error("MATCHCHAR " + shown(c) + " in " + row_name(t) +

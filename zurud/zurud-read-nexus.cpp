@@ -449,7 +449,7 @@ char_mat_access nexus_reader::read_characters_block(const std::string& name) {
   std::size_t k = 0;
   while (k < rest.size() && whitespace.contains(rest[k])) ++k;
   if (k == rest.size() && !in_.exhausted()) in_.skip_line();
-  return std::move(m_);
+  return matrix();
 }
 
 }  // namespace detail::nexus

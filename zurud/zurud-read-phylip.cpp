@@ -11,48 +11,57 @@ namespace zurud::read {
 
 namespace {
 
-// The rows of read_char_mat. DISCR cells are stored as read (map null),
-// stored mapped, or, without `store`, only consumed.
-void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
-               const char_mapping* map, bool store,
-               data_notes* notes = nullptr, row_sink* sink = nullptr) {
+// Where read_rows stores the cells of a DISCR matrix: row after row.
+class matrix_rows final : public row_sink {
+ public:
+  explicit matrix_rows(char_mat_type& matrix) : matrix_(matrix) {}
+  bool accept(std::int32_t, std::int32_t) override { return true; }
+  char* row_memory() override { return matrix_.discr_row(next_); }
+  void take(std::int32_t, const std::string&, char*) override { ++next_; }
+
+ private:
+  char_mat_type& matrix_;
+  std::int32_t next_ = 1;
+};
+
+// The rows of read_char_mat: labels to `names`, DISCR cells stored through
+// `map` where `rows` says or, without `store`, only consumed; QUANT and
+// CNTCH cells into `matrix`.
+void read_rows(text_input& in, char_format_type layout, tax_lab_type& names,
+               std::int32_t nchar, matrix_type type, char_mat_type* matrix,
+               const char_mapping& map, bool store, row_sink& rows,
+               data_notes* notes = nullptr) {
   const label_format_type labels = label_layout(layout);
-  const std::int32_t ntax = matrix.ntax();
-  const std::int32_t nchar = matrix.nchar();
+  const std::int32_t ntax = names.size();
   std::int32_t i = 1;
   const std::int64_t first_line = in.line();
   // The first row whose ten-character label ran over a line end: names
   // shorter than ten characters that are not padded take the cells, and
   // then the next row's name, into the label.
   std::int32_t spanning = 0;
-  if (sink != nullptr && (!store || map == nullptr)) sink = nullptr;
   try {
     for (; i <= ntax; ++i) {
       const std::int64_t label_line =
           labels == label_format_type::PHYLIP && spanning == 0 ? in.line() : 0;
-      matrix.labels(i) = read_label(in, labels);
+      names(i) = read_label(in, labels);
       if (label_line != 0 && in.line() != label_line) {
         spanning = i;
         if (notes != nullptr) notes->label_over_line_end = i;
       }
-      switch (matrix.char_type()) {
+      switch (type) {
         case matrix_type::DISCR: {
           const auto n = static_cast<std::size_t>(nchar);
           if (!store) {
             in.skip_black(n);
-          } else if (sink != nullptr) {
-            char* const cells = sink->row_memory();
-            in.read_black(cells, n, *map);
-            sink->take(i, matrix.labels(i), cells);
-          } else if (map != nullptr) {
-            in.read_black(matrix.discr_row(i), n, *map);
           } else {
-            in.read_black(matrix.discr_row(i), n);
+            char* const cells = rows.row_memory();
+            in.read_black(cells, n, map);
+            rows.take(i, names(i), cells);
           }
           break;
         }
         case matrix_type::QUANT: {
-          float* row = matrix.quant_row(i);
+          float* row = matrix->quant_row(i);
           for (std::int32_t j = 0; j < nchar; ++j) {
             const double v = in.read_real();
             if (std::isfinite(v) && std::fabs(v) > max_float)
@@ -63,7 +72,7 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
           break;
         }
         case matrix_type::CNTCH: {
-          std::int32_t* row = matrix.count_row(i);
+          std::int32_t* row = matrix->count_row(i);
           for (std::int32_t j = 0; j < nchar; ++j) {
             const std::int32_t v = in.read_integer();
             if (v < 0)
@@ -112,24 +121,43 @@ void read_rows(text_input& in, char_format_type layout, char_mat_type& matrix,
 
 void read_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix) {
-  read_rows(in, layout, matrix, nullptr, true);
+  read_char_mat(in, layout, matrix, char_mapping());
 }
 
 void read_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix, const char_mapping& map) {
-  read_rows(in, layout, matrix, &map, true);
+  matrix_rows rows(matrix);
+  read_rows(in, layout, matrix.labels, matrix.nchar(), matrix.char_type(),
+            &matrix, map, true, rows);
 }
 
 void skim_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix) {
-  read_rows(in, layout, matrix, nullptr, false);
+  matrix_rows rows(matrix);
+  read_rows(in, layout, matrix.labels, matrix.nchar(), matrix.char_type(),
+            &matrix, char_mapping(), false, rows);
 }
 
 void read_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix, const cell_options& cells,
                    data_notes* notes, row_sink* sink) {
-  read_rows(in, layout, matrix, &cells.map, cells.store, notes, sink);
+  matrix_rows rows(matrix);
+  read_rows(in, layout, matrix.labels, matrix.nchar(), matrix.char_type(),
+            &matrix, cells.map, cells.store, sink != nullptr ? *sink : rows,
+            notes);
 }
+
+namespace detail {
+
+void read_unreserved_rows(text_input& in, char_format_type layout,
+                          tax_lab_type& labels, std::int32_t nchar,
+                          const cell_options& cells, data_notes* notes,
+                          row_sink& rows) {
+  read_rows(in, layout, labels, nchar, matrix_type::DISCR, nullptr, cells.map,
+            cells.store, rows, notes);
+}
+
+}  // namespace detail
 
 void note_rest(text_input& in, data_notes& notes) {
   for (;;) {

@@ -1,6 +1,8 @@
 #include "zurud/zurud-read.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -199,7 +201,59 @@ header_type read_phylip_header(text_input& in) {
       });
 }
 
+// Stores each row where a row_store keeps it.
+class stored_rows final : public row_sink {
+ public:
+  explicit stored_rows(detail::row_store& store) : store_(store) {}
+  bool accept(std::int32_t, std::int32_t) override { return true; }
+  char* row_memory() override { return store_.row(next_); }
+  void take(std::int32_t, const std::string&, char*) override { ++next_; }
+
+ private:
+  detail::row_store& store_;
+  std::size_t next_ = 0;
+};
+
+// Sequential PHYLIP rows whose matrix could not be reserved: stored cells
+// are kept a row at a time (cells for `sink` go there) and the matrix is
+// made once every row is read.
+char_mat_access read_unreserved(text_input& in, const header_type& h,
+                                const data_file_options& options,
+                                data_notes* notes, row_sink* sink) {
+  tax_lab_type labels(h.ntax);
+  std::optional<detail::row_store> store;
+  std::optional<stored_rows> rows;
+  if (sink == nullptr) {
+    store.emplace(options.cells.store ? static_cast<std::size_t>(h.ntax) : 0,
+                  static_cast<std::size_t>(h.nchar));
+    sink = &rows.emplace(*store);
+  }
+  detail::read_unreserved_rows(in, options.layout, labels, h.nchar,
+                               options.cells, notes, *sink);
+  auto matrix =
+      options.cells.store && store
+          ? std::make_unique<char_mat_type>(h.ntax, h.nchar, store->block())
+          : std::make_unique<char_mat_type>(h.ntax, h.nchar,
+                                            matrix_type::DISCR);
+  matrix->labels = std::move(labels);
+  return matrix;
+}
+
 }  // namespace
+
+namespace detail {
+
+std::unique_ptr<char[]> row_store::block() {
+  auto cells = new_discr_cells(rows_.size() * nchar_);
+  for (std::size_t i = 0; i < rows_.size(); ++i)
+    if (rows_[i]) {
+      std::memcpy(cells.get() + i * nchar_, rows_[i].get(), nchar_);
+      rows_[i].reset();
+    }
+  return cells;
+}
+
+}  // namespace detail
 
 std::int32_t read_dist_header(text_input& in, dist_format_type layout) {
   std::int64_t n;
@@ -241,21 +295,30 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
       break;
   }
   const header_type h = read_phylip_header(in);
-  auto matrix = std::make_unique<char_mat_type>(h.ntax, h.nchar,
-                                                matrix_type::DISCR);
-  const auto cells = static_cast<std::size_t>(matrix->ntax()) *
-                     static_cast<std::size_t>(matrix->nchar());
+  char_mat_access matrix;
+  try {
+    matrix =
+        std::make_unique<char_mat_type>(h.ntax, h.nchar, matrix_type::DISCR);
+  } catch (const std::bad_alloc&) {
+    // Under a memory limit the block a header declares may not be had at
+    // once. Sequential rows are then kept as they come, so that a file that
+    // holds fewer fails as truncated, as it does without the limit.
+    if (options.interleaved) throw;
+  }
   row_sink* const sink =
       options.rows != nullptr && !options.interleaved && options.cells.store &&
               options.rows->accept(h.ntax, h.nchar)
           ? options.rows
           : nullptr;
   std::optional<detail::page_populator> populator;
-  if (options.cells.store) {
-    auto* const stored = reinterpret_cast<std::uint8_t*>(matrix->discr_row(1));
+  if (options.cells.store && (matrix || sink != nullptr)) {
     const std::span<std::uint8_t> fresh =
-        sink != nullptr ? sink->fresh_memory()
-                        : std::span<std::uint8_t>(stored, cells);
+        sink != nullptr
+            ? sink->fresh_memory()
+            : std::span<std::uint8_t>(
+                  reinterpret_cast<std::uint8_t*>(matrix->discr_row(1)),
+                  static_cast<std::size_t>(h.ntax) *
+                      static_cast<std::size_t>(h.nchar));
     // With helper threads, one faults the memory in while rows are read
     // (below a few megabytes a thread costs more than the faults it saves).
     // Without, the folds' memory is faulted in at once, which is cheaper
@@ -269,8 +332,10 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
   }
   if (options.interleaved)
     read_interleaved_char_mat(in, options.layout, *matrix, options.cells);
-  else
+  else if (matrix)
     read_char_mat(in, options.layout, *matrix, options.cells, notes, sink);
+  else
+    matrix = read_unreserved(in, h, options, notes, sink);
   if (notes != nullptr && options.whole_input) note_rest(in, *notes);
   return matrix;
 }

@@ -438,12 +438,32 @@ group_resources() {
   printf 'p1 H\np2 H\n' >a.txt
   # 2 GB of address space: plenty for every case but the ones below.
   local mem=2097152
-  name="associate matrix beyond the memory limit"
+  # A header that declares more than the limit allows, on a file that holds
+  # one short row: the file is truncated, as it is without the limit, for
+  # rows stored or folded and for data files of every format.
   printf '5000 1048576\np1 acgt\n' >huge-header.phy
-  (ulimit -v $mem; exec timeout -k 5 "$limit" "$karvo" -c huge-header.phy a.txt) >out 2>err
-  rc=$?
-  check_invariants
-  expect 1 "karvo: out of memory*"
+  printf '#NEXUS\nbegin data; dimensions ntax=5000 nchar=1048576;\nmatrix\np1 acgt\n' >huge-header.nex
+  local args
+  for args in "-c huge-header.phy a.txt" "-c huge-header.phy -" "-s huge-header.phy a.txt" \
+              "-c huge-header.nex a.txt" "-c huge-header.nex -" "-s huge-header.nex a.txt"; do
+    name="header beyond the memory limit on a short file ($args)"
+    # shellcheck disable=SC2086
+    (ulimit -v $mem; exec timeout -k 5 "$limit" "$karvo" $args) <a.txt >out 2>err
+    rc=$?
+    check_invariants
+    expect 1 "karvo: end-of-file error: input ended inside *"
+  done
+  # A file that holds all it declares and more than the limit allows still
+  # runs out of memory, stored or folded.
+  "$gen" matrix 45 1048576 p full.phy
+  for args in "-c full.phy a.txt" "-c full.phy -"; do
+    name="associate matrix beyond the memory limit ($args)"
+    # shellcheck disable=SC2086
+    (ulimit -v 51200; exec timeout -k 5 "$limit" "$karvo" $args) <a.txt >out 2>err
+    rc=$?
+    check_invariants
+    expect 1 "karvo: out of memory*"
+  done
 
   # Threads beyond what the memory limit leaves room for (each takes its
   # stack): the run goes on with those that started, the output unchanged.

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -149,6 +150,8 @@ class nexus_reader {
   void read_set(char open, std::int32_t t);
   row_end rest_of_line();
   std::string row_name(std::int32_t t) const;
+  char* row_cells(std::int32_t t);
+  char_mat_access matrix();
   [[noreturn]] void unexpected(char c, std::int32_t t);
 
   text_input& in_;
@@ -165,7 +168,9 @@ class nexus_reader {
   char missing_ = '?', gap_ = '\0', match_ = '\0';
   stop_set stops_;
 
-  char_mat_access m_;
+  char_mat_access m_;  // null while rows are kept unreserved
+  std::optional<row_store> unreserved_;
+  tax_lab_type labels_;
   std::unordered_map<std::string, std::int32_t> index_;  // label -> 0-based
   // The labels with "_" read as a blank -> 0-based row, -1 where two labels
   // share that spelling.

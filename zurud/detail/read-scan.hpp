@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <thread>
+#include <vector>
 
-#include "zurud/zurud.hpp"
+#include "zurud/zurud-read.hpp"
 
 namespace zurud::read::detail {
 
@@ -53,6 +55,37 @@ const scan_kernels& kernels();
 /// The refusal of text where the first FASTA header should stand, quoting
 /// up to 40 characters of it.
 format_error text_before_fasta_header(std::string_view text);
+
+/// The cells of a DISCR matrix reserved a row at a time, as the rows are
+/// first written, for when the whole block cannot be had at once (a memory
+/// limit): a header that declares more than the file holds then fails where
+/// the file ends instead of at the reservation, and a file that holds it all
+/// needs the whole block only once it is read. Rows are 0-based.
+class row_store {
+ public:
+  row_store(std::size_t ntax, std::size_t nchar) : nchar_(nchar), rows_(ntax) {}
+  /// Row i's nchar cells; std::bad_alloc when they cannot be had.
+  char* row(std::size_t i) {
+    if (!rows_[i]) rows_[i] = std::make_unique_for_overwrite<char[]>(nchar_);
+    return rows_[i].get();
+  }
+  /// The rows in one block of ntax * nchar cells, each row freed once
+  /// copied (rows never written stay undefined); std::bad_alloc when the
+  /// block cannot be had.
+  std::unique_ptr<char[]> block();
+
+ private:
+  std::size_t nchar_;
+  std::vector<std::unique_ptr<char[]>> rows_;
+};
+
+/// The rows of a sequential PHYLIP matrix read as read_char_mat reads them,
+/// without a matrix: labels to `labels` (sized to the taxon count), stored
+/// cells to `rows`.
+void read_unreserved_rows(text_input& in, char_format_type layout,
+                          tax_lab_type& labels, std::int32_t nchar,
+                          const cell_options& cells, data_notes* notes,
+                          row_sink& rows);
 
 /// Faults in fresh memory [first, first + n) at once on the calling thread:
 /// one call instead of a fault a page. Does nothing where the system lacks

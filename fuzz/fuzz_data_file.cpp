@@ -3,9 +3,9 @@
 // layout (byte % 3), interleaving (bit 2), whether cells are stored (bit 3)
 // and whether the rest is gzipped before it is read (bit 4); the rest is the
 // file. Oracles: a matrix that reads whole reads the same from its gzipped
-// text, skimming reads the same labels and fails alike, and the matrix
-// written back as sequential and as interleaved PHYLIP reads back to the
-// same labels and cells.
+// text, skimming reads the same labels and fails alike, no label is longer
+// than max_word_len, and the matrix written back as sequential and as
+// interleaved PHYLIP reads back to the same labels and cells.
 #include <zlib.h>
 
 #include <cstdint>
@@ -104,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     return 0;
   }
   check(m->labels == s->labels, "skimming reads other labels");
+  for (const std::string& label : m->labels)
+    check(label.size() <= zurud::max_word_len, "labels are at most a word");
   if (!o.cells.store) return 0;
 
   if ((mode & 16) == 0) {

@@ -47,6 +47,9 @@ inline std::string load_literal(zurud::read::text_input& in, bool real) {
   }
   std::string text;
   auto take = [&]() {
+    // A literal is a word: the 10001st character is refused unread.
+    if (text.size() == zurud::max_word_len)
+      throw zurud::read::long_word_error(text);
     text += static_cast<char>(peek());
     in.consume(1);
   };

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -162,6 +163,11 @@ TEST(number_scan, long_literals_are_not_truncated) {
     }
   }
   expect_same("  x1 2");
+  // A literal is a word: one longer than max_word_len is refused, its last
+  // character unread, and memory stays bounded however long it runs.
+  for (const std::size_t n : {zurud::max_word_len, zurud::max_word_len + 1})
+    for (const char* first : {"-", "0.", "16#"})
+      expect_same(first + std::string(n - std::strlen(first), '7') + " 1", 3);
 }
 
 TEST(number_scan, agrees_with_two_pass_reader_across_refills) {

@@ -64,8 +64,18 @@ HOSTS = {
     "Talpa": ["Snorv_1"],  # one louse: removed with a warning
 }
 
-ASSOCIATIONS = "".join(f"{para}\t{host}\n"
-                       for host, paras in HOSTS.items() for para in paras)
+# The same groups under host names in several scripts (Latin letters
+# beyond ASCII, Greek, Cyrillic, CJK), written in the layouts that keep
+# names whole: Biopython, DendroPy and ape must read them back wherever they
+# read the ASCII names (IQ-TREE writes such letters back as "_").
+UTF8_HOSTS = dict(zip(["Ørsted_Åland", "Ελλάς", "Москва", "東京_大阪",
+                       "Łódź", "Talpa"], HOSTS.values()))
+UTF8_LAYOUTS = ["-X", "-N", "-E"]
+
+
+def associations(hosts):
+    return "".join(f"{para}\t{host}\n"
+                   for host, paras in hosts.items() for para in paras)
 
 # The analyses per kind of table row: a discrete one with ambiguity codes,
 # "?" and "-", and the three numeric ones.
@@ -127,25 +137,27 @@ def parse_karvo(text, layout, kind):
     return Matrix(rows)
 
 
-def run_karvo(karvo, work, options, layout):
+def run_karvo(karvo, work, options, layout, hosts=HOSTS):
     """Runs karvo on the fixed data; returns the output file's path and the
     host matrix it holds."""
     data = os.path.join(work, "lice.phy")
     assocs = os.path.join(work, "lice-hosts.txt")
     with open(data, "w") as f:
         f.write(DATA)
-    with open(assocs, "w") as f:
-        f.write(ASSOCIATIONS)
+    with open(assocs, "w", encoding="utf-8") as f:
+        f.write(associations(hosts))
     name = "hosts" + "".join(options) + layout
+    if hosts is not HOSTS:
+        name += "-utf8"
     out = os.path.join(work, name.replace("-", "_") + ".txt")
     result = subprocess.run([karvo, *options, layout, data, assocs],
-                            capture_output=True, text=True)
+                            capture_output=True, encoding="utf-8")
     if result.returncode != 0:
         raise RuntimeError(f"karvo {' '.join(options)} {layout} failed: "
                            f"{result.stderr}")
     if "WARNING: Removing host Talpa" not in result.stderr:
         raise RuntimeError("karvo did not remove the one-louse host")
-    with open(out, "w") as f:
+    with open(out, "w", encoding="utf-8") as f:
         f.write(result.stdout)
     kind = "discrete" if "-c" in options else "numbers"
     matrix = parse_karvo(result.stdout, layout, kind)
@@ -190,9 +202,10 @@ def same(expected, got, kind, fold_case=False, missing_as_gap=False,
 
 
 
-def for_each_output(karvo, work, checker, column, read):
+def for_each_output(karvo, work, checker, column, read, utf8=False):
     """Every layout of every analysis through `read(path, layout, kind,
-    expected)`, checked against the README cell of `column`."""
+    expected)`, checked against the README cell of `column`; with `utf8`,
+    the discrete output of UTF-8 host names too, against the same cells."""
     for layout in LAYOUTS:
         for kind, analyses in KINDS.items():
             for options in analyses:
@@ -200,6 +213,13 @@ def for_each_output(karvo, work, checker, column, read):
                 checker.check(layout_row(layout, kind), column,
                               lambda: read(path, layout, kind, expected),
                               f" (karvo {' '.join(options)} {layout})")
+    options = KINDS["discrete"][0]
+    for layout in UTF8_LAYOUTS if utf8 else []:
+        path, expected = run_karvo(karvo, work, options, layout, UTF8_HOSTS)
+        checker.check(layout_row(layout, "discrete"), column,
+                      lambda: read(path, layout, "discrete", expected),
+                      f" (karvo {' '.join(options)} {layout}, UTF-8 host "
+                      "names)")
 
 
 # ---------------------------------------------------------------------------
@@ -241,7 +261,7 @@ def biopython(args, work, checker):
                          ("Biopython `phylip-relaxed`",
                           alignio("phylip-relaxed")),
                          ("Bio.Nexus", nexus)):
-        for_each_output(args.karvo, work, checker, column, read)
+        for_each_output(args.karvo, work, checker, column, read, utf8=True)
     return checker.status()
 
 
@@ -286,7 +306,7 @@ def dendropy_reader(args, work, checker):
         return same(expected, matrix_of(m), kind, fold_case=True,
                     label_map=label_map)
 
-    for_each_output(args.karvo, work, checker, "DendroPy", read)
+    for_each_output(args.karvo, work, checker, "DendroPy", read, utf8=True)
     return checker.status()
 
 
@@ -494,7 +514,8 @@ def ape(args, work, checker):
                              ("ape `read.dna`, names trimmed",
                               reader("dna", trim=True)),
                              ("ape `read.nexus.data`", reader("nexus"))):
-            for_each_output(args.karvo, work, checker, column, read)
+            for_each_output(args.karvo, work, checker, column, read,
+                            utf8=True)
     finally:
         r.stdin.close()
         r.wait(timeout=60)

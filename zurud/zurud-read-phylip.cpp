@@ -210,20 +210,17 @@ std::size_t take_line(text_input& in, char* dst, std::size_t room,
   return room - n;
 }
 
-}  // namespace
-
-void read_interleaved_char_mat(text_input& in, char_format_type layout,
-                               char_mat_type& matrix,
-                               const cell_options& cells) {
+// The rows of read_interleaved_char_mat: labels to `names`, the cells of
+// row r stored at row(r) (null: only consumed).
+template <typename Row>
+void read_interleaved_rows(text_input& in, char_format_type layout,
+                           tax_lab_type& names, std::size_t nchar,
+                           const cell_options& cells, Row row) {
   const label_format_type labels = label_layout(layout);
-  const std::int32_t ntax = matrix.ntax();
-  const auto nchar = static_cast<std::size_t>(matrix.nchar());
+  const std::int32_t ntax = names.size();
   std::vector<std::size_t> filled(static_cast<std::size_t>(ntax), 0);
   std::int32_t i = 1;
   std::int64_t block = 1;
-  auto row = [&](std::int32_t r) {
-    return cells.store ? matrix.discr_row(r) : nullptr;
-  };
   const auto copy =
       detail::kernels().copy_black[static_cast<int>(detail::scan_case(cells.map))];
   auto take = [&](std::int32_t r) {
@@ -236,7 +233,7 @@ void read_interleaved_char_mat(text_input& in, char_format_type layout,
   };
   try {
     for (; i <= ntax; ++i) {
-      matrix.labels(i) = read_label(in, labels);
+      names(i) = read_label(in, labels);
       take(i);
     }
     // Rows complete together when the blocks are whole; the last row tells.
@@ -259,12 +256,39 @@ void read_interleaved_char_mat(text_input& in, char_format_type layout,
             " sites where the header says " + std::to_string(nchar));
     if (cells.store)
       for (i = 1; i <= ntax; ++i)
-        detail::finish_cells(matrix.discr_row(i), nchar, cells.map);
+        detail::finish_cells(row(i), nchar, cells.map);
   } catch (error& e) {
     e.add_detail("row " + std::to_string(i) + " of " + std::to_string(ntax) +
                  (block > 1 ? " in block " + std::to_string(block) : ""));
     throw;
   }
 }
+
+}  // namespace
+
+void read_interleaved_char_mat(text_input& in, char_format_type layout,
+                               char_mat_type& matrix,
+                               const cell_options& cells) {
+  read_interleaved_rows(in, layout, matrix.labels,
+                        static_cast<std::size_t>(matrix.nchar()), cells,
+                        [&](std::int32_t r) {
+                          return cells.store ? matrix.discr_row(r) : nullptr;
+                        });
+}
+
+namespace detail {
+
+void read_unreserved_interleaved(text_input& in, char_format_type layout,
+                                 tax_lab_type& labels, std::int32_t nchar,
+                                 const cell_options& cells, row_store& store) {
+  read_interleaved_rows(
+      in, layout, labels, static_cast<std::size_t>(nchar), cells,
+      [&](std::int32_t r) {
+        return cells.store ? store.row(static_cast<std::size_t>(r - 1))
+                           : nullptr;
+      });
+}
+
+}  // namespace detail
 
 }  // namespace zurud::read

@@ -214,9 +214,9 @@ class stored_rows final : public row_sink {
   std::size_t next_ = 0;
 };
 
-// Sequential PHYLIP rows whose matrix could not be reserved: stored cells
-// are kept a row at a time (cells for `sink` go there) and the matrix is
-// made once every row is read.
+// PHYLIP rows whose matrix could not be reserved: stored cells are kept a
+// row at a time (cells for `sink` go there) and the matrix is made once
+// every row is read.
 char_mat_access read_unreserved(text_input& in, const header_type& h,
                                 const data_file_options& options,
                                 data_notes* notes, row_sink* sink) {
@@ -228,8 +228,12 @@ char_mat_access read_unreserved(text_input& in, const header_type& h,
                   static_cast<std::size_t>(h.nchar));
     sink = &rows.emplace(*store);
   }
-  detail::read_unreserved_rows(in, options.layout, labels, h.nchar,
-                               options.cells, notes, *sink);
+  if (options.interleaved)
+    detail::read_unreserved_interleaved(in, options.layout, labels, h.nchar,
+                                        options.cells, *store);
+  else
+    detail::read_unreserved_rows(in, options.layout, labels, h.nchar,
+                                 options.cells, notes, *sink);
   auto matrix =
       options.cells.store && store
           ? std::make_unique<char_mat_type>(h.ntax, h.nchar, store->block())
@@ -301,9 +305,8 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
         std::make_unique<char_mat_type>(h.ntax, h.nchar, matrix_type::DISCR);
   } catch (const std::bad_alloc&) {
     // Under a memory limit the block a header declares may not be had at
-    // once. Sequential rows are then kept as they come, so that a file that
-    // holds fewer fails as truncated, as it does without the limit.
-    if (options.interleaved) throw;
+    // once. Rows are then kept as they come, so that a file that holds
+    // fewer fails as truncated, as it does without the limit.
   }
   row_sink* const sink =
       options.rows != nullptr && !options.interleaved && options.cells.store &&
@@ -330,12 +333,12 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
     else if (!options.helper_threads && sink != nullptr)
       detail::populate_now(fresh.data(), fresh.size());
   }
-  if (options.interleaved)
-    read_interleaved_char_mat(in, options.layout, *matrix, options.cells);
-  else if (matrix)
-    read_char_mat(in, options.layout, *matrix, options.cells, notes, sink);
-  else
+  if (!matrix)
     matrix = read_unreserved(in, h, options, notes, sink);
+  else if (options.interleaved)
+    read_interleaved_char_mat(in, options.layout, *matrix, options.cells);
+  else
+    read_char_mat(in, options.layout, *matrix, options.cells, notes, sink);
   if (notes != nullptr && options.whole_input) note_rest(in, *notes);
   return matrix;
 }

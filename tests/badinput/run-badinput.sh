@@ -444,14 +444,14 @@ group_resources() {
   printf '5000 1048576\np1 acgt\n' >huge-header.phy
   printf '#NEXUS\nbegin data; dimensions ntax=5000 nchar=1048576;\nmatrix\np1 acgt\n' >huge-header.nex
   local args
-  for args in "-c huge-header.phy a.txt" "-c huge-header.phy -" "-s huge-header.phy a.txt" \
+  for args in "-c huge-header.phy a.txt" "-c huge-header.phy -" "-s huge-header.phy a.txt" "-i -c huge-header.phy a.txt" \
               "-c huge-header.nex a.txt" "-c huge-header.nex -" "-s huge-header.nex a.txt"; do
     name="header beyond the memory limit on a short file ($args)"
     # shellcheck disable=SC2086
     (ulimit -v $mem; exec timeout -k 5 "$limit" "$karvo" $args) <a.txt >out 2>err
     rc=$?
     check_invariants
-    expect 1 "karvo: end-of-file error: input ended inside *"
+    expect 1 "karvo: end-of-file error: input ended *"
   done
   # A file that holds all it declares and more than the limit allows still
   # runs out of memory, stored or folded.

@@ -86,6 +86,10 @@ void read_unreserved_rows(text_input& in, char_format_type layout,
                           tax_lab_type& labels, std::int32_t nchar,
                           const cell_options& cells, data_notes* notes,
                           row_sink& rows);
+/// The same for interleaved rows, stored cells kept in `store`.
+void read_unreserved_interleaved(text_input& in, char_format_type layout,
+                                 tax_lab_type& labels, std::int32_t nchar,
+                                 const cell_options& cells, row_store& store);
 
 /// Faults in fresh memory [first, first + n) at once on the calling thread:
 /// one call instead of a fault a page. Does nothing where the system lacks

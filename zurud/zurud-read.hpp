@@ -454,7 +454,10 @@ struct data_file_options {
 /// apart: PHYLIP through read_header and read_char_mat (or
 /// read_interleaved_char_mat), FASTA and NEXUS through their readers.
 /// `format`, when given, receives the format found. Failures as the reader
-/// of the format has them.
+/// of the format has them. When the matrix a PHYLIP or NEXUS header declares
+/// cannot be reserved at once (a memory limit), its rows are kept as they
+/// come, so that a file holding fewer fails as truncated; std::bad_alloc
+/// only for the memory the rows read need.
 char_mat_access read_data_file(text_input& in, const data_file_options& options,
                                data_format_type* format = nullptr,
                                data_notes* notes = nullptr);

@@ -20,6 +20,7 @@
 // and several write the same bytes.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -114,6 +115,24 @@ bool is_warning(const std::string& line) {
 // The host matrix of a successful run must read back as a matrix of the
 // analysis' cell type, in the PHYLIP family of layouts.
 void check_output_reads_back(const std::string& out, const karvo::settings& s) {
+  if (s.incidence) {
+    // -A: the 0/1 incidence matrix for R, a header of associates after a
+    // TAB, then per host its label and a 0 or 1 for each.
+    const std::vector<std::string> rows = lines_of(out);
+    check(!rows.empty() && rows[0].starts_with("\t"),
+          "the incidence header starts with a TAB");
+    const auto tabs = std::count(rows[0].begin(), rows[0].end(), '\t');
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+      check(std::count(rows[i].begin(), rows[i].end(), '\t') == tabs,
+            "every incidence row has a cell for each associate");
+      for (std::size_t at = rows[i].find('\t'); at != std::string::npos;
+           at = rows[i].find('\t', at + 1))
+        check(at + 1 < rows[i].size() &&
+                  (rows[i][at + 1] == '0' || rows[i][at + 1] == '1'),
+              "incidence cells are 0 or 1");
+    }
+    return;
+  }
   const char_format_type layout = s.output_layout;
   if (layout == char_format_type::NEXUS ||
       layout == char_format_type::NEXUS_ENCLOSED) {

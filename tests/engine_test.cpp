@@ -564,6 +564,8 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
        "a b,H\nc d,H\ne f,H\n"},
       {"unknown associates passed over", {"-c", "-u"}, good,
        assoc + "p9 H1\np8 H2\n"},
+      {"a pair twice whose first is a header", {"-c"},
+       "3 4\np1 acgt\np3 acga\np4 acgt\n", "p2 H\np2 H\np3 H\n"},
       {"incidence matrix", {"-f"}, good,
        ",H1,H2\np1,1,0\np2,1,0\np3,0,1\np4,1,1\n"},
   };

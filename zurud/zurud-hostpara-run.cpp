@@ -133,6 +133,7 @@ assoc_table read_table(read::text_input& in, bool after_matrix) {
 // the data file is read row by row.
 void read_associations_early(run_state& r) {
   const run_options& o = r.options;
+  std::string discarded;
   if (!group_folds::can_fold(o.analysis) || o.interleaved || !o.fold ||
       !different_files(r.data_file, r.assoc_file))
     return;
@@ -151,11 +152,19 @@ void read_associations_early(run_state& r) {
     if (!r.early->table->needs_labels()) {
       assoc_resolve_options as_read = o.assoc;
       as_read.keep_sources = false;
-      const resolved_assocs pairs =
-          resolve_assocs(*r.early->table, nullptr, as_read);
-      r.folder.emplace(pairs.assocs, o.min_group_size,
-                       o.input_layout == char_format_type::PHYLIP,
-                       o.analysis);
+      // A table that fails as read (the same pair twice, say) may read
+      // well with the labels (its first line a header): the labels decide,
+      // and the rows are stored meanwhile.
+      std::optional<resolved_assocs> pairs;
+      try {
+        text_output quiet(discarded);
+        pairs = resolve_assocs(*r.early->table, nullptr, as_read, quiet);
+      } catch (const error&) {
+      }
+      if (pairs)
+        r.folder.emplace(pairs->assocs, o.min_group_size,
+                         o.input_layout == char_format_type::PHYLIP,
+                         o.analysis);
     }
   } catch (...) {
     r.early->failure = std::current_exception();

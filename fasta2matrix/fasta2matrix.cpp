@@ -28,7 +28,7 @@ const std::map<std::string, zurud::char_format_type> layouts = {
 };
 
 std::string usage_text(const std::string& command) {
-  return "Usage: " + command +
+  return "Usage: " + zurud::printable(command) +
          " LAYOUT fasta_file\n"
          "  LAYOUT: PHYLIP, EXTENDED_PHYLIP, NEXUS, NEXUS_ENCLOSED or "
          "COMMENTED_PHYLIP; \"-\" reads standard input.";

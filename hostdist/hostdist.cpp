@@ -55,7 +55,7 @@ bool is_in_layout(std::string_view word) {
 }
 
 std::string usage_text(const std::string& command) {
-  return "Usage: " + command +
+  return "Usage: " + zurud::printable(command) +
          " RULE IN_LAYOUT OUT_LAYOUT distance_file association_file\n"
          "  RULE: MIN, MEAN, MAX or PBC.\n"
          "  IN_LAYOUT, OUT_LAYOUT: PHYLIP, EXTENDED_PHYLIP, TAB, NEXUS, "

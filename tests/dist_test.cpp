@@ -470,3 +470,14 @@ TEST(host_maps, filter_fails_on_a_host_without_entry_before_warning) {
   EXPECT_EQ(err, "WARNING: Removing host A (# associates below threshold)\n");
   EXPECT_EQ(host_set, (sets::ordered_taxa{"B", "C"}));
 }
+
+TEST(read_dist_file, tab_header_labels_are_words_of_at_most_10000_characters) {
+  const std::string label(zurud::max_word_len + 1, 'a');
+  zurud::read::text_input in("\t" + label + "\n" + label + "\t0\n");
+  try {
+    zurud::read::read_dist_file(in, zurud::dist_format_type::TAB);
+    FAIL() << "a label of 10001 characters was read";
+  } catch (const zurud::format_error& e) {
+    EXPECT_EQ(e.line(), 1);
+  }
+}

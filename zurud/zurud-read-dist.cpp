@@ -132,13 +132,19 @@ dist_mat_access read_dist_file(text_input& in, dist_format_type layout) {
   }
   // The header line of TAB holds a TAB before each column label; the labels
   // are kept to be checked against the rows'.
-  std::string line = in.read_line(std::string::npos);
+  const std::int64_t header_line = in.line();
+  std::string line = read_tab_header(in);
   if (!line.empty() && line.back() == '\r') line.pop_back();  // CR LF
   header_columns columns;
   for (std::size_t tab = line.find('\t'); tab != std::string::npos;) {
     const std::size_t next = line.find('\t', tab + 1);
     columns.labels.emplace_back(
         line, tab + 1, next == std::string::npos ? next : next - tab - 1);
+    if (columns.labels.back().size() > max_word_len) {
+      format_error e = long_word_error(columns.labels.back());
+      e.set_line(header_line);
+      throw e;
+    }
     tab = next;
   }
   const auto n = static_cast<std::int64_t>(columns.labels.size());

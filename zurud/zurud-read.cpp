@@ -23,6 +23,21 @@ failure_place place_of(text_input* reading) {
   return {reading->name(), reading->line()};
 }
 
+std::string read_tab_header(text_input& in) {
+  // The whole line is needed, however long (a cut-off count would leave
+  // labels in the input and misread every row), but no more than the
+  // largest matrix's labels can fill, so that memory stays bounded.
+  constexpr std::size_t longest =
+      static_cast<std::size_t>(max_taxa) * (max_word_len + 1) + 1;
+  std::string line = in.read_line(longest + 1);
+  if (line.size() > longest)
+    throw format_error("a header line longer than " +
+                           std::to_string(longest) + " characters",
+                       "it would hold more than 5000 labels of at most " +
+                           std::to_string(max_word_len) + " characters");
+  return line;
+}
+
 format_error long_word_error(std::string_view word) {
   return format_error("word longer than " + std::to_string(max_word_len) +
                       " characters: \"" + printable(word.substr(0, 40)) +
@@ -264,7 +279,7 @@ std::int32_t read_dist_header(text_input& in, dist_format_type layout) {
   if (layout == dist_format_type::TAB) {
     // The whole header line is counted, however long: a cut-off count would
     // leave labels in the input and misread every row.
-    const std::string line = in.read_line(std::string::npos);
+    const std::string line = read_tab_header(in);
     n = std::count(line.begin(), line.end(), '\t');
   } else {
     n = read_header_line(

@@ -228,6 +228,10 @@ failure_place place_of(text_input* reading);
 /// never spans two lines. end_of_file_error when the input ends before it;
 /// long_word_error when it grows past max_word_len characters.
 std::string get_word(text_input& in, const char_set& delimiters);
+/// The header line of a TAB distance matrix, whole (CR LF's CR kept):
+/// format_error when it is longer than 5000 labels of max_word_len
+/// characters can be, so that an endless line fails in bounded memory.
+std::string read_tab_header(text_input& in);
 /// The format_error of a word that grows past max_word_len characters,
 /// quoting its start.
 format_error long_word_error(std::string_view word);

@@ -716,9 +716,10 @@ class bzip2_decoder final : public decoder {
 
 [[noreturn, maybe_unused]] void not_built(compression_type type, const std::string& name,
                             const char* library, const char* package) {
-  throw io_error(name + " is " + name_of(type) +
-                 "-compressed, and this build cannot read it: it was made "
-                 "without " + library + " (Debian's " + package + ")");
+  (void)name;  // the caller's message places the failure in the file
+  throw io_error(std::string(name_of(type)) +
+                 "-compressed input, which this build cannot read: it was "
+                 "made without " + library + " (Debian's " + package + ")");
 }
 
 }  // namespace

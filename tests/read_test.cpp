@@ -416,3 +416,69 @@ TEST(is_aligned, lengths) {
   EXPECT_THROW(is_aligned(sequence_vecs{}), range_error);
   EXPECT_THROW(is_aligned(sequence_vecs{{"a", "", ""}}), range_error);
 }
+
+namespace {
+
+// Takes each row as read_data_rows hands it over, keeping a digest.
+class counting_sink final : public zurud::read::row_sink {
+ public:
+  bool accept(std::int32_t, std::int32_t nchar) override {
+    row_.resize(static_cast<std::size_t>(nchar));
+    return true;
+  }
+  char* row_memory() override { return row_.data(); }
+  void take(std::int32_t row, const std::string&, char* cells) override {
+    rows = row;
+    last.assign(cells, row_.size());
+  }
+  std::int32_t rows = 0;
+  std::string last;
+
+ private:
+  std::string row_;
+};
+
+}  // namespace
+
+TEST(read_data_rows, phylip_and_fasta_pass_the_matrix_ranges_row_by_row) {
+  std::string phylip = "6001 3\n", fasta;
+  for (int i = 1; i <= 6001; ++i) {
+    phylip += "t" + std::to_string(i) + " ACu\n";
+    fasta += ">t" + std::to_string(i) + " description\nAC\nu\n";
+  }
+  for (const std::string& text : {phylip, fasta}) {
+    zurud::read::text_input in(text);
+    zurud::read::data_file_options options;
+    options.cells.map = zurud::site_map;
+    counting_sink sink;
+    const auto r = zurud::read::read_data_rows(in, options, sink);
+    EXPECT_EQ(r.labels.size(), 6001u);
+    EXPECT_EQ(r.labels.back(), "t6001");
+    EXPECT_EQ(r.nchar, 3);
+    EXPECT_EQ(sink.rows, 6001);
+    EXPECT_EQ(sink.last, "act");
+  }
+}
+
+TEST(read_data_rows, refusals_name_the_row) {
+  const struct {
+    std::string text;
+    const char* what;
+  } cases[] = {
+      {"3 2\nt1 ac\nt2 ag\n", "input ended"},      // fewer rows than declared
+      {">a\nacg\n>b\nac\n", "has 2 sites, the first sequence \"a\" 3"},
+      {"2 268435457\n", "character count 268435457 outside 1..268435456"},
+      {"2 4\nt1 acgt\n\n", "row 2 of 2"},
+  };
+  for (const auto& c : cases) {
+    zurud::read::text_input in(c.text);
+    counting_sink sink;
+    try {
+      zurud::read::read_data_rows(in, {}, sink);
+      ADD_FAILURE() << c.text;
+    } catch (const zurud::error& e) {
+      EXPECT_NE(zurud::failure_text(e).find(c.what), std::string::npos)
+          << zurud::failure_text(e);
+    }
+  }
+}

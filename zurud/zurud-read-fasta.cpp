@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <new>
 #include <string>
 #include <string_view>
@@ -152,12 +153,11 @@ struct record_cells {
 // are scanned at once: a header is a ">" right after a line feed, and the
 // row-scan loops pass over the line ends between residues.
 record_cells scan_record(text_input& in, char* dst, std::size_t limit,
-                         const char_mapping& map) {
+                         const char_mapping& map, bool line_start = true) {
   const auto& k = detail::kernels();
   const auto copy = k.copy_black[static_cast<int>(detail::scan_case(map))];
   char* const first = dst;
   std::size_t n = limit;
-  bool line_start = true;
   for (;;) {
     const std::string_view view = in.peek_buffer();
     if (view.empty()) break;
@@ -324,5 +324,80 @@ char_mat_access read_fasta_matrix(text_input& in, const cell_options& cells) {
     matrix->labels(i) = std::move(labels[static_cast<std::size_t>(i - 1)]);
   return matrix;
 }
+
+namespace detail {
+
+std::int32_t read_fasta_rows(text_input& in, const cell_options& cells,
+                             std::vector<std::string>& labels,
+                             row_sink& rows) {
+  skip_to_fasta_header(in);
+  const auto max_row = static_cast<std::size_t>(max_streamed_chars);
+  std::vector<std::int64_t> first_line;
+  std::size_t nchar = 0;
+  std::unique_ptr<char[]> first;
+  while (!in.exhausted()) {
+    const std::int64_t line = in.line();
+    if (labels.size() == static_cast<std::size_t>(INT32_MAX))
+      throw range_error("more than 2147483647 sequences",
+                        "the FASTA header at line " + std::to_string(line));
+    labels.push_back(read_header_label(in));
+    const std::string& label = labels.back();
+    const auto row = static_cast<std::int32_t>(labels.size());
+    if (row == 1) {
+      first_line.push_back(line);
+      // The first record fixes the row length: it is read into a row that
+      // grows until it holds the record.
+      std::size_t capacity = std::size_t{1} << 20, stored = 0;
+      first = std::make_unique_for_overwrite<char[]>(capacity);
+      for (;;) {
+        const record_cells r = scan_record(
+            in, first.get() + stored, capacity - stored,
+            cells.store ? cells.map : char_mapping(), stored == 0);
+        stored += r.stored;
+        if (!r.more) break;
+        if (capacity == max_row)
+          throw range_error("sequence " + quoted(label) + " has more than " +
+                            std::to_string(max_row) + " sites");
+        auto grown = std::make_unique_for_overwrite<char[]>(
+            std::min(max_row, 4 * capacity));
+        std::memcpy(grown.get(), first.get(), stored);
+        first = std::move(grown);
+        capacity = std::min(max_row, 4 * capacity);
+      }
+      if (stored == 0)
+        throw format_error("sequence " + quoted(label) + " has no sites");
+      nchar = stored;
+      if (!rows.accept(0, static_cast<std::int32_t>(nchar)))
+        throw std::logic_error("a sink of streamed rows declined them");
+      if (cells.store) {
+        char* const dst = rows.row_memory();
+        std::memcpy(dst, first.get(), nchar);
+        rows.take(row, label, dst);
+      }
+      first.reset();
+      continue;
+    }
+    char* dst = cells.store ? rows.row_memory() : nullptr;
+    const record_cells r = scan_record(in, dst, nchar, cells.map);
+    if (r.more || r.stored != nchar) {
+      const std::size_t have =
+          r.more ? nchar + scan_record(in, nullptr, max_row + 1 - nchar,
+                                       char_mapping()).stored
+                 : r.stored;
+      const std::string count = have > max_row
+                                    ? "more than " + std::to_string(max_row)
+                                    : std::to_string(have);
+      throw format_error(
+          "sequence " + quoted(label) + " (line " + std::to_string(line) +
+              ") has " + count + " sites, the first sequence " +
+              quoted(labels.front()) + " " + std::to_string(nchar),
+          "the sequences are not aligned");
+    }
+    if (dst != nullptr) rows.take(row, label, dst);
+  }
+  return static_cast<std::int32_t>(nchar);
+}
+
+}  // namespace detail
 
 }  // namespace zurud::read

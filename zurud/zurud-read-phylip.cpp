@@ -24,15 +24,30 @@ class matrix_rows final : public row_sink {
   std::int32_t next_ = 1;
 };
 
-// The rows of read_char_mat: labels to `names`, DISCR cells stored through
-// `map` where `rows` says or, without `store`, only consumed; QUANT and
-// CNTCH cells into `matrix`.
-void read_rows(text_input& in, char_format_type layout, tax_lab_type& names,
-               std::int32_t nchar, matrix_type type, char_mat_type* matrix,
-               const char_mapping& map, bool store, row_sink& rows,
-               data_notes* notes = nullptr) {
+// Labels kept in a vector that grows as the rows come, for files whose
+// header may declare more rows than they hold.
+class growing_labels {
+ public:
+  explicit growing_labels(std::vector<std::string>& labels) : labels_(labels) {}
+  std::string& operator()(std::int32_t i) {
+    if (static_cast<std::size_t>(i) > labels_.size())
+      labels_.resize(static_cast<std::size_t>(i));
+    return labels_[static_cast<std::size_t>(i - 1)];
+  }
+
+ private:
+  std::vector<std::string>& labels_;
+};
+
+// The rows of read_char_mat: ntax labels to `names`, DISCR cells stored
+// through `map` where `rows` says or, without `store`, only consumed; QUANT
+// and CNTCH cells into `matrix`.
+template <typename Names>
+void read_rows(text_input& in, char_format_type layout, Names& names,
+               std::int32_t ntax, std::int32_t nchar, matrix_type type,
+               char_mat_type* matrix, const char_mapping& map, bool store,
+               row_sink& rows, data_notes* notes = nullptr) {
   const label_format_type labels = label_layout(layout);
-  const std::int32_t ntax = names.size();
   std::int32_t i = 1;
   const std::int64_t first_line = in.line();
   // The first row whose ten-character label ran over a line end: names
@@ -127,24 +142,24 @@ void read_char_mat(text_input& in, char_format_type layout,
 void read_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix, const char_mapping& map) {
   matrix_rows rows(matrix);
-  read_rows(in, layout, matrix.labels, matrix.nchar(), matrix.char_type(),
-            &matrix, map, true, rows);
+  read_rows(in, layout, matrix.labels, matrix.ntax(), matrix.nchar(),
+            matrix.char_type(), &matrix, map, true, rows);
 }
 
 void skim_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix) {
   matrix_rows rows(matrix);
-  read_rows(in, layout, matrix.labels, matrix.nchar(), matrix.char_type(),
-            &matrix, char_mapping(), false, rows);
+  read_rows(in, layout, matrix.labels, matrix.ntax(), matrix.nchar(),
+            matrix.char_type(), &matrix, char_mapping(), false, rows);
 }
 
 void read_char_mat(text_input& in, char_format_type layout,
                    char_mat_type& matrix, const cell_options& cells,
                    data_notes* notes, row_sink* sink) {
   matrix_rows rows(matrix);
-  read_rows(in, layout, matrix.labels, matrix.nchar(), matrix.char_type(),
-            &matrix, cells.map, cells.store, sink != nullptr ? *sink : rows,
-            notes);
+  read_rows(in, layout, matrix.labels, matrix.ntax(), matrix.nchar(),
+            matrix.char_type(), &matrix, cells.map, cells.store,
+            sink != nullptr ? *sink : rows, notes);
 }
 
 namespace detail {
@@ -153,8 +168,17 @@ void read_unreserved_rows(text_input& in, char_format_type layout,
                           tax_lab_type& labels, std::int32_t nchar,
                           const cell_options& cells, data_notes* notes,
                           row_sink& rows) {
-  read_rows(in, layout, labels, nchar, matrix_type::DISCR, nullptr, cells.map,
-            cells.store, rows, notes);
+  read_rows(in, layout, labels, labels.size(), nchar, matrix_type::DISCR,
+            nullptr, cells.map, cells.store, rows, notes);
+}
+
+void read_streamed_rows(text_input& in, char_format_type layout,
+                        std::vector<std::string>& labels, std::int32_t ntax,
+                        std::int32_t nchar, const cell_options& cells,
+                        data_notes* notes, row_sink& rows) {
+  growing_labels names(labels);
+  read_rows(in, layout, names, ntax, nchar, matrix_type::DISCR, nullptr,
+            cells.map, cells.store, rows, notes);
 }
 
 }  // namespace detail

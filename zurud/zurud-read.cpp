@@ -206,9 +206,30 @@ std::string found(std::string_view text, const char* where) {
 }
 
 // The PHYLIP header; a first line of text says what it looks like.
-header_type read_phylip_header(text_input& in) {
+// The counts of a PHYLIP header up to the given tops (read_header's are
+// those of char_mat_type).
+header_type read_wide_header(text_input& in, std::int64_t top_ntax,
+                             std::int64_t top_nchar) {
+  header_type h;
+  h.ntax = in.read_integer();
+  if (h.ntax < 1 || h.ntax > top_ntax)
+    throw range_error("taxon count " + std::to_string(h.ntax) + " outside 1.." +
+                      std::to_string(top_ntax));
+  h.nchar = in.read_integer();
+  if (h.nchar < 1 || h.nchar > top_nchar)
+    throw range_error("character count " + std::to_string(h.nchar) +
+                      " outside 1.." + std::to_string(top_nchar));
+  in.skip_line();
+  return h;
+}
+
+header_type read_phylip_header(text_input& in, bool wide = false) {
   return read_header_line(
-      in, [&] { return read_header(in); },
+      in,
+      [&] {
+        return wide ? read_wide_header(in, INT32_MAX, max_streamed_chars)
+                    : read_header(in);
+      },
       [](std::string_view text, std::string_view ahead) {
         if (ahead.find("\n>") != std::string_view::npos)
           return detail::text_before_fasta_header(text);
@@ -356,6 +377,36 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
     read_char_mat(in, options.layout, *matrix, options.cells, notes, sink);
   if (notes != nullptr && options.whole_input) note_rest(in, *notes);
   return matrix;
+}
+
+bool streams_rows(data_format_type format,
+                  const data_file_options& options) noexcept {
+  return format == data_format_type::FASTA ||
+         (format == data_format_type::PHYLIP && !options.interleaved);
+}
+
+data_rows_type read_data_rows(text_input& in, const data_file_options& options,
+                              row_sink& rows, data_format_type* format,
+                              data_notes* notes) {
+  const data_format_type f = detect_data_format(in);
+  if (format != nullptr) *format = f;
+  if (!streams_rows(f, options))
+    throw constraint_error("the rows of this data file are not read one at "
+                           "a time (NEXUS, or interleaved PHYLIP)");
+  data_rows_type result;
+  if (f == data_format_type::FASTA) {
+    result.nchar = detail::read_fasta_rows(in, options.cells, result.labels,
+                                           rows);
+  } else {
+    const header_type h = read_phylip_header(in, true);
+    result.nchar = h.nchar;
+    if (options.cells.store && !rows.accept(h.ntax, h.nchar))
+      throw std::logic_error("a sink of streamed rows declined them");
+    detail::read_streamed_rows(in, options.layout, result.labels, h.ntax,
+                               h.nchar, options.cells, notes, rows);
+  }
+  if (notes != nullptr && options.whole_input) note_rest(in, *notes);
+  return result;
 }
 
 }  // namespace zurud::read

@@ -7,6 +7,7 @@
 #include <string>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "zurud/zurud.hpp"
 
@@ -465,6 +466,37 @@ struct data_file_options {
 char_mat_access read_data_file(text_input& in, const data_file_options& options,
                                data_format_type* format = nullptr,
                                data_notes* notes = nullptr);
+
+/// Most sites a row may have when rows are read one at a time into a sink
+/// (read_data_rows): 2^28.
+inline constexpr std::int32_t max_streamed_chars = std::int32_t{1} << 28;
+
+/// The labels and the number of sites of a data file read row by row.
+struct data_rows_type {
+  std::vector<std::string> labels;  ///< row i's label is labels[i - 1]
+  std::int32_t nchar = 0;
+};
+
+/// Whether read_data_rows reads a data file of this format with these
+/// options: sequential PHYLIP (not interleaved) and FASTA, whose rows come
+/// whole one after the other.
+bool streams_rows(data_format_type format,
+                  const data_file_options& options) noexcept;
+
+/// Reads a whole data file of sequential rows (streams_rows) one row at a
+/// time: each row's cells, stored through options.cells.map, go to `rows`
+/// at the memory it gives (with options.cells.store false they are only
+/// checked, and `rows` gets nothing), its label to the result. The counts
+/// may pass char_mat_type's ranges: up to 2^31 - 1 rows and
+/// max_streamed_chars sites, memory holding the labels and a row or two.
+/// `rows` must accept the shape (the taxon count given is 0 for FASTA,
+/// which does not say it before its end); a PHYLIP header's counts outside
+/// those ranges are a range_error. Other failures as read_data_file has
+/// them; constraint_error for a format streams_rows refuses.
+data_rows_type read_data_rows(text_input& in,
+                              const data_file_options& options,
+                              row_sink& rows, data_format_type* format = nullptr,
+                              data_notes* notes = nullptr);
 
 /// A FASTA residue outside the nucleotide letters (either case), "-" and
 /// "?" after cleaning.

@@ -86,6 +86,18 @@ void read_unreserved_rows(text_input& in, char_format_type layout,
                           tax_lab_type& labels, std::int32_t nchar,
                           const cell_options& cells, data_notes* notes,
                           row_sink& rows);
+/// The same for `ntax` rows whose labels are appended to `labels` as they
+/// come (a header may declare more rows than char_mat_type can hold, or
+/// than the file holds).
+void read_streamed_rows(text_input& in, char_format_type layout,
+                        std::vector<std::string>& labels, std::int32_t ntax,
+                        std::int32_t nchar, const cell_options& cells,
+                        data_notes* notes, row_sink& rows);
+/// The records of a FASTA file handed to `rows` one at a time (their cells
+/// stored only with cells.store), labels appended to `labels`: up to 2^31 - 1
+/// records of up to max_streamed_chars sites. Returns the number of sites.
+std::int32_t read_fasta_rows(text_input& in, const cell_options& cells,
+                             std::vector<std::string>& labels, row_sink& rows);
 /// The same for interleaved rows, stored cells kept in `store`.
 void read_unreserved_interleaved(text_input& in, char_format_type layout,
                                  tax_lab_type& labels, std::int32_t nchar,

@@ -1,9 +1,16 @@
 #include "karvo/karvo.hpp"
 
 #include <sched.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <exception>
 #include <limits>
 #include <new>
@@ -361,6 +368,108 @@ std::string argument_hint(const std::vector<std::string>& given,
          "): give two, the data file and the association file";
 }
 
+// ---------------------------------------------------------------------------
+// Progress on a terminal: while the data file is read, once a second has
+// passed, one line on standard error that says how far the reading has come
+// and is rewritten in place, then erased. Nothing of it when standard error
+// is a file or a pipe, and never a change to standard output.
+
+// "1.2 GB", "340 MB", "12 kB", "512 B".
+std::string size_text(std::int64_t bytes) {
+  static constexpr const char* units[] = {"B", "kB", "MB", "GB", "TB"};
+  double v = static_cast<double>(bytes);
+  int u = 0;
+  while (v >= 1000 && u < 4) v /= 1000, ++u;
+  char text[32];
+  std::snprintf(text, sizeof text, u == 0 || v >= 100 ? "%.0f %s" : "%.1f %s",
+                v, units[u]);
+  return text;
+}
+
+class progress_line {
+ public:
+  progress_line(const zurud::read::read_progress& progress, std::string file)
+      : progress_(progress), file_(std::move(file)) {
+    if (::isatty(2) != 1) return;
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      // No thread, no display: the run is the same.
+    }
+  }
+  ~progress_line() { stop(); }
+  progress_line(const progress_line&) = delete;
+  progress_line& operator=(const progress_line&) = delete;
+
+  // Stops the display and erases its line.
+  void stop() {
+    if (!thread_.joinable()) return;
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  void run() {
+    using clock = std::chrono::steady_clock;
+    const auto start = clock::now();
+    bool shown = false;
+    std::unique_lock lock(mutex_);
+    // The first line after a second; then five a second.
+    auto next = start + std::chrono::seconds(1);
+    while (!wake_.wait_until(lock, next, [&] { return stop_; })) {
+      const double seconds =
+          std::chrono::duration<double>(clock::now() - start).count();
+      write_line(text(seconds));
+      shown = true;
+      next = clock::now() + std::chrono::milliseconds(200);
+    }
+    if (shown) write_line("");
+  }
+
+  std::string text(double seconds) const {
+    const std::int64_t read = progress_.text.load(std::memory_order_relaxed);
+    const std::int64_t at = progress_.file.load(std::memory_order_relaxed);
+    const std::int64_t size =
+        progress_.file_size.load(std::memory_order_relaxed);
+    const std::int64_t rows = progress_.rows.load(std::memory_order_relaxed);
+    std::string t = "karvo: reading " +
+                    (file_ == "-" ? std::string("standard input") : file_) +
+                    ": " + size_text(read);
+    if (size > 0 && at >= 0)
+      t += " (" + std::to_string(std::min<std::int64_t>(100, 100 * at / size)) +
+           " % of " + size_text(size) + ")";
+    if (rows > 0) t += ", " + std::to_string(rows) + " rows";
+    if (seconds > 0)
+      t += ", " + size_text(static_cast<std::int64_t>(
+                      static_cast<double>(read) / seconds)) + "/s";
+    return t;
+  }
+
+  // The line in place of the last: back to its start, the text, the rest
+  // of the line cleared. Written whole, past the buffered standard error
+  // (which holds no partial line while the data file is read).
+  static void write_line(const std::string& text) {
+    const std::string line =
+        "\r" + zurud::printable(text).substr(0, 200) + "\033[K";
+    for (std::size_t done = 0; done < line.size();) {
+      const ssize_t k = ::write(2, line.data() + done, line.size() - done);
+      if (k <= 0) return;
+      done += static_cast<std::size_t>(k);
+    }
+  }
+
+  const zurud::read::read_progress& progress_;
+  std::string file_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
 // The run itself: options, then the stages of the library's run, with the
 // notices said between them.
 int run_stages(std::vector<std::string>& args, streams& io,
@@ -400,7 +509,9 @@ int run_stages(std::vector<std::string>& args, streams& io,
         zurud::hostpara::formula_type::GROUP_SIZE, s.valid_states);
   run.emplace(options, data_file, assoc_file, io.standard_input);
 
+  progress_line display(run->progress(), data_file);
   const zurud::read::data_notes& read = run->read_data();
+  display.stop();
   data_notices(io.err, data_file, read, run->data_rows(), s);
   if (const auto alphabet = run->alphabet_notice()) warn(io.err, *alphabet);
   const zurud::hostpara::resolved_assocs& pairs = run->read_associations();

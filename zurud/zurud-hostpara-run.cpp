@@ -24,8 +24,31 @@ struct early_assocs {
   read::text_input* failed_in = nullptr;  // where it failed, if open
 };
 
+// Rows on their way to the folder, counted for the progress display.
+class counted_rows final : public read::row_sink {
+ public:
+  counted_rows(read::row_sink& to, read::read_progress& progress)
+      : to_(to), progress_(progress) {}
+  bool accept(std::int32_t ntax, std::int32_t nchar) override {
+    return to_.accept(ntax, nchar);
+  }
+  char* row_memory() override { return to_.row_memory(); }
+  void take(std::int32_t row, const std::string& label, char* cells) override {
+    to_.take(row, label, cells);
+    progress_.rows.store(row, std::memory_order_relaxed);
+  }
+  std::span<std::uint8_t> fresh_memory() override {
+    return to_.fresh_memory();
+  }
+
+ private:
+  read::row_sink& to_;
+  read::read_progress& progress_;
+};
+
 struct run_state {
   run_options options;
+  read::read_progress progress;
   std::string data_file, assoc_file;
   read::text_input* standard_input;
   // The inputs outlive the stages so that a failure can still be placed in
@@ -204,9 +227,12 @@ const read::data_notes& host_run::read_data() {
   // With both files on standard input the associations follow the rows.
   options.whole_input = !r.both_on_standard_input();
   options.helper_threads = o.threads > 1;
-  if (r.folder) options.rows = &*r.folder;
+  std::optional<detail::counted_rows> counted;
+  if (r.folder) options.rows = &counted.emplace(*r.folder, r.progress);
+  in.report_to(&r.progress);
   if (in.exhausted()) throw end_of_file_error("the data file is empty");
   r.chars = read::read_data_file(in, options, &r.format, &r.data_notes);
+  in.report_to(nullptr);
   if (r.folder) r.folder->finish_rows();
   r.reading = nullptr;
   if (r.folder && r.folder->folds() != nullptr) {
@@ -319,6 +345,10 @@ void host_run::write_incidence(text_output& out) {
       names(i).erase(names(i).find_last_not_of(' ') + 1);
   write_incidence_matrix(r.hosts, names, out);
   r.chars.reset();
+}
+
+const read::read_progress& host_run::progress() const noexcept {
+  return state_->progress;
 }
 
 failure_place host_run::place() const {

@@ -619,6 +619,9 @@ class host_run {
   void write_incidence(text_output& out);
   /// The input being read when the last failure happened, and its line.
   failure_place place() const;
+  /// How far read_data has come, for a display on another thread while it
+  /// runs.
+  const read::read_progress& progress() const noexcept;
 
  private:
   std::unique_ptr<detail::run_state> state_;

@@ -343,9 +343,28 @@ std::size_t text_input::fill(std::size_t want) {
       const std::size_t from = end_;  // after refill, which may move the text
       end_ += k;
       if (ends_ != line_ends::LINE_FEED) mend_line_ends(from);
+      if (progress_ != nullptr) report();
     }
   }
   return end_ - pos_;
+}
+
+void text_input::report() {
+  progress_->text.store(origin_ + static_cast<std::int64_t>(end_),
+                        std::memory_order_relaxed);
+  // The file's own position: compressed bytes for compressed input. One
+  // call a buffer of text.
+  const off_t at = ::lseek(file_.get(), 0, SEEK_CUR);
+  if (at >= 0) progress_->file.store(at, std::memory_order_relaxed);
+}
+
+void text_input::report_to(read_progress* progress) {
+  progress_ = progress;
+  if (progress_ == nullptr) return;
+  struct stat st;
+  if (file_.get() >= 0 && ::fstat(file_.get(), &st) == 0 &&
+      S_ISREG(st.st_mode))
+    progress_->file_size.store(st.st_size, std::memory_order_relaxed);
 }
 
 // Files saved on old Macs, and by some spreadsheets, end their lines with a

@@ -2,6 +2,7 @@
 // reader, words, labels, headers, and the matrix, distance and FASTA readers.
 #pragma once
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,6 +50,17 @@ struct read_ahead_deleter {
 struct row_scan;
 
 }  // namespace detail
+
+/// How far a reader has come, for a display on another thread: the text
+/// read so far, the file's own position and size (compressed bytes for
+/// compressed input; -1 when unknown, as for a pipe), and the rows read
+/// (kept by the caller's row sink).
+struct read_progress {
+  std::atomic<std::int64_t> text{0};
+  std::atomic<std::int64_t> file{-1};
+  std::atomic<std::int64_t> file_size{-1};
+  std::atomic<std::int64_t> rows{0};
+};
 
 /// Sequential text input from a file, standard input or a string, through
 /// one large buffer. Lines end at a line feed. An input whose first line end
@@ -159,6 +171,10 @@ class text_input {
   }
   /// True when the input is decoded from a compressed stream.
   bool decoding() const noexcept { return decoder_ != nullptr; }
+  /// From now on, each buffer of text read is reported in `progress` (null:
+  /// no longer), which another thread may read; the file's size first,
+  /// when it is a regular file.
+  void report_to(read_progress* progress);
   /// Threads that may decode a gzip file of BGZF blocks (as bgzip writes
   /// them) ahead of the reader; 1, the default, decodes on the reading
   /// thread only. Takes effect when called before the first read.
@@ -212,6 +228,8 @@ class text_input {
   std::int64_t lines_ = 0;   // line feeds before buf_ + counted_
   std::int64_t origin_ = 0;  // stream position of buf_[0]
   bool ahead_wanted_ = false;
+  read_progress* progress_ = nullptr;
+  void report();
   // Last, so that its thread stops before the file and buffers go.
   std::unique_ptr<detail::read_ahead_state, detail::read_ahead_deleter> ahead_;
 };

@@ -7,9 +7,11 @@
 // in its plainest form:
 //   - each cell is one get_black call (one read_char after another), not the
 //     buffered row scan;
-//   - every cell is lower-cased through the mapping one by one;
+//   - every cell is mapped one by one through the alphabet's mapping (lower
+//     case, u as t), not while the rows are scanned;
 //   - the host matrix comes from group strings, entropy, modal_values and
-//     nuc_amb (hostpara::detail::fill_rows_plain), not per-host counts;
+//     the alphabet's codes (hostpara::detail::fill_rows_plain), not per-host
+//     counts;
 //   - every number is formatted afresh with put_integer or put_real, without
 //     the writer's cache of real texts.
 // Failures end the run with a one-line message and exit status 1; their
@@ -60,7 +62,7 @@ std::string mapped(std::string s, const zurud::char_mapping& map) {
 }
 
 void write_matrix(const char_mat_type& m, char_format_type layout,
-                  text_output& out) {
+                  const zurud::alphabet_type& alphabet, text_output& out) {
   const bool nexus = layout == char_format_type::NEXUS ||
                      layout == char_format_type::NEXUS_ENCLOSED;
   std::size_t width = 10;
@@ -76,8 +78,12 @@ void write_matrix(const char_mat_type& m, char_format_type layout,
     out.put(" nchar=");
     print::put_integer(out, m.nchar());
     out.put(";\n\tformat datatype=");
-    out.put(m.char_type() == matrix_type::DISCR ? "nucleotide gap=-"
-                                                : "numerical");
+    if (m.char_type() == matrix_type::DISCR) {
+      out.put(alphabet.datatype());
+      out.put(" gap=-");
+    } else {
+      out.put("numerical");
+    }
     out.put(" missing=?;\n\tmatrix\n");
     if (m.char_type() == matrix_type::DISCR)
       print::print_char_nums(m.nchar(), static_cast<std::int32_t>(width), out);
@@ -146,21 +152,20 @@ int run(std::vector<std::string>& args) {
   hostpara::numeric_host_maps hosts;
   hostpara::to_numeric_host_map(hosts, assocs, taxa);
   hostpara::filter(hosts, s.min_group_size);
+  const hostpara::analysis_type analysis = karvo::analysis_of(s);
+  const zurud::alphabet_type& alphabet = analysis.alphabet();
   for (std::int32_t i = 1; i <= chars.ntax(); ++i)
     for (std::int32_t j = 1; j <= chars.nchar(); ++j)
-      chars.discr(i, j) = zurud::lower_case_map(chars.discr(i, j));
+      chars.discr(i, j) = alphabet.cell_map()(chars.discr(i, j));
 
   const auto nhosts = static_cast<std::int32_t>(hosts.size());
-  const hostpara::analysis_type analysis = karvo::analysis_of(s);
   // The constructor and columns() refuse what karvo refuses: no host left,
   // more than 5000, or too many frequency columns.
   char_mat_type result(nhosts, analysis.columns(chars.nchar()),
                        analysis.cell_type());
   result.comment = "mingrpsize=" + zurud::integer_image(s.min_group_size);
-  hostpara::detail::fill_rows_plain(
-      result, chars, hosts, s.valid_states,
-      analysis.formula() == hostpara::formula_type::MODUS);
-  write_matrix(result, s.output_layout, zurud::standard_output());
+  hostpara::detail::fill_rows_plain(result, chars, hosts, analysis);
+  write_matrix(result, s.output_layout, alphabet, zurud::standard_output());
   zurud::standard_output().flush();
   return 0;
 }

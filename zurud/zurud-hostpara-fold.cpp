@@ -5,17 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#if defined(__SSE2__) && defined(__x86_64__)
-#include <emmintrin.h>
-#endif
-
 namespace zurud::hostpara::detail {
-
-alphabet_sample::alphabet_sample(std::int32_t ntax, std::int32_t nchar)
-    : per_row_(std::min<std::size_t>(
-          static_cast<std::size_t>(nchar),
-          std::max<std::size_t>(64, (std::size_t{1} << 20) /
-                                        static_cast<std::size_t>(ntax)))) {}
 
 namespace {
 
@@ -27,66 +17,13 @@ std::string loose(std::string_view name) {
   return s;
 }
 
-// A cell says nothing of the alphabet when it is missing data (? - .); a
-// nucleotide letter says nucleotides. Ambiguity letters are rare in
-// nucleotide data and common protein residues, so only the four bases, u and
-// n count as nucleotide letters.
-bool missing(unsigned char c) { return c == '?' || c == '-' || c == '.'; }
-bool base(unsigned char c) {
-  return c == 'a' || c == 'c' || c == 'g' || c == 't' || c == 'u' || c == 'n';
-}
-
 }  // namespace
-
-void alphabet_sample::add(const char* row) {
-  std::int64_t counted = 0, foreign = 0;
-  std::size_t j = 0;
-#if defined(__SSE2__) && defined(__x86_64__)
-  // Sixteen cells at a time, counted in bytes (missing cells, and cells
-  // neither missing nor bases) and summed before a byte could overflow.
-  const __m128i zero = _mm_setzero_si128();
-  const auto is = [](__m128i v, char c) {
-    return _mm_cmpeq_epi8(v, _mm_set1_epi8(c));
-  };
-  const auto sum = [&](__m128i bytes) {
-    const __m128i s = _mm_sad_epu8(bytes, zero);
-    return _mm_cvtsi128_si64(s) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(s, s));
-  };
-  const std::size_t whole = per_row_ & ~std::size_t{15};
-  while (j < whole) {
-    const std::size_t from = j, to = std::min(whole, j + 16 * 255);
-    __m128i gaps = zero, others = zero;
-    for (; j < to; j += 16) {
-      const __m128i v =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
-      const __m128i gap =
-          _mm_or_si128(_mm_or_si128(is(v, '?'), is(v, '-')), is(v, '.'));
-      const __m128i nuc = _mm_or_si128(
-          _mm_or_si128(_mm_or_si128(is(v, 'a'), is(v, 'c')),
-                       _mm_or_si128(is(v, 'g'), is(v, 't'))),
-          _mm_or_si128(is(v, 'u'), is(v, 'n')));
-      gaps = _mm_sub_epi8(gaps, gap);
-      others = _mm_sub_epi8(
-          others, _mm_cmpeq_epi8(_mm_or_si128(gap, nuc), zero));
-    }
-    counted += static_cast<std::int64_t>(to - from) - sum(gaps);
-    foreign += sum(others);
-  }
-#endif
-  for (; j < per_row_; ++j) {
-    const auto c = static_cast<unsigned char>(row[j]);
-    counted += !missing(c);
-    foreign += !missing(c) && !base(c);
-  }
-  counted_ += counted;
-  foreign_ += foreign;
-}
 
 std::optional<std::string> alphabet_sample::notice(
     const std::string& file) const {
-  if (counted_ == 0 || 2 * foreign_ <= counted_) return std::nullopt;
+  if (counted() == 0 || 2 * foreign() <= counted()) return std::nullopt;
   return (file == "-" ? std::string("standard input") : file) + ": " +
-         std::to_string(100 * foreign_ / counted_) +
+         std::to_string(100 * foreign() / counted()) +
          " % of the sites that are not missing are letters outside the "
          "nucleotide codes (a protein alignment?); they count as missing "
          "data";

@@ -154,7 +154,8 @@ void group_engine::compute_folded(const group_folds& folds, std::size_t host,
                                   std::size_t first, std::size_t count,
                                   char* dout, float* qout) {
   if (folds.rule_->formula != rule_->formula ||
-      folds.rule_->states != rule_->states)
+      folds.rule_->states != rule_->states ||
+      !(folds.rule_->alphabet == rule_->alphabet))
     throw matrix_error("rows folded for another analysis");
   folds.finish(*rule_, *scratch_, host, first, count, dout, qout);
 }
@@ -334,11 +335,32 @@ void group_folds::finish(const detail::site_rule& rule,
 // ---------------------------------------------------------------------------
 // Group characters.
 
+namespace {
+
+// Whether `result` is shaped for `analysis` over `chars`.
+void check_shape(const char_mat_type& result, const char_mat_type& chars,
+                 const analysis_type& analysis) {
+  if (chars.char_type() != matrix_type::DISCR)
+    throw matrix_error("associate matrix is not discrete");
+  if (result.char_type() != analysis.cell_type() ||
+      result.nchar() != analysis.columns(chars.nchar()))
+    throw matrix_error("host matrix shape fits no analysis");
+}
+
+}  // namespace
+
 void get_group_chars(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only) {
-  const analysis_type analysis =
-      analysis_type::of_shape(result, chars, valid_states, modal_only);
+  get_group_chars(
+      result, chars, hosts,
+      analysis_type::of_shape(result, chars, valid_states, modal_only));
+}
+
+void get_group_chars(char_mat_type& result, const char_mat_type& chars,
+                     const numeric_host_maps& hosts,
+                     const analysis_type& analysis) {
+  check_shape(result, chars, analysis);
   group_engine engine(analysis, chars);
   const auto nchar = static_cast<std::size_t>(chars.nchar());
   auto host = hosts.begin();
@@ -367,22 +389,25 @@ void get_group_chars(char_mat_type& result, const char_mat_type& chars,
 
 namespace detail {
 
-namespace {
-
-char lookup_code(const char_set& set) {
-  const auto it = nuc_amb.find(set);
-  if (it == nuc_amb.end()) throw constraint_error(key_not_in_map_msg);
-  return it->second;
-}
-
-}  // namespace
-
 void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only) {
-  const formula_type formula =
-      analysis_type::of_shape(result, chars, valid_states, modal_only)
-          .formula();
+  fill_rows_plain(
+      result, chars, hosts,
+      analysis_type::of_shape(result, chars, valid_states, modal_only));
+}
+
+void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
+                     const numeric_host_maps& hosts,
+                     const analysis_type& analysis) {
+  check_shape(result, chars, analysis);
+  const formula_type formula = analysis.formula();
+  const char_set& valid_states = analysis.valid_states();
+  const auto lookup_code = [&](const char_set& set) {
+    const char code = analysis.alphabet().code_of(set);
+    if (code == 0) throw constraint_error(key_not_in_map_msg);
+    return code;
+  };
   ent_val_type max_ent;
   if (formula == formula_type::ENTROPY) {
     max_ent.resize(static_cast<std::size_t>(chars.ntax()));

@@ -11,18 +11,18 @@ namespace zurud::hostpara::detail {
 
 site_rule::site_rule(const analysis_type& analysis, std::int32_t max_group)
     : formula(analysis.formula()),
+      alphabet(analysis.alphabet()),
       states(analysis.valid_states().members()),
       k(states.size()) {
   if (k <= 8) {
-    // Consensus codes by mask of states; a set the table lacks stays 0.
+    // Consensus codes by mask of states; a set without a code stays 0.
     code.assign(std::size_t{1} << k, 0);
     code[0] = undefined_char;
     for (std::size_t mask = 1; mask < code.size(); ++mask) {
       char_set set;
       for (std::size_t s = 0; s < k; ++s)
         if (mask >> s & 1) set.insert(static_cast<unsigned char>(states[s]));
-      const auto it = nuc_amb.find(set);
-      if (it != nuc_amb.end()) code[mask] = it->second;
+      code[mask] = alphabet.code_of(set);
     }
   }
   index.fill(static_cast<std::uint16_t>(k));
@@ -51,9 +51,9 @@ char code_of(const site_rule& rule, const unsigned* c, Pick pick) {
   char_set set;
   for (std::size_t s = 0; s < rule.k; ++s)
     if (pick(c[s])) set.insert(static_cast<unsigned char>(rule.states[s]));
-  const auto it = nuc_amb.find(set);
-  if (it == nuc_amb.end()) throw constraint_error(key_not_in_map_msg);
-  return it->second;
+  const char code = rule.alphabet.code_of(set);
+  if (code == 0) throw constraint_error(key_not_in_map_msg);
+  return code;
 }
 
 }  // namespace

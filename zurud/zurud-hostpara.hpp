@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud-sets.hpp"
 #include "zurud/zurud.hpp"
@@ -290,13 +291,24 @@ enum class formula_type : std::uint8_t {
   FREQUENCIES
 };
 
-/// One analysis of the associates of each host, chosen once: its formula and
-/// its valid states, and from them the shape of a host row. Only symbols in
-/// the valid states count.
+/// One analysis of the associates of each host, chosen once: its formula,
+/// the alphabet of the cells and its valid states, and from them the shape
+/// of a host row. Only symbols in the valid states count; a set of them
+/// becomes the alphabet's code.
 class analysis_type {
  public:
+  /// Over nucleotides, with any valid states (nuc_set, or gapped_nuc_set
+  /// to count gaps as states; a set holding a symbol outside a, c, g, t
+  /// and "-" has no code).
   analysis_type(formula_type formula, const char_set& valid_states)
-      : formula_(formula), valid_states_(valid_states) {}
+      : formula_(formula),
+        alphabet_(alphabet_type::dna()),
+        valid_states_(valid_states) {}
+  /// Over the states of `alphabet`, and the gap with `gaps`.
+  analysis_type(formula_type formula, const alphabet_type& alphabet, bool gaps)
+      : formula_(formula),
+        alphabet_(alphabet),
+        valid_states_(alphabet.valid_states(gaps)) {}
   /// The analysis that a result of this shape asks for: CNTCH with one
   /// column: GROUP_SIZE; DISCR as wide as `chars`: CONSENSUS, or MODUS when
   /// modal_only; QUANT as wide: ENTROPY; QUANT as wide times the number of
@@ -307,6 +319,7 @@ class analysis_type {
                                 const char_set& valid_states, bool modal_only);
 
   formula_type formula() const noexcept { return formula_; }
+  const alphabet_type& alphabet() const noexcept { return alphabet_; }
   const char_set& valid_states() const noexcept { return valid_states_; }
   /// CNTCH for group sizes, DISCR for the consensus codes, QUANT otherwise.
   matrix_type cell_type() const noexcept;
@@ -327,6 +340,7 @@ class analysis_type {
 
  private:
   formula_type formula_;
+  alphabet_type alphabet_;
   char_set valid_states_;
 };
 
@@ -489,14 +503,24 @@ class group_folds {
 void get_group_chars(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only);
+/// The same for `analysis` over any alphabet: matrix_error, nothing
+/// written, when `chars` is not DISCR or result's cell type and width are
+/// not the analysis's.
+void get_group_chars(char_mat_type& result, const char_mat_type& chars,
+                     const numeric_host_maps& hosts,
+                     const analysis_type& analysis);
 
 namespace detail {
 /// The straightforward computation, cell by cell from group strings through
-/// entropy, modal_values and nuc_amb: the reference that the engine is
-/// tested and measured against.
+/// entropy, modal_values and the alphabet's codes (nuc_amb's for
+/// nucleotides): the reference that the engine is tested and measured
+/// against.
 void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only);
+void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
+                     const numeric_host_maps& hosts,
+                     const analysis_type& analysis);
 }  // namespace detail
 
 // ---------------------------------------------------------------------------

@@ -392,16 +392,24 @@ void print_footer(char_format_type layout, text_output& out) {
 }
 
 char_mat_writer::char_mat_writer(char_format_type layout, matrix_type type,
-                                 std::size_t label_width, bool comments)
-    : layout_(layout), rules_(rules_of(layout)), type_(type),
-      width_(label_width) {
+                                 std::size_t label_width, bool comments,
+                                 const alphabet_type& alphabet)
+    : layout_(layout),
+      rules_(rules_of(layout)),
+      type_(type),
+      width_(label_width),
+      alphabet_(alphabet) {
   if (!comments) rules_.comments = comment_style::NONE;
   if (type == matrix_type::QUANT)
     reals_ = std::make_unique<detail::real_texts>();
 }
 
 char_mat_writer::char_mat_writer(const char_mat_writer& o)
-    : layout_(o.layout_), rules_(o.rules_), type_(o.type_), width_(o.width_) {
+    : layout_(o.layout_),
+      rules_(o.rules_),
+      type_(o.type_),
+      width_(o.width_),
+      alphabet_(o.alphabet_) {
   if (type_ == matrix_type::QUANT)
     reals_ = std::make_unique<detail::real_texts>();
 }
@@ -418,9 +426,12 @@ void char_mat_writer::put_header(text_output& out, std::int32_t ntax,
       out.put(mapped(comment, good_comment));
       out.put("]\n\n");
     }
-    put_data_head(
-        out, ntax, nchar,
-        type_ == matrix_type::DISCR ? "nucleotide gap=-" : "numerical");
+    if (type_ == matrix_type::DISCR)
+      put_data_head(
+          out, ntax, nchar,
+          std::string(alphabet_.datatype()) + " gap=" + alphabet_type::gap);
+    else
+      put_data_head(out, ntax, nchar, "numerical");
     if (type_ == matrix_type::DISCR)
       print_char_nums(nchar, static_cast<std::int32_t>(width_), out);
     return;
@@ -481,8 +492,14 @@ void char_mat_writer::put_footer(text_output& out) const {
 
 void print_char_mat(const char_mat_type& matrix, char_format_type layout,
                     text_output& out) {
+  print_char_mat(matrix, layout, alphabet_type::dna(), out);
+}
+
+void print_char_mat(const char_mat_type& matrix, char_format_type layout,
+                    const alphabet_type& alphabet, text_output& out) {
   const matrix_type type = matrix.char_type();
-  char_mat_writer writer(layout, type, label_width(matrix.labels, layout));
+  char_mat_writer writer(layout, type, label_width(matrix.labels, layout), true,
+                         alphabet);
   const std::int32_t ntax = matrix.ntax();
   const auto nchar = static_cast<std::size_t>(matrix.nchar());
   writer.put_header(out, ntax, matrix.nchar(), matrix.comment);

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud.hpp"
 
 namespace zurud::print {
@@ -106,9 +107,11 @@ class real_texts;
 class char_mat_writer {
  public:
   /// Without `comments`, no comment is written in any layout (the
-  /// sequence writer's matrices have none).
+  /// sequence writer's matrices have none). DISCR cells are of `alphabet`,
+  /// which the NEXUS layouts declare.
   char_mat_writer(char_format_type layout, matrix_type type,
-                  std::size_t label_width, bool comments = true);
+                  std::size_t label_width, bool comments = true,
+                  const alphabet_type& alphabet = alphabet_type::dna());
   char_mat_writer(const char_mat_writer& other);
   char_mat_writer& operator=(const char_mat_writer&) = delete;
   ~char_mat_writer();
@@ -137,6 +140,7 @@ class char_mat_writer {
   layout_rules rules_;
   matrix_type type_;
   std::size_t width_;
+  alphabet_type alphabet_;
   std::unique_ptr<detail::real_texts> reals_;
 };
 
@@ -144,7 +148,11 @@ class char_mat_writer {
 /// COMMENTED_PHYLIP and NEXUS), a ruler for discrete NEXUS, one row per
 /// taxon (label, row comment where the layout has one, cells), footer.
 /// range_error for an empty label (except in PHYLIP, which measures none).
+/// DISCR cells are nucleotides, or of `alphabet`.
 void print_char_mat(const char_mat_type& matrix, char_format_type layout,
+                    text_output& out = standard_output());
+void print_char_mat(const char_mat_type& matrix, char_format_type layout,
+                    const alphabet_type& alphabet,
                     text_output& out = standard_output());
 
 /// Writes aligned sequences as a character matrix: as above with no comments,

@@ -53,6 +53,7 @@ class term_table {
 struct site_rule {
   site_rule(const analysis_type& analysis, std::int32_t max_group);
   formula_type formula;
+  alphabet_type alphabet;
   std::string states;
   std::size_t k;
   std::vector<char> code;  // 2^k entries when k <= 8; code[0] is "?"

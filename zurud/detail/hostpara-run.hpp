@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud-sets.hpp"
@@ -20,16 +21,11 @@ namespace zurud::hostpara::detail {
 /// Whether most sites that are not missing data are letters with no
 /// nucleotide meaning (a protein alignment, whose every site would count as
 /// missing). A sample of each row is enough to tell.
-class alphabet_sample {
+class alphabet_sample : public zurud::alphabet_sample {
  public:
-  alphabet_sample(std::int32_t ntax, std::int32_t nchar);
-  void add(const char* row);
+  using zurud::alphabet_sample::alphabet_sample;
   /// The notice for `file` ("-": standard input), or nothing.
   std::optional<std::string> notice(const std::string& file) const;
-
- private:
-  std::size_t per_row_;
-  std::int64_t counted_ = 0, foreign_ = 0;
 };
 
 /// The host rows folded while the data file is read, when the association

@@ -15,8 +15,6 @@
 
 namespace zurud::hostpara::detail {
 
-namespace {
-
 // Sites from..n-1 of the rows, a cell at a time: the plain folding, and the
 // vector kernels' last sites.
 void fold_sites(const site_rule& rule, const char* const* rows,
@@ -29,7 +27,10 @@ void fold_sites(const site_rule& rule, const char* const* rows,
     for (std::size_t j = from; j < n; ++j) {
       const std::size_t s = rule.index[static_cast<unsigned char>(row[j])];
       if (s >= rule.k) continue;
-      if (width.met_only())
+      if (width.site_masks()) {
+        const std::uint32_t m = counter_width::mask(acc, j) | 1u << s;
+        std::memcpy(acc + 4 * j, &m, sizeof m);
+      } else if (width.met_only())
         acc[s * stride + j / 8] |= static_cast<std::uint8_t>(1u << (j % 8));
       else
         acc[s / per * n + j] = static_cast<std::uint8_t>(
@@ -37,8 +38,6 @@ void fold_sites(const site_rule& rule, const char* const* rows,
     }
   }
 }
-
-}  // namespace
 
 void fold_plain(const site_rule& rule, const char* const* rows,
                 std::size_t nrows, std::size_t n, counter_width width,
@@ -177,7 +176,12 @@ void fold_avx2(const site_rule& rule, const char* const* rows,
                std::size_t nrows, std::size_t n, counter_width width,
                bool fresh, std::uint8_t* acc) {
   const std::size_t w = static_cast<std::size_t>(std::countr_zero(width.bits));
-  fold_by_rows[w][nrows - 1](rule, rows, n, fresh, acc);
+  if (!width.site_masks() && rule.k > 8)  // counters only fold up to eight
+    return fold_plain(rule, rows, nrows, n, width, fresh, acc);
+  if (width.site_masks())
+    fold_masks_avx2(rule, rows, nrows, n, fresh, acc);
+  else
+    fold_by_rows[w][nrows - 1](rule, rows, n, fresh, acc);
 }
 
 #endif

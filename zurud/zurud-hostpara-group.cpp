@@ -112,57 +112,84 @@ void group_engine::select(const sets::ordered_tax_nos& group) {
 }
 
 void group_engine::compute_cells(std::size_t first, std::size_t count,
-                                 char* dout, float* qout) {
+                                 char* dout, float* qout,
+                                 std::vector<polymorphic_cell>* poly) {
   const detail::kernel_fn kernel = detail::select_kernels(*rule_).count;
   const std::size_t per_site =
       static_cast<std::size_t>(analysis_.columns_per_site());
+  const detail::block_out out{dout, qout, poly, 0};
   for (std::size_t done = 0; done < count; done += detail::kernel_block) {
     const std::size_t width = std::min(detail::kernel_block, count - done);
     kernel(*rule_, *scratch_, rows_.data(), rows_.size(), first + done, width,
-           detail::block_out{dout ? dout + done : nullptr,
-                             qout ? qout + done * per_site : nullptr});
+           out.from(done, per_site));
   }
 }
 
+namespace {
+
+void require_cells(const analysis_type& analysis, matrix_type type) {
+  if (analysis.cell_type() == type) return;
+  switch (type) {
+    case matrix_type::DISCR:
+      throw matrix_error("discrete cells asked of a non-discrete analysis");
+    case matrix_type::QUANT:
+      throw matrix_error("real cells asked of a non-real analysis");
+    case matrix_type::CNTCH:
+      break;
+  }
+  throw matrix_error("counts asked of an analysis without counts");
+}
+
+}  // namespace
+
 void group_engine::compute(std::size_t first, std::size_t count, char* out) {
-  if (analysis_.cell_type() != matrix_type::DISCR)
-    throw matrix_error("discrete cells asked of a non-discrete analysis");
-  compute_cells(first, count, out, nullptr);
+  require_cells(analysis_, matrix_type::DISCR);
+  compute_cells(first, count, out, nullptr, nullptr);
+}
+
+void group_engine::compute(std::size_t first, std::size_t count, char* out,
+                           std::vector<polymorphic_cell>& polymorphisms) {
+  require_cells(analysis_, matrix_type::DISCR);
+  compute_cells(first, count, out, nullptr, &polymorphisms);
 }
 
 void group_engine::compute(std::size_t first, std::size_t count, float* out) {
-  if (analysis_.cell_type() != matrix_type::QUANT)
-    throw matrix_error("real cells asked of a non-real analysis");
-  compute_cells(first, count, nullptr, out);
+  require_cells(analysis_, matrix_type::QUANT);
+  compute_cells(first, count, nullptr, out, nullptr);
 }
 
 void group_engine::compute(const group_folds& folds, std::size_t host,
                            std::size_t first, std::size_t count, char* out) {
-  if (analysis_.cell_type() != matrix_type::DISCR)
-    throw matrix_error("discrete cells asked of a non-discrete analysis");
-  compute_folded(folds, host, first, count, out, nullptr);
+  require_cells(analysis_, matrix_type::DISCR);
+  compute_folded(folds, host, first, count, out, nullptr, nullptr);
+}
+
+void group_engine::compute(const group_folds& folds, std::size_t host,
+                           std::size_t first, std::size_t count, char* out,
+                           std::vector<polymorphic_cell>& polymorphisms) {
+  require_cells(analysis_, matrix_type::DISCR);
+  compute_folded(folds, host, first, count, out, nullptr, &polymorphisms);
 }
 
 void group_engine::compute(const group_folds& folds, std::size_t host,
                            std::size_t first, std::size_t count, float* out) {
-  if (analysis_.cell_type() != matrix_type::QUANT)
-    throw matrix_error("real cells asked of a non-real analysis");
-  compute_folded(folds, host, first, count, nullptr, out);
+  require_cells(analysis_, matrix_type::QUANT);
+  compute_folded(folds, host, first, count, nullptr, out, nullptr);
 }
 
 void group_engine::compute_folded(const group_folds& folds, std::size_t host,
                                   std::size_t first, std::size_t count,
-                                  char* dout, float* qout) {
+                                  char* dout, float* qout,
+                                  std::vector<polymorphic_cell>* poly) {
   if (folds.rule_->formula != rule_->formula ||
       folds.rule_->states != rule_->states ||
       !(folds.rule_->alphabet == rule_->alphabet))
     throw matrix_error("rows folded for another analysis");
-  folds.finish(*rule_, *scratch_, host, first, count, dout, qout);
+  folds.finish(*rule_, *scratch_, host, first, count, dout, qout, poly);
 }
 
 void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
-  if (analysis_.cell_type() != matrix_type::CNTCH)
-    throw matrix_error("counts asked of an analysis without counts");
+  require_cells(analysis_, matrix_type::CNTCH);
   *out = static_cast<std::int32_t>(rows_.size());
 }
 
@@ -171,6 +198,8 @@ void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
 
 bool group_folds::can_fold(const analysis_type& analysis) noexcept {
   const std::int32_t k = analysis.valid_states().size();
+  if (analysis.formula() == formula_type::CONSENSUS)
+    return k >= 1 && k <= static_cast<std::int32_t>(detail::mask_states);
   return k >= 1 && k <= 8 && analysis.formula() != formula_type::GROUP_SIZE;
 }
 
@@ -179,15 +208,16 @@ namespace {
 // Modal values of at most this many symbols are the states met: they tie.
 constexpr std::size_t met_modal_rows = 2;
 
-// The counters of a host of at most `size` associations: the states met
-// for a consensus, and for modal values of at most two symbols (which
-// always tie); else as few bits as hold its counts (a host given more rows
-// moves them into 16-bit totals whenever they fill).
-detail::counter_width width_for(formula_type formula,
-                                std::size_t size) noexcept {
+// The counters of a host of at most `size` associations over k states: the
+// states met for a consensus, and for modal values of at most two symbols
+// (which always tie), in planes of bits or, of more than eight states, in
+// masks; else as few bits as hold its counts (a host given more rows moves
+// them into 16-bit totals whenever they fill).
+detail::counter_width width_for(formula_type formula, std::size_t size,
+                                std::size_t k) noexcept {
   if (formula == formula_type::CONSENSUS ||
       (formula == formula_type::MODUS && size <= met_modal_rows))
-    return {1u};
+    return {k <= 8 ? 1u : 32u};
   return {size <= 3 ? 2u : size <= 15 ? 4u : 8u};
 }
 
@@ -197,7 +227,7 @@ std::size_t group_folds::host_bytes(const analysis_type& analysis,
                                     std::size_t size,
                                     std::size_t nchar) noexcept {
   const auto k = static_cast<std::size_t>(analysis.valid_states().size());
-  return width_for(analysis.formula(), size).bytes(k, nchar);
+  return width_for(analysis.formula(), size, k).bytes(k, nchar);
 }
 
 std::size_t group_folds::bytes(const analysis_type& analysis,
@@ -229,8 +259,10 @@ group_folds::group_folds(const analysis_type& analysis,
   offset_.push_back(0);
   for (const std::size_t size : sizes) {
     offset_.push_back(offset_.back() + host_bytes(analysis, size, nchar));
-    bits_.push_back(
-        static_cast<std::uint8_t>(width_for(analysis.formula(), size).bits));
+    bits_.push_back(static_cast<std::uint8_t>(
+        width_for(analysis.formula(), size,
+                  static_cast<std::size_t>(analysis.valid_states().size()))
+            .bits));
   }
   acc_ = new_zeroed_bytes(offset_.back());
   fresh_.assign(hosts_, 1);
@@ -283,30 +315,37 @@ void group_folds::fold(std::size_t host, std::span<const char* const> rows) {
 }
 
 void group_folds::compute(std::size_t host, std::size_t first,
-                          std::size_t count, char* out) const {
+                          std::size_t count, char* out,
+                          std::vector<polymorphic_cell>* polymorphisms) const {
   if (rule_->formula != formula_type::CONSENSUS &&
       rule_->formula != formula_type::MODUS)
     throw matrix_error("discrete cells asked of a non-discrete analysis");
   detail::kernel_scratch scratch(*rule_, 0);  // codes need no tables
-  finish(*rule_, scratch, host, first, count, out, nullptr);
+  finish(*rule_, scratch, host, first, count, out, nullptr, polymorphisms);
 }
 
 void group_folds::finish(const detail::site_rule& rule,
                          detail::kernel_scratch& scratch, std::size_t host,
                          std::size_t first, std::size_t count, char* dout,
-                         float* qout) const {
+                         float* qout,
+                         std::vector<polymorphic_cell>* poly) const {
   if (host >= hosts_ || first > nchar_ || count > nchar_ - first)
     throw constraint_error("index check failed");
   const std::uint8_t* const acc = acc_.get() + offset_[host];
   const detail::counter_width width{bits_[host]};
   const detail::kernel_set kernels = detail::select_kernels(rule);
+  const detail::block_out out{dout, qout, poly, 0};
+  if (width.site_masks()) {
+    kernels.finish_masks(rule, acc, first, count, out);
+    return;
+  }
   if (width.met_only()) {
-    kernels.finish_met(rule, acc, nchar_, first, count, dout);
+    kernels.finish_met(rule, acc, nchar_, first, count, out);
     return;
   }
   if (!wide_[host].empty()) {
     kernels.finish_wide(rule, scratch, acc, wide_[host].data(), nchar_, first,
-                        count, width, detail::block_out{dout, qout});
+                        count, width, out);
     return;
   }
   if (detail::finished_by_byte(rule, width)) {
@@ -315,8 +354,7 @@ void group_folds::finish(const detail::site_rule& rule,
   }
   const detail::finish_fold_fn finish = kernels.finish_fold;
   if (width.bits == 8) {
-    finish(rule, scratch, acc, nchar_, first, count,
-           detail::block_out{dout, qout});
+    finish(rule, scratch, acc, nchar_, first, count, out);
     return;
   }
   // Packed counters are finished a block at a time as byte counters.
@@ -326,9 +364,7 @@ void group_folds::finish(const detail::site_rule& rule,
   for (std::size_t done = 0; done < count; done += detail::kernel_block) {
     const std::size_t n = std::min(detail::kernel_block, count - done);
     detail::unpack_counters(rule, acc, nchar_, first + done, n, width, planes);
-    finish(rule, scratch, planes, n, 0, n,
-           detail::block_out{dout ? dout + done : nullptr,
-                             qout ? qout + done * per_site : nullptr});
+    finish(rule, scratch, planes, n, 0, n, out.from(done, per_site));
   }
 }
 
@@ -399,13 +435,20 @@ void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
 
 void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
-                     const analysis_type& analysis) {
+                     const analysis_type& analysis,
+                     std::vector<polymorphic_cell>* polymorphisms) {
   check_shape(result, chars, analysis);
   const formula_type formula = analysis.formula();
   const char_set& valid_states = analysis.valid_states();
+  const alphabet_type& alphabet = analysis.alphabet();
+  std::size_t cell = 0;  // of result, row by row
   const auto lookup_code = [&](const char_set& set) {
-    const char code = analysis.alphabet().code_of(set);
+    const char code = alphabet.code_of(set);
     if (code == 0) throw constraint_error(key_not_in_map_msg);
+    state_set_type states = 0;
+    for (const char c : set.members()) states |= alphabet.state_of(c);
+    if (polymorphisms != nullptr && alphabet.polymorphic(states))
+      polymorphisms->push_back({cell, states});
     return code;
   };
   ent_val_type max_ent;
@@ -430,6 +473,9 @@ void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
     result.comments(i) = integer_image(static_cast<std::int64_t>(group.size()));
     std::int32_t column = 0;
     for (std::int32_t j = 1; j <= chars.nchar(); ++j) {
+      cell = static_cast<std::size_t>(i - 1) *
+                 static_cast<std::size_t>(result.nchar()) +
+             static_cast<std::size_t>(j - 1);
       group_string.clear();
       for (const std::int32_t r : group) {
         const char c = chars.discr(r, j);

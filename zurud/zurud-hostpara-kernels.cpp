@@ -14,9 +14,10 @@ namespace zurud::hostpara::detail {
 
 struct kernel_scratch::vector_state {
 #ifdef ZURUD_X86_GROUP
-  static constexpr std::size_t max_k = 5;
-  alignas(32) std::uint8_t small[max_k][kernel_block];
-  std::uint16_t wide[max_k][kernel_block];
+  // Count planes: of four or five states, plane s at s * kernel_block; of
+  // other numbers of states, one after the other as long as the block.
+  alignas(32) std::uint8_t small[mask_states * kernel_block];
+  alignas(32) std::uint16_t wide[mask_states * kernel_block];
   // Entropies by vector of byte counts. The variable sites of a host repeat
   // a few patterns of counts (1 a and 1 g, 2 c and 1 t, ...), so each
   // pattern is computed once; the value depends on the counts alone. A key
@@ -38,70 +39,6 @@ kernel_scratch::kernel_scratch(const site_rule& rule, std::size_t max_group)
 kernel_scratch::~kernel_scratch() = default;
 
 namespace {
-
-// The plain kernel, for any number of states: 16-bit counts, k + 1 per
-// site (symbols outside the states land in the extra slot, which is never
-// read, so the counting loop has no branch), rows visited one after the
-// other over the block so that each associate row is read contiguously.
-void count_plain(const site_rule& rule, kernel_scratch& x,
-                 const char* const* rows, std::size_t nrows, std::size_t first,
-                 std::size_t width, block_out out) {
-  const std::size_t k = rule.k;
-  const std::size_t stride = k + 1;
-  x.counts.resize(kernel_block * stride);
-  std::uint16_t* const counts = x.counts.data();
-  std::fill_n(counts, width * stride, std::uint16_t{0});
-  for (std::size_t r = 0; r < nrows; ++r) {
-    const char* row = rows[r] + first;
-    for (std::size_t j = 0; j < width; ++j)
-      ++counts[j * stride + rule.index[static_cast<unsigned char>(row[j])]];
-  }
-  unsigned c[256];
-  for (std::size_t j = 0; j < width; ++j) {
-    for (std::size_t s = 0; s < k; ++s) c[s] = counts[j * stride + s];
-    finish_site(rule, x.terms, c, j, out);
-  }
-}
-
-void finish_fold_plain(const site_rule& rule, kernel_scratch& x,
-                       const std::uint8_t* acc, std::size_t n,
-                       std::size_t first, std::size_t count, block_out out) {
-  unsigned c[8];
-  for (std::size_t j = 0; j < count; ++j) {
-    for (std::size_t s = 0; s < rule.k; ++s) c[s] = acc[s * n + first + j];
-    finish_site(rule, x.terms, c, j, out);
-  }
-}
-
-void finish_met_plain(const site_rule& rule, const std::uint8_t* acc,
-                      std::size_t n, std::size_t first, std::size_t count,
-                      char* dout) {
-  const counter_width met{1};
-  for (std::size_t j = 0; j < count; ++j) {
-    unsigned mask = 0;
-    for (std::size_t s = 0; s < rule.k; ++s)
-      mask |= met.get(acc, n, first + j, s) << s;
-    const char code = rule.code[mask];
-    if (code == 0) throw constraint_error(key_not_in_map_msg);
-    dout[j] = code;
-  }
-}
-
-}  // namespace
-
-namespace {
-
-void finish_wide_plain(const site_rule& rule, kernel_scratch& x,
-                       const std::uint8_t* acc, const std::uint16_t* wide,
-                       std::size_t n, std::size_t first, std::size_t count,
-                       counter_width width, block_out out) {
-  unsigned c[8];
-  for (std::size_t j = first; j < first + count; ++j) {
-    for (std::size_t s = 0; s < rule.k; ++s)
-      c[s] = width.get(acc, n, j, s) + unsigned{wide[s * n + j]};
-    finish_site(rule, x.terms, c, j - first, out);
-  }
-}
 
 // One state's counters of a stretch as bytes; the shift is a constant, so
 // that the compiler makes a vector loop of it, with AVX2 where it may.
@@ -158,28 +95,41 @@ namespace {
 
 #ifdef ZURUD_X86_GROUP
 
-// The per-host counting with AVX2, for the four or five states of the tool's
-// analyses. Each state has a plane of byte counters, one per site of a block
-// of sites; four rows at a time are compared with the state and each match
-// (-1) subtracted, so a plane is loaded and stored once per four rows. A host
-// of more than 255 associates is counted 255 rows at a time, the byte
-// counters added into 16-bit ones in between, which finish as byte counters
-// do.
-constexpr std::size_t avx_block = kernel_block;
+// The per-host counting with AVX2. Each state has a plane of byte counters,
+// one per site of a block of sites; four rows at a time are compared with
+// the state and each match (-1) subtracted, so a plane is loaded and stored
+// once per four rows. A host of more than 255 associates is counted 255
+// rows at a time, the byte counters added into 16-bit ones in between,
+// which finish as byte counters do.
+//
+// The kernels are made twice: for K = 4 or 5 states (nucleotides, with and
+// without gaps), where the compiler unrolls every loop over the states, and
+// for K = 0, any number of states up to 32 (the rule's k), with the same
+// loops run at run time.
 constexpr std::size_t byte_batch = 255;
 
+template <int K>
+constexpr std::size_t max_k = K > 0 ? static_cast<std::size_t>(K) : mask_states;
+
 // What the vector finishers read: the rule, its code table padded to the 32
-// entries the shuffles read, and the thread's tables (made on first use).
+// entries the shuffles read (up to five states), and the thread's tables
+// (made on first use).
 struct finish_context {
   finish_context(const site_rule& r, kernel_scratch& x)
-      : rule(&r), formula(r.formula), terms(&x.terms) {
+      : rule(&r),
+        formula(r.formula),
+        k(static_cast<int>(r.k)),
+        terms(&x.terms) {
     if (!x.vector) x.vector = std::make_unique<kernel_scratch::vector_state>();
     memo = x.vector.get();
-    if (formula == formula_type::CONSENSUS || formula == formula_type::MODUS)
+    if ((formula == formula_type::CONSENSUS ||
+         formula == formula_type::MODUS) &&
+        r.code.size() <= code.size())
       std::copy(r.code.begin(), r.code.end(), code.begin());
   }
   const site_rule* rule;
   formula_type formula;
+  int k;
   // Consensus codes by mask of states; code[0] is "?".
   std::array<char, 32> code{};
   term_table* terms;
@@ -194,11 +144,12 @@ using plane_ptrs = const T* const*;
 // Sites from..to-1 by the finishing rule.
 template <int K, class T>
 void finish_sites(const finish_context& f, plane_ptrs<T> planes,
-                  std::size_t from, std::size_t to, char* dout, float* qout) {
+                  std::size_t from, std::size_t to, const block_out& out) {
+  const int k = K > 0 ? K : f.k;
   for (std::size_t j = from; j < to; ++j) {
-    unsigned c[K];
-    for (int s = 0; s < K; ++s) c[s] = planes[s][j];
-    finish_site(*f.rule, *f.terms, c, j, block_out{dout, qout});
+    unsigned c[max_k<K>];
+    for (int s = 0; s < k; ++s) c[s] = planes[s][j];
+    finish_site(*f.rule, *f.terms, c, j, out);
   }
 }
 
@@ -211,13 +162,16 @@ __attribute__((target("avx2"))) inline __m256 byte_floats(__m128i bytes) {
   return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
 }
 
+// Plane s at planes + s * stride.
 template <int K>
 __attribute__((target("avx2"))) void count_rows(
     const char* const* rows, std::size_t nrows, std::size_t first,
-    std::size_t width, const char* states, std::uint8_t (*planes)[avx_block]) {
-  for (int s = 0; s < K; ++s) std::memset(planes[s], 0, width);
-  __m256i st[K];
-  for (int s = 0; s < K; ++s) st[s] = _mm256_set1_epi8(states[s]);
+    std::size_t width, const char* states, int k, std::uint8_t* planes,
+    std::size_t stride) {
+  if (K > 0) k = K;
+  for (int s = 0; s < k; ++s) std::memset(planes + s * stride, 0, width);
+  __m256i st[max_k<K>];
+  for (int s = 0; s < k; ++s) st[s] = _mm256_set1_epi8(states[s]);
   const std::size_t vec = width & ~std::size_t{31};
   std::size_t r = 0;
   for (; r + 4 <= nrows; r += 4) {
@@ -228,8 +182,8 @@ __attribute__((target("avx2"))) void count_rows(
     for (std::size_t j = 0; j < vec; j += 32) {
       const __m256i va = load_bytes(a + j), vb = load_bytes(b + j),
                     vc = load_bytes(c + j), vd = load_bytes(d + j);
-      for (int s = 0; s < K; ++s) {
-        auto* p = reinterpret_cast<__m256i*>(planes[s] + j);
+      for (int s = 0; s < k; ++s) {
+        auto* p = reinterpret_cast<__m256i*>(planes + s * stride + j);
         __m256i n = _mm256_load_si256(p);
         n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(va, st[s]));
         n = _mm256_sub_epi8(n, _mm256_cmpeq_epi8(vb, st[s]));
@@ -243,8 +197,8 @@ __attribute__((target("avx2"))) void count_rows(
     const char* a = rows[r] + first;
     for (std::size_t j = 0; j < vec; j += 32) {
       const __m256i va = load_bytes(a + j);
-      for (int s = 0; s < K; ++s) {
-        auto* p = reinterpret_cast<__m256i*>(planes[s] + j);
+      for (int s = 0; s < k; ++s) {
+        auto* p = reinterpret_cast<__m256i*>(planes + s * stride + j);
         _mm256_store_si256(p, _mm256_sub_epi8(_mm256_load_si256(p),
                                               _mm256_cmpeq_epi8(va, st[s])));
       }
@@ -253,7 +207,7 @@ __attribute__((target("avx2"))) void count_rows(
   for (std::size_t j = vec; j < width; ++j)
     for (std::size_t q = 0; q < nrows; ++q) {
       const char ch = rows[q][first + j];
-      for (int s = 0; s < K; ++s) planes[s][j] += ch == states[s] ? 1 : 0;
+      for (int s = 0; s < k; ++s) planes[s * stride + j] += ch == states[s];
     }
 }
 
@@ -343,7 +297,7 @@ template <int K, class T>
 __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
                                                   plane_ptrs<T> planes,
                                                   std::size_t width,
-                                                  char* out) {
+                                                  const block_out& out) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i lo = code_table(f.code.data()),
                 hi = code_table(f.code.data() + 16);
@@ -368,35 +322,102 @@ __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
             mask, _mm256_andnot_si256(c[s].zero(), _mm256_set1_epi8(
                                                        static_cast<char>(1 << s))));
     }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j),
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.dout + j),
                         codes_of<K>(lo, hi, mask, bad));
   }
   if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
-  finish_sites<K>(f, planes, vec, width, out, nullptr);
+  finish_sites<K>(f, planes, vec, width, out);
+}
+
+// Codes of 32 sites at a time for any number of states: where the states
+// counted (or the most frequent ones) are a single state, its index picks
+// its code from two tables of 16 by byte shuffles; nothing counted is "?";
+// the few sites of several states are finished one by one, polymorphisms
+// included. A block with such sites, or with a state without a code, is
+// written site by site, so that a failure leaves the cells before it
+// written and none after it, as the plain kernel does.
+template <class T>
+__attribute__((target("avx2"))) void finish_codes_many(const finish_context& f,
+                                                       plane_ptrs<T> planes,
+                                                       std::size_t width,
+                                                       const block_out& out) {
+  const site_rule& rule = *f.rule;
+  const int k = f.k;
+  const bool modal = f.formula == formula_type::MODUS;
+  std::array<char, 32> single{};
+  std::copy(rule.single.begin(), rule.single.end(), single.begin());
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i lo = code_table(single.data()),
+                hi = code_table(single.data() + 16);
+  const __m256i one = _mm256_set1_epi8(1),
+                missing = _mm256_set1_epi8(undefined_char);
+  const std::size_t vec = width & ~std::size_t{31};
+  for (std::size_t j = 0; j < vec; j += 32) {
+    counts32<T> n = counts32<T>::load(planes[0] + j), best = n;
+    for (int s = 1; s < k; ++s) {
+      const counts32<T> c = counts32<T>::load(planes[s] + j);
+      n = n.add(c);
+      best = best.max(c);
+    }
+    const counts32<T> target = modal ? best : n;
+    // How many states reach the target, and the last of them.
+    __m256i hits = zero, index = zero;
+    for (int s = 0; s < k; ++s) {
+      const __m256i e = counts32<T>::load(planes[s] + j).eq(target);
+      hits = _mm256_sub_epi8(hits, e);
+      index =
+          _mm256_blendv_epi8(index, _mm256_set1_epi8(static_cast<char>(s)), e);
+    }
+    const __m256i none = n.zero();
+    const __m256i alone =
+        _mm256_andnot_si256(none, _mm256_cmpeq_epi8(hits, one));
+    __m256i code = _mm256_shuffle_epi8(lo, index);
+    code = _mm256_blendv_epi8(code, _mm256_shuffle_epi8(hi, index),
+                              _mm256_slli_epi16(index, 3));
+    code = _mm256_blendv_epi8(missing, code, alone);
+    const auto simple = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_or_si256(alone, none)));
+    const __m256i no_code = _mm256_cmpeq_epi8(code, zero);
+    if (simple == ~0u && _mm256_testz_si256(no_code, no_code)) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.dout + j), code);
+      continue;
+    }
+    alignas(32) char codes[32];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(codes), code);
+    for (std::size_t t = 0; t < 32; ++t) {
+      if (simple >> t & 1) {
+        if (codes[t] == 0) throw constraint_error(key_not_in_map_msg);
+        out.dout[j + t] = codes[t];
+        continue;
+      }
+      unsigned c[mask_states];
+      for (int s = 0; s < k; ++s) c[s] = planes[s][j + t];
+      finish_site(rule, *f.terms, c, j + t, out);
+    }
+  }
+  finish_sites<0>(f, planes, vec, width, out);
 }
 
 // Entropies: most sites are undefined (fewer than two states counted) or
 // hold one state (entropy 0); 32 sites at a time are classified and written
 // as -99.0 or 0.0, and only the rest are computed one by one: from byte
-// counts through the memo, from the 16-bit totals of the few larger hosts
-// directly.
+// counts of up to eight states through the memo, from the 16-bit totals of
+// the few larger hosts and the counts of more states directly.
 template <int K, class T>
 __attribute__((target("avx2"))) void finish_entropies(
     const finish_context& f, plane_ptrs<T> planes, std::size_t width,
     float* out) {
+  const int k = K > 0 ? K : f.k;
+  const bool memo = sizeof(T) == 1 && k <= 8;
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
   const std::size_t vec = width & ~std::size_t{31};
   for (std::size_t j = 0; j < vec; j += 32) {
-    counts32<T> c[K];
-    c[0] = counts32<T>::load(planes[0] + j);
-    counts32<T> n = c[0];
-    for (int s = 1; s < K; ++s) {
-      c[s] = counts32<T>::load(planes[s] + j);
-      n = n.add(c[s]);
-    }
+    counts32<T> n = counts32<T>::load(planes[0] + j);
+    for (int s = 1; s < k; ++s) n = n.add(counts32<T>::load(planes[s] + j));
     const __m256i undefined = n.below_two();
     __m256i simple = undefined;
-    for (int s = 0; s < K; ++s) simple = _mm256_or_si256(simple, c[s].eq(n));
+    for (int s = 0; s < k; ++s)
+      simple = _mm256_or_si256(simple, counts32<T>::load(planes[s] + j).eq(n));
     const __m128i halves[2] = {_mm256_castsi256_si128(undefined),
                                _mm256_extracti128_si256(undefined, 1)};
     for (int g = 0; g < 4; ++g) {
@@ -409,14 +430,14 @@ __attribute__((target("avx2"))) void finish_entropies(
     while (need != 0) {
       const std::size_t t = j + static_cast<std::size_t>(__builtin_ctz(need));
       need &= need - 1;
-      unsigned cc[K];
-      for (int s = 0; s < K; ++s) cc[s] = planes[s][t];
-      if constexpr (sizeof(T) > 1) {
+      unsigned cc[max_k<K>];
+      for (int s = 0; s < k; ++s) cc[s] = planes[s][t];
+      if (!memo) {
         finish_site(*f.rule, *f.terms, cc, t, block_out{nullptr, out});
         continue;
       }
       std::uint64_t key = 0;
-      for (int s = 0; s < K; ++s) key |= std::uint64_t{cc[s]} << (8 * s);
+      for (int s = 0; s < k; ++s) key |= std::uint64_t{cc[s]} << (8 * s);
       const auto slot = static_cast<std::size_t>(
           (key * 0x9E3779B97F4A7C15u) >>
           (64 - kernel_scratch::vector_state::memo_bits));
@@ -428,7 +449,7 @@ __attribute__((target("avx2"))) void finish_entropies(
       out[t] = entry.value;
     }
   }
-  finish_sites<K>(f, planes, vec, width, nullptr, out);
+  finish_sites<K>(f, planes, vec, width, block_out{nullptr, out});
 }
 
 // Eight counts as eight floats.
@@ -443,26 +464,27 @@ __attribute__((target("avx2"))) inline __m256 count_floats(const T* p) {
 
 // Frequencies of 8 sites at a time: counts to floats, one division per
 // state (division is exact to the last bit in vectors too), -99.0 where
-// nothing was counted, then the K vectors interleaved site by site.
+// nothing was counted, then the k vectors interleaved site by site.
 template <int K, class T>
 __attribute__((target("avx2"))) void finish_frequencies(
     const finish_context& f, plane_ptrs<T> planes, std::size_t width,
     float* out) {
+  const int k = K > 0 ? K : f.k;
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
   const std::size_t vec = width & ~std::size_t{7};
   for (std::size_t j = 0; j < vec; j += 8) {
-    __m256 c[K];
+    __m256 c[max_k<K>];
     // Sums of at most 5000 are exact in single precision.
     __m256 nf = _mm256_setzero_ps();
-    for (int s = 0; s < K; ++s) {
+    for (int s = 0; s < k; ++s) {
       c[s] = count_floats(planes[s] + j);
       nf = _mm256_add_ps(nf, c[s]);
     }
     const __m256 none = _mm256_cmp_ps(nf, _mm256_setzero_ps(), _CMP_EQ_OQ);
-    __m256 q[K];
-    for (int s = 0; s < K; ++s)
+    __m256 q[max_k<K>];
+    for (int s = 0; s < k; ++s)
       q[s] = _mm256_blendv_ps(_mm256_div_ps(c[s], nf), minus_99, none);
-    float* o = out + j * K;
+    float* o = out + j * static_cast<std::size_t>(k);
     if constexpr (K == 4) {
       const __m256 t0 = _mm256_unpacklo_ps(q[0], q[1]);
       const __m256 t1 = _mm256_unpackhi_ps(q[0], q[1]);
@@ -477,13 +499,13 @@ __attribute__((target("avx2"))) void finish_frequencies(
       _mm256_storeu_ps(o + 16, _mm256_permute2f128_ps(u0, u1, 0x31));
       _mm256_storeu_ps(o + 24, _mm256_permute2f128_ps(u2, u3, 0x31));
     } else {
-      alignas(32) float tmp[K][8];
-      for (int s = 0; s < K; ++s) _mm256_store_ps(tmp[s], q[s]);
+      alignas(32) float tmp[max_k<K>][8];
+      for (int s = 0; s < k; ++s) _mm256_store_ps(tmp[s], q[s]);
       for (int t = 0; t < 8; ++t)
-        for (int s = 0; s < K; ++s) o[t * K + s] = tmp[s][t];
+        for (int s = 0; s < k; ++s) o[t * k + s] = tmp[s][t];
     }
   }
-  finish_sites<K>(f, planes, vec, width, nullptr, out);
+  finish_sites<K>(f, planes, vec, width, block_out{nullptr, out});
 }
 
 // The cells of `width` sites from planes of their state counts (bytes or
@@ -493,11 +515,14 @@ template <int K, class T>
 __attribute__((target("avx2"))) void finish_planes(const finish_context& f,
                                                    plane_ptrs<T> planes,
                                                    std::size_t width,
-                                                   block_out out) {
+                                                   const block_out& out) {
   switch (f.formula) {
     case formula_type::CONSENSUS:
     case formula_type::MODUS:
-      finish_codes<K, T>(f, planes, width, out.dout);
+      if constexpr (K > 0)
+        finish_codes<K, T>(f, planes, width, out);
+      else
+        finish_codes_many<T>(f, planes, width, out);
       break;
     case formula_type::ENTROPY:
       finish_entropies<K, T>(f, planes, width, out.qout);
@@ -510,31 +535,36 @@ __attribute__((target("avx2"))) void finish_planes(const finish_context& f,
   }
 }
 
-// The AVX2 kernel: byte planes for hosts of up to 255 associates, 16-bit
-// totals of 255-row batches for larger ones.
+// The AVX2 kernel of four or five states: byte planes for hosts of up to
+// 255 associates, 16-bit totals of 255-row batches for larger ones.
 template <int K>
 void count_avx2(const site_rule& rule, kernel_scratch& x,
                 const char* const* rows, std::size_t nrows, std::size_t first,
                 std::size_t width, block_out out) {
+  static_assert(K > 0);
   const finish_context f(rule, x);
+  const int k = K;
   kernel_scratch::vector_state& v = *f.memo;
   const char* states = rule.states.data();
+  const std::size_t stride = kernel_block;
   if (nrows <= byte_batch) {
-    count_rows<K>(rows, nrows, first, width, states, v.small);
-    const std::uint8_t* planes[K];
-    for (int s = 0; s < K; ++s) planes[s] = v.small[s];
+    count_rows<K>(rows, nrows, first, width, states, k, v.small, stride);
+    const std::uint8_t* planes[max_k<K>];
+    for (int s = 0; s < k; ++s) planes[s] = v.small + s * stride;
     finish_planes<K>(f, planes, width, out);
     return;
   }
-  for (int s = 0; s < K; ++s) std::fill_n(v.wide[s], width, std::uint16_t{0});
+  for (int s = 0; s < k; ++s)
+    std::fill_n(v.wide + s * stride, width, std::uint16_t{0});
   for (std::size_t b = 0; b < nrows; b += byte_batch) {
     count_rows<K>(rows + b, std::min(byte_batch, nrows - b), first, width,
-                  states, v.small);
-    for (int s = 0; s < K; ++s)
-      for (std::size_t j = 0; j < width; ++j) v.wide[s][j] += v.small[s][j];
+                  states, k, v.small, stride);
+    for (int s = 0; s < k; ++s)
+      for (std::size_t j = 0; j < width; ++j)
+        v.wide[s * stride + j] += v.small[s * stride + j];
   }
-  const std::uint16_t* planes[K];
-  for (int s = 0; s < K; ++s) planes[s] = v.wide[s];
+  const std::uint16_t* planes[max_k<K>];
+  for (int s = 0; s < k; ++s) planes[s] = v.wide + s * stride;
   finish_planes<K>(f, planes, width, out);
 }
 
@@ -545,53 +575,67 @@ __attribute__((target("avx2"))) void finish_fold_avx2(
     const site_rule& rule, kernel_scratch& x, const std::uint8_t* acc,
     std::size_t n, std::size_t first, std::size_t count, block_out out) {
   const finish_context f(rule, x);
-  const std::uint8_t* planes[K];
-  for (int s = 0; s < K; ++s) planes[s] = acc + s * n + first;
+  const int k = K > 0 ? K : f.k;
+  const std::uint8_t* planes[max_k<K>];
+  for (int s = 0; s < k; ++s) planes[s] = acc + s * n + first;
   finish_planes<K>(f, planes, count, out);
 }
 
-// Codes of the states met, from their planes of bits: each state's 32 bits
-// of 32 sites spread to 32 bytes and make its bit of the masks. The sites
-// before the first whole byte of bits, and after the last 32, go the plain
-// way.
+// The masks of the states met at 32 sites from their planes of bits: each
+// state's 32 bits spread to 32 bytes and make its bit of the masks.
 template <int K>
-__attribute__((target("avx2"))) void finish_met_avx2(const site_rule& rule,
-                                                     const std::uint8_t* acc,
-                                                     std::size_t n,
-                                                     std::size_t first,
-                                                     std::size_t count,
-                                                     char* dout) {
-  std::array<char, 32> code{};
-  std::copy(rule.code.begin(), rule.code.end(), code.begin());
-  const __m256i lo = code_table(code.data()), hi = code_table(code.data() + 16);
-  const std::size_t head = std::min(count, (8 - first % 8) % 8);
-  finish_met_plain(rule, acc, n, first, head, dout);
-  const std::size_t stride = counter_width::met_stride(n);
-  const __m256i spread = _mm256_setr_epi8(
-      0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 3,
-      3, 3, 3, 3, 3, 3, 3);
+__attribute__((target("avx2"))) inline __m256i met_masks(
+    const std::uint8_t* acc, std::size_t stride, std::size_t byte, int k) {
+  const __m256i spread =
+      _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2,
+                       2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
   const __m256i select =
       _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
+  __m256i mask = _mm256_setzero_si256();
+  for (int s = 0; s < (K > 0 ? K : k); ++s) {
+    std::int32_t bits;
+    std::memcpy(&bits, acc + s * stride + byte, sizeof bits);
+    const __m256i b = _mm256_and_si256(
+        _mm256_shuffle_epi8(_mm256_set1_epi32(bits), spread), select);
+    mask = _mm256_or_si256(
+        mask, _mm256_and_si256(_mm256_cmpeq_epi8(b, select),
+                               _mm256_set1_epi8(static_cast<char>(1 << s))));
+  }
+  return mask;
+}
+
+// Codes of the states met, from their planes of bits, 32 sites at a time.
+// The sites before the first whole byte of bits, and after the last 32, go
+// the plain way. Four or five states (K) take their codes by shuffles; up
+// to eight others (K = 0) from the rule's table one by one, polymorphisms
+// included.
+template <int K>
+__attribute__((target("avx2"))) void finish_met_avx2(
+    const site_rule& rule, const std::uint8_t* acc, std::size_t n,
+    std::size_t first, std::size_t count, block_out out) {
+  std::array<char, 32> code{};
+  if (K > 0) std::copy(rule.code.begin(), rule.code.end(), code.begin());
+  const __m256i lo = code_table(code.data()), hi = code_table(code.data() + 16);
+  const std::size_t head = std::min(count, (8 - first % 8) % 8);
+  finish_met_plain(rule, acc, n, first, head, out);
+  const std::size_t stride = counter_width::met_stride(n);
   __m256i bad = _mm256_setzero_si256();
   std::size_t j = head;
   for (; j + 32 <= count; j += 32) {
-    const std::size_t byte = (first + j) / 8;
-    __m256i mask = _mm256_setzero_si256();
-    for (int s = 0; s < K; ++s) {
-      std::int32_t bits;
-      std::memcpy(&bits, acc + s * stride + byte, sizeof bits);
-      const __m256i b =
-          _mm256_and_si256(_mm256_shuffle_epi8(_mm256_set1_epi32(bits), spread),
-                           select);
-      mask = _mm256_or_si256(
-          mask, _mm256_and_si256(_mm256_cmpeq_epi8(b, select),
-                                 _mm256_set1_epi8(static_cast<char>(1 << s))));
+    const __m256i mask =
+        met_masks<K>(acc, stride, (first + j) / 8, static_cast<int>(rule.k));
+    if constexpr (K > 0) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.dout + j),
+                          codes_of<K>(lo, hi, mask, bad));
+    } else {
+      alignas(32) std::uint8_t masks[32];
+      _mm256_store_si256(reinterpret_cast<__m256i*>(masks), mask);
+      for (std::size_t t = 0; t < 32; ++t)
+        out.put_code(rule, j + t, rule.code[masks[t]], masks[t]);
     }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dout + j),
-                        codes_of<K>(lo, hi, mask, bad));
   }
   if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
-  finish_met_plain(rule, acc, n, first + j, count - j, dout + j);
+  finish_met_plain(rule, acc, n, first + j, count - j, out.from(j, 0));
 }
 
 // Counters with 16-bit totals, a block at a time: the totals and the
@@ -603,23 +647,22 @@ void finish_wide_avx2(const site_rule& rule, kernel_scratch& x,
                       std::size_t n, std::size_t first, std::size_t count,
                       counter_width width, block_out out) {
   const finish_context f(rule, x);
+  const int k = K > 0 ? K : f.k;
   kernel_scratch::vector_state& v = *f.memo;
   const std::size_t per_site =
       rule.formula == formula_type::FREQUENCIES ? rule.k : 1;
   for (std::size_t done = 0; done < count; done += kernel_block) {
     const std::size_t w = std::min(kernel_block, count - done);
-    unpack_counters(rule, acc, n, first + done, w, width, &v.small[0][0]);
-    const std::uint16_t* planes[K];
-    for (int s = 0; s < K; ++s) {
-      const std::uint8_t* const since = &v.small[0][0] + s * w;
+    unpack_counters(rule, acc, n, first + done, w, width, v.small);
+    const std::uint16_t* planes[max_k<K>];
+    for (int s = 0; s < k; ++s) {
+      const std::uint8_t* const since = v.small + s * w;
       const std::uint16_t* const total = wide + s * n + first + done;
       for (std::size_t j = 0; j < w; ++j)
-        v.wide[s][j] = static_cast<std::uint16_t>(total[j] + since[j]);
-      planes[s] = v.wide[s];
+        v.wide[s * w + j] = static_cast<std::uint16_t>(total[j] + since[j]);
+      planes[s] = v.wide + s * w;
     }
-    finish_planes<K>(f, planes, w,
-                     block_out{out.dout ? out.dout + done : nullptr,
-                               out.qout ? out.qout + done * per_site : nullptr});
+    finish_planes<K>(f, planes, w, out.from(done, per_site));
   }
 }
 
@@ -628,23 +671,32 @@ void finish_wide_avx2(const site_rule& rule, kernel_scratch& x,
 }  // namespace
 
 kernel_set select_kernels(const site_rule& rule) {
-  kernel_set set{count_plain, fold_plain, finish_fold_plain,
-                 finish_wide_plain, finish_met_plain};
+  kernel_set set{count_plain,       fold_plain,       finish_fold_plain,
+                 finish_wide_plain, finish_met_plain, finish_masks};
 #ifdef ZURUD_X86_GROUP
-  if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE) {
-    if (rule.k == 4) {
+  if (zurud::detail::use_avx2() && rule.formula != formula_type::GROUP_SIZE &&
+      rule.k <= mask_states) {
+    // The nucleotide kernels never meet a polymorphism; the kernels for
+    // any number of states write them.
+    const bool nucleotide_kernels = !rule.polymorphisms;
+    if (rule.k == 4 && nucleotide_kernels) {
       set.count = count_avx2<4>;
       set.finish_fold = finish_fold_avx2<4>;
       set.finish_wide = finish_wide_avx2<4>;
       set.finish_met = finish_met_avx2<4>;
-    }
-    if (rule.k == 5) {
+    } else if (rule.k == 5 && nucleotide_kernels) {
       set.count = count_avx2<5>;
       set.finish_fold = finish_fold_avx2<5>;
       set.finish_wide = finish_wide_avx2<5>;
       set.finish_met = finish_met_avx2<5>;
+    } else {
+      set.count = count_sparse_avx2;
+      set.finish_fold = finish_fold_avx2<0>;
+      set.finish_wide = finish_wide_avx2<0>;
+      if (rule.k <= 8) set.finish_met = finish_met_avx2<0>;
+      set.finish_masks = finish_masks_avx2;
     }
-    if (rule.k <= 8) set.fold = fold_avx2;
+    set.fold = fold_avx2;
   }
 #endif
   return set;

@@ -1,29 +1,49 @@
 // The rule that turns a site's counts of states into a host's cell, one
 // site at a time: every kernel, the table of small hosts and the plain
 // reference finish through it, so a formula is written down once.
-#include "zurud/detail/hostpara-kernels.hpp"
-
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 
+#include "zurud/detail/hostpara-kernels.hpp"
+
 namespace zurud::hostpara::detail {
+
+namespace {
+
+// Whether a non-empty mask is of one state (std::has_single_bit may be a
+// library call where the processor's popcount is not assumed).
+constexpr bool one_state(std::uint32_t mask) noexcept {
+  return (mask & (mask - 1)) == 0;
+}
+
+}  // namespace
 
 site_rule::site_rule(const analysis_type& analysis, std::int32_t max_group)
     : formula(analysis.formula()),
       alphabet(analysis.alphabet()),
       states(analysis.valid_states().members()),
-      k(states.size()) {
-  if (k <= 8) {
-    // Consensus codes by mask of states; a set without a code stays 0.
-    code.assign(std::size_t{1} << k, 0);
-    code[0] = undefined_char;
-    for (std::size_t mask = 1; mask < code.size(); ++mask) {
-      char_set set;
-      for (std::size_t s = 0; s < k; ++s)
-        if (mask >> s & 1) set.insert(static_cast<unsigned char>(states[s]));
-      code[mask] = alphabet.code_of(set);
+      k(states.size()),
+      polymorphisms(alphabet.writes_polymorphisms()) {
+  if (k <= mask_states) {
+    in_order = true;
+    for (std::size_t s = 0; s < k; ++s) {
+      bit.push_back(alphabet.state_of(states[s]));
+      if (bit.back() == 0) foreign |= std::uint32_t{1} << s;
+      single.push_back(bit.back() == 0 ? 0 : alphabet.code_of(bit.back()));
+      if (bit.back() == alphabet_type::gap_bit) gap = s;
+      in_order =
+          in_order && (s == gap || bit.back() == state_set_type{1}
+                                                     << (s > gap ? s - 1 : s));
     }
+  }
+  if (k <= 8) {
+    // Consensus codes by mask of states; a set without a code is 0.
+    std::vector<char> table(std::size_t{1} << k);
+    for (std::size_t mask = 0; mask < table.size(); ++mask)
+      table[mask] = code_of_mask(static_cast<std::uint32_t>(mask));
+    code = std::move(table);
   }
   index.fill(static_cast<std::uint16_t>(k));
   for (std::size_t s = 0; s < k; ++s)
@@ -35,25 +55,66 @@ site_rule::site_rule(const analysis_type& analysis, std::int32_t max_group)
   }
 }
 
+state_set_type site_rule::set_of_mask(std::uint32_t mask) const {
+  if (in_order) {
+    if (gap >= k) return mask;
+    const std::uint32_t below = mask & ((std::uint32_t{1} << gap) - 1);
+    const std::uint32_t above = gap + 1 < 32 ? mask >> (gap + 1) << gap : 0;
+    return below | above |
+           ((mask >> gap & 1) != 0 ? alphabet_type::gap_bit : 0);
+  }
+  state_set_type set = 0;
+  for (; mask != 0; mask &= mask - 1)
+    set |= bit[static_cast<std::size_t>(std::countr_zero(mask))];
+  return set;
+}
+
+char site_rule::code_of_mask(std::uint32_t mask) const {
+  if (!code.empty()) return code[mask];
+  if (mask == 0) return undefined_char;
+  if ((mask & foreign) != 0) return 0;
+  if (one_state(mask))
+    return single[static_cast<std::size_t>(std::countr_zero(mask))];
+  const state_set_type set = set_of_mask(mask);
+  return alphabet.polymorphic(set) ? poly_mark : alphabet.code_of(set);
+}
+
+void block_out::put_code(const site_rule& rule, std::size_t j, char code,
+                         std::uint32_t mask) const {
+  if (code == 0) throw constraint_error(key_not_in_map_msg);
+  if (code == site_rule::poly_mark) {
+    if (poly != nullptr) poly->push_back({base + j, rule.set_of_mask(mask)});
+    code = undefined_char;
+  }
+  dout[j] = code;
+}
+
 namespace {
 
-// The consensus code of the states whose counts pass `pick`.
+// The code of the states whose counts pass `pick`.
 template <class Pick>
-char code_of(const site_rule& rule, const unsigned* c, Pick pick) {
-  if (rule.k <= 8) {
-    unsigned mask = 0;
+void put_code_of(const site_rule& rule, const unsigned* c, Pick pick,
+                 std::size_t j, const block_out& out) {
+  if (rule.k <= mask_states) {
+    std::uint32_t mask = 0;
     for (std::size_t s = 0; s < rule.k; ++s)
       mask |= (pick(c[s]) ? 1u : 0u) << s;
-    const char code = rule.code[mask];
-    if (code == 0) throw constraint_error(key_not_in_map_msg);
-    return code;
+    out.put_code(rule, j, rule.code_of_mask(mask), mask);
+    return;
   }
+  // More states than a mask holds: they cannot all be the alphabet's, but
+  // the ones met may be.
   char_set set;
   for (std::size_t s = 0; s < rule.k; ++s)
     if (pick(c[s])) set.insert(static_cast<unsigned char>(rule.states[s]));
+  state_set_type bits = 0;
+  for (std::size_t s = 0; s < rule.k; ++s)
+    if (pick(c[s])) bits |= rule.alphabet.state_of(rule.states[s]);
   const char code = rule.alphabet.code_of(set);
   if (code == 0) throw constraint_error(key_not_in_map_msg);
-  return code;
+  if (rule.alphabet.polymorphic(bits) && out.poly != nullptr)
+    out.poly->push_back({out.base + j, bits});
+  out.dout[j] = code;
 }
 
 }  // namespace
@@ -69,13 +130,18 @@ void finish_site(const site_rule& rule, term_table& terms, const unsigned* c,
   }
   switch (rule.formula) {
     case formula_type::CONSENSUS:
-      out.dout[j] = n == 0 ? undefined_char
-                           : code_of(rule, c, [](unsigned v) { return v > 0; });
+      if (n == 0)
+        out.dout[j] = undefined_char;
+      else
+        put_code_of(
+            rule, c, [](unsigned v) { return v > 0; }, j, out);
       break;
     case formula_type::MODUS:
-      out.dout[j] =
-          n == 0 ? undefined_char
-                 : code_of(rule, c, [best](unsigned v) { return v == best; });
+      if (n == 0)
+        out.dout[j] = undefined_char;
+      else
+        put_code_of(
+            rule, c, [best](unsigned v) { return v == best; }, j, out);
       break;
     case formula_type::ENTROPY: {
       float v = undefined_real;
@@ -98,6 +164,75 @@ void finish_site(const site_rule& rule, term_table& terms, const unsigned* c,
       break;
     case formula_type::GROUP_SIZE:
       break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The plain kernels: every number of states, one site at a time.
+
+// 16-bit counts, k + 1 per site (symbols outside the states land in the
+// extra slot, which is never read, so the counting loop has no branch),
+// rows visited one after the other over the block so that each associate
+// row is read contiguously.
+void count_plain(const site_rule& rule, kernel_scratch& x,
+                 const char* const* rows, std::size_t nrows, std::size_t first,
+                 std::size_t width, block_out out) {
+  const std::size_t k = rule.k;
+  const std::size_t stride = k + 1;
+  x.counts.resize(kernel_block * stride);
+  std::uint16_t* const counts = x.counts.data();
+  std::fill_n(counts, width * stride, std::uint16_t{0});
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const char* row = rows[r] + first;
+    for (std::size_t j = 0; j < width; ++j)
+      ++counts[j * stride + rule.index[static_cast<unsigned char>(row[j])]];
+  }
+  unsigned c[256];
+  for (std::size_t j = 0; j < width; ++j) {
+    for (std::size_t s = 0; s < k; ++s) c[s] = counts[j * stride + s];
+    finish_site(rule, x.terms, c, j, out);
+  }
+}
+
+void finish_fold_plain(const site_rule& rule, kernel_scratch& x,
+                       const std::uint8_t* acc, std::size_t n,
+                       std::size_t first, std::size_t count, block_out out) {
+  unsigned c[mask_states];
+  for (std::size_t j = 0; j < count; ++j) {
+    for (std::size_t s = 0; s < rule.k; ++s) c[s] = acc[s * n + first + j];
+    finish_site(rule, x.terms, c, j, out);
+  }
+}
+
+void finish_met_plain(const site_rule& rule, const std::uint8_t* acc,
+                      std::size_t n, std::size_t first, std::size_t count,
+                      block_out out) {
+  const counter_width met{1};
+  for (std::size_t j = 0; j < count; ++j) {
+    std::uint32_t mask = 0;
+    for (std::size_t s = 0; s < rule.k; ++s)
+      mask |= met.get(acc, n, first + j, s) << s;
+    out.put_code(rule, j, rule.code_of_mask(mask), mask);
+  }
+}
+
+void finish_masks(const site_rule& rule, const std::uint8_t* acc,
+                  std::size_t first, std::size_t count, block_out out) {
+  for (std::size_t j = 0; j < count; ++j) {
+    const std::uint32_t mask = counter_width::mask(acc, first + j);
+    out.put_code(rule, j, rule.code_of_mask(mask), mask);
+  }
+}
+
+void finish_wide_plain(const site_rule& rule, kernel_scratch& x,
+                       const std::uint8_t* acc, const std::uint16_t* wide,
+                       std::size_t n, std::size_t first, std::size_t count,
+                       counter_width width, block_out out) {
+  unsigned c[mask_states];
+  for (std::size_t j = first; j < first + count; ++j) {
+    for (std::size_t s = 0; s < rule.k; ++s)
+      c[s] = width.get(acc, n, j, s) + unsigned{wide[s * n + j]};
+    finish_site(rule, x.terms, c, j - first, out);
   }
 }
 

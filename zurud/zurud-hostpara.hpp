@@ -381,8 +381,14 @@ class group_engine {
   /// out[0 .. count * columns_per_site()). The overload must match the cell
   /// type (else matrix_error). constraint_error "no element available
   /// because key not in map" when a consensus meets a set of states without
-  /// an ambiguity code; the cells before it are written.
+  /// an ambiguity code; the cells before it are written. A code that is a
+  /// polymorphism (several states of standard characters) is written "?".
   void compute(std::size_t first, std::size_t count, char* out);
+  /// The same, appending each polymorphism's place (0-based from `first`,
+  /// ascending) and states to `polymorphisms`, for layouts that can write
+  /// it.
+  void compute(std::size_t first, std::size_t count, char* out,
+               std::vector<polymorphic_cell>& polymorphisms);
   void compute(std::size_t first, std::size_t count, float* out);
   /// The group size.
   void compute(std::size_t first, std::size_t count, std::int32_t* out);
@@ -392,14 +398,17 @@ class group_engine {
   void compute(const group_folds& folds, std::size_t host, std::size_t first,
                std::size_t count, char* out);
   void compute(const group_folds& folds, std::size_t host, std::size_t first,
+               std::size_t count, char* out,
+               std::vector<polymorphic_cell>& polymorphisms);
+  void compute(const group_folds& folds, std::size_t host, std::size_t first,
                std::size_t count, float* out);
 
  private:
   void compute_folded(const group_folds& folds, std::size_t host,
                       std::size_t first, std::size_t count, char* dout,
-                      float* qout);
+                      float* qout, std::vector<polymorphic_cell>* poly);
   void compute_cells(std::size_t first, std::size_t count, char* dout,
-                     float* qout);
+                     float* qout, std::vector<polymorphic_cell>* poly);
   analysis_type analysis_;
   const char_mat_type& chars_;
   shared_rule rule_;
@@ -468,9 +477,10 @@ class group_folds {
   void fold(std::size_t host, const char* row) { fold(host, {&row, 1}); }
   /// Sites first..first+count-1 (0-based) of the host's row as consensus
   /// codes, as group_engine::compute writes them (CONSENSUS and MODUS;
-  /// matrix_error for the others).
+  /// matrix_error for the others), polymorphisms included when asked for.
   void compute(std::size_t host, std::size_t first, std::size_t count,
-               char* out) const;
+               char* out,
+               std::vector<polymorphic_cell>* polymorphisms = nullptr) const;
 
  private:
   friend class group_engine;
@@ -478,7 +488,8 @@ class group_folds {
   // the engine that asks), into dout or qout.
   void finish(const detail::site_rule& rule, detail::kernel_scratch& scratch,
               std::size_t host, std::size_t first, std::size_t count,
-              char* dout, float* qout) const;
+              char* dout, float* qout,
+              std::vector<polymorphic_cell>* poly) const;
   // A host's accumulator bytes, as bytes() counts them.
   static std::size_t host_bytes(const analysis_type& analysis,
                                 std::size_t size, std::size_t nchar) noexcept;
@@ -518,9 +529,12 @@ namespace detail {
 void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only);
+/// With `polymorphisms`, each polymorphism ("?" in result) is appended
+/// there, its site counted over the cells of result row by row from 0.
 void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
-                     const analysis_type& analysis);
+                     const analysis_type& analysis,
+                     std::vector<polymorphic_cell>* polymorphisms = nullptr);
 }  // namespace detail
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,17 +47,41 @@ class term_table {
   std::vector<std::vector<float>> rows_;
 };
 
+/// The most states whose sets are bit masks (of 32 bits) in the kernels;
+/// analyses of more states are finished one site at a time.
+inline constexpr std::size_t mask_states = 32;
+
 /// Everything the finishing rule needs, fixed for a whole run and shared by
 /// every thread: the analysis, its states in code order, the consensus code
-/// of each set of states (by bit mask, for up to eight states; 0 marks a set
-/// without a code, which fails when it is met) and the maximum entropies.
+/// of each set of states (by bit mask: in a table for up to eight states,
+/// where 0 marks a set without a code, which fails when it is met) and the
+/// maximum entropies.
 struct site_rule {
   site_rule(const analysis_type& analysis, std::int32_t max_group);
+  /// The code of the states in `mask` (bit s for state s, k <= 32): 0 when
+  /// the set has none, poly_mark for a polymorphism.
+  char code_of_mask(std::uint32_t mask) const;
+  /// The alphabet's set of the states in `mask` (k <= 32).
+  state_set_type set_of_mask(std::uint32_t mask) const;
+  /// Marks a polymorphism where the codes are one byte: the cell is written
+  /// "?", and its states go to the caller when it asks for them.
+  static constexpr char poly_mark = '\x01';
+
   formula_type formula;
   alphabet_type alphabet;
   std::string states;
   std::size_t k;
+  /// Whether sets of several states can be polymorphisms (standard
+  /// characters): the vector kernels made for nucleotides then stay unused.
+  bool polymorphisms;
   std::vector<char> code;  // 2^k entries when k <= 8; code[0] is "?"
+  std::vector<char> single;         // the code of each state alone (k <= 32)
+  std::vector<state_set_type> bit;  // the alphabet's bit of each state
+  std::uint32_t foreign = 0;        // states outside the alphabet: sets fail
+  // The states are the alphabet's with the gap, if any, at `gap`: a mask
+  // is the alphabet's set but for that bit.
+  bool in_order = false;
+  std::size_t gap = 32;
   std::array<std::uint16_t, 256> index;  // symbol -> state, k for the rest
   ent_val_type max_ent;                  // by group size, 1..max_group
 };
@@ -80,13 +105,31 @@ class kernel_scratch {
   /// The cells of a site by the byte of its 2-bit counters, made on first
   /// use (see finish_bytes).
   std::unique_ptr<float[]> byte_cells;
+  /// The sparse kernel's ranges and counts of a block, and its sites of
+  /// several states.
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint16_t> wide;
+  std::vector<std::uint32_t> sites;
 };
 
 /// Where a kernel puts the cells of a block: DISCR cells at dout[j], QUANT
-/// cells at qout[j * columns_per_site ..]. The other pointer is null.
+/// cells at qout[j * columns_per_site ..]. The other pointer is null. A
+/// polymorphism at dout[j] is written "?" and, when `poly` is given, its
+/// site base + j and states are appended there.
 struct block_out {
   char* dout;
   float* qout;
+  std::vector<polymorphic_cell>* poly = nullptr;
+  std::size_t base = 0;
+  /// The same sites from `done` on.
+  block_out from(std::size_t done, std::size_t per_site) const {
+    return {dout ? dout + done : nullptr,
+            qout ? qout + done * per_site : nullptr, poly, base + done};
+  }
+  /// Writes the code of site j's states (mask over the rule's states):
+  /// constraint_error for a set without a code.
+  void put_code(const site_rule& rule, std::size_t j, char code,
+                std::uint32_t mask) const;
 };
 
 /// Counts the states of `rows` (the host's associate rows) at sites
@@ -107,10 +150,15 @@ inline constexpr std::size_t fold_max_rows = 8;
 /// the modal values of at most two symbols need: those always tie): a plane
 /// of bits per state, state s of site j at bit j % 8 of
 /// acc[s * met_stride(n) + j / 8], so that a site of four states takes half
-/// a byte.
+/// a byte. Of more than eight states (up to 32) the states met are a mask a
+/// site instead (`bits` 32): state s of site j at bit s of the 32-bit word
+/// at acc + 4 * j, which a cell sets with one shift whatever the number of
+/// states.
 struct counter_width {
   unsigned bits;
-  constexpr bool met_only() const noexcept { return bits == 1; }
+  /// The states met only, in planes of bits or in masks.
+  constexpr bool met_only() const noexcept { return bits == 1 || bits == 32; }
+  constexpr bool site_masks() const noexcept { return bits == 32; }
   static constexpr std::size_t met_stride(std::size_t n) noexcept {
     return (n + 7) / 8;
   }
@@ -119,10 +167,18 @@ struct counter_width {
   constexpr unsigned limit() const noexcept { return (1u << bits) - 1; }
   /// Bytes that k states of n sites take.
   constexpr std::size_t bytes(std::size_t k, std::size_t n) const noexcept {
+    if (site_masks()) return 4 * n;
     return met_only() ? k * met_stride(n) : (k + per_byte() - 1) / per_byte() * n;
+  }
+  /// The states met at site j as a mask (site_masks()).
+  static std::uint32_t mask(const std::uint8_t* acc, std::size_t j) noexcept {
+    std::uint32_t m;
+    std::memcpy(&m, acc + 4 * j, sizeof m);
+    return m;
   }
   unsigned get(const std::uint8_t* acc, std::size_t n, std::size_t j,
                std::size_t s) const noexcept {
+    if (site_masks()) return mask(acc, j) >> s & 1u;
     if (met_only()) return acc[s * met_stride(n) + j / 8] >> (j % 8) & 1u;
     return acc[s / per_byte() * n + j] >> (s % per_byte() * bits) & limit();
   }
@@ -155,12 +211,12 @@ using finish_wide_fn = void (*)(const site_rule& rule, kernel_scratch& scratch,
                                 std::size_t first, std::size_t count,
                                 counter_width width, block_out out);
 
-/// The consensus codes of sites first..first+count-1 (dout[0] is site
+/// The consensus codes of sites first..first+count-1 (out.dout[0] is site
 /// `first`'s) from 1-bit counters of n sites: the code of the states met,
 /// "?" where none was. constraint_error as for kernel_fn.
 using finish_met_fn = void (*)(const site_rule& rule, const std::uint8_t* acc,
                                std::size_t n, std::size_t first,
-                               std::size_t count, char* dout);
+                               std::size_t count, block_out out);
 
 /// The packed counters (2 or 4 bits) of sites first..first+count-1 as byte
 /// counters, state s at planes[s * count + j].
@@ -182,16 +238,30 @@ bool finished_by_byte(const site_rule& rule, counter_width width) noexcept;
 void finish_bytes(const site_rule& rule, kernel_scratch& scratch,
                   const std::uint8_t* acc, std::size_t count, float* out);
 
+/// The codes of sites first..first+count-1 from site masks of the states
+/// met (counter_width 32). constraint_error as for kernel_fn.
+using finish_masks_fn = void (*)(const site_rule& rule, const std::uint8_t* acc,
+                                 std::size_t first, std::size_t count,
+                                 block_out out);
+
 struct kernel_set {
   kernel_fn count;
   fold_fn fold;
   finish_fold_fn finish_fold;
   finish_wide_fn finish_wide;
   finish_met_fn finish_met;
+  finish_masks_fn finish_masks;
 };
 
+/// Folds sites from..n-1 of the rows a cell at a time: the plain folding,
+/// and the vector kernels' last sites.
+void fold_sites(const site_rule& rule, const char* const* rows,
+                std::size_t nrows, std::size_t n, counter_width width,
+                std::size_t from, std::uint8_t* acc);
+
 /// The fold kernels, in zurud-hostpara-fold-kernels.cpp: the plain one and
-/// the AVX2 one (x86-64 only), for up to eight states.
+/// the AVX2 one (x86-64 only), for up to eight states, and site masks of up
+/// to 32 (by fold_masks_avx2).
 void fold_plain(const site_rule& rule, const char* const* rows,
                 std::size_t nrows, std::size_t n, counter_width width,
                 bool fresh, std::uint8_t* acc);
@@ -199,10 +269,46 @@ void fold_avx2(const site_rule& rule, const char* const* rows,
                std::size_t nrows, std::size_t n, counter_width width,
                bool fresh, std::uint8_t* acc);
 
-/// The one dispatch point: the AVX2 kernels for four or five states (any up
-/// to eight for folding) where the processor has AVX2 and
-/// detail::use_avx2() allows it, else the plain ones.
+/// The one dispatch point: where the processor has AVX2 and
+/// detail::use_avx2() allows it, the AVX2 kernels made for four or five
+/// states (nucleotides, with and without gaps), the AVX2 kernels for any
+/// number of states up to 32 (protein, standard characters) otherwise, and
+/// AVX2 folding for up to eight states; else the plain ones.
 kernel_set select_kernels(const site_rule& rule);
+
+/// The plain kernels, for any number of states (the folds' for up to 32),
+/// in zurud-hostpara-site.cpp beside the rule they finish by.
+void count_plain(const site_rule& rule, kernel_scratch& scratch,
+                 const char* const* rows, std::size_t nrows, std::size_t first,
+                 std::size_t width, block_out out);
+void finish_fold_plain(const site_rule& rule, kernel_scratch& scratch,
+                       const std::uint8_t* acc, std::size_t n,
+                       std::size_t first, std::size_t count, block_out out);
+void finish_wide_plain(const site_rule& rule, kernel_scratch& scratch,
+                       const std::uint8_t* acc, const std::uint16_t* wide,
+                       std::size_t n, std::size_t first, std::size_t count,
+                       counter_width width, block_out out);
+void finish_met_plain(const site_rule& rule, const std::uint8_t* acc,
+                      std::size_t n, std::size_t first, std::size_t count,
+                      block_out out);
+/// The codes of sites first..first+count-1 from site masks of the states
+/// met (counter_width 32).
+void finish_masks(const site_rule& rule, const std::uint8_t* acc,
+                  std::size_t first, std::size_t count, block_out out);
+
+/// The AVX2 kernels for any number of states up to 32 (x86-64 only), in
+/// zurud-hostpara-many-kernels.cpp. Counting: the range of states met at
+/// each site first, the states counted one by one only where it holds more
+/// than one. Folding: a cell's state sets its bit of the site's mask; and
+/// the codes of those masks.
+void count_sparse_avx2(const site_rule& rule, kernel_scratch& scratch,
+                       const char* const* rows, std::size_t nrows,
+                       std::size_t first, std::size_t width, block_out out);
+void fold_masks_avx2(const site_rule& rule, const char* const* rows,
+                     std::size_t nrows, std::size_t n, bool fresh,
+                     std::uint8_t* acc);
+void finish_masks_avx2(const site_rule& rule, const std::uint8_t* acc,
+                       std::size_t first, std::size_t count, block_out out);
 
 /// The finishing rule of one site from the counts c[0..k) of its states:
 /// consensus code of the states present (or of the most frequent ones, ties

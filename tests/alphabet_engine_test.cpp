@@ -1,0 +1,205 @@
+// The engine over alphabets of many states (protein, standard characters)
+// against the plain reference: every kernel, with and without AVX2, from
+// the associate matrix and from rows folded as they come.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/test_util.hpp"
+#include "zurud/zurud-alphabet.hpp"
+#include "zurud/zurud-hostpara.hpp"
+#include "zurud/zurud-print.hpp"
+
+using namespace zurud;
+using hostpara::analysis_type;
+using hostpara::formula_type;
+
+namespace {
+
+class vector_width {
+ public:
+  explicit vector_width(bool avx2)
+      : was_(zurud::detail::use_avx2(avx2)),
+        trace_(__FILE__, __LINE__, avx2 ? "AVX2 allowed" : "without AVX2") {}
+  ~vector_width() { zurud::detail::use_avx2(was_); }
+
+ private:
+  bool was_;
+  testing::ScopedTrace trace_;
+};
+
+// Cells as readers store them: most columns one symbol with rare others
+// (many with only two states, which the kernels finish apart), the rest
+// drawn from every symbol.
+char_mat_type cells_over(std::mt19937& rng, std::int32_t ntax,
+                         std::int32_t nchar, const std::string& symbols) {
+  char_mat_type m(ntax, nchar, matrix_type::DISCR);
+  for (std::int32_t j = 1; j <= nchar; ++j) {
+    const unsigned kind = rng() % 3;
+    const char common = symbols[rng() % symbols.size()];
+    const char other = symbols[rng() % symbols.size()];
+    for (std::int32_t i = 1; i <= ntax; ++i)
+      m.discr(i, j) = kind == 0   ? symbols[rng() % symbols.size()]
+                      : kind == 1 ? (rng() % 3 == 0 ? other : common)
+                                  : (rng() % 40 == 0 ? other : common);
+  }
+  for (std::int32_t i = 1; i <= ntax; ++i)
+    m.labels(i) = "a" + std::to_string(i);
+  return m;
+}
+
+// One host's cells and polymorphisms, or that it failed.
+struct row_cells {
+  std::string codes;
+  std::vector<float> reals;
+  std::vector<polymorphic_cell> polymorphisms;
+  bool operator==(const row_cells&) const = default;
+};
+
+template <class Compute>
+row_cells cells_of(const analysis_type& a, std::size_t n, Compute compute) {
+  row_cells c;
+  if (a.cell_type() == matrix_type::DISCR)
+    c.codes.assign(n, '\0');
+  else
+    c.reals.assign(n * static_cast<std::size_t>(a.columns_per_site()), 0);
+  compute(c);
+  return c;
+}
+
+}  // namespace
+
+TEST(alphabet_engine, every_kernel_computes_what_the_plain_reference_does) {
+  struct {
+    const char* name;
+    alphabet_type alphabet;
+    bool gaps;
+    std::string symbols;  // cells as stored
+  } alphabets[] = {
+      {"protein", alphabet_type::protein(), false,
+       "acdefghiklmnpqrstvwy-?xbzjuo*"},
+      {"protein, gaps", alphabet_type::protein(), true,
+       "acdefghiklmnpqrstvwy--?x"},
+      {"0-9", alphabet_type::standard(), false, "0123456789?-"},
+      {"0-9, gaps", alphabet_type::standard(), true, "0123456789?-"},
+      {"binary, gaps", alphabet_type::standard("01"), true, "0011?-"},
+      {"nine letters", alphabet_type::standard("ABCDEFGHI"), false,
+       "abcdefghi?-"},
+  };
+  struct {
+    const char* name;
+    std::int32_t nchar;
+    std::vector<std::int32_t> groups;  // consecutive rows per host
+  } shapes[] = {
+      {"one site", 1, {2, 3, 2}},
+      {"one associate", 70, {1}},
+      {"sites across a kernel block", 4096 + 77, {4, 5, 2}},
+      {"host of 300 associates", 97, {300, 10}},
+  };
+  std::mt19937 rng(2024);
+  for (const auto& shape : shapes) {
+    std::int32_t ntax = 0;
+    for (const std::int32_t g : shape.groups) ntax += g;
+    const auto n = static_cast<std::size_t>(shape.nchar);
+    for (const auto& al : alphabets) {
+      const char_mat_type chars =
+          cells_over(rng, ntax, shape.nchar, al.symbols);
+      hostpara::numeric_host_maps hosts;
+      std::vector<std::size_t> sizes;
+      std::int32_t row = 1;
+      for (std::size_t h = 0; h < shape.groups.size(); ++h) {
+        sizes.push_back(static_cast<std::size_t>(shape.groups[h]));
+        for (std::int32_t k = 0; k < shape.groups[h]; ++k)
+          hosts["h" + std::to_string(h)].insert(row++);
+      }
+      for (const formula_type f :
+           {formula_type::CONSENSUS, formula_type::MODUS, formula_type::ENTROPY,
+            formula_type::FREQUENCIES}) {
+        const analysis_type a(f, al.alphabet, al.gaps);
+        SCOPED_TRACE(std::string(shape.name) + ", " + al.name + ", formula " +
+                     std::to_string(static_cast<int>(f)));
+        char_mat_type plain(static_cast<std::int32_t>(hosts.size()),
+                            a.columns(shape.nchar), a.cell_type());
+        std::vector<polymorphic_cell> plain_poly;
+        hostpara::detail::fill_rows_plain(plain, chars, hosts, a, &plain_poly);
+        for (const bool avx2 : {true, false}) {
+          const vector_width width(avx2);
+          hostpara::group_engine engine(a, chars), from_folds(a, chars);
+          std::optional<hostpara::group_folds> folds;
+          if (hostpara::group_folds::can_fold(a)) folds.emplace(a, sizes, n);
+          std::int32_t i = 0;
+          for (const auto& [label, group] : hosts) {
+            ++i;
+            row_cells want;
+            if (a.cell_type() == matrix_type::DISCR) {
+              want.codes.assign(plain.discr_row(i), n);
+              for (const polymorphic_cell& p : plain_poly)
+                if (p.site / n == static_cast<std::size_t>(i - 1))
+                  want.polymorphisms.push_back({p.site % n, p.states});
+            } else {
+              want.reals.assign(plain.quant_row(i),
+                                plain.quant_row(i) + plain.nchar());
+            }
+            engine.select(group);
+            const row_cells got = cells_of(a, n, [&](row_cells& c) {
+              if (c.reals.empty())
+                engine.compute(0, n, c.codes.data(), c.polymorphisms);
+              else
+                engine.compute(0, n, c.reals.data());
+            });
+            EXPECT_TRUE(got == want) << label;
+            if (!folds) continue;
+            std::vector<const char*> rows;
+            for (const std::int32_t r : group)
+              rows.push_back(chars.discr_row(r));
+            folds->fold(static_cast<std::size_t>(i - 1), rows);
+
+            const auto h = static_cast<std::size_t>(i - 1);
+            const row_cells folded = cells_of(a, n, [&](row_cells& c) {
+              if (c.reals.empty())
+                from_folds.compute(*folds, h, 0, n, c.codes.data(),
+                                   c.polymorphisms);
+              else
+                from_folds.compute(*folds, h, 0, n, c.reals.data());
+            });
+            EXPECT_TRUE(folded == want) << label << " folded";
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(alphabet_engine,
+     protein_hosts_write_the_plain_matrix_for_every_thread_count) {
+  std::mt19937 rng(7);
+  const char_mat_type chars =
+      cells_over(rng, 12, 9000, "acdefghiklmnpqrstvwy-?x");
+  const hostpara::numeric_host_maps hosts{
+      {"H1", {1, 2, 3, 4, 5}}, {"H2", {6, 7}}, {"H3", {8, 9, 10, 11, 12}}};
+  for (const formula_type f :
+       {formula_type::CONSENSUS, formula_type::MODUS, formula_type::ENTROPY}) {
+    const analysis_type a(f, alphabet_type::protein(), true);
+    char_mat_type plain(3, a.columns(9000), a.cell_type());
+    plain.comment = "mingrpsize= 2";
+    hostpara::detail::fill_rows_plain(plain, chars, hosts, a);
+    std::string want;
+    {
+      text_output out(want);
+      print::print_char_mat(plain, char_format_type::COMMENTED_PHYLIP, out);
+    }
+    for (const std::int32_t threads : {1, 2, 3, 7}) {
+      std::string got;
+      {
+        text_output out(got);
+        hostpara::write_host_matrix({chars, hosts, a, "mingrpsize= 2",
+                                  char_format_type::COMMENTED_PHYLIP},
+                                 threads, out);
+      }
+      EXPECT_EQ(got, want) << static_cast<int>(f) << " with " << threads;
+    }
+  }
+}

@@ -1,0 +1,532 @@
+#include "zurud/detail/hostpara-kernels.hpp"
+
+// The AVX2 kernels for alphabets of any number of states up to 32 (proteins
+// and standard characters). A kernel that keeps a counter per state
+// compares every cell with every state, which for the twenty states of
+// proteins costs five times what it costs for nucleotides. But in a host
+// most sites hold one state, or none: so the counting kernel keeps, a site,
+// only the smallest and largest state met and how many cells were states,
+// whatever the number of states, and counts state by state only the sites
+// where the two differ; the folding kernel sets a state's bit in a mask a
+// site with one shift; and both finish sites of one state 32 at a time.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define ZURUD_X86_MANY 1
+#endif
+
+namespace zurud::hostpara::detail {
+
+#ifdef ZURUD_X86_MANY
+
+namespace {
+
+constexpr std::size_t byte_batch = 255;
+
+__attribute__((target("avx2"))) inline __m256i load(const void* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+__attribute__((target("avx2"))) inline void store(void* p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+__attribute__((target("avx2"))) inline __m256i table16(const void* t) {
+  return _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+}
+
+// The states of 32 bytes by index (32 for a byte that is none): for each
+// high nibble under which states lie, a table of 16 by the low nibble.
+struct state_index {
+  explicit state_index(const site_rule& rule) {
+    for (unsigned h = 0; h < 16; ++h) {
+      std::uint8_t t[16];
+      bool used = false;
+      for (unsigned l = 0; l < 16; ++l) {
+        const std::size_t s = rule.index[h << 4 | l];
+        t[l] = static_cast<std::uint8_t>(s < rule.k ? s : 32);
+        used = used || s < rule.k;
+      }
+      if (!used) continue;
+      nibble[count] = static_cast<std::uint8_t>(h);
+      std::memcpy(table[count++], t, sizeof t);
+    }
+  }
+  __attribute__((target("avx2"))) __m256i of(__m256i x) const {
+    const __m256i low = _mm256_set1_epi8(15);
+    const __m256i l = _mm256_and_si256(x, low);
+    const __m256i h = _mm256_and_si256(_mm256_srli_epi16(x, 4), low);
+    __m256i index = _mm256_set1_epi8(32);
+    for (int i = 0; i < count; ++i)
+      index = _mm256_blendv_epi8(
+          index, _mm256_shuffle_epi8(table16(table[i]), l),
+          _mm256_cmpeq_epi8(h, _mm256_set1_epi8(static_cast<char>(nibble[i]))));
+    return index;
+  }
+  int count = 0;
+  std::uint8_t nibble[16] = {};
+  std::uint8_t table[16][16] = {};
+};
+
+// The codes of single states by index (0..31), by byte shuffles from two
+// tables of 16.
+struct single_codes {
+  explicit single_codes(const site_rule& rule) {
+    std::array<char, 32> code{};
+    std::copy(rule.single.begin(), rule.single.end(), code.begin());
+    std::memcpy(lo, code.data(), 16);
+    std::memcpy(hi, code.data() + 16, 16);
+  }
+  __attribute__((target("avx2"))) __m256i of(__m256i index) const {
+    // Bit 4 of the index, moved to bit 7, picks the upper table.
+    return _mm256_blendv_epi8(_mm256_shuffle_epi8(table16(lo), index),
+                              _mm256_shuffle_epi8(table16(hi), index),
+                              _mm256_slli_epi16(index, 3));
+  }
+  char lo[16], hi[16];
+};
+
+// Writes the codes of 32 sites from dout[j] on: `code` where `simple` (one
+// state, or "?" for none), the rule site by site elsewhere (`rest(t)`
+// finishes site t). Where a set may lack a code (states outside the
+// alphabet), a block that is not all simple is written site by site in
+// order, so that a failure leaves the cells before it written and none
+// after it.
+template <class Rest>
+__attribute__((target("avx2"))) inline void put_codes(
+    const site_rule& rule, const block_out& out, std::size_t j, __m256i code,
+    __m256i simple, Rest rest) {
+  auto ok = static_cast<unsigned>(_mm256_movemask_epi8(simple));
+  const __m256i none = _mm256_cmpeq_epi8(code, _mm256_setzero_si256());
+  if (ok == ~0u && _mm256_testz_si256(none, none)) {
+    store(out.dout + j, code);
+    return;
+  }
+  if (rule.foreign == 0) {
+    store(out.dout + j, code);
+    for (ok = ~ok; ok != 0; ok &= ok - 1)
+      rest(j + static_cast<std::size_t>(std::countr_zero(ok)));
+    return;
+  }
+  alignas(32) char codes[32];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(codes), code);
+  for (std::size_t t = 0; t < 32; ++t) {
+    if ((ok >> t & 1) == 0) {
+      rest(j + t);
+    } else {
+      if (codes[t] == 0) throw constraint_error(key_not_in_map_msg);
+      out.dout[j + t] = codes[t];
+    }
+  }
+}
+
+// The codes of the sets of several states met: few distinct sets recur at
+// many sites (two residues, mostly), so each is looked up once.
+class code_memo {
+ public:
+  char operator()(const site_rule& rule, std::uint32_t mask) {
+    const std::size_t slot = (mask * 0x9E3779B1u) >> (32 - bits);
+    if (key_[slot] != mask) {
+      key_[slot] = mask;
+      code_[slot] = rule.code_of_mask(mask);
+    }
+    return code_[slot];
+  }
+
+ private:
+  static constexpr unsigned bits = 9;
+  std::uint32_t key_[1u << bits] = {};  // 0: no entry (never several)
+  char code_[1u << bits] = {};
+};
+
+// ---------------------------------------------------------------------------
+// Counting.
+
+// Whether each of 32 bytes is a state: a byte's low nibble picks a byte of
+// bits from a table for bytes below 128 or one for the rest, its high
+// nibble the bit.
+struct state_test {
+  explicit state_test(const site_rule& rule) {
+    for (unsigned b = 0; b < 256; ++b)
+      if (rule.index[b] < rule.k)
+        (b < 128 ? low : high)[b & 15] |=
+            static_cast<std::uint8_t>(1u << (b >> 4 & 7));
+    for (unsigned h = 0; h < 16; ++h)
+      bit[h] = static_cast<std::uint8_t>(1u << (h & 7));
+  }
+  // 0xFF where the byte is not a state.
+  __attribute__((target("avx2"))) __m256i not_state(__m256i x) const {
+    const __m256i nibble = _mm256_set1_epi8(15);
+    const __m256i l = _mm256_and_si256(x, nibble);
+    const __m256i h = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
+    const __m256i row =
+        _mm256_blendv_epi8(_mm256_shuffle_epi8(table16(low), l),
+                           _mm256_shuffle_epi8(table16(high), l), x);
+    const __m256i hit =
+        _mm256_and_si256(row, _mm256_shuffle_epi8(table16(bit), h));
+    return _mm256_cmpeq_epi8(hit, _mm256_setzero_si256());
+  }
+  // Takes the cells x into the ranges l..h and the counts c of states.
+  __attribute__((target("avx2"))) void add(__m256i x, __m256i& l, __m256i& h,
+                                           __m256i& c) const {
+    const __m256i out = not_state(x);
+    l = _mm256_min_epu8(l, _mm256_or_si256(x, out));
+    h = _mm256_max_epu8(h, _mm256_andnot_si256(out, x));
+    c = _mm256_sub_epi8(c, _mm256_cmpeq_epi8(out, _mm256_setzero_si256()));
+  }
+  std::uint8_t low[16] = {}, high[16] = {}, bit[16] = {};
+};
+
+// The smallest and largest state met at each of `width` sites of `nrows`
+// rows (at most 255) and the cells that are states, into lo, hi and n
+// (bytes; lo starts at 0xFF, hi and n at 0), four rows at a time.
+__attribute__((target("avx2"))) void range_rows(
+    const site_rule& rule, const state_test& test, const char* const* rows,
+    std::size_t nrows, std::size_t first, std::size_t width, std::uint8_t* lo,
+    std::uint8_t* hi, std::uint8_t* n) {
+  const std::size_t vec = width & ~std::size_t{31};
+  for (std::size_t r = 0; r < nrows; r += 4) {
+    const std::size_t m = std::min<std::size_t>(4, nrows - r);
+    for (std::size_t j = 0; j < vec; j += 32) {
+      __m256i l = load(lo + j), h = load(hi + j), c = load(n + j);
+      for (std::size_t q = r; q < r + m; ++q)
+        test.add(load(rows[q] + first + j), l, h, c);
+      store(lo + j, l);
+      store(hi + j, h);
+      store(n + j, c);
+    }
+  }
+  for (std::size_t j = vec; j < width; ++j)
+    for (std::size_t q = 0; q < nrows; ++q) {
+      const auto b = static_cast<unsigned char>(rows[q][first + j]);
+      if (rule.index[b] >= rule.k) continue;
+      lo[j] = std::min<std::uint8_t>(lo[j], b);
+      hi[j] = std::max<std::uint8_t>(hi[j], b);
+      ++n[j];
+    }
+}
+
+// How many of `nrows` rows (at most 255) hold at each site the state lo or
+// the state hi of its range, into bytes cl and ch (which start at 0).
+__attribute__((target("avx2"))) void count_ends(
+    const char* const* rows, std::size_t nrows, std::size_t first,
+    std::size_t width, const std::uint8_t* lo, const std::uint8_t* hi,
+    std::uint8_t* cl, std::uint8_t* ch) {
+  const std::size_t vec = width & ~std::size_t{31};
+  for (std::size_t r = 0; r < nrows; r += 4) {
+    const std::size_t m = std::min<std::size_t>(4, nrows - r);
+    for (std::size_t j = 0; j < vec; j += 32) {
+      const __m256i l = load(lo + j), h = load(hi + j);
+      __m256i a = load(cl + j), b = load(ch + j);
+      for (std::size_t q = r; q < r + m; ++q) {
+        const __m256i x = load(rows[q] + first + j);
+        a = _mm256_sub_epi8(a, _mm256_cmpeq_epi8(x, l));
+        b = _mm256_sub_epi8(b, _mm256_cmpeq_epi8(x, h));
+      }
+      store(cl + j, a);
+      store(ch + j, b);
+    }
+  }
+  for (std::size_t j = vec; j < width; ++j)
+    for (std::size_t q = 0; q < nrows; ++q) {
+      const auto b = static_cast<std::uint8_t>(rows[q][first + j]);
+      cl[j] = static_cast<std::uint8_t>(cl[j] + (b == lo[j]));
+      ch[j] = static_cast<std::uint8_t>(ch[j] + (b == hi[j]));
+    }
+}
+
+// 0xFF at the sites of 32 whose range holds several states (lo < hi; a
+// site of none has lo 255 and hi 0).
+__attribute__((target("avx2"))) inline __m256i several_states(
+    const std::uint8_t* lo, const std::uint8_t* hi) {
+  const __m256i l = load(lo), h = load(hi);
+  return _mm256_andnot_si256(_mm256_cmpeq_epi8(l, h),
+                             _mm256_cmpeq_epi8(_mm256_min_epu8(l, h), l));
+}
+
+}  // namespace
+
+namespace {
+
+__attribute__((target("avx2"))) void count_sparse(
+    const site_rule& rule, kernel_scratch& x, const char* const* rows,
+    std::size_t nrows, std::size_t first, std::size_t width, block_out out) {
+  const std::size_t k = rule.k;
+  // Planes of whole vectors: the last vector of a block may pass its width.
+  x.bytes.resize(6 * kernel_block);
+  x.wide.resize(3 * kernel_block);
+  std::uint8_t* const lo = x.bytes.data();
+  std::uint8_t* const hi = lo + kernel_block;
+  std::uint8_t* const n8 = hi + kernel_block;
+  std::uint8_t* const few = n8 + kernel_block;  // counts up to 255
+  std::uint8_t* const cl8 = few + kernel_block;
+  std::uint8_t* const ch8 = cl8 + kernel_block;
+  std::uint16_t* const n = x.wide.data();
+  std::uint16_t* const cl = n + kernel_block;   // cells of state lo
+  std::uint16_t* const ch = cl + kernel_block;  // cells of state hi
+  std::memset(lo, 0xFF, kernel_block);
+  std::memset(hi, 0, kernel_block);
+  std::fill_n(n, width, std::uint16_t{0});
+  std::fill_n(cl, width, std::uint16_t{0});
+  std::fill_n(ch, width, std::uint16_t{0});
+  const state_test test(rule);
+  for (std::size_t b = 0; b < nrows; b += byte_batch) {
+    std::memset(n8, 0, kernel_block);
+    range_rows(rule, test, rows + b, std::min(byte_batch, nrows - b), first,
+               width, lo, hi, n8);
+    for (std::size_t j = 0; j < width; ++j) n[j] += n8[j];
+  }
+  for (std::size_t j = 0; j < kernel_block; ++j)
+    few[j] = static_cast<std::uint8_t>(j < width ? std::min<unsigned>(n[j], 255)
+                                                 : 0);
+  // Most sites of several states hold two, the ends of their range: how
+  // many cells hold each end tells them apart from the rest.
+  for (std::size_t b = 0; b < nrows; b += byte_batch) {
+    std::memset(cl8, 0, kernel_block);
+    std::memset(ch8, 0, kernel_block);
+    count_ends(rows + b, std::min(byte_batch, nrows - b), first, width, lo, hi,
+               cl8, ch8);
+    for (std::size_t j = 0; j < width; ++j) {
+      cl[j] += cl8[j];
+      ch[j] += ch8[j];
+    }
+  }
+
+  // The sites of more than two states, counted state by state, row after
+  // row.
+  x.sites.clear();
+  for (std::size_t j = 0; j < width; j += 32) {
+    auto several = static_cast<unsigned>(
+        _mm256_movemask_epi8(several_states(lo + j, hi + j)));
+    if (width - j < 32) several &= (1u << (width - j)) - 1;
+    for (; several != 0; several &= several - 1) {
+      const std::size_t t =
+          j + static_cast<std::size_t>(std::countr_zero(several));
+      if (cl[t] + ch[t] != n[t])
+        x.sites.push_back(static_cast<std::uint32_t>(t));
+    }
+  }
+  const std::size_t stride = k + 1;
+  x.counts.assign(x.sites.size() * stride, 0);
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const char* const row = rows[r] + first;
+    std::uint16_t* c = x.counts.data();
+    for (const std::uint32_t j : x.sites) {
+      ++c[rule.index[static_cast<unsigned char>(row[j])]];
+      c += stride;
+    }
+  }
+
+  // Sites of several states by the rule, one by one; they come in order.
+  const std::uint16_t* more = x.counts.data();
+  code_memo memo;
+  const bool codes = rule.formula == formula_type::CONSENSUS ||
+                     rule.formula == formula_type::MODUS;
+  const auto rest = [&](std::size_t j) {
+    const std::size_t a = rule.index[lo[j]], z = rule.index[hi[j]];
+    if (lo[j] < hi[j] && cl[j] + ch[j] == n[j] && codes) {
+      // Two states: both, or for modal values the more frequent.
+      std::uint32_t mask = std::uint32_t{1} << a | std::uint32_t{1} << z;
+      if (rule.formula == formula_type::MODUS && cl[j] != ch[j])
+        mask = std::uint32_t{1} << (cl[j] > ch[j] ? a : z);
+      const char code = memo(rule, mask);
+      if (code == 0 || code == site_rule::poly_mark)
+        out.put_code(rule, j, code, mask);
+      else
+        out.dout[j] = code;
+      return;
+    }
+    unsigned c[mask_states];
+    if (lo[j] < hi[j] && cl[j] + ch[j] != n[j]) {
+      for (std::size_t s = 0; s < k; ++s) c[s] = more[s];
+      more += stride;
+    } else {
+      std::fill_n(c, k, 0u);
+      if (lo[j] < hi[j]) {
+        c[a] = cl[j];
+        c[z] = ch[j];
+      } else if (n[j] > 0) {
+        c[a] = n[j];
+      }
+    }
+    finish_site(rule, x.terms, c, j, out);
+  };
+  const std::size_t vec = width & ~std::size_t{31};
+  switch (rule.formula) {
+    case formula_type::CONSENSUS:
+    case formula_type::MODUS: {
+      const state_index states(rule);
+      const single_codes codes(rule);
+      const __m256i missing = _mm256_set1_epi8(undefined_char);
+      for (std::size_t j = 0; j < vec; j += 32) {
+        const __m256i none =
+            _mm256_cmpeq_epi8(load(few + j), _mm256_setzero_si256());
+        const __m256i code = _mm256_blendv_epi8(
+            codes.of(states.of(load(lo + j))), missing, none);
+        put_codes(rule, out, j, code,
+                  _mm256_xor_si256(several_states(lo + j, hi + j),
+                                   _mm256_set1_epi8(-1)),
+                  rest);
+      }
+      break;
+    }
+    case formula_type::ENTROPY:
+      // Below two cells undefined, of one state 0: only the sites of
+      // several states are computed.
+      for (std::size_t j = 0; j < vec; j += 32) {
+        const __m256i undefined = _mm256_cmpeq_epi8(
+            _mm256_min_epu8(load(few + j), _mm256_set1_epi8(1)), load(few + j));
+        for (std::size_t t = 0; t < 32; ++t) out.qout[j + t] = 0.0f;
+        auto bits = static_cast<unsigned>(_mm256_movemask_epi8(undefined));
+        for (; bits != 0; bits &= bits - 1)
+          out.qout[j + static_cast<std::size_t>(std::countr_zero(bits))] =
+              undefined_real;
+        bits = static_cast<unsigned>(
+            _mm256_movemask_epi8(several_states(lo + j, hi + j)));
+        for (; bits != 0; bits &= bits - 1)
+          rest(j + static_cast<std::size_t>(std::countr_zero(bits)));
+      }
+      break;
+    default:
+      for (std::size_t j = 0; j < vec; ++j) rest(j);
+      break;
+  }
+  for (std::size_t j = vec; j < width; ++j) rest(j);
+}
+
+}  // namespace
+
+void count_sparse_avx2(const site_rule& rule, kernel_scratch& scratch,
+                       const char* const* rows, std::size_t nrows,
+                       std::size_t first, std::size_t width, block_out out) {
+  count_sparse(rule, scratch, rows, nrows, first, width, out);
+}
+
+// ---------------------------------------------------------------------------
+// Folding into site masks, and their codes.
+
+namespace {
+
+// R rows at a time: each cell's state index becomes its bit by a shift of
+// 1 (an index of 32 shifts it out), eight sites a vector of masks.
+template <int R>
+__attribute__((target("avx2"))) void fold_rows_masks(const site_rule& rule,
+                                                     const state_index& states,
+                                                     const char* const* rows,
+                                                     std::size_t n, bool fresh,
+                                                     std::uint8_t* acc) {
+  const std::size_t vec = n & ~std::size_t{31};
+  const __m256i one = _mm256_set1_epi32(1);
+  for (std::size_t j = 0; j < vec; j += 32) {
+    __m256i m[4] = {};
+    for (int r = 0; r < R; ++r) {
+      const __m256i index = states.of(load(rows[r] + j));
+      const __m128i halves[2] = {_mm256_castsi256_si128(index),
+                                 _mm256_extracti128_si256(index, 1)};
+      for (int g = 0; g < 4; ++g) {
+        const __m128i bytes =
+            g % 2 == 0 ? halves[g / 2] : _mm_srli_si128(halves[g / 2], 8);
+        m[g] = _mm256_or_si256(
+            m[g], _mm256_sllv_epi32(one, _mm256_cvtepu8_epi32(bytes)));
+      }
+    }
+    for (int g = 0; g < 4; ++g) {
+      std::uint8_t* const p = acc + 4 * (j + 8 * g);
+      store(p, fresh ? m[g] : _mm256_or_si256(m[g], load(p)));
+    }
+  }
+  fold_sites(rule, rows, R, n, counter_width{32}, vec, acc);
+}
+
+using fold_masks_fn = void (*)(const site_rule&, const state_index&,
+                               const char* const*, std::size_t, bool,
+                               std::uint8_t*);
+template <std::size_t... R>
+constexpr std::array<fold_masks_fn, sizeof...(R)> masks_by_rows(
+    std::index_sequence<R...>) {
+  return {fold_rows_masks<static_cast<int>(R) + 1>...};
+}
+constexpr auto fold_masks_by_rows =
+    masks_by_rows(std::make_index_sequence<fold_max_rows>());
+
+// Eight masks as eight dwords: -1 where a mask is one state, and its index
+// (from the exponent of the mask as a float, which is exact for a power of
+// two; 2^31 comes out negative and the sign is dropped).
+struct mask_parts {
+  __m256i alone, none, index;
+};
+__attribute__((target("avx2"))) inline mask_parts parts_of(__m256i m) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i none = _mm256_cmpeq_epi32(m, zero);
+  const __m256i pow2 = _mm256_cmpeq_epi32(
+      _mm256_and_si256(m, _mm256_sub_epi32(m, _mm256_set1_epi32(1))), zero);
+  const __m256i exponent = _mm256_and_si256(
+      _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(m)), 23),
+      _mm256_set1_epi32(0xFF));
+  return {_mm256_andnot_si256(none, pow2), none,
+          _mm256_and_si256(_mm256_sub_epi32(exponent, _mm256_set1_epi32(127)),
+                           _mm256_set1_epi32(31))};
+}
+
+// Four vectors of eight dwords as 32 bytes in site order.
+__attribute__((target("avx2"))) inline __m256i bytes_of(const __m256i* v) {
+  const __m256i words = _mm256_packs_epi16(_mm256_packs_epi32(v[0], v[1]),
+                                           _mm256_packs_epi32(v[2], v[3]));
+  return _mm256_permutevar8x32_epi32(words,
+                                     _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
+__attribute__((target("avx2"))) void finish_masks_vec(const site_rule& rule,
+                                                      const std::uint8_t* acc,
+                                                      std::size_t first,
+                                                      std::size_t count,
+                                                      block_out out) {
+  const single_codes codes(rule);
+  const __m256i missing = _mm256_set1_epi8(undefined_char);
+  code_memo memo;
+  const auto rest = [&](std::size_t j) {
+    const std::uint32_t mask = counter_width::mask(acc, first + j);
+    const char code = memo(rule, mask);
+    if (code == 0 || code == site_rule::poly_mark)
+      out.put_code(rule, j, code, mask);
+    else
+      out.dout[j] = code;
+  };
+  const std::size_t vec = count & ~std::size_t{31};
+  for (std::size_t j = 0; j < vec; j += 32) {
+    __m256i alone[4], none[4], index[4];
+    for (int g = 0; g < 4; ++g) {
+      const mask_parts p = parts_of(load(acc + 4 * (first + j + 8 * g)));
+      alone[g] = p.alone;
+      none[g] = p.none;
+      index[g] = p.index;
+    }
+    const __m256i empty = bytes_of(none);
+    const __m256i code =
+        _mm256_blendv_epi8(codes.of(bytes_of(index)), missing, empty);
+    put_codes(rule, out, j, code, _mm256_or_si256(bytes_of(alone), empty),
+              rest);
+  }
+  finish_masks(rule, acc, first + vec, count - vec, out.from(vec, 0));
+}
+
+}  // namespace
+
+void fold_masks_avx2(const site_rule& rule, const char* const* rows,
+                     std::size_t nrows, std::size_t n, bool fresh,
+                     std::uint8_t* acc) {
+  const state_index states(rule);
+  fold_masks_by_rows[nrows - 1](rule, states, rows, n, fresh, acc);
+}
+
+void finish_masks_avx2(const site_rule& rule, const std::uint8_t* acc,
+                       std::size_t first, std::size_t count, block_out out) {
+  finish_masks_vec(rule, acc, first, count, out);
+}
+
+#endif
+
+}  // namespace zurud::hostpara::detail

@@ -338,6 +338,43 @@ TEST(print_char_mat, discrete_matrix_in_every_layout) {
         << static_cast<int>(layout);
 }
 
+TEST(char_mat_writer, declares_the_alphabet_and_writes_polymorphisms) {
+  const alphabet_type standard = alphabet_type::standard("01A");
+  const state_set_type zero_one =
+      standard.state_of('0') | standard.state_of('1');
+  const std::vector<polymorphic_cell> poly{
+      {0, zero_one}, {2, zero_one | standard.state_of('a')}};
+  struct {
+    char_format_type layout;
+    const alphabet_type& alphabet;
+    std::string format_line, row;
+    std::int64_t missing;
+  } cases[] = {
+      {char_format_type::NEXUS, alphabet_type::protein(),
+       "\tformat datatype=protein gap=- missing=?;", "H\tX1X?\n", 0},
+      {char_format_type::NEXUS, standard,
+       "\tformat datatype=standard symbols=\"01A\" gap=- missing=?;",
+       "H\t{01}1{01A}?\n", 0},
+      {char_format_type::EXTENDED_PHYLIP, standard, "", "H\t?1??\n", 2},
+  };
+  for (const auto& c : cases) {
+    char_mat_writer w(c.layout, matrix_type::DISCR, 1, true, c.alphabet);
+    const std::string head =
+        written([&](text_output& o) { w.put_header(o, 1, 4, ""); });
+    EXPECT_NE(head.find(c.format_line), std::string::npos) << head;
+    const std::string row = written([&](text_output& o) {
+      w.put_row_start(o, "H", "");
+      if (c.alphabet == standard)
+        w.put_cells(o, "?1??", 4, poly);
+      else
+        w.put_cells(o, "X1X?", 4);
+      w.put_row_end(o, "");
+    });
+    EXPECT_EQ(row, c.row);
+    EXPECT_EQ(w.missing_polymorphisms(), c.missing);
+  }
+}
+
 TEST(print_char_mat, quantitative_matrix) {
   char_mat_type m = mice(3, matrix_type::QUANT);
   const float cells[] = {1.0f, 0.5f, -99.0f, 0.0f, 0.25f, 1.0f};

@@ -426,11 +426,14 @@ void char_mat_writer::put_header(text_output& out, std::int32_t ntax,
       out.put(mapped(comment, good_comment));
       out.put("]\n\n");
     }
-    if (type_ == matrix_type::DISCR)
-      put_data_head(
-          out, ntax, nchar,
-          std::string(alphabet_.datatype()) + " gap=" + alphabet_type::gap);
-    else
+    if (type_ == matrix_type::DISCR) {
+      // Standard characters say their symbols; the other datatypes imply
+      // them.
+      std::string format(alphabet_.datatype());
+      if (!alphabet_.symbols().empty())
+        format += " symbols=\"" + alphabet_.symbols() + "\"";
+      put_data_head(out, ntax, nchar, format + " gap=" + alphabet_type::gap);
+    } else
       put_data_head(out, ntax, nchar, "numerical");
     if (type_ == matrix_type::DISCR)
       print_char_nums(nchar, static_cast<std::int32_t>(width_), out);
@@ -464,6 +467,23 @@ void char_mat_writer::put_row_start(text_output& out, std::string_view label,
 void char_mat_writer::put_cells(text_output& out, const char* cells,
                                 std::size_t n) const {
   out.put(std::string_view(cells, n));
+}
+
+void char_mat_writer::put_cells(
+    text_output& out, const char* cells, std::size_t n,
+    std::span<const polymorphic_cell> polymorphisms) {
+  if (!rules_.nexus) {
+    missing_polymorphisms_ += static_cast<std::int64_t>(polymorphisms.size());
+    out.put(std::string_view(cells, n));
+    return;
+  }
+  std::size_t done = 0;
+  for (const polymorphic_cell& p : polymorphisms) {
+    out.put(std::string_view(cells + done, p.site - done));
+    out.put(alphabet_.polymorphism(p.states));
+    done = p.site + 1;
+  }
+  out.put(std::string_view(cells + done, n - done));
 }
 
 void char_mat_writer::put_cells(text_output& out, const float* cells,

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -126,6 +127,12 @@ class char_mat_writer {
   /// DISCR cells one after another; QUANT cells as TAB and real text; CNTCH
   /// cells as TAB and integer text. The type must be the writer's.
   void put_cells(text_output& out, const char* cells, std::size_t n) const;
+  /// DISCR cells with the polymorphisms among them ("?" in `cells`, their
+  /// sites counted from cells[0], ascending): the NEXUS layouts write each
+  /// as its states in braces ("{01}"); the others, which cannot hold one,
+  /// write "?" and count it in missing_polymorphisms().
+  void put_cells(text_output& out, const char* cells, std::size_t n,
+                 std::span<const polymorphic_cell> polymorphisms);
   void put_cells(text_output& out, const float* cells, std::size_t n);
   void put_cells(text_output& out, const std::int32_t* cells,
                  std::size_t n) const;
@@ -134,6 +141,10 @@ class char_mat_writer {
   void put_row_end(text_output& out, std::string_view comment) const;
   /// The NEXUS command block, or nothing.
   void put_footer(text_output& out) const;
+  /// The polymorphisms this writer wrote as "?" (a copy starts at 0).
+  std::int64_t missing_polymorphisms() const noexcept {
+    return missing_polymorphisms_;
+  }
 
  private:
   char_format_type layout_;
@@ -141,6 +152,7 @@ class char_mat_writer {
   matrix_type type_;
   std::size_t width_;
   alphabet_type alphabet_;
+  std::int64_t missing_polymorphisms_ = 0;
   std::unique_ptr<detail::real_texts> reals_;
 };
 

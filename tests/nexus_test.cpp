@@ -289,6 +289,40 @@ TEST(read_nexus_matrix, maps_or_skims_cells_and_reads_files) {
   std::remove(path);
 }
 
+TEST(read_nexus_matrix, says_its_datatype_and_symbols_and_can_store_by_them) {
+  struct {
+    const char* format;
+    const char* datatype;
+    const char* symbols;
+    const char* cells;  // of "Mus UuTt" read by site_map, or by the datatype
+  } cases[] = {
+      {"datatype=RNA", "RNA", "", "tttt"},
+      {"datatype=protein", "protein", "", "uutt"},
+      {"datatype=standard symbols=\"0 1 2\"", "standard", "0 1 2", "uutt"},
+      {"symbols=01", "", "01", "tttt"},
+      {"datatype=mixed(dna:1-2,protein:3-4)", "mixed", "", "tttt"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = std::string("#NEXUS\nbegin data; dimensions ") +
+                             "ntax=1 nchar=4; format " + c.format +
+                             ";\nmatrix\nMus UuTt\n;\nend;\n";
+    text_input in(text);
+    read::nexus_format_type declared;
+    read::cell_options cells{site_map, true, true};
+    const auto m = read::read_nexus_matrix(in, cells, &declared);
+    EXPECT_EQ(declared.datatype, c.datatype) << c.format;
+    EXPECT_EQ(declared.symbols, c.symbols) << c.format;
+    EXPECT_EQ(std::string(m->discr_row(1), 4), c.cells) << c.format;
+    // read_data_file tells the caller the same.
+    text_input again(text);
+    read::data_file_options options;
+    options.cells = cells;
+    read::data_notes notes;
+    read::read_data_file(again, options, nullptr, &notes);
+    EXPECT_EQ(notes.declared.datatype, c.datatype) << c.format;
+  }
+}
+
 TEST(read_nexus_matrix, long_rows_find_every_stop_on_each_vector_path) {
   // Symbols and comments at every offset around the 16- and 32-byte blocks.
   for (bool avx2 : {true, false}) {

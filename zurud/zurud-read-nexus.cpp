@@ -1,10 +1,10 @@
-#include "zurud/zurud-read.hpp"
-
 #include <algorithm>
 #include <string>
 #include <string_view>
 
 #include "zurud/detail/read-nexus.hpp"
+#include "zurud/zurud-alphabet.hpp"
+#include "zurud/zurud-read.hpp"
 
 namespace zurud::read {
 
@@ -46,6 +46,13 @@ cell_case scan_case(const char_mapping& map) {
   if (map == site_map) return cell_case::SITE;
   if (map == lower_case_map) return cell_case::LOWER;
   return cell_case::AS_READ;
+}
+
+void nexus_reader::use_cells(const cell_options& cells) {
+  cells_ = cells;
+  how_ = scan_case(cells.map);
+  remap_ =
+      cells.store && how_ == cell_case::AS_READ && cells.map != char_mapping();
 }
 
 // ---------------------------------------------------------------------------
@@ -361,6 +368,7 @@ void nexus_reader::read_format() {
     if (t.is("DATATYPE")) {
       expect('=', "DATATYPE");
       const token v = need("a value after DATATYPE=");
+      format_.datatype = v.text;
       if (v.is("CONTINUOUS"))
         throw format_error(
             "DATATYPE=CONTINUOUS: only discrete characters are read");
@@ -392,7 +400,7 @@ void nexus_reader::read_format() {
       }
     } else if (t.is("SYMBOLS")) {
       expect('=', "SYMBOLS");
-      need("a value after SYMBOLS=", true);
+      format_.symbols = need("a value after SYMBOLS=", true).text;
     } else if (t.is("ITEMS") || t.is("STATESFORMAT")) {
       const std::string name = t.text;
       expect('=', name);
@@ -433,6 +441,12 @@ char_mat_access nexus_reader::read_characters_block(const std::string& name) {
     else if (!t.is(';'))
       skip_command();
   }
+  if (cells_.map_by_datatype)
+    if (const auto a = alphabet_type::of_datatype(format_.datatype)) {
+      cell_options declared = cells_;
+      declared.map = a->cell_map();
+      use_cells(declared);
+    }
   read_matrix(name);
   for (;;) {
     const token t = need("END; of the " + name + " block");
@@ -454,8 +468,12 @@ char_mat_access nexus_reader::read_characters_block(const std::string& name) {
 
 }  // namespace detail::nexus
 
-char_mat_access read_nexus_matrix(text_input& in, const cell_options& cells) {
-  return detail::nexus::nexus_reader(in, cells).read();
+char_mat_access read_nexus_matrix(text_input& in, const cell_options& cells,
+                                  nexus_format_type* format) {
+  detail::nexus::nexus_reader reader(in, cells);
+  char_mat_access matrix = reader.read();
+  if (format != nullptr) *format = reader.format();
+  return matrix;
 }
 
 }  // namespace zurud::read

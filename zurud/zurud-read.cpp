@@ -330,7 +330,8 @@ char_mat_access read_data_file(text_input& in, const data_file_options& options,
     case data_format_type::FASTA:
       return read_fasta_matrix(in, options.cells);
     case data_format_type::NEXUS:
-      return read_nexus_matrix(in, options.cells);
+      return read_nexus_matrix(in, options.cells,
+                               notes != nullptr ? &notes->declared : nullptr);
     case data_format_type::PHYLIP:
       break;
   }

@@ -325,11 +325,15 @@ enum class data_format_type : std::uint8_t { PHYLIP, FASTA, NEXUS };
 data_format_type detect_data_format(text_input& in);
 
 /// What a reader does with the DISCR cells it reads: stores each as its
-/// image under `map` (site_map for the analyses), or, with `store` false,
-/// consumes and checks them as it would but stores nothing.
+/// image under `map` (an alphabet's cell_map for the analyses), or, with
+/// `store` false, consumes and checks them as it would but stores nothing.
+/// With `map_by_datatype`, a NEXUS matrix whose FORMAT declares a DATATYPE
+/// of an alphabet (alphabet_type::of_datatype) is stored through that
+/// alphabet's cell_map instead, so that a protein's U is not read as T.
 struct cell_options {
   char_mapping map{};
   bool store = true;
+  bool map_by_datatype = false;
 };
 
 /// Fills the labels and cells of `matrix` (sized by the caller from
@@ -358,6 +362,13 @@ void read_interleaved_char_mat(text_input& in, char_format_type layout,
 char_mat_access read_fasta_matrix(text_input& in,
                                   const cell_options& cells = {});
 
+/// What the FORMAT command of a NEXUS matrix declares of its cells, as
+/// written (empty when not given).
+struct nexus_format_type {
+  std::string datatype;  ///< DATATYPE ("DNA", "protein", "MIXED", ...)
+  std::string symbols;   ///< SYMBOLS, without its quotes ("0 1 2")
+};
+
 /// Reads the DATA or CHARACTERS block of a NEXUS file as a DISCR matrix.
 /// The input starts with #NEXUS (any case, after blanks or a byte order
 /// mark); then blocks BEGIN name; ... END; (or ENDBLOCK;). The first DATA or
@@ -374,6 +385,7 @@ char_mat_access read_fasta_matrix(text_input& in,
 ///   the matrix's first row at that site), INTERLEAVE or INTERLEAVE=YES|NO;
 ///   RESPECTCASE, LABELS, NOTOKENS, NOTRANSPOSE, SYMBOLS=..., ITEMS=STATES
 ///   and STATESFORMAT=STATESPRESENT are accepted and change nothing.
+///   DATATYPE and SYMBOLS go to `format` when it is given.
 ///   format_error for DATATYPE=CONTINUOUS (only discrete characters are
 ///   read), TRANSPOSE, NOLABELS, TOKENS, EQUATE, ELIMINATE, and any
 ///   subcommand not listed.
@@ -400,7 +412,8 @@ char_mat_access read_fasta_matrix(text_input& in,
 /// input ends early (inside a comment, quote, row or block); range_error
 /// for NTAX outside 1..5000 or NCHAR outside 1..1048576.
 char_mat_access read_nexus_matrix(text_input& in,
-                                  const cell_options& cells = {});
+                                  const cell_options& cells = {},
+                                  nexus_format_type* format = nullptr);
 
 /// What a PHYLIP reader passed over without failing, for the caller's
 /// notices: text after a row's last site on its line, and lines that hold
@@ -414,6 +427,9 @@ struct data_notes {
   /// The first row whose ten-character (PHYLIP) label ran over a line end,
   /// as names that are shorter and not padded do; 0 for none.
   std::int32_t label_over_line_end = 0;
+  /// What a NEXUS file declares of its cells (read_data_file; empty for
+  /// the other formats).
+  nexus_format_type declared;
 };
 
 /// Takes the rows of a PHYLIP matrix one at a time as they are read, in

@@ -106,13 +106,12 @@ enum class row_end : std::uint8_t { FULL, LINE_END, SEMICOLON };
 
 class nexus_reader {
  public:
-  nexus_reader(text_input& in, const cell_options& cells)
-      : in_(in),
-        cells_(cells),
-        how_(scan_case(cells.map)),
-        remap_(cells.store && how_ == cell_case::AS_READ &&
-               cells.map != char_mapping()) {}
+  nexus_reader(text_input& in, const cell_options& cells) : in_(in) {
+    use_cells(cells);
+  }
   char_mat_access read();
+  /// What FORMAT declared.
+  const nexus_format_type& format() const { return format_; }
 
  private:
   // Lexical layer: blanks, comments, quoted text, tokens.
@@ -154,10 +153,13 @@ class nexus_reader {
   char_mat_access matrix();
   [[noreturn]] void unexpected(char c, std::int32_t t);
 
+  void use_cells(const cell_options& cells);
+
   text_input& in_;
-  const cell_options& cells_;
-  cell_case how_;
-  bool remap_;  // the kernels store as read; the map is applied after them
+  cell_options cells_;
+  cell_case how_ = cell_case::AS_READ;
+  bool remap_ = false;  // the kernels store as read; the map comes after
+  nexus_format_type format_;
 
   std::int32_t taxa_ntax_ = 0;  // from a TAXA block
   std::int32_t ntax_ = 0;       // from the DATA or CHARACTERS block

@@ -4,11 +4,12 @@
 // and standard characters). A kernel that keeps a counter per state
 // compares every cell with every state, which for the twenty states of
 // proteins costs five times what it costs for nucleotides. But in a host
-// most sites hold one state, or none: so the counting kernel keeps, a site,
-// only the smallest and largest state met and how many cells were states,
-// whatever the number of states, and counts state by state only the sites
-// where the two differ; the folding kernel sets a state's bit in a mask a
-// site with one shift; and both finish sites of one state 32 at a time.
+// most sites hold one state or two: so the counting kernel finds, a site,
+// the smallest and largest state met and counts the cells of each, then
+// the same within those (rounds of peeling, over the stretches where a site
+// is left), and counts state by state only the few sites still left; the
+// folding kernel sets a state's bit in a mask a site with one shift; and
+// both finish the sites of one state 32 at a time.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -180,62 +181,127 @@ struct state_test {
   std::uint8_t low[16] = {}, high[16] = {}, bit[16] = {};
 };
 
-// The smallest and largest state met at each of `width` sites of `nrows`
-// rows (at most 255) and the cells that are states, into lo, hi and n
-// (bytes; lo starts at 0xFF, hi and n at 0), four rows at a time.
-__attribute__((target("avx2"))) void range_rows(
-    const site_rule& rule, const state_test& test, const char* const* rows,
-    std::size_t nrows, std::size_t first, std::size_t width, std::uint8_t* lo,
-    std::uint8_t* hi, std::uint8_t* n) {
-  const std::size_t vec = width & ~std::size_t{31};
-  for (std::size_t r = 0; r < nrows; r += 4) {
-    const std::size_t m = std::min<std::size_t>(4, nrows - r);
-    for (std::size_t j = 0; j < vec; j += 32) {
-      __m256i l = load(lo + j), h = load(hi + j), c = load(n + j);
-      for (std::size_t q = r; q < r + m; ++q)
-        test.add(load(rows[q] + first + j), l, h, c);
-      store(lo + j, l);
-      store(hi + j, h);
-      store(n + j, c);
-    }
-  }
-  for (std::size_t j = vec; j < width; ++j)
-    for (std::size_t q = 0; q < nrows; ++q) {
-      const auto b = static_cast<unsigned char>(rows[q][first + j]);
-      if (rule.index[b] >= rule.k) continue;
-      lo[j] = std::min<std::uint8_t>(lo[j], b);
-      hi[j] = std::max<std::uint8_t>(hi[j], b);
-      ++n[j];
-    }
+// Rounds of peeling: round 0 takes the smallest and largest state met at
+// each site and counts the cells of each; round r + 1 does the same with
+// the states strictly between those of round r. A site is done when its
+// rounds have counted all its cells: most sites hold one state or two and
+// are done after round 0, nearly all after round 2; a round passes over
+// only the stretches of 32 sites where some site is not done.
+constexpr std::size_t rounds = 3;
+
+// The planes of a stretch of sites: per round the ends (bytes; a round that
+// found no state has lo 255 and hi 0) and the cells of each (16 bits), and
+// the cells that are states.
+struct peel_planes {
+  std::uint8_t* lo[rounds];
+  std::uint8_t* hi[rounds];
+  std::uint16_t* cl[rounds];
+  std::uint16_t* ch[rounds];
+  std::uint16_t* n;
+  std::uint16_t* counted;      // the cells the rounds so far have counted
+  std::uint8_t* few;           // n, at most 255
+  std::uint8_t *t8, *u8, *v8;  // byte counters of a batch of rows
+};
+
+// Adds 32 byte counts to 32 16-bit ones.
+__attribute__((target("avx2"))) inline void add_bytes(std::uint16_t* to,
+                                                      const std::uint8_t* b) {
+  const __m128i* q = reinterpret_cast<const __m128i*>(b);
+  for (int h = 0; h < 2; ++h)
+    store(to + 16 * h,
+          _mm256_add_epi16(load(to + 16 * h),
+                           _mm256_cvtepu8_epi16(_mm_loadu_si128(q + h))));
 }
 
-// How many of `nrows` rows (at most 255) hold at each site the state lo or
-// the state hi of its range, into bytes cl and ch (which start at 0).
+// Takes round r's counts of the 32 sites from j into `counted` (an end
+// counts where the round found it, the upper one where it differs from the
+// lower); not 0 when a site's cells are not all counted yet.
+__attribute__((target("avx2"))) inline unsigned account(const peel_planes& p,
+                                                        std::size_t r,
+                                                        std::size_t j) {
+  const __m256i l = load(p.lo[r] + j), h = load(p.hi[r] + j);
+  const __m256i found = _mm256_cmpeq_epi8(_mm256_min_epu8(l, h), l);
+  const __m256i two = _mm256_andnot_si256(_mm256_cmpeq_epi8(l, h), found);
+  unsigned open = 0;
+  for (int half = 0; half < 2; ++half) {
+    const std::size_t t = j + 16 * static_cast<std::size_t>(half);
+    const __m256i f =
+        _mm256_cvtepi8_epi16(half == 0 ? _mm256_castsi256_si128(found)
+                                       : _mm256_extracti128_si256(found, 1));
+    const __m256i w =
+        _mm256_cvtepi8_epi16(half == 0 ? _mm256_castsi256_si128(two)
+                                       : _mm256_extracti128_si256(two, 1));
+    const __m256i c = _mm256_add_epi16(
+        load(p.counted + t),
+        _mm256_add_epi16(_mm256_and_si256(f, load(p.cl[r] + t)),
+                         _mm256_and_si256(w, load(p.ch[r] + t))));
+    store(p.counted + t, c);
+    const __m256i done = _mm256_cmpeq_epi16(c, load(p.n + t));
+    // Two mask bits a 16-bit lane; keep one.
+    open |= (~static_cast<unsigned>(_mm256_movemask_epi8(done)) & 0x55555555u)
+            << half;
+  }
+  return open;
+}
+
+__attribute__((target("avx2"))) inline __m256i above(__m256i x, __m256i a) {
+  // x > a, unsigned.
+  return _mm256_andnot_si256(_mm256_cmpeq_epi8(x, a),
+                             _mm256_cmpeq_epi8(_mm256_max_epu8(x, a), x));
+}
+
+// The ends of round r (r > 0: among the states strictly inside round r - 1's
+// ends) of the chunks of 32 sites listed, over `nrows` rows (at most 255),
+// four rows at a time; n counts the states in round 0.
+__attribute__((target("avx2"))) void peel_ends(
+    const state_test& test, const char* const* rows, std::size_t nrows,
+    std::size_t first, const std::vector<std::uint32_t>& chunks,
+    const peel_planes& p, std::size_t r) {
+  for (std::size_t q0 = 0; q0 < nrows; q0 += 4) {
+    const std::size_t m = std::min<std::size_t>(4, nrows - q0);
+    for (const std::uint32_t j : chunks) {
+      __m256i l = load(p.lo[r] + j), h = load(p.hi[r] + j);
+      __m256i c = r == 0 ? load(p.t8 + j) : _mm256_setzero_si256();
+      const __m256i inner_lo = r == 0 ? l : load(p.lo[r - 1] + j);
+      const __m256i inner_hi = r == 0 ? h : load(p.hi[r - 1] + j);
+      for (std::size_t q = q0; q < q0 + m; ++q) {
+        const __m256i x = load(rows[q] + first + j);
+        __m256i out = test.not_state(x);
+        if (r > 0)
+          out = _mm256_or_si256(
+              out, _mm256_xor_si256(
+                       _mm256_and_si256(above(x, inner_lo), above(inner_hi, x)),
+                       _mm256_set1_epi8(-1)));
+        l = _mm256_min_epu8(l, _mm256_or_si256(x, out));
+        h = _mm256_max_epu8(h, _mm256_andnot_si256(out, x));
+        c = _mm256_sub_epi8(c, _mm256_cmpeq_epi8(out, _mm256_setzero_si256()));
+      }
+      store(p.lo[r] + j, l);
+      store(p.hi[r] + j, h);
+      if (r == 0) store(p.t8 + j, c);
+    }
+  }
+}
+
+// The cells of round r's two ends at the chunks listed, into u8 and v8.
 __attribute__((target("avx2"))) void count_ends(
     const char* const* rows, std::size_t nrows, std::size_t first,
-    std::size_t width, const std::uint8_t* lo, const std::uint8_t* hi,
-    std::uint8_t* cl, std::uint8_t* ch) {
-  const std::size_t vec = width & ~std::size_t{31};
-  for (std::size_t r = 0; r < nrows; r += 4) {
-    const std::size_t m = std::min<std::size_t>(4, nrows - r);
-    for (std::size_t j = 0; j < vec; j += 32) {
-      const __m256i l = load(lo + j), h = load(hi + j);
-      __m256i a = load(cl + j), b = load(ch + j);
-      for (std::size_t q = r; q < r + m; ++q) {
+    const std::vector<std::uint32_t>& chunks, const peel_planes& p,
+    std::size_t r) {
+  for (std::size_t q0 = 0; q0 < nrows; q0 += 4) {
+    const std::size_t m = std::min<std::size_t>(4, nrows - q0);
+    for (const std::uint32_t j : chunks) {
+      const __m256i l = load(p.lo[r] + j), h = load(p.hi[r] + j);
+      __m256i a = load(p.u8 + j), b = load(p.v8 + j);
+      for (std::size_t q = q0; q < q0 + m; ++q) {
         const __m256i x = load(rows[q] + first + j);
         a = _mm256_sub_epi8(a, _mm256_cmpeq_epi8(x, l));
         b = _mm256_sub_epi8(b, _mm256_cmpeq_epi8(x, h));
       }
-      store(cl + j, a);
-      store(ch + j, b);
+      store(p.u8 + j, a);
+      store(p.v8 + j, b);
     }
   }
-  for (std::size_t j = vec; j < width; ++j)
-    for (std::size_t q = 0; q < nrows; ++q) {
-      const auto b = static_cast<std::uint8_t>(rows[q][first + j]);
-      cl[j] = static_cast<std::uint8_t>(cl[j] + (b == lo[j]));
-      ch[j] = static_cast<std::uint8_t>(ch[j] + (b == hi[j]));
-    }
 }
 
 // 0xFF at the sites of 32 whose range holds several states (lo < hi; a
@@ -247,6 +313,77 @@ __attribute__((target("avx2"))) inline __m256i several_states(
                              _mm256_cmpeq_epi8(_mm256_min_epu8(l, h), l));
 }
 
+// Peels the states of the first `vec` sites (whole vectors, at most
+// kernel_block) in rounds; `open` lists the chunks where a site is not yet
+// done.
+__attribute__((target("avx2"))) void peel(const site_rule& rule,
+                                          const char* const* rows,
+                                          std::size_t nrows, std::size_t first,
+                                          std::size_t vec, const peel_planes& p,
+                                          std::vector<std::uint32_t>& open) {
+  const state_test test(rule);
+  const std::size_t padded = vec;
+  open.clear();
+  for (std::size_t j = 0; j < padded; j += 32)
+    open.push_back(static_cast<std::uint32_t>(j));
+  for (std::size_t r = 0; r < rounds && !open.empty(); ++r) {
+    for (std::size_t b = 0; b < nrows; b += byte_batch) {
+      const std::size_t m = std::min(byte_batch, nrows - b);
+      if (r == 0) std::memset(p.t8, 0, padded);
+      peel_ends(test, rows + b, m, first, open, p, r);
+      if (r == 0)
+        for (std::size_t j = 0; j < padded; ++j) p.n[j] += p.t8[j];
+    }
+    if (r == 0) {
+      for (std::size_t j = 0; j < padded; ++j)
+        p.few[j] = static_cast<std::uint8_t>(std::min<unsigned>(p.n[j], 255));
+      // Chunks whose sites hold one state each are done: its count is n.
+      std::size_t several = 0;
+      for (const std::uint32_t j : open) {
+        const __m256i v = several_states(p.lo[0] + j, p.hi[0] + j);
+        if (!_mm256_testz_si256(v, v)) open[several++] = j;
+      }
+      open.resize(several);
+    }
+    for (std::size_t b = 0; b < nrows; b += byte_batch) {
+      for (const std::uint32_t j : open) {
+        store(p.u8 + j, _mm256_setzero_si256());
+        store(p.v8 + j, _mm256_setzero_si256());
+      }
+      count_ends(rows + b, std::min(byte_batch, nrows - b), first, open, p, r);
+      for (const std::uint32_t j : open) {
+        add_bytes(p.cl[r] + j, p.u8 + j);
+        add_bytes(p.ch[r] + j, p.v8 + j);
+      }
+    }
+    // The chunks with a site whose rounds have not counted all its cells.
+    std::size_t still = 0;
+    for (const std::uint32_t j : open)
+      if (account(p, r, j) != 0) open[still++] = j;
+    open.resize(still);
+  }
+}
+
+// The states met at site j as the rounds found them, in increasing order;
+// false when they did not count all its cells.
+bool peeled_states(const site_rule& rule, const peel_planes& p, std::size_t j,
+                   state_count* out, std::size_t& m) {
+  unsigned counted = 0;
+  std::size_t low = 0, high = 2 * rounds;
+  state_count ends[2 * rounds];
+  for (std::size_t r = 0; r < rounds && p.lo[r][j] <= p.hi[r][j]; ++r) {
+    ends[low++] = {rule.index[p.lo[r][j]], p.cl[r][j]};
+    counted += p.cl[r][j];
+    if (p.lo[r][j] == p.hi[r][j]) break;
+    ends[--high] = {rule.index[p.hi[r][j]], p.ch[r][j]};
+    counted += p.ch[r][j];
+  }
+  m = 0;
+  for (std::size_t i = 0; i < low; ++i) out[m++] = ends[i];
+  for (std::size_t i = high; i < 2 * rounds; ++i) out[m++] = ends[i];
+  return counted == p.n[j];
+}
+
 }  // namespace
 
 namespace {
@@ -256,82 +393,54 @@ __attribute__((target("avx2"))) void count_sparse(
     std::size_t nrows, std::size_t first, std::size_t width, block_out out) {
   const std::size_t k = rule.k;
   // Planes of whole vectors: the last vector of a block may pass its width.
-  x.bytes.resize(6 * kernel_block);
-  x.wide.resize(3 * kernel_block);
-  std::uint8_t* const lo = x.bytes.data();
-  std::uint8_t* const hi = lo + kernel_block;
-  std::uint8_t* const n8 = hi + kernel_block;
-  std::uint8_t* const few = n8 + kernel_block;  // counts up to 255
-  std::uint8_t* const cl8 = few + kernel_block;
-  std::uint8_t* const ch8 = cl8 + kernel_block;
-  std::uint16_t* const n = x.wide.data();
-  std::uint16_t* const cl = n + kernel_block;   // cells of state lo
-  std::uint16_t* const ch = cl + kernel_block;  // cells of state hi
-  std::memset(lo, 0xFF, kernel_block);
-  std::memset(hi, 0, kernel_block);
-  std::fill_n(n, width, std::uint16_t{0});
-  std::fill_n(cl, width, std::uint16_t{0});
-  std::fill_n(ch, width, std::uint16_t{0});
-  const state_test test(rule);
-  for (std::size_t b = 0; b < nrows; b += byte_batch) {
-    std::memset(n8, 0, kernel_block);
-    range_rows(rule, test, rows + b, std::min(byte_batch, nrows - b), first,
-               width, lo, hi, n8);
-    for (std::size_t j = 0; j < width; ++j) n[j] += n8[j];
+  constexpr std::size_t size = kernel_block;
+  x.bytes.resize((2 * rounds + 4) * size);
+  x.wide.resize((2 * rounds + 2) * size);
+  peel_planes p;
+  std::uint8_t* b = x.bytes.data();
+  std::uint16_t* w = x.wide.data();
+  for (std::size_t r = 0; r < rounds; ++r) {
+    p.lo[r] = b;
+    p.hi[r] = b + size;
+    b += 2 * size;
+    p.cl[r] = w;
+    p.ch[r] = w + size;
+    w += 2 * size;
+    std::memset(p.lo[r], 0xFF, size);
+    std::memset(p.hi[r], 0, size);
   }
-  for (std::size_t j = 0; j < kernel_block; ++j)
-    few[j] = static_cast<std::uint8_t>(j < width ? std::min<unsigned>(n[j], 255)
-                                                 : 0);
-  // Most sites of several states hold two, the ends of their range: how
-  // many cells hold each end tells them apart from the rest.
-  for (std::size_t b = 0; b < nrows; b += byte_batch) {
-    std::memset(cl8, 0, kernel_block);
-    std::memset(ch8, 0, kernel_block);
-    count_ends(rows + b, std::min(byte_batch, nrows - b), first, width, lo, hi,
-               cl8, ch8);
-    for (std::size_t j = 0; j < width; ++j) {
-      cl[j] += cl8[j];
-      ch[j] += ch8[j];
-    }
-  }
+  p.n = w;
+  p.counted = w + size;
+  p.few = b;
+  p.t8 = b + size;
+  p.u8 = b + 2 * size;
+  p.v8 = b + 3 * size;
+  std::fill(x.wide.begin(), x.wide.end(), std::uint16_t{0});
+  const std::size_t vec = width & ~std::size_t{31};
+  peel(rule, rows, nrows, first, vec, p, x.chunks);
 
-  // The sites of more than two states, counted state by state, row after
-  // row.
-  x.sites.clear();
-  for (std::size_t j = 0; j < width; j += 32) {
-    auto several = static_cast<unsigned>(
-        _mm256_movemask_epi8(several_states(lo + j, hi + j)));
-    if (width - j < 32) several &= (1u << (width - j)) - 1;
-    for (; several != 0; several &= several - 1) {
-      const std::size_t t =
-          j + static_cast<std::size_t>(std::countr_zero(several));
-      if (cl[t] + ch[t] != n[t])
-        x.sites.push_back(static_cast<std::uint32_t>(t));
-    }
-  }
-  const std::size_t stride = k + 1;
-  x.counts.assign(x.sites.size() * stride, 0);
-  for (std::size_t r = 0; r < nrows; ++r) {
-    const char* const row = rows[r] + first;
-    std::uint16_t* c = x.counts.data();
-    for (const std::uint32_t j : x.sites) {
-      ++c[rule.index[static_cast<unsigned char>(row[j])]];
-      c += stride;
-    }
-  }
-
-  // Sites of several states by the rule, one by one; they come in order.
-  const std::uint16_t* more = x.counts.data();
+  // Sites of several states by the rule, one by one: from the states the
+  // rounds found, or, for the few they did not finish, counted state by
+  // state as they come (the lines of the rows one site reads serve the
+  // next sites too).
   code_memo memo;
   const bool codes = rule.formula == formula_type::CONSENSUS ||
                      rule.formula == formula_type::MODUS;
   const auto rest = [&](std::size_t j) {
-    const std::size_t a = rule.index[lo[j]], z = rule.index[hi[j]];
-    if (lo[j] < hi[j] && cl[j] + ch[j] == n[j] && codes) {
-      // Two states: both, or for modal values the more frequent.
-      std::uint32_t mask = std::uint32_t{1} << a | std::uint32_t{1} << z;
-      if (rule.formula == formula_type::MODUS && cl[j] != ch[j])
-        mask = std::uint32_t{1} << (cl[j] > ch[j] ? a : z);
+    state_count found[2 * rounds];
+    std::size_t m = 0;
+    if (j < vec && peeled_states(rule, p, j, found, m)) {
+      if (!codes) {
+        finish_sparse(rule, x.terms, found, m, j, out);
+        return;
+      }
+      // The states met, or for modal values the most frequent ones.
+      unsigned best = 0;
+      for (std::size_t i = 0; i < m; ++i) best = std::max(best, found[i].count);
+      std::uint32_t mask = 0;
+      for (std::size_t i = 0; i < m; ++i)
+        if (rule.formula == formula_type::CONSENSUS || found[i].count == best)
+          mask |= std::uint32_t{1} << found[i].state;
       const char code = memo(rule, mask);
       if (code == 0 || code == site_rule::poly_mark)
         out.put_code(rule, j, code, mask);
@@ -339,33 +448,34 @@ __attribute__((target("avx2"))) void count_sparse(
         out.dout[j] = code;
       return;
     }
+    // Four tallies taken in turn, so that rows of one state do not wait for
+    // each other's increments; one slot more for cells of no state.
+    unsigned t[4][mask_states + 1] = {};
+    std::size_t r = 0;
+    for (; r + 4 <= nrows; r += 4)
+      for (std::size_t q = 0; q < 4; ++q)
+        ++t[q][rule.index[static_cast<unsigned char>(rows[r + q][first + j])]];
+    for (; r < nrows; ++r)
+      ++t[0][rule.index[static_cast<unsigned char>(rows[r][first + j])]];
     unsigned c[mask_states];
-    if (lo[j] < hi[j] && cl[j] + ch[j] != n[j]) {
-      for (std::size_t s = 0; s < k; ++s) c[s] = more[s];
-      more += stride;
-    } else {
-      std::fill_n(c, k, 0u);
-      if (lo[j] < hi[j]) {
-        c[a] = cl[j];
-        c[z] = ch[j];
-      } else if (n[j] > 0) {
-        c[a] = n[j];
-      }
-    }
+    for (std::size_t s = 0; s < k; ++s)
+      c[s] = t[0][s] + t[1][s] + t[2][s] + t[3][s];
     finish_site(rule, x.terms, c, j, out);
   };
-  const std::size_t vec = width & ~std::size_t{31};
+  const std::uint8_t* const lo = p.lo[0];
+  const std::uint8_t* const hi = p.hi[0];
+  const std::uint8_t* const few = p.few;
   switch (rule.formula) {
     case formula_type::CONSENSUS:
     case formula_type::MODUS: {
       const state_index states(rule);
-      const single_codes codes(rule);
+      const single_codes single(rule);
       const __m256i missing = _mm256_set1_epi8(undefined_char);
       for (std::size_t j = 0; j < vec; j += 32) {
         const __m256i none =
             _mm256_cmpeq_epi8(load(few + j), _mm256_setzero_si256());
         const __m256i code = _mm256_blendv_epi8(
-            codes.of(states.of(load(lo + j))), missing, none);
+            single.of(states.of(load(lo + j))), missing, none);
         put_codes(rule, out, j, code,
                   _mm256_xor_si256(several_states(lo + j, hi + j),
                                    _mm256_set1_epi8(-1)),
@@ -402,7 +512,18 @@ __attribute__((target("avx2"))) void count_sparse(
 void count_sparse_avx2(const site_rule& rule, kernel_scratch& scratch,
                        const char* const* rows, std::size_t nrows,
                        std::size_t first, std::size_t width, block_out out) {
-  count_sparse(rule, scratch, rows, nrows, first, width, out);
+  // The stretch of the rows that one part passes over a few times, and the
+  // sites of more than two states read again, stay in the second-level
+  // cache: 256 KiB of rows a part.
+  const std::size_t part = std::clamp<std::size_t>(
+      (std::size_t{1} << 18) / std::max<std::size_t>(nrows, 1) &
+          ~std::size_t{31},
+      128, kernel_block);
+  const std::size_t per_site =
+      rule.formula == formula_type::FREQUENCIES ? rule.k : 1;
+  for (std::size_t done = 0; done < width; done += part)
+    count_sparse(rule, scratch, rows, nrows, first + done,
+                 std::min(part, width - done), out.from(done, per_site));
 }
 
 // ---------------------------------------------------------------------------

@@ -91,25 +91,28 @@ void block_out::put_code(const site_rule& rule, std::size_t j, char code,
 
 namespace {
 
-// The code of the states whose counts pass `pick`.
-template <class Pick>
-void put_code_of(const site_rule& rule, const unsigned* c, Pick pick,
-                 std::size_t j, const block_out& out) {
+// The code of the states met (s, count) that pass `pick`; `each` visits
+// them in increasing order.
+template <class Each, class Pick>
+void put_code_of(const site_rule& rule, Each each, Pick pick, std::size_t j,
+                 const block_out& out) {
   if (rule.k <= mask_states) {
     std::uint32_t mask = 0;
-    for (std::size_t s = 0; s < rule.k; ++s)
-      mask |= (pick(c[s]) ? 1u : 0u) << s;
+    each([&](std::size_t s, unsigned c) {
+      if (pick(c)) mask |= std::uint32_t{1} << s;
+    });
     out.put_code(rule, j, rule.code_of_mask(mask), mask);
     return;
   }
   // More states than a mask holds: they cannot all be the alphabet's, but
   // the ones met may be.
   char_set set;
-  for (std::size_t s = 0; s < rule.k; ++s)
-    if (pick(c[s])) set.insert(static_cast<unsigned char>(rule.states[s]));
   state_set_type bits = 0;
-  for (std::size_t s = 0; s < rule.k; ++s)
-    if (pick(c[s])) bits |= rule.alphabet.state_of(rule.states[s]);
+  each([&](std::size_t s, unsigned c) {
+    if (!pick(c)) return;
+    set.insert(static_cast<unsigned char>(rule.states[s]));
+    bits |= rule.alphabet.state_of(rule.states[s]);
+  });
   const char code = rule.alphabet.code_of(set);
   if (code == 0) throw constraint_error(key_not_in_map_msg);
   if (rule.alphabet.polymorphic(bits) && out.poly != nullptr)
@@ -117,31 +120,31 @@ void put_code_of(const site_rule& rule, const unsigned* c, Pick pick,
   out.dout[j] = code;
 }
 
-}  // namespace
-
-void finish_site(const site_rule& rule, term_table& terms, const unsigned* c,
-                 std::size_t j, block_out out) {
-  const std::size_t k = rule.k;
+// The rule, over the states met at a site: `each(f)` calls f(s, count) for
+// every state s counted at least once, in increasing order of s.
+template <class Each>
+void finish_each(const site_rule& rule, term_table& terms, Each each,
+                 std::size_t j, const block_out& out) {
   unsigned n = 0, best = 0, distinct = 0;
-  for (std::size_t s = 0; s < k; ++s) {
-    n += c[s];
-    best = std::max(best, c[s]);
-    distinct += c[s] > 0;
-  }
+  each([&](std::size_t, unsigned c) {
+    n += c;
+    best = std::max(best, c);
+    ++distinct;
+  });
   switch (rule.formula) {
     case formula_type::CONSENSUS:
       if (n == 0)
         out.dout[j] = undefined_char;
       else
         put_code_of(
-            rule, c, [](unsigned v) { return v > 0; }, j, out);
+            rule, each, [](unsigned) { return true; }, j, out);
       break;
     case formula_type::MODUS:
       if (n == 0)
         out.dout[j] = undefined_char;
       else
         put_code_of(
-            rule, c, [best](unsigned v) { return v == best; }, j, out);
+            rule, each, [best](unsigned v) { return v == best; }, j, out);
       break;
     case formula_type::ENTROPY: {
       float v = undefined_real;
@@ -149,22 +152,48 @@ void finish_site(const site_rule& rule, term_table& terms, const unsigned* c,
         // Terms summed in code order of the states, as entropy() does.
         float h = 0.0f;
         if (distinct > 1)
-          for (std::size_t s = 0; s < k; ++s)
-            if (c[s] > 0) h = h - terms(c[s], n);
+          each([&](std::size_t, unsigned c) { h = h - terms(c, n); });
         v = h / rule.max_ent[n - 1];
       }
       out.qout[j] = v;
       break;
     }
-    case formula_type::FREQUENCIES:
-      for (std::size_t s = 0; s < k; ++s)
-        out.qout[j * k + s] =
-            n == 0 ? undefined_real
-                   : static_cast<float>(c[s]) / static_cast<float>(n);
+    case formula_type::FREQUENCIES: {
+      float* const q = out.qout + j * rule.k;
+      std::fill_n(q, rule.k, n == 0 ? undefined_real : 0.0f);
+      each([&](std::size_t s, unsigned c) {
+        q[s] = static_cast<float>(c) / static_cast<float>(n);
+      });
       break;
+    }
     case formula_type::GROUP_SIZE:
       break;
   }
+}
+
+}  // namespace
+
+void finish_site(const site_rule& rule, term_table& terms, const unsigned* c,
+                 std::size_t j, block_out out) {
+  finish_each(
+      rule, terms,
+      [&](auto f) {
+        for (std::size_t s = 0; s < rule.k; ++s)
+          if (c[s] > 0) f(s, c[s]);
+      },
+      j, out);
+}
+
+void finish_sparse(const site_rule& rule, term_table& terms,
+                   const state_count* counts, std::size_t m, std::size_t j,
+                   block_out out) {
+  finish_each(
+      rule, terms,
+      [&](auto f) {
+        for (std::size_t i = 0; i < m; ++i)
+          if (counts[i].count > 0) f(counts[i].state, counts[i].count);
+      },
+      j, out);
 }
 
 // ---------------------------------------------------------------------------

@@ -105,11 +105,11 @@ class kernel_scratch {
   /// The cells of a site by the byte of its 2-bit counters, made on first
   /// use (see finish_bytes).
   std::unique_ptr<float[]> byte_cells;
-  /// The sparse kernel's ranges and counts of a block, and its sites of
-  /// several states.
+  /// The sparse kernel's ranges and counts of a block, and its chunks of
+  /// sites still to count.
   std::vector<std::uint8_t> bytes;
   std::vector<std::uint16_t> wide;
-  std::vector<std::uint32_t> sites;
+  std::vector<std::uint32_t> chunks;
 };
 
 /// Where a kernel puts the cells of a block: DISCR cells at dout[j], QUANT
@@ -310,11 +310,23 @@ void fold_masks_avx2(const site_rule& rule, const char* const* rows,
 void finish_masks_avx2(const site_rule& rule, const std::uint8_t* acc,
                        std::size_t first, std::size_t count, block_out out);
 
+/// A state counted at a site, and its count.
+struct state_count {
+  std::size_t state;
+  unsigned count;
+};
+
 /// The finishing rule of one site from the counts c[0..k) of its states:
 /// consensus code of the states present (or of the most frequent ones, ties
 /// included, for MODUS), "?" when nothing counted; entropy over the maximum
 /// for the count (-99.0 below two); frequencies count / n (-99.0 for none).
 void finish_site(const site_rule& rule, term_table& terms, const unsigned* c,
                  std::size_t j, block_out out);
+
+/// The same from the states counted at a site, in increasing order of
+/// state (those of count 0 are passed over).
+void finish_sparse(const site_rule& rule, term_table& terms,
+                   const state_count* counts, std::size_t m, std::size_t j,
+                   block_out out);
 
 }  // namespace zurud::hostpara::detail

@@ -1,6 +1,7 @@
 #include "bench/data.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
@@ -10,16 +11,60 @@ const std::vector<preset_type>& presets() {
   static const std::vector<preset_type> all = {
       {"small", 100, 1000, 20},
       {"medium", 1000, 100000, 150},
+      // Medium with half its sites: the widest whose protein frequencies
+      // fit the 1048576 columns of a matrix.
+      {"half", 1000, 50000, 150},
       {"large", 4000, 250000, 600},
       {"wide", 200, 1048576, 30},
   };
   return all;
 }
 
-const preset_type* find_preset(std::string_view name) {
-  for (const preset_type& p : presets())
-    if (p.name == name) return &p;
+namespace {
+
+// The states of each alphabet, in upper case, and their ambiguity symbols
+// (nucleotide callers mostly write N; protein ones X).
+struct states_type {
+  const char* name;
+  std::string_view states;
+  std::string_view ambiguity;
+};
+constexpr states_type alphabets[] = {
+    {"dna", "ACGT", "NNNNNRYRYKMSWBDHV"},
+    {"rna", "ACGU", "NNNNNRYRYKMSWBDHV"},
+    {"protein", "ACDEFGHIKLMNPQRSTVWY", "XXXXXXBZJ"},
+    {"standard", "0123456789", "?"},
+    {"binary", "01", "?"},
+};
+
+const states_type* find_states(std::string_view name) {
+  for (const states_type& a : alphabets)
+    if (name == a.name) return &a;
   return nullptr;
+}
+
+}  // namespace
+
+std::optional<preset_type> find_preset(std::string_view name) {
+  const std::size_t dash = name.find('-');
+  const std::string_view base = name.substr(0, dash);
+  for (preset_type p : presets()) {
+    if (p.name != base) continue;
+    if (dash == std::string_view::npos) return p;
+    const states_type* a = find_states(name.substr(dash + 1));
+    if (a == nullptr || a->name == std::string_view("dna")) return std::nullopt;
+    p.name = std::string(name);
+    p.alphabet = a->name;
+    return p;
+  }
+  return std::nullopt;
+}
+
+std::string alphabet_option(const preset_type& preset) {
+  if (preset.alphabet == "protein") return "-a protein";
+  if (preset.alphabet == "standard" || preset.alphabet == "binary")
+    return "-a standard";
+  return {};
 }
 
 random_type::random_type(std::uint64_t seed) {
@@ -47,10 +92,6 @@ std::uint64_t random_type::next() {
 
 namespace {
 
-constexpr char bases[] = "ACGT";
-// N dominates real ambiguity calls; the two-base codes follow.
-constexpr std::string_view ambiguity = "NNNNNRYRYKMSWBDHV";
-
 // Per-site probabilities of the three rate classes, and their rates.
 constexpr double constant_share = 0.70;
 constexpr double slow_share = 0.25;
@@ -60,19 +101,6 @@ constexpr double fast_rate = 6.0;
 constexpr double deletion_rate = 2e-3;
 constexpr double deletion_length = 12.0;
 constexpr double ambiguity_rate = 3e-4;
-
-int base_index(char c) {
-  switch (c) {
-    case 'A':
-      return 0;
-    case 'C':
-      return 1;
-    case 'G':
-      return 2;
-    default:
-      return 3;
-  }
-}
 
 // Calls visit(k) for each index k in 0..n-1 chosen independently with
 // probability p, skipping geometrically between them so the cost follows the
@@ -122,6 +150,13 @@ class matrix_writer {
         rng_(rng),
         out_(out),
         nchar_(static_cast<std::size_t>(shape.nchar)) {
+    const states_type* a = find_states(shape.alphabet);
+    if (a == nullptr)
+      throw std::invalid_argument("unknown states " + shape.alphabet);
+    states_ = a->states;
+    ambiguity_ = a->ambiguity;
+    for (std::size_t s = 0; s < states_.size(); ++s)
+      index_[static_cast<unsigned char>(states_[s])] = s;
     for (std::size_t j = 0; j < nchar_; ++j) {
       const double u = rng_.unit();
       if (u < constant_share) continue;
@@ -133,10 +168,17 @@ class matrix_writer {
   // Evolves the whole tree and writes one row per leaf, in the tree's
   // depth-first order: neighbouring rows are relatives.
   void run() {
+    // Nucleotides AT-rich as most genomes are; other states evenly.
     std::string root(nchar_, 'A');
+    const std::size_t k = states_.size();
     for (char& c : root) {
       const double u = rng_.unit();
-      c = u < 0.3 ? 'A' : u < 0.5 ? 'C' : u < 0.7 ? 'G' : 'T';
+      c = k == 4
+              ? states_[u < 0.3   ? 0
+                        : u < 0.5 ? 1
+                        : u < 0.7 ? 2
+                                  : 3]
+              : states_[static_cast<std::size_t>(u * static_cast<double>(k))];
     }
     path_.push_back(std::move(root));
     evolve(0, shape_.ntax, pronounceable(rng_, 4, true));
@@ -151,7 +193,10 @@ class matrix_writer {
                 [&](std::size_t k) {
                   char& c = seq[sites[k]];
                   if (c == '-') return;
-                  c = bases[(base_index(c) + 1 + rng_.below(3)) % 4];
+                  const std::size_t n = states_.size();
+                  c = states_[(index_[static_cast<unsigned char>(c)] + 1 +
+                               rng_.below(n - 1)) %
+                              n];
                 });
   }
 
@@ -200,7 +245,7 @@ class matrix_writer {
         std::fill_n(row_.end() - static_cast<std::ptrdiff_t>(n), n, '?');
     }
     each_chosen(rng_, nchar_, ambiguity_rate, [&](std::size_t j) {
-      if (row_[j] != '?') row_[j] = ambiguity[rng_.below(ambiguity.size())];
+      if (row_[j] != '?') row_[j] = ambiguity_[rng_.below(ambiguity_.size())];
     });
     const double style = rng_.unit();
     if (style >= 0.45) {
@@ -248,6 +293,8 @@ class matrix_writer {
   random_type& rng_;
   text_output& out_;
   std::size_t nchar_;
+  std::string_view states_, ambiguity_;
+  std::array<std::size_t, 256> index_{};  // a state's place in states_
   std::vector<std::size_t> slow_sites_, fast_sites_;
   std::vector<std::string> path_;
   std::string row_;

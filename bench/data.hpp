@@ -10,6 +10,7 @@
 // some associates live on two.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,19 +19,28 @@
 
 namespace zurud::bench {
 
-/// The shape of one data set.
+/// The shape of one data set, and its states: "dna" (ACGT), "rna" (ACGU),
+/// "protein" (the twenty amino acids), "standard" (0-9) or "binary" (0 and
+/// 1). The same seed gives the same tree, gaps, labels and hosts whatever
+/// the states.
 struct preset_type {
   std::string name;
   std::int32_t ntax;
   std::int32_t nchar;
   std::int32_t nhosts;
+  std::string alphabet = "dna";
 };
 
-/// small (100 x 1000, 20 hosts), medium (1000 x 100000, 150 hosts), large
-/// (4000 x 250000, 600 hosts), wide (200 x 1048576, 30 hosts).
+/// small (100 x 1000, 20 hosts), medium (1000 x 100000, 150 hosts), half
+/// (1000 x 50000, 150 hosts), large (4000 x 250000, 600 hosts), wide (200 x
+/// 1048576, 30 hosts).
 const std::vector<preset_type>& presets();
-/// The preset of that name; nullptr when there is none.
-const preset_type* find_preset(std::string_view name);
+/// The preset of that name, and "NAME-STATES" for a preset with other
+/// states ("medium-protein"); nothing when there is none.
+std::optional<preset_type> find_preset(std::string_view name);
+/// The option of karvo that reads a preset's states ("-a protein"), empty
+/// for nucleotides.
+std::string alphabet_option(const preset_type& preset);
 
 /// A small, fast, portable generator (xoshiro256**, seeded by splitmix64):
 /// the same seed gives the same data on every machine.

@@ -1,11 +1,13 @@
 // bench-generate: writes a benchmark data set, deterministic by seed.
 //
 //   bench-generate PRESET FOLDER [SEED]
-//   bench-generate NTAX NCHAR NHOSTS FOLDER/NAME [SEED]
+//   bench-generate NTAX NCHAR NHOSTS FOLDER/NAME [SEED [STATES]]
 //
 // Writes NAME.phy (the associate matrix) and NAME.hosts (the association
 // file), each first under a temporary name and renamed when complete, so an
-// interrupted run never leaves a data set that looks finished.
+// interrupted run never leaves a data set that looks finished. A preset
+// with other states is PRESET-STATES ("medium-protein"); STATES are dna,
+// rna, protein, standard (0-9) or binary (0, 1).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,8 +31,9 @@ int open_for_writing(const std::string& path) {
 
 int usage() {
   std::fputs(
-      "usage: bench-generate PRESET FOLDER [SEED]\n"
-      "       bench-generate NTAX NCHAR NHOSTS FOLDER/NAME [SEED]\n"
+      "usage: bench-generate PRESET[-STATES] FOLDER [SEED]\n"
+      "       bench-generate NTAX NCHAR NHOSTS FOLDER/NAME [SEED [STATES]]\n"
+      "states: dna (default), rna, protein, standard, binary\n"
       "presets:",
       stderr);
   for (const auto& p : zurud::bench::presets())
@@ -47,16 +50,17 @@ int main(int argc, char** argv) {
   std::string base;
   std::uint64_t seed = 1;
   if (argc == 3 || argc == 4) {
-    const auto* p = zurud::bench::find_preset(argv[1]);
-    if (p == nullptr) return usage();
+    const auto p = zurud::bench::find_preset(argv[1]);
+    if (!p) return usage();
     shape = *p;
     base = std::string(argv[2]) + "/" + p->name;
     if (argc == 4) seed = std::strtoull(argv[3], nullptr, 10);
-  } else if (argc == 5 || argc == 6) {
+  } else if (argc >= 5 && argc <= 7) {
     shape = {"custom", std::atoi(argv[1]), std::atoi(argv[2]),
              std::atoi(argv[3])};
     base = argv[4];
-    if (argc == 6) seed = std::strtoull(argv[5], nullptr, 10);
+    if (argc >= 6) seed = std::strtoull(argv[5], nullptr, 10);
+    if (argc == 7) shape.alphabet = argv[6];
   } else {
     return usage();
   }

@@ -1,7 +1,8 @@
 // karvo-reference: karvo's run taken the long way, as the yardstick for
 // karvo's fast paths. It accepts karvo's options and file arguments (data
-// from a file or "-", associations from a file) and writes the host matrix
-// to standard output (its -t changes nothing), so
+// from a file or "-", associations from a file), and -a dna|protein|standard
+// for the alphabet of the cells (dna when not given), and writes the host
+// matrix to standard output (its -t changes nothing), so
 // `cmp <(karvo ARGS) <(karvo-reference ARGS)` proves that the shortcuts and
 // the threads change no byte. Every step that karvo speeds up is done here
 // in its plainest form:
@@ -18,10 +19,12 @@
 // wording is karvo's business and is not compared.
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "karvo/karvo.hpp"
+#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
 #include "zurud/zurud-read.hpp"
@@ -61,8 +64,12 @@ std::string mapped(std::string s, const zurud::char_mapping& map) {
   return s;
 }
 
+// Polymorphisms are written in braces in NEXUS; the other layouts have the
+// "?" the host matrix holds.
 void write_matrix(const char_mat_type& m, char_format_type layout,
-                  const zurud::alphabet_type& alphabet, text_output& out) {
+                  const zurud::alphabet_type& alphabet,
+                  const std::vector<zurud::polymorphic_cell>& polymorphisms,
+                  text_output& out) {
   const bool nexus = layout == char_format_type::NEXUS ||
                      layout == char_format_type::NEXUS_ENCLOSED;
   std::size_t width = 10;
@@ -80,6 +87,8 @@ void write_matrix(const char_mat_type& m, char_format_type layout,
     out.put(";\n\tformat datatype=");
     if (m.char_type() == matrix_type::DISCR) {
       out.put(alphabet.datatype());
+      if (!alphabet.symbols().empty())
+        out.put(" symbols=\"" + alphabet.symbols() + "\"");
       out.put(" gap=-");
     } else {
       out.put("numerical");
@@ -96,6 +105,7 @@ void write_matrix(const char_mat_type& m, char_format_type layout,
       out.put("\t[" + trimmed(m.comment) + "]");
     out.put('\n');
   }
+  auto poly = polymorphisms.begin();
   for (std::int32_t i = 1; i <= m.ntax(); ++i) {
     print::print_label(m.labels(i), layout, width, out);
     if (layout == char_format_type::COMMENTED_PHYLIP)
@@ -103,9 +113,21 @@ void write_matrix(const char_mat_type& m, char_format_type layout,
     if (m.char_type() == matrix_type::DISCR) out.put('\t');
     for (std::int32_t j = 1; j <= m.nchar(); ++j) {
       switch (m.char_type()) {
-        case matrix_type::DISCR:
-          out.put(m.discr(i, j));
+        case matrix_type::DISCR: {
+          const std::size_t cell = static_cast<std::size_t>(i - 1) *
+                                       static_cast<std::size_t>(m.nchar()) +
+                                   static_cast<std::size_t>(j - 1);
+          if (poly != polymorphisms.end() && poly->site == cell) {
+            if (nexus)
+              out.put(alphabet.polymorphism(poly->states));
+            else
+              out.put(m.discr(i, j));
+            ++poly;
+          } else {
+            out.put(m.discr(i, j));
+          }
           break;
+        }
         case matrix_type::QUANT:
           out.put('\t');
           print::put_real(out, m.quant(i, j));
@@ -123,7 +145,26 @@ void write_matrix(const char_mat_type& m, char_format_type layout,
   print::print_footer(layout, out);
 }
 
+// Takes "-a NAME" out of the arguments (the leftmost when repeated, as for
+// karvo's options): the alphabet it names, nucleotides without it.
+zurud::alphabet_type alphabet_option(std::vector<std::string>& args) {
+  std::optional<zurud::alphabet_type> alphabet;
+  for (std::size_t i = args.size(); i-- > 1;) {
+    if (args[i] != "-a") continue;
+    if (i + 1 >= args.size())
+      throw zurud::constraint_error("option -a needs a value");
+    alphabet = zurud::alphabet_type::of_name(args[i + 1]);
+    if (!alphabet)
+      throw zurud::constraint_error("unknown alphabet \"" + args[i + 1] +
+                                    "\" (dna, protein or standard)");
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+  }
+  return alphabet ? *alphabet : zurud::alphabet_type::dna();
+}
+
 int run(std::vector<std::string>& args) {
+  const zurud::alphabet_type alphabet = alphabet_option(args);
   const karvo::settings s = karvo::scan_options(args);
   if (args.size() != 3) {
     std::fputs(
@@ -152,8 +193,8 @@ int run(std::vector<std::string>& args) {
   hostpara::numeric_host_maps hosts;
   hostpara::to_numeric_host_map(hosts, assocs, taxa);
   hostpara::filter(hosts, s.min_group_size);
-  const hostpara::analysis_type analysis = karvo::analysis_of(s);
-  const zurud::alphabet_type& alphabet = analysis.alphabet();
+  const hostpara::analysis_type analysis(
+      karvo::analysis_of(s).formula(), alphabet, s.valid_states.contains('-'));
   for (std::int32_t i = 1; i <= chars.ntax(); ++i)
     for (std::int32_t j = 1; j <= chars.nchar(); ++j)
       chars.discr(i, j) = alphabet.cell_map()(chars.discr(i, j));
@@ -164,8 +205,11 @@ int run(std::vector<std::string>& args) {
   char_mat_type result(nhosts, analysis.columns(chars.nchar()),
                        analysis.cell_type());
   result.comment = "mingrpsize=" + zurud::integer_image(s.min_group_size);
-  hostpara::detail::fill_rows_plain(result, chars, hosts, analysis);
-  write_matrix(result, s.output_layout, alphabet, zurud::standard_output());
+  std::vector<zurud::polymorphic_cell> polymorphisms;
+  hostpara::detail::fill_rows_plain(result, chars, hosts, analysis,
+                                    &polymorphisms);
+  write_matrix(result, s.output_layout, alphabet, polymorphisms,
+               zurud::standard_output());
   zurud::standard_output().flush();
   return 0;
 }

@@ -10,7 +10,8 @@
 # 32 MiB).
 #
 # Settings (environment):
-#   BENCH_PRESETS   data sets to time (default "medium"; also small, large, wide)
+#   BENCH_PRESETS   data sets to time (default "medium"; also small, half,
+#                   large, wide)
 #   BENCH_RUNS      runs per command, median reported (default 5)
 #   BENCH_ANALYSES  karvo options to time (default "-s -c -v -e -f")
 #   BENCH_VERIFY=1  also compare karvo with karvo-reference (bench/verify.sh)
@@ -20,6 +21,14 @@
 #                   back to back reuse the memory the run before freed; a
 #                   user's run, started after a pause, may get memory that a
 #                   virtual machine's host took back and must back again.
+#   BENCH_ALPHABETS other states to time each preset in beside its
+#                   nucleotides (default "protein"; also standard, binary;
+#                   "" for none): the same shape generated with those
+#                   states, each analysis side by side with the nucleotide
+#                   data, as a ratio of times (for -f, of times per value
+#                   written: twenty values a site for protein, four for
+#                   nucleotides). Until karvo reads other alphabets (-a),
+#                   both sides are timed in process by bench-stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +37,7 @@ presets=${BENCH_PRESETS:-medium}
 runs=${BENCH_RUNS:-5}
 pause=${BENCH_PAUSE:-0}
 analyses=${BENCH_ANALYSES:-"-s -c -v -e -f"}
+alphabets=${BENCH_ALPHABETS-protein}
 data=bench/data
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZURUD_BENCH=ON >/dev/null
@@ -36,22 +46,25 @@ karvo=$build/karvo
 tools=$build/bench
 
 mkdir -p "$data"
-for p in $presets; do
-  [ -f "$data/$p.phy" ] && continue
-  # Refuse to fill the disk: the matrix is about ntax * nchar bytes.
-  case $p in
-    small) need_kib=200 ;; medium) need_kib=110000 ;;
-    large) need_kib=1100000 ;; wide) need_kib=230000 ;; *) need_kib=0 ;;
+# Generates a data set unless it is there; refuses to fill the disk (the
+# matrix is about ntax * nchar bytes).
+generate() {
+  [ -f "$data/$1.phy" ] && return 0
+  local need_kib avail_kib
+  case $1 in
+    small*) need_kib=200 ;; medium*) need_kib=110000 ;; half*) need_kib=55000 ;;
+    large*) need_kib=1100000 ;; wide*) need_kib=230000 ;; *) need_kib=0 ;;
   esac
   avail_kib=$(df -Pk "$data" | awk 'NR == 2 { print $4 }')
   if [ "$avail_kib" -lt $((need_kib * 2)) ]; then
-    echo "bench: not enough disk for $p (need $((need_kib / 1024)) MiB twice," \
+    echo "bench: not enough disk for $1 (need $((need_kib / 1024)) MiB twice," \
          "have $((avail_kib / 1024)) MiB)" >&2
     exit 1
   fi
-  echo "generating $p ..."
-  "$tools/bench-generate" "$p" "$data"
-done
+  echo "generating $1 ..."
+  "$tools/bench-generate" "$1" "$data"
+}
+for p in $presets; do generate "$p"; done
 
 # Targets: the largest ratio of karvo's median time to cat's.
 # On the large preset a quarter more is allowed.
@@ -146,6 +159,66 @@ for p in $presets; do
   awk -v c="$floor_cat" -v f="$floor_fresh" 'BEGIN {
     printf "floor of stored cells: cat %.4f s + fresh memory %.4f s = %.2f x cat" \
            " (overlapped: %.2f x cat)\n", c, f, (c + f) / c, (c > f ? c : f) / c }'
+done
+
+# ---------------------------------------------------------------------------
+# Alphabets side by side.
+
+# The states a site of an alphabet's preset has (without gaps).
+states_of() {
+  case $1 in protein) echo 20 ;; standard) echo 10 ;; binary) echo 2 ;; *) echo 4 ;; esac
+}
+# karvo with -a, or the same run in process.
+# (A karvo without -a takes "-a dna" for two more file arguments and shows
+# its usage.)
+case $("$karvo" -a dna -s /dev/null /dev/null 2>&1 || true) in
+  *Usage:*) side_by=stages ;;
+  *) side_by=karvo ;;
+esac
+# Seconds of one run of analysis $2 on preset $1 (with karvo's option $3).
+side_run() {
+  local base=$data/$1 t
+  if [ "$side_by" = karvo ]; then
+    # shellcheck disable=SC2086
+    read -r t _ _ < <("$tools/bench-time" 1 "$karvo" $3 $2 "$base.phy" "$base.hosts")
+  else
+    # shellcheck disable=SC2086
+    t=$("$tools/bench-stages" "$base.phy" "$base.hosts" $2 $3 --fold --total)
+  fi
+  echo "$t"
+}
+for p in $presets; do
+  for alpha in $alphabets; do
+    q=$p-$alpha
+    generate "$q"
+    read -r ntax nchar < <(head -n 1 "$data/$p.phy")
+    k=$(states_of "$alpha")
+    option="-a $alpha"
+    [ "$alpha" = binary ] && option="-a standard"
+    echo
+    echo "preset $q beside $p ($k states a site against 4), timed by $side_by;" \
+         "medians of $runs, the two run in turn"
+    printf '%-14s %10s %10s %8s %12s  %s\n' analysis "$p s" "$alpha s" ratio \
+      "per value" verdict
+    for a in $analyses; do
+      if [ "$a" = -f ] && [ $((nchar * k)) -gt 1048576 ]; then
+        printf '%-14s %10s  (refused: %d frequency columns exceed 1048576)\n' \
+          "$a" - $((nchar * k))
+        continue
+      fi
+      nuc=() other=()
+      for ((r = 0; r < runs; ++r)); do
+        nuc+=("$(side_run "$p" "$a" "")")
+        other+=("$(side_run "$q" "$a" "$option")")
+      done
+      mn=$(median "${nuc[@]}")
+      mo=$(median "${other[@]}")
+      awk -v a="$a" -v n="$mn" -v o="$mo" -v k="$k" 'BEGIN {
+        r = o / n; v = (a == "-f") ? r * 4 / k : r
+        printf "%-14s %10.4f %10.4f %8.2f %12s  %s\n", a, n, o, r,
+          (a == "-f") ? sprintf("%.2f", v) : "-", (v <= 2 ? "ok" : "OVER 2") }'
+    done
+  done
 done
 
 if [ "${BENCH_VERIFY:-0}" = 1 ]; then

@@ -6,7 +6,14 @@
 // matrix (page faults and zeroing included).
 //
 //   bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] [-g]
+//                [-a dna|protein|standard] [--fold] [--total]
 //   bench-stages --fresh NTAX NCHAR
+//
+// With --fold the run is karvo's (hostpara::host_run): the rows folded into
+// their hosts as they are read when they can be (the association file read
+// first), the host rows written with every processor; --total prints only
+// the seconds of the whole run, as karvo's would take without starting a
+// process.
 //
 // The second form prints only the seconds it takes to write fresh memory of
 // NTAX x NCHAR cells, for the floor of bench/run.sh's table.
@@ -22,6 +29,7 @@
 #include <string>
 
 #include "karvo/karvo.hpp"
+#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud-sets.hpp"
@@ -78,69 +86,115 @@ int run(int argc, char** argv) {
   if (argc < 3) {
     std::fputs(
         "usage: bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] "
-        "[-g]\n       bench-stages --fresh NTAX NCHAR\n",
+        "[-g] [-a ALPHABET] [--fold] [--total]\n"
+        "       bench-stages --fresh NTAX NCHAR\n",
         stderr);
     return 2;
   }
   char analysis = 'c';
-  zurud::char_set states = zurud::nuc_set;
+  bool gaps = false, fold = false, total = false;
+  zurud::alphabet_type alphabet = zurud::alphabet_type::dna();
   for (int a = 3; a < argc; ++a) {
-    if (std::strcmp(argv[a], "-g") == 0)
-      states = zurud::gapped_nuc_set;
-    else if (argv[a][0] == '-')
+    if (std::strcmp(argv[a], "-g") == 0) {
+      gaps = true;
+    } else if (std::strcmp(argv[a], "--fold") == 0) {
+      fold = true;
+    } else if (std::strcmp(argv[a], "--total") == 0) {
+      total = true;
+    } else if (std::strcmp(argv[a], "-a") == 0 && a + 1 < argc) {
+      const auto named = zurud::alphabet_type::of_name(argv[++a]);
+      if (!named) throw std::runtime_error("unknown alphabet");
+      alphabet = *named;
+    } else if (argv[a][0] == '-') {
       analysis = argv[a][1];
+    }
   }
   namespace read = zurud::read;
   namespace hostpara = zurud::hostpara;
-
-  std::printf("karvo -%c%s:\n", analysis,
-              states == zurud::gapped_nuc_set ? " -g" : "");
-  stopwatch w;
-  read::text_input in = read::text_input::open(argv[1]);
-  const auto h = read::read_header(in);
-  auto chars = std::make_unique<zurud::char_mat_type>(
-      h.ntax, h.nchar, zurud::matrix_type::DISCR);
-  if (analysis == 's')
-    read::skim_char_mat(in, zurud::char_format_type::EXTENDED_PHYLIP, *chars);
-  else
-    read::read_char_mat(in, zurud::char_format_type::EXTENDED_PHYLIP, *chars,
-                        zurud::lower_case_map);
-  w.lap("read the matrix");
-
-  zurud::sets::taxon_maps taxa;
-  zurud::sets::to_taxon_map(chars->labels, taxa);
-  hostpara::ordered_assocs assocs;
-  read::text_input ain = read::text_input::open(argv[2]);
-  hostpara::read_assoc(ain, assocs);
-  hostpara::numeric_host_maps hosts;
-  std::string warnings;
-  zurud::text_output quiet(warnings);
-  hostpara::to_numeric_host_map(hosts, assocs, taxa, quiet);
-  hostpara::filter(hosts, 2, quiet);
-  w.lap("associations, host map, filter");
-
   using zurud::hostpara::formula_type;
   const formula_type formula = analysis == 's'   ? formula_type::GROUP_SIZE
                                : analysis == 'v' ? formula_type::MODUS
                                : analysis == 'e' ? formula_type::ENTROPY
                                : analysis == 'f' ? formula_type::FREQUENCIES
                                                  : formula_type::CONSENSUS;
-  const zurud::hostpara::host_matrix_job job{
-      *chars, hosts, zurud::hostpara::analysis_type(formula, states),
-      "mingrpsize= 2", zurud::char_format_type::EXTENDED_PHYLIP};
+  const hostpara::analysis_type chosen(formula, alphabet, gaps);
+
+  if (!total)
+    std::printf("karvo -%c%s -a %s%s:\n", analysis, gaps ? " -g" : "",
+                std::string(alphabet.name()).c_str(),
+                fold ? ", karvo's run" : "");
+  const auto start = clock_type::now();
+  stopwatch w;
   zurud::text_output out(::open("/dev/null", O_WRONLY), "/dev/null");
   const std::int32_t all = karvo::available_processors();
+  if (fold) {
+    // karvo's run, in the library: the rows folded into their hosts as they
+    // are read (the association file read first), the cells never stored.
+    hostpara::run_options options;
+    options.analysis = chosen;
+    options.threads = all;
+    hostpara::host_run run(options, argv[1], argv[2]);
+    run.read_data();
+    if (!total) w.lap("read the matrix, folding rows");
+    run.read_associations();
+    std::string warnings;
+    zurud::text_output quiet(warnings);
+    run.group(quiet);
+    if (!total) w.lap("associations, host map, filter");
+    run.write(out);
+    out.flush();
+    if (total) {
+      std::printf("%.6f\n", std::chrono::duration<double>(clock_type::now() -
+                                                          start).count());
+      return 0;
+    }
+    w.lap(("host rows to /dev/null, -t " + std::to_string(all)).c_str());
+    return 0;
+  }
+  read::text_input in = read::text_input::open(argv[1]);
+  read::data_file_options options;
+  options.cells.map = alphabet.cell_map();
+  options.cells.store = analysis != 's';
+  options.whole_input = true;
+  options.helper_threads = all > 1;  // as karvo
+  auto chars = read::read_data_file(in, options);
+  if (!total) w.lap("read the matrix");
+
+  zurud::sets::taxon_maps taxa;
+  zurud::sets::to_taxon_map(chars->labels, taxa);
+  hostpara::ordered_assocs assocs;
+  {
+    read::text_input ain = read::text_input::open(argv[2]);
+    hostpara::read_assoc(ain, assocs);
+  }
+  std::string warnings;
+  zurud::text_output quiet(warnings);
+  hostpara::numeric_host_maps hosts;
+  hostpara::to_numeric_host_map(hosts, assocs, taxa, quiet);
+  hostpara::filter(hosts, 2, quiet);
+  if (!total) w.lap("associations, host map, filter");
+
+  const hostpara::host_matrix_job job{*chars, hosts, chosen, "mingrpsize= 2",
+                                      zurud::char_format_type::EXTENDED_PHYLIP};
+  if (total) {
+    hostpara::write_host_matrix(job, all, out);
+    out.flush();
+    std::printf("%.6f\n", std::chrono::duration<double>(clock_type::now() -
+                                                        start).count());
+    return 0;
+  }
   for (const std::int32_t threads : {1, all}) {
     w.restart();
-    zurud::hostpara::write_host_matrix(job, threads, out);
+    hostpara::write_host_matrix(job, threads, out);
     out.flush();
     const std::string what =
         "host rows to /dev/null, -t " + std::to_string(threads);
     w.lap(what.c_str());
   }
+  const std::int32_t ntax = chars->ntax(), nchar = chars->nchar();
   chars.reset();
   floors(argv[1],
-         static_cast<std::size_t>(h.ntax) * static_cast<std::size_t>(h.nchar));
+         static_cast<std::size_t>(ntax) * static_cast<std::size_t>(nchar));
   return 0;
 }
 

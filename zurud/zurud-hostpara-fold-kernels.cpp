@@ -74,7 +74,7 @@ __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
                                                     std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t k = rule.k;
-  __m256i st[8];
+  __m256i st[mask_states];
   state_vectors(rule, st);
   for (std::size_t j = 0; j < vec; j += 32) {
     __m256i x[R];
@@ -99,7 +99,7 @@ __attribute__((target("avx2"))) void fold_rows_packed_avx2(
   constexpr std::size_t per = 8 / Bits;
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t k = rule.k;
-  __m256i st[8], unit[8];
+  __m256i st[mask_states], unit[mask_states];
   state_vectors(rule, st);
   for (std::size_t s = 0; s < k; ++s)
     unit[s] = _mm256_set1_epi8(static_cast<char>(1u << (s % per * Bits)));
@@ -128,7 +128,7 @@ __attribute__((target("avx2"))) void fold_rows_met_avx2(
     std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t k = rule.k, stride = counter_width::met_stride(n);
-  __m256i st[8];
+  __m256i st[mask_states];
   state_vectors(rule, st);
   for (std::size_t j = 0; j < vec; j += 32) {
     __m256i x[R];
@@ -176,8 +176,6 @@ void fold_avx2(const site_rule& rule, const char* const* rows,
                std::size_t nrows, std::size_t n, counter_width width,
                bool fresh, std::uint8_t* acc) {
   const std::size_t w = static_cast<std::size_t>(std::countr_zero(width.bits));
-  if (!width.site_masks() && rule.k > 8)  // counters only fold up to eight
-    return fold_plain(rule, rows, nrows, n, width, fresh, acc);
   if (width.site_masks())
     fold_masks_avx2(rule, rows, nrows, n, fresh, acc);
   else

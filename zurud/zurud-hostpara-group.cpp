@@ -198,9 +198,8 @@ void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
 
 bool group_folds::can_fold(const analysis_type& analysis) noexcept {
   const std::int32_t k = analysis.valid_states().size();
-  if (analysis.formula() == formula_type::CONSENSUS)
-    return k >= 1 && k <= static_cast<std::int32_t>(detail::mask_states);
-  return k >= 1 && k <= 8 && analysis.formula() != formula_type::GROUP_SIZE;
+  return k >= 1 && k <= static_cast<std::int32_t>(detail::mask_states) &&
+         analysis.formula() != formula_type::GROUP_SIZE;
 }
 
 namespace {
@@ -360,11 +359,13 @@ void group_folds::finish(const detail::site_rule& rule,
   // Packed counters are finished a block at a time as byte counters.
   const std::size_t per_site =
       rule.formula == formula_type::FREQUENCIES ? rule.k : 1;
-  alignas(32) std::uint8_t planes[8 * detail::kernel_block];
+  std::vector<std::uint8_t>& planes = scratch.planes;
+  planes.resize(rule.k * detail::kernel_block);
   for (std::size_t done = 0; done < count; done += detail::kernel_block) {
     const std::size_t n = std::min(detail::kernel_block, count - done);
-    detail::unpack_counters(rule, acc, nchar_, first + done, n, width, planes);
-    finish(rule, scratch, planes, n, 0, n, out.from(done, per_site));
+    detail::unpack_counters(rule, acc, nchar_, first + done, n, width,
+                            planes.data());
+    finish(rule, scratch, planes.data(), n, 0, n, out.from(done, per_site));
   }
 }
 

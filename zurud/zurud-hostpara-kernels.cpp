@@ -384,6 +384,11 @@ __attribute__((target("avx2"))) void finish_codes_many(const finish_context& f,
     }
     alignas(32) char codes[32];
     _mm256_store_si256(reinterpret_cast<__m256i*>(codes), code);
+    // The counts of the chunk side by side, read once.
+    alignas(32) T local[mask_states][32];
+    if (simple != ~0u)
+      for (int s = 0; s < k; ++s)
+        std::memcpy(local[s], planes[s] + j, sizeof local[s]);
     for (std::size_t t = 0; t < 32; ++t) {
       if (simple >> t & 1) {
         if (codes[t] == 0) throw constraint_error(key_not_in_map_msg);
@@ -391,7 +396,7 @@ __attribute__((target("avx2"))) void finish_codes_many(const finish_context& f,
         continue;
       }
       unsigned c[mask_states];
-      for (int s = 0; s < k; ++s) c[s] = planes[s][j + t];
+      for (int s = 0; s < k; ++s) c[s] = local[s][t];
       finish_site(rule, *f.terms, c, j + t, out);
     }
   }
@@ -427,15 +432,49 @@ __attribute__((target("avx2"))) void finish_entropies(
       _mm256_storeu_ps(out + j + 8 * g, _mm256_and_ps(m, minus_99));
     }
     auto need = ~static_cast<unsigned>(_mm256_movemask_epi8(simple));
+    if (need != 0 && !memo) {
+      // The counts of the chunk side by side, read once: a site's states lie
+      // in as many planes, far apart. The value depends on the counts met,
+      // in the order of their states, alone: up to eight of up to 255 each
+      // are a key of the memo.
+      alignas(32) T local[max_k<K>][32];
+      for (int s = 0; s < k; ++s)
+        std::memcpy(local[s], planes[s] + j, sizeof local[s]);
+      for (; need != 0; need &= need - 1) {
+        const auto t = static_cast<std::size_t>(__builtin_ctz(need));
+        state_count met[max_k<K>];
+        std::size_t m = 0;
+        bool keyed = true;
+        std::uint64_t key = 0;
+        for (int s = 0; s < k; ++s) {
+          const unsigned c = local[s][t];
+          if (c == 0) continue;
+          keyed = keyed && m < 8 && c < 256;
+          key |= std::uint64_t{c & 255} << (8 * (m & 7));
+          met[m++] = {static_cast<std::size_t>(s), c};
+        }
+        if (!keyed) {
+          finish_sparse(*f.rule, *f.terms, met, m, j + t,
+                        block_out{nullptr, out});
+          continue;
+        }
+        const auto slot = static_cast<std::size_t>(
+            (key * 0x9E3779B97F4A7C15u) >>
+            (64 - kernel_scratch::vector_state::memo_bits));
+        auto& entry = f.memo->memo[slot];
+        if (entry.key != key) {
+          entry.key = key;
+          finish_sparse(*f.rule, *f.terms, met, m, 0,
+                        block_out{nullptr, &entry.value});
+        }
+        out[j + t] = entry.value;
+      }
+    }
     while (need != 0) {
       const std::size_t t = j + static_cast<std::size_t>(__builtin_ctz(need));
       need &= need - 1;
       unsigned cc[max_k<K>];
       for (int s = 0; s < k; ++s) cc[s] = planes[s][t];
-      if (!memo) {
-        finish_site(*f.rule, *f.terms, cc, t, block_out{nullptr, out});
-        continue;
-      }
       std::uint64_t key = 0;
       for (int s = 0; s < k; ++s) key |= std::uint64_t{cc[s]} << (8 * s);
       const auto slot = static_cast<std::size_t>(

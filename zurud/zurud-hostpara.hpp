@@ -421,21 +421,22 @@ class group_engine {
 /// met there (all but group sizes): fold() adds an associate row to a
 /// host's accumulator (a bit per state and site that says whether the state
 /// was met, for CONSENSUS and for MODUS hosts said to have at most two
-/// associations, whose modal values are the states met; else a counter per
-/// state and site, of a byte, or of four or two bits for hosts said to be
-/// small), and any stretch of the host's row is then finished into the
-/// cells group_engine gives for the group of the rows folded, failures
-/// included: by compute() for codes, by group_engine::compute(folds, ...)
-/// for every analysis.
+/// associations, whose modal values are the states met, and of more than
+/// eight states four bytes a site; else a counter per state and site, of a
+/// byte, or of four or two bits for hosts said to be small), and any
+/// stretch of the host's row is then finished into the cells group_engine
+/// gives for the group of the rows folded, failures included: by compute()
+/// for codes, by group_engine::compute(folds, ...) for every analysis.
 class group_folds {
  public:
   /// Whether the analysis can be folded: any but GROUP_SIZE, with one to
-  /// eight valid states.
+  /// 32 valid states.
   static bool can_fold(const analysis_type& analysis) noexcept;
   /// The accumulator bytes of `hosts` hosts over `nchar` sites: an eighth
   /// of a byte a state and site (rounded up to whole bytes a state) for
-  /// CONSENSUS, a byte a state and site for the others; a counting host of
-  /// more than 255 associates takes two more a state and site.
+  /// CONSENSUS (of more than eight states, four bytes a site), a byte a
+  /// state and site for the others; a counting host of more than 255
+  /// associates takes two more a state and site.
   static std::size_t bytes(const analysis_type& analysis, std::size_t hosts,
                            std::size_t nchar) noexcept;
   /// The same for hosts of at most sizes[h] associates each: a MODUS host

@@ -110,6 +110,8 @@ class kernel_scratch {
   std::vector<std::uint8_t> bytes;
   std::vector<std::uint16_t> wide;
   std::vector<std::uint32_t> chunks;
+  /// Packed counters unpacked into byte planes.
+  std::vector<std::uint8_t> planes;
 };
 
 /// Where a kernel puts the cells of a block: DISCR cells at dout[j], QUANT

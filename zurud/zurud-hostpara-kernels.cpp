@@ -351,6 +351,7 @@ __attribute__((target("avx2"))) void finish_codes_many(const finish_context& f,
                 hi = code_table(single.data() + 16);
   const __m256i one = _mm256_set1_epi8(1),
                 missing = _mm256_set1_epi8(undefined_char);
+  code_memo memo;
   const std::size_t vec = width & ~std::size_t{31};
   for (std::size_t j = 0; j < vec; j += 32) {
     counts32<T> n = counts32<T>::load(planes[0] + j), best = n;
@@ -395,9 +396,14 @@ __attribute__((target("avx2"))) void finish_codes_many(const finish_context& f,
         out.dout[j + t] = codes[t];
         continue;
       }
-      unsigned c[mask_states];
-      for (int s = 0; s < k; ++s) c[s] = local[s][t];
-      finish_site(rule, *f.terms, c, j + t, out);
+      // Several states: those met, or the most frequent.
+      unsigned best = 0;
+      for (int s = 0; s < k; ++s) best = std::max<unsigned>(best, local[s][t]);
+      std::uint32_t mask = 0;
+      for (int s = 0; s < k; ++s)
+        if (modal ? local[s][t] == best : local[s][t] > 0)
+          mask |= std::uint32_t{1} << s;
+      memo.put(rule, out, j + t, mask);
     }
   }
   finish_sites<0>(f, planes, vec, width, out);

@@ -124,25 +124,6 @@ __attribute__((target("avx2"))) inline void put_codes(
   }
 }
 
-// The codes of the sets of several states met: few distinct sets recur at
-// many sites (two residues, mostly), so each is looked up once.
-class code_memo {
- public:
-  char operator()(const site_rule& rule, std::uint32_t mask) {
-    const std::size_t slot = (mask * 0x9E3779B1u) >> (32 - bits);
-    if (key_[slot] != mask) {
-      key_[slot] = mask;
-      code_[slot] = rule.code_of_mask(mask);
-    }
-    return code_[slot];
-  }
-
- private:
-  static constexpr unsigned bits = 9;
-  std::uint32_t key_[1u << bits] = {};  // 0: no entry (never several)
-  char code_[1u << bits] = {};
-};
-
 // ---------------------------------------------------------------------------
 // Counting.
 
@@ -441,11 +422,7 @@ __attribute__((target("avx2"))) void count_sparse(
       for (std::size_t i = 0; i < m; ++i)
         if (rule.formula == formula_type::CONSENSUS || found[i].count == best)
           mask |= std::uint32_t{1} << found[i].state;
-      const char code = memo(rule, mask);
-      if (code == 0 || code == site_rule::poly_mark)
-        out.put_code(rule, j, code, mask);
-      else
-        out.dout[j] = code;
+      memo.put(rule, out, j, mask);
       return;
     }
     // Four tallies taken in turn, so that rows of one state do not wait for
@@ -609,12 +586,7 @@ __attribute__((target("avx2"))) void finish_masks_vec(const site_rule& rule,
   const __m256i missing = _mm256_set1_epi8(undefined_char);
   code_memo memo;
   const auto rest = [&](std::size_t j) {
-    const std::uint32_t mask = counter_width::mask(acc, first + j);
-    const char code = memo(rule, mask);
-    if (code == 0 || code == site_rule::poly_mark)
-      out.put_code(rule, j, code, mask);
-    else
-      out.dout[j] = code;
+    memo.put(rule, out, j, counter_width::mask(acc, first + j));
   };
   const std::size_t vec = count & ~std::size_t{31};
   for (std::size_t j = 0; j < vec; j += 32) {

@@ -89,6 +89,15 @@ void block_out::put_code(const site_rule& rule, std::size_t j, char code,
   dout[j] = code;
 }
 
+void code_memo::put(const site_rule& rule, const block_out& out, std::size_t j,
+                    std::uint32_t mask) {
+  const char code = (*this)(rule, mask);
+  if (code == 0 || code == site_rule::poly_mark)
+    out.put_code(rule, j, code, mask);
+  else
+    out.dout[j] = code;
+}
+
 namespace {
 
 // The code of the states met (s, count) that pass `pick`; `each` visits

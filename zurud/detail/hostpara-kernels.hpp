@@ -86,6 +86,31 @@ struct site_rule {
   ent_val_type max_ent;                  // by group size, 1..max_group
 };
 
+struct block_out;
+
+/// The codes of sets of several states by mask (of up to 32 states), each
+/// looked up once by the rule: few distinct sets recur at many sites (two
+/// residues, mostly).
+class code_memo {
+ public:
+  char operator()(const site_rule& rule, std::uint32_t mask) {
+    const std::size_t slot = (mask * 0x9E3779B1u) >> (32 - bits);
+    if (key_[slot] != mask) {
+      key_[slot] = mask;
+      code_[slot] = rule.code_of_mask(mask);
+    }
+    return code_[slot];
+  }
+  /// Writes the code of `mask` at out.dout[j] as block_out::put_code does.
+  void put(const site_rule& rule, const block_out& out, std::size_t j,
+           std::uint32_t mask);
+
+ private:
+  static constexpr unsigned bits = 9;
+  std::uint32_t key_[1u << bits] = {};  // 0: no entry (never several)
+  char code_[1u << bits] = {};
+};
+
 /// Per-thread memory of the kernels: count planes and the tables that fill
 /// as the run goes.
 class kernel_scratch {

@@ -66,15 +66,16 @@ __attribute__((target("avx2"))) inline void load_rows(const char* const* rows,
 }
 
 // Byte counters, R rows at a time: each accumulator block is loaded and
-// stored once for all of them; a match (-1) is subtracted.
-template <int R>
+// stored once for all of them; a match (-1) is subtracted. The kernels are
+// made for up to MaxK states: eight, as nucleotides take them, or 32.
+template <int R, std::size_t MaxK>
 __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
                                                     const char* const* rows,
                                                     std::size_t n, bool fresh,
                                                     std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t k = rule.k;
-  __m256i st[mask_states];
+  __m256i st[MaxK];
   state_vectors(rule, st);
   for (std::size_t j = 0; j < vec; j += 32) {
     __m256i x[R];
@@ -92,14 +93,14 @@ __attribute__((target("avx2"))) void fold_rows_avx2(const site_rule& rule,
 
 // Folding into packed counters (Bits of 2 or 4): the states that share a
 // byte add their units (1, 4, 16, 64 or 1, 16) into it.
-template <int R, unsigned Bits>
+template <int R, unsigned Bits, std::size_t MaxK>
 __attribute__((target("avx2"))) void fold_rows_packed_avx2(
     const site_rule& rule, const char* const* rows, std::size_t n, bool fresh,
     std::uint8_t* acc) {
   constexpr std::size_t per = 8 / Bits;
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t k = rule.k;
-  __m256i st[mask_states], unit[mask_states];
+  __m256i st[MaxK], unit[MaxK];
   state_vectors(rule, st);
   for (std::size_t s = 0; s < k; ++s)
     unit[s] = _mm256_set1_epi8(static_cast<char>(1u << (s % per * Bits)));
@@ -120,15 +121,15 @@ __attribute__((target("avx2"))) void fold_rows_packed_avx2(
   fold_sites(rule, rows, R, n, counter_width{Bits}, vec, acc);
 }
 
-// 1-bit counters: the matches of the R rows with a state, taken together,
-// are that state's bits of 32 sites.
+// 1-bit counters (of up to eight states): the matches of the R rows with a
+// state, taken together, are that state's bits of 32 sites.
 template <int R>
 __attribute__((target("avx2"))) void fold_rows_met_avx2(
     const site_rule& rule, const char* const* rows, std::size_t n, bool fresh,
     std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t k = rule.k, stride = counter_width::met_stride(n);
-  __m256i st[mask_states];
+  __m256i st[8];
   state_vectors(rule, st);
   for (std::size_t j = 0; j < vec; j += 32) {
     __m256i x[R];
@@ -154,21 +155,22 @@ __attribute__((target("avx2"))) void fold_rows_met_avx2(
 // row count.
 using fold_rows_fn = void (*)(const site_rule&, const char* const*,
                               std::size_t, bool, std::uint8_t*);
-template <unsigned Bits, std::size_t... R>
+template <unsigned Bits, std::size_t MaxK, std::size_t... R>
 constexpr std::array<fold_rows_fn, sizeof...(R)> by_row_count(
     std::index_sequence<R...>) {
   if constexpr (Bits == 1)
     return {fold_rows_met_avx2<static_cast<int>(R) + 1>...};
   else if constexpr (Bits == 8)
-    return {fold_rows_avx2<static_cast<int>(R) + 1>...};
+    return {fold_rows_avx2<static_cast<int>(R) + 1, MaxK>...};
   else
-    return {fold_rows_packed_avx2<static_cast<int>(R) + 1, Bits>...};
+    return {fold_rows_packed_avx2<static_cast<int>(R) + 1, Bits, MaxK>...};
 }
+template <std::size_t MaxK>
 constexpr std::array<fold_rows_fn, fold_max_rows> fold_by_rows[] = {
-    by_row_count<1>(std::make_index_sequence<fold_max_rows>()),
-    by_row_count<2>(std::make_index_sequence<fold_max_rows>()),
-    by_row_count<4>(std::make_index_sequence<fold_max_rows>()),
-    by_row_count<8>(std::make_index_sequence<fold_max_rows>())};
+    by_row_count<1, MaxK>(std::make_index_sequence<fold_max_rows>()),
+    by_row_count<2, MaxK>(std::make_index_sequence<fold_max_rows>()),
+    by_row_count<4, MaxK>(std::make_index_sequence<fold_max_rows>()),
+    by_row_count<8, MaxK>(std::make_index_sequence<fold_max_rows>())};
 
 }  // namespace
 
@@ -178,8 +180,10 @@ void fold_avx2(const site_rule& rule, const char* const* rows,
   const std::size_t w = static_cast<std::size_t>(std::countr_zero(width.bits));
   if (width.site_masks())
     fold_masks_avx2(rule, rows, nrows, n, fresh, acc);
+  else if (rule.k <= 8)
+    fold_by_rows<8>[w][nrows - 1](rule, rows, n, fresh, acc);
   else
-    fold_by_rows[w][nrows - 1](rule, rows, n, fresh, acc);
+    fold_by_rows<mask_states>[w][nrows - 1](rule, rows, n, fresh, acc);
 }
 
 #endif

@@ -164,9 +164,10 @@ done
 # ---------------------------------------------------------------------------
 # Alphabets side by side.
 
-# The states a site of an alphabet's preset has (without gaps).
+# The states a site has for karvo with the preset's -a (without gaps):
+# binary data read as standard characters have the ten of 0-9.
 states_of() {
-  case $1 in protein) echo 20 ;; standard) echo 10 ;; binary) echo 2 ;; *) echo 4 ;; esac
+  case $1 in protein) echo 20 ;; standard|binary) echo 10 ;; *) echo 4 ;; esac
 }
 # karvo with -a, or the same run in process.
 # (A karvo without -a takes "-a dna" for two more file arguments and shows

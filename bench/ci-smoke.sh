@@ -14,4 +14,4 @@ cmake --build "$build" -j "$(nproc)"
 
 "$build/bench/bench-micro" --benchmark_min_time=0.01
 BENCH_BUILD=$build BENCH_PRESETS=small BENCH_RUNS=1 bash bench/run.sh
-BENCH_BUILD=$build bash bench/verify.sh small
+BENCH_BUILD=$build bash bench/verify.sh small small-rna small-protein

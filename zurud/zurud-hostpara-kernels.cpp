@@ -18,10 +18,12 @@ struct kernel_scratch::vector_state {
   // other numbers of states, one after the other as long as the block.
   alignas(32) std::uint8_t small[mask_states * kernel_block];
   alignas(32) std::uint16_t wide[mask_states * kernel_block];
-  // Entropies by vector of byte counts. The variable sites of a host repeat
-  // a few patterns of counts (1 a and 1 g, 2 c and 1 t, ...), so each
-  // pattern is computed once; the value depends on the counts alone. A key
-  // and its value share a cache line.
+  // Entropies by vector of byte counts (of many states: by the counts of
+  // the states met, in order; the two agree where a key could be read
+  // either way). The variable sites of a host repeat a few patterns of
+  // counts (1 a and 1 g, 2 c and 1 t, ...), so each pattern is computed
+  // once; the value depends on the counts alone. A key and its value share
+  // a cache line.
   static constexpr unsigned memo_bits = 12;
   struct memo_entry {
     std::uint64_t key = 0;  // 0: no entry (n >= 2)

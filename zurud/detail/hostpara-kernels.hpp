@@ -287,8 +287,8 @@ void fold_sites(const site_rule& rule, const char* const* rows,
                 std::size_t from, std::uint8_t* acc);
 
 /// The fold kernels, in zurud-hostpara-fold-kernels.cpp: the plain one and
-/// the AVX2 one (x86-64 only), for up to eight states, and site masks of up
-/// to 32 (by fold_masks_avx2).
+/// the AVX2 one (x86-64 only), counters of up to 32 states, and site masks
+/// by fold_masks_avx2.
 void fold_plain(const site_rule& rule, const char* const* rows,
                 std::size_t nrows, std::size_t n, counter_width width,
                 bool fresh, std::uint8_t* acc);
@@ -300,7 +300,7 @@ void fold_avx2(const site_rule& rule, const char* const* rows,
 /// detail::use_avx2() allows it, the AVX2 kernels made for four or five
 /// states (nucleotides, with and without gaps), the AVX2 kernels for any
 /// number of states up to 32 (protein, standard characters) otherwise, and
-/// AVX2 folding for up to eight states; else the plain ones.
+/// AVX2 folding; else the plain ones.
 kernel_set select_kernels(const site_rule& rule);
 
 /// The plain kernels, for any number of states (the folds' for up to 32),
@@ -324,9 +324,10 @@ void finish_masks(const site_rule& rule, const std::uint8_t* acc,
                   std::size_t first, std::size_t count, block_out out);
 
 /// The AVX2 kernels for any number of states up to 32 (x86-64 only), in
-/// zurud-hostpara-many-kernels.cpp. Counting: the range of states met at
-/// each site first, the states counted one by one only where it holds more
-/// than one. Folding: a cell's state sets its bit of the site's mask; and
+/// zurud-hostpara-many-kernels.cpp. Counting: the smallest and largest
+/// state met at each site and their cells, then again within them, in
+/// rounds; the states counted one by one only where the rounds leave cells
+/// uncounted. Folding: a cell's state sets its bit of the site's mask; and
 /// the codes of those masks.
 void count_sparse_avx2(const site_rule& rule, kernel_scratch& scratch,
                        const char* const* rows, std::size_t nrows,

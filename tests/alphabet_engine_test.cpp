@@ -196,10 +196,34 @@ TEST(alphabet_engine,
       {
         text_output out(got);
         hostpara::write_host_matrix({chars, hosts, a, "mingrpsize= 2",
-                                  char_format_type::COMMENTED_PHYLIP},
-                                 threads, out);
+                                     char_format_type::COMMENTED_PHYLIP},
+                                    threads, out);
       }
       EXPECT_EQ(got, want) << static_cast<int>(f) << " with " << threads;
     }
+  }
+}
+
+// The folder weighs the folds' memory against the associate cells before it
+// takes the rows: many states take it as the kernels lay it out.
+TEST(alphabet_engine, folds_of_many_states_take_the_memory_they_say) {
+  const alphabet_type& protein = alphabet_type::protein();
+  struct {
+    formula_type formula;
+    bool gaps;
+    std::size_t size, bytes;  // associations of the host, bytes of 33 sites
+  } cases[] = {
+      {formula_type::CONSENSUS, false, 600, 4 * 33},  // a mask a site
+      {formula_type::MODUS, true, 2, 4 * 33},
+      {formula_type::MODUS, false, 3, 5 * 33},     // 2-bit counters, 4 a byte
+      {formula_type::ENTROPY, true, 15, 11 * 33},  // 4-bit, 2 a byte
+      {formula_type::FREQUENCIES, false, 300, 20 * 33},
+  };
+  for (const auto& c : cases) {
+    const analysis_type a(c.formula, protein, c.gaps);
+    const std::vector<std::size_t> sizes{c.size};
+    EXPECT_EQ(hostpara::group_folds::bytes(a, sizes, 33), c.bytes) << c.size;
+    hostpara::group_folds folds(a, sizes, 33);
+    EXPECT_EQ(folds.memory().size(), c.bytes) << c.size;
   }
 }

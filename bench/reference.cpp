@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "karvo/karvo.hpp"
-#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
 #include "zurud/zurud-read.hpp"

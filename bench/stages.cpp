@@ -29,7 +29,6 @@
 #include <string>
 
 #include "karvo/karvo.hpp"
-#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud-sets.hpp"

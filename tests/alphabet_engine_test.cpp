@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "tests/test_util.hpp"
-#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
 

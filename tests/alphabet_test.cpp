@@ -3,7 +3,6 @@
 #include <string>
 
 #include "tests/test_util.hpp"
-#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-sets.hpp"
 

@@ -1,4 +1,3 @@
-#include "zurud/zurud-alphabet.hpp"
 
 #include <algorithm>
 #include <array>

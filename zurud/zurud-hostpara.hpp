@@ -14,7 +14,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud-sets.hpp"
 #include "zurud/zurud.hpp"

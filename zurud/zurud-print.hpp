@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud.hpp"
 
 namespace zurud::print {

@@ -3,7 +3,6 @@
 #include <string_view>
 
 #include "zurud/detail/read-nexus.hpp"
-#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-read.hpp"
 
 namespace zurud::read {

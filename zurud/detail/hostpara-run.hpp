@@ -11,7 +11,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "zurud/zurud-alphabet.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud-sets.hpp"

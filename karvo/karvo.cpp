@@ -100,6 +100,9 @@ zurud::hostpara::analysis_type analysis_of(const settings& s) {
       f = formula_type::GROUP_SIZE;
       break;
   }
+  if (s.alphabet)
+    return zurud::hostpara::analysis_type(
+        f, *s.alphabet, s.valid_states.contains(zurud::alphabet_type::gap));
   return zurud::hostpara::analysis_type(f, s.valid_states);
 }
 
@@ -141,6 +144,19 @@ settings scan_options(std::vector<std::string>& args) {
         s.min_group_size = minimum_value(args[i + 1]);
         args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
         break;
+      case 'a': {
+        if (i + 1 >= args.size())
+          throw zurud::constraint_error("option -a needs a value",
+                                        "-a is the last argument");
+        s.alphabet = zurud::alphabet_type::of_name(args[i + 1]);
+        if (!s.alphabet)
+          throw zurud::constraint_error(
+              "the value of -a is not an alphabet",
+              "\"" + args[i + 1].substr(0, 40) +
+                  "\": give dna, protein or standard");
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        break;
+      }
       case 't':
         if (i + 1 >= args.size())
           throw zurud::constraint_error("option -t needs a value",
@@ -261,6 +277,65 @@ void assoc_notices(text_output& err, const std::string& file,
                      : ""));
 }
 
+// How the cells' alphabet was chosen, when that is worth a word: a data
+// file that chose protein or standard characters (by its NEXUS DATATYPE or
+// by most of its cells), or cells that look otherwise than -a says.
+void alphabet_notice(text_output& err, const std::string& file,
+                     const zurud::hostpara::alphabet_choice& c,
+                     const settings& s) {
+  using by = zurud::hostpara::alphabet_choice::by_type;
+  using zurud::alphabet_kind_type;
+  const std::string name = file == "-" ? std::string("standard input") : file;
+  const auto read_as = [](alphabet_kind_type k) -> std::string {
+    switch (k) {
+      case alphabet_kind_type::PROTEIN: return "protein";
+      case alphabet_kind_type::STANDARD: return "standard characters";
+      case alphabet_kind_type::DNA: break;
+    }
+    return "nucleotides";
+  };
+  const std::string foreign =
+      std::to_string(c.foreign_percent) +
+      " % of the sites that are not missing are letters outside the "
+      "nucleotide codes";
+  const std::string digits = std::to_string(c.digit_percent) +
+                             " % of the sites that are not missing are digits";
+  if (c.by == by::DATATYPE) {
+    if (c.kind != alphabet_kind_type::DNA)
+      warn(err, name + ": read as " + read_as(c.kind) +
+                    ", as its DATATYPE says (-a chooses otherwise)");
+    return;
+  }
+  if (c.by == by::CONTENT) {
+    if (c.kind == alphabet_kind_type::PROTEIN)
+      warn(err, name + ": " + foreign + ": read as protein (-a dna or "
+                "-a standard reads them otherwise)");
+    else if (c.kind == alphabet_kind_type::STANDARD)
+      warn(err, name + ": " + digits + ": read as standard characters 0-9 "
+                "(-a dna or -a protein reads them otherwise)");
+    return;
+  }
+  // Given by -a: the cells may say otherwise.
+  if (c.foreign_percent < 0 || !s.alphabet) return;
+  const alphabet_kind_type looks =
+      2 * c.digit_percent > 100   ? alphabet_kind_type::STANDARD
+      : 2 * c.foreign_percent > 100 ? alphabet_kind_type::PROTEIN
+                                    : alphabet_kind_type::DNA;
+  if (looks == c.kind) return;
+  const std::string option = "-a " + std::string(s.alphabet->name());
+  if (c.kind == alphabet_kind_type::DNA)
+    warn(err, name + ": " + foreign +
+                  " (a protein alignment?); read as nucleotides, as " +
+                  option + " says, they count as missing data");
+  else
+    warn(err, name + ": " + (looks == alphabet_kind_type::STANDARD
+                                 ? digits
+                                 : looks == alphabet_kind_type::PROTEIN
+                                       ? foreign
+                                       : "most sites are nucleotide letters") +
+                  "; read as " + read_as(c.kind) + ", as " + option + " says");
+}
+
 const char* layout_option(char_format_type layout) {
   switch (layout) {
     case char_format_type::PHYLIP: return "-P";
@@ -329,7 +404,7 @@ std::string argument_hint(const std::vector<std::string>& given,
     if (a == "--help" || a == "--version")
       return a + " is answered only as the one argument: karvo " + a;
     if (a[1] == '-') return "unknown option " + a;
-    if ((a[1] == 'm' || a[1] == 't') && a.size() > 2)
+    if ((a[1] == 'm' || a[1] == 't' || a[1] == 'a') && a.size() > 2)
       return "a value stands apart from its option: " + a.substr(0, 2) + " " +
              a.substr(2);
     if (a.size() == 2) return "unknown option " + a;
@@ -503,6 +578,7 @@ int run_stages(std::vector<std::string>& args, streams& io,
   options.threads = s.threads;
   options.fold = io.fold;
   options.assoc.pass_unknown = s.pass_unknown;
+  options.choose_alphabet = !s.alphabet;
   // The incidence matrix needs the labels and the groups only.
   if (s.incidence)
     options.analysis = zurud::hostpara::analysis_type(
@@ -513,7 +589,7 @@ int run_stages(std::vector<std::string>& args, streams& io,
   const zurud::read::data_notes& read = run->read_data();
   display.stop();
   data_notices(io.err, data_file, read, run->data_rows(), s);
-  if (const auto alphabet = run->alphabet_notice()) warn(io.err, *alphabet);
+  alphabet_notice(io.err, data_file, run->alphabet(), s);
   const zurud::hostpara::resolved_assocs& pairs = run->read_associations();
   assoc_notices(io.err, assoc_file, pairs.notes);
   for (const std::string& notice : pairs.notices) warn(io.err, notice);
@@ -525,6 +601,12 @@ int run_stages(std::vector<std::string>& args, streams& io,
   }
   label_notices(io.err, hosts, s.output_layout);
   const std::int32_t not_started = run->write(io.out);
+  if (const std::int64_t n = run->missing_polymorphisms(); n > 0)
+    warn(io.err, count_of(n, "host cell") + " with several states " +
+                     (n == 1 ? "was" : "were") + " written as \"?\": " +
+                     layout_option(s.output_layout) +
+                     " cannot hold a polymorphism; -N or -E writes each as "
+                     "its states in braces ({01})");
   if (not_started > 0)
     warn(io.err, count_of(not_started, "thread") + " could not be started " +
                      "(the system refused them); the host rows were " +

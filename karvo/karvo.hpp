@@ -2,6 +2,7 @@
 // one failure handler. main() only calls karvo::main.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct settings {
   bool pass_unknown = false;
   /// Write the hosts' incidence matrix instead of the host matrix (-A).
   bool incidence = false;
+  /// The alphabet of the cells (-a); without it the data file chooses.
+  std::optional<zurud::alphabet_type> alphabet;
 };
 
 /// The processors this process may run on (at least 1): the default of -t.

@@ -19,16 +19,6 @@ std::string loose(std::string_view name) {
 
 }  // namespace
 
-std::optional<std::string> alphabet_sample::notice(
-    const std::string& file) const {
-  if (counted() == 0 || 2 * foreign() <= counted()) return std::nullopt;
-  return (file == "-" ? std::string("standard input") : file) + ": " +
-         std::to_string(100 * foreign() / counted()) +
-         " % of the sites that are not missing are letters outside the "
-         "nucleotide codes (a protein alignment?); they count as missing "
-         "data";
-}
-
 host_folder::host_folder(const ordered_assocs& assocs,
                          std::int32_t min_group_size, bool trim,
                          const analysis_type& analysis)

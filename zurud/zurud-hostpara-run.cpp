@@ -61,7 +61,8 @@ struct run_state {
   char_mat_access chars;
   read::data_format_type format = read::data_format_type::PHYLIP;
   read::data_notes data_notes;
-  std::optional<std::string> alphabet;
+  alphabet_choice alphabet;
+  std::int64_t missing_polymorphisms = 0;
   sets::taxon_maps taxa;
   resolved_assocs resolved;
   // A failure to resolve the names, with the line it wrote for the error
@@ -194,6 +195,87 @@ void read_associations_early(run_state& r) {
   }
 }
 
+// The cells of the first lines of a PHYLIP or FASTA file as the buffer
+// holds them, into `sample`: FASTA headers passed over; of a PHYLIP file,
+// the count line and the labels (a word, ten characters, or a word and the
+// comment word of the commented layout), and no more lines than the rows it
+// declares (association pairs may follow on the same input).
+void sample_text(std::string_view text, read::data_format_type format,
+                 char_format_type layout, zurud::alphabet_sample& sample) {
+  const bool phylip = format == read::data_format_type::PHYLIP;
+  std::int64_t rows_left = -1;  // until the count line is read
+  for (std::size_t pos = 0; pos < text.size() && rows_left != 0;) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+    if (!phylip) {
+      if (line[0] != '>') sample.add_cells(line);
+      continue;
+    }
+    if (rows_left < 0) {
+      const std::size_t k = line.find_first_not_of(" \t");
+      rows_left = 0;
+      for (std::size_t d = k; d < line.size() && line[d] >= '0' &&
+                              line[d] <= '9' && rows_left < 100000000;
+           ++d)
+        rows_left = rows_left * 10 + (line[d] - '0');
+      continue;
+    }
+    --rows_left;
+    const auto skip_word = [&] {
+      std::size_t k = line.find_first_not_of(" \t\r");
+      k = k == std::string_view::npos ? k : line.find_first_of(" \t\r", k);
+      line.remove_prefix(k == std::string_view::npos ? line.size() : k);
+    };
+    if (layout == char_format_type::PHYLIP) {
+      line.remove_prefix(std::min<std::size_t>(10, line.size()));
+    } else {
+      skip_word();
+      if (layout == char_format_type::COMMENTED_PHYLIP) skip_word();
+    }
+    sample.add_cells(line);
+  }
+}
+
+// Shares of a sample, for the notice.
+void note_sample(alphabet_choice& c, const zurud::alphabet_sample& s) {
+  if (s.counted() == 0) return;
+  c.foreign_percent = static_cast<int>(100 * s.foreign() / s.counted());
+  c.digit_percent = static_cast<int>(100 * s.digits() / s.counted());
+}
+
+const alphabet_type& alphabet_of(alphabet_kind_type kind) {
+  static const alphabet_type standard = alphabet_type::standard();
+  switch (kind) {
+    case alphabet_kind_type::PROTEIN: return alphabet_type::protein();
+    case alphabet_kind_type::STANDARD: return standard;
+    case alphabet_kind_type::DNA: break;
+  }
+  return alphabet_type::dna();
+}
+
+// The analysis over another alphabet, its formula and gaps kept.
+analysis_type with_alphabet(const analysis_type& a, const alphabet_type& to) {
+  return analysis_type(a.formula(), to,
+                       a.valid_states().contains(alphabet_type::gap));
+}
+
+// For a PHYLIP or FASTA file whose cells choose the alphabet: the text the
+// buffer holds first says it, before any row is read (and folded).
+void choose_alphabet_from_text(run_state& r, read::text_input& in,
+                               read::data_format_type format) {
+  in.peek(4096);  // at least this much, where the input has it
+  zurud::alphabet_sample sample(1, 1);
+  sample_text(in.peek_buffer(), format, r.options.input_layout, sample);
+  r.alphabet.by = alphabet_choice::by_type::CONTENT;
+  r.alphabet.kind = sample.guess();
+  note_sample(r.alphabet, sample);
+  r.options.analysis =
+      with_alphabet(r.options.analysis, alphabet_of(r.alphabet.kind));
+}
+
 }  // namespace
 
 host_run::host_run(const run_options& options, std::string data_file,
@@ -211,9 +293,19 @@ host_run::~host_run() = default;
 const read::data_notes& host_run::read_data() {
   run_state& r = *state_;
   const run_options& o = r.options;
-  read_associations_early(r);
+  r.alphabet.kind = o.analysis.alphabet().kind();
 
   read::text_input& in = r.open(r.data_file, r.data);
+  r.reading = &in;
+  if (in.exhausted()) throw end_of_file_error("the data file is empty");
+  // The alphabet comes first: rows are stored, or folded, as its states.
+  const read::data_format_type format = read::detect_data_format(in);
+  const bool by_datatype =
+      o.choose_alphabet && format == read::data_format_type::NEXUS;
+  if (o.choose_alphabet && !by_datatype)
+    choose_alphabet_from_text(r, in, format);
+  r.reading = nullptr;
+  read_associations_early(r);
   r.reading = &in;
   // Group sizes need the labels only, so the cells are checked and passed
   // over. Every other analysis needs them as sites (lower case, u as t):
@@ -222,7 +314,8 @@ const read::data_notes& host_run::read_data() {
   read::data_file_options options;
   options.layout = o.input_layout;
   options.interleaved = o.interleaved;
-  options.cells.map = site_map;
+  options.cells.map = o.analysis.alphabet().cell_map();
+  options.cells.map_by_datatype = by_datatype;
   options.cells.store = o.analysis.formula() != formula_type::GROUP_SIZE;
   // With both files on standard input the associations follow the rows.
   options.whole_input = !r.both_on_standard_input();
@@ -230,18 +323,39 @@ const read::data_notes& host_run::read_data() {
   std::optional<detail::counted_rows> counted;
   if (r.folder) options.rows = &counted.emplace(*r.folder, r.progress);
   in.report_to(&r.progress);
-  if (in.exhausted()) throw end_of_file_error("the data file is empty");
   r.chars = read::read_data_file(in, options, &r.format, &r.data_notes);
   in.report_to(nullptr);
   if (r.folder) r.folder->finish_rows();
   r.reading = nullptr;
-  if (r.folder && r.folder->folds() != nullptr) {
-    r.alphabet = r.folder->sample().notice(r.data_file);
-  } else if (options.cells.store) {
-    detail::alphabet_sample sample(r.chars->ntax(), r.chars->nchar());
-    for (std::int32_t i = 1; i <= r.chars->ntax(); ++i)
-      sample.add(r.chars->discr_row(i));
-    r.alphabet = sample.notice(r.data_file);
+  if (by_datatype) {
+    // NEXUS says its alphabet; without a DATATYPE that names one (or
+    // MIXED), the cells do, as stored (through the nucleotides' mapping).
+    const auto& declared = r.data_notes.declared;
+    if (const auto a =
+            alphabet_type::of_datatype(declared.datatype, declared.symbols)) {
+      r.alphabet.by = alphabet_choice::by_type::DATATYPE;
+      r.alphabet.kind = a->kind();
+      r.options.analysis = with_alphabet(r.options.analysis, *a);
+    } else if (options.cells.store) {
+      zurud::alphabet_sample sample(r.chars->ntax(), r.chars->nchar());
+      for (std::int32_t i = 1; i <= r.chars->ntax(); ++i)
+        sample.add(r.chars->discr_row(i));
+      r.alphabet.by = alphabet_choice::by_type::CONTENT;
+      r.alphabet.kind = sample.guess();
+      note_sample(r.alphabet, sample);
+      r.options.analysis =
+          with_alphabet(r.options.analysis, alphabet_of(r.alphabet.kind));
+    }
+  } else if (!o.choose_alphabet) {
+    // An alphabet given: what the cells say of it, for the caller.
+    if (r.folder && r.folder->folds() != nullptr) {
+      note_sample(r.alphabet, r.folder->sample());
+    } else if (options.cells.store) {
+      zurud::alphabet_sample sample(r.chars->ntax(), r.chars->nchar());
+      for (std::int32_t i = 1; i <= r.chars->ntax(); ++i)
+        sample.add(r.chars->discr_row(i));
+      note_sample(r.alphabet, sample);
+    }
   }
   r.data.reset();  // closes the data file
 
@@ -265,8 +379,12 @@ const read::data_notes& host_run::read_data() {
 
 std::int32_t host_run::data_rows() const { return state_->chars->ntax(); }
 
-std::optional<std::string> host_run::alphabet_notice() const {
+const alphabet_choice& host_run::alphabet() const noexcept {
   return state_->alphabet;
+}
+
+std::int64_t host_run::missing_polymorphisms() const noexcept {
+  return state_->missing_polymorphisms;
 }
 
 const resolved_assocs& host_run::read_associations() {
@@ -327,13 +445,14 @@ std::int32_t host_run::write(text_output& out) {
   r.options.analysis.columns(r.chars->nchar());
   const group_folds* folds = r.folder ? r.folder->folds() : nullptr;
   if (folds != nullptr) r.fold_hosts = r.folder->fold_hosts(r.hosts);
-  const std::int32_t not_started = write_host_matrix(
+  const host_matrix_report report = write_host_matrix(
       {*r.chars, r.hosts, r.options.analysis,
        "mingrpsize=" + integer_image(r.options.min_group_size),
        r.options.output_layout, folds, folds ? &r.fold_hosts : nullptr},
       r.options.threads, out);
   r.chars.reset();
-  return not_started;
+  r.missing_polymorphisms = report.missing_polymorphisms;
+  return report.threads_not_started;
 }
 
 void host_run::write_incidence(text_output& out) {

@@ -72,7 +72,10 @@ class piece_formatter {
   explicit piece_formatter(const plan_type& plan)
       : plan_(plan),
         engine_(plan.job.analysis, plan.job.chars, plan.rule),
-        writer_(plan.job.layout, plan.job.analysis.cell_type(), plan.width) {
+        writer_(plan.job.layout, plan.job.analysis.cell_type(), plan.width,
+                true, plan.job.analysis.alphabet()),
+        polymorphic_(plan.job.analysis.alphabet().writes_polymorphisms()) {
+    if (polymorphic_) cells_.resize(piece_sites);
     if (plan.job.analysis.cell_type() == matrix_type::QUANT)
       reals_.resize(piece_sites * static_cast<std::size_t>(
                                       plan.job.analysis.columns_per_site()));
@@ -94,6 +97,18 @@ class piece_formatter {
     const std::size_t count = std::min(piece_sites, plan_.nchar - first);
     switch (plan_.job.analysis.cell_type()) {
       case matrix_type::DISCR: {
+        if (polymorphic_) {
+          // Standard characters: a code of several states is written as a
+          // polymorphism where the layout can hold one.
+          polymorphisms_.clear();
+          if (plan_.job.folds != nullptr)
+            engine_.compute(*plan_.job.folds, folded, first, count,
+                            cells_.data(), polymorphisms_);
+          else
+            engine_.compute(first, count, cells_.data(), polymorphisms_);
+          writer_.put_cells(out, cells_.data(), count, polymorphisms_);
+          break;
+        }
         // The cells are their own text: computed straight into the output.
         char* cells = out.reserve(count);
         if (plan_.job.folds != nullptr)
@@ -128,8 +143,16 @@ class piece_formatter {
   const plan_type& plan_;
   group_engine engine_;
   print::char_mat_writer writer_;
+  bool polymorphic_;
   std::vector<float> reals_;
+  std::vector<char> cells_;
+  std::vector<polymorphic_cell> polymorphisms_;
   std::size_t selected_ = static_cast<std::size_t>(-1);
+
+ public:
+  std::int64_t missing_polymorphisms() const noexcept {
+    return writer_.missing_polymorphisms();
+  }
 };
 
 // Pieces formatted by worker threads into a ring of in-memory outputs and
@@ -267,6 +290,16 @@ class parallel_writer {
   std::size_t window_;
   std::vector<std::unique_ptr<slot>> slots_;
   std::vector<std::unique_ptr<piece_formatter>> formatters_;
+
+ public:
+  // Once run() has returned: what every formatter could not write.
+  std::int64_t missing_polymorphisms() const noexcept {
+    std::int64_t n = 0;
+    for (const auto& f : formatters_) n += f->missing_polymorphisms();
+    return n;
+  }
+
+ private:
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable ready_;  // a piece is done (the writer waits)
@@ -278,26 +311,30 @@ class parallel_writer {
 
 }  // namespace
 
-std::int32_t write_host_matrix(const host_matrix_job& job,
-                               std::int32_t threads, text_output& out) {
+host_matrix_report write_host_matrix(const host_matrix_job& job,
+                                     std::int32_t threads, text_output& out) {
   const plan_type plan(job);
-  const print::char_mat_writer head(
-      job.layout, job.analysis.cell_type(), plan.width);
+  const print::char_mat_writer head(job.layout, job.analysis.cell_type(),
+                                    plan.width, true, job.analysis.alphabet());
   const auto ncol = job.analysis.columns(job.chars.nchar());
   head.put_header(out, static_cast<std::int32_t>(plan.hosts.size()), ncol,
                   job.comment);
   const std::size_t workers =
       std::min<std::size_t>({static_cast<std::size_t>(std::max(threads, 1)),
                              plan.pieces, max_threads});
-  std::size_t ran = 1;
+  host_matrix_report report;
   if (workers <= 1) {
     piece_formatter f(plan);
     for (std::size_t p = 0; p < plan.pieces; ++p) f.format(p, out);
+    report.missing_polymorphisms = f.missing_polymorphisms();
   } else {
-    ran = parallel_writer(plan, workers).run(out);
+    parallel_writer writer(plan, workers);
+    const std::size_t ran = writer.run(out);
+    report.threads_not_started = static_cast<std::int32_t>(workers - ran);
+    report.missing_polymorphisms = writer.missing_polymorphisms();
   }
   head.put_footer(out);
-  return static_cast<std::int32_t>(workers - ran);
+  return report;
 }
 
 void write_incidence_matrix(const numeric_host_maps& hosts,

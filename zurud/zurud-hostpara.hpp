@@ -564,9 +564,15 @@ struct host_matrix_job {
 /// label (not in PHYLIP) before anything is written. Threads that the
 /// system will not start leave their work to the others; returns how many
 /// of the threads the run would have used could not be started (0 as a
-/// rule).
-std::int32_t write_host_matrix(const host_matrix_job& job,
-                               std::int32_t threads, text_output& out);
+/// rule). Host cells of standard characters with several states are
+/// written as polymorphisms ({01}) in the NEXUS layouts and as "?" in the
+/// others, which are counted.
+struct host_matrix_report {
+  std::int32_t threads_not_started = 0;
+  std::int64_t missing_polymorphisms = 0;
+};
+host_matrix_report write_host_matrix(const host_matrix_job& job,
+                                     std::int32_t threads, text_output& out);
 
 /// Writes the 0/1 incidence matrix of `hosts` and their associates as a
 /// TAB-separated table with a header row: an empty first cell, then the
@@ -600,6 +606,22 @@ struct run_options {
   /// How the association file's names meet the data file's labels
   /// (associates it lacks passed over or refused, ...).
   assoc_resolve_options assoc{};
+  /// Whether the data file chooses the alphabet of `analysis` (its formula
+  /// and gaps kept): a NEXUS DATATYPE, else what most of its cells are
+  /// (alphabet_sample::guess). Otherwise the alphabet is the analysis'.
+  bool choose_alphabet = false;
+};
+
+/// How the run's alphabet was chosen, and what the cells said of it.
+struct alphabet_choice {
+  enum class by_type : std::uint8_t { GIVEN, DATATYPE, CONTENT };
+  alphabet_kind_type kind = alphabet_kind_type::DNA;
+  by_type by = by_type::GIVEN;
+  /// The share (0..100) of the cells sampled that are not missing data and
+  /// are letters outside the nucleotide codes, and that are digits; -1 when
+  /// no sample was taken.
+  int foreign_percent = -1;
+  int digit_percent = -1;
 };
 
 namespace detail {
@@ -635,9 +657,12 @@ class host_run {
   const read::data_notes& read_data();
   /// The matrix's taxon count, once the data file is read.
   std::int32_t data_rows() const;
-  /// What the cells say of their alphabet when most are letters without a
-  /// nucleotide meaning (a protein alignment?), as a text for a notice.
-  std::optional<std::string> alphabet_notice() const;
+  /// The alphabet the run reads the cells in, and how it was chosen.
+  const alphabet_choice& alphabet() const noexcept;
+  /// Host cells with several states that the layout could not hold as a
+  /// polymorphism and wrote as "?" (standard characters in the PHYLIP
+  /// layouts), once write() has run.
+  std::int64_t missing_polymorphisms() const noexcept;
   /// Reads the association file (or raises the failure of reading it
   /// first) and resolves its names against the data file's labels
   /// (resolve_assocs). end_of_file_error when it holds no pair. Returns the

@@ -17,16 +17,6 @@
 
 namespace zurud::hostpara::detail {
 
-/// Whether most sites that are not missing data are letters with no
-/// nucleotide meaning (a protein alignment, whose every site would count as
-/// missing). A sample of each row is enough to tell.
-class alphabet_sample : public zurud::alphabet_sample {
- public:
-  using zurud::alphabet_sample::alphabet_sample;
-  /// The notice for `file` ("-": standard input), or nothing.
-  std::optional<std::string> notice(const std::string& file) const;
-};
-
 /// The host rows folded while the data file is read, when the association
 /// file could be read first: the associate matrix is then never stored. Only
 /// hosts with enough associations to pass the filter get accumulators; a run
@@ -58,7 +48,7 @@ class host_folder final : public zurud::read::row_sink {
   const group_folds* folds() const {
     return folds_ ? &*folds_ : nullptr;
   }
-  const alphabet_sample& sample() const { return *sample_; }
+  const zurud::alphabet_sample& sample() const { return *sample_; }
   /// For each host of `hosts` (the groups as resolved and filtered, which
   /// are among those folded, and hold exactly the rows folded into them),
   /// its host in folds(). std::logic_error for a host not folded.
@@ -81,7 +71,7 @@ class host_folder final : public zurud::read::row_sink {
                      std::equal_to<>>
       of_associate_;
   std::optional<group_folds> folds_;
-  std::optional<alphabet_sample> sample_;
+  std::optional<zurud::alphabet_sample> sample_;
   // Rows of one host that follow each other (neighbouring associates often
   // share their host) are kept back in rows_[0 .. kept_), all of host
   // kept_host_, and folded together; the next row is read into

@@ -523,12 +523,33 @@ TEST(karvo, folding_while_reading_says_what_the_plain_order_says) {
               (i <= 20 || i == 30 ? " Hbig\n" : " Hsmall\n");
   }
   hosted += "q20 Hsmall\n";
+  // Past the ranges of the library's matrix: 5001 associates, 1048577
+  // sites, as PHYLIP and as FASTA.
+  std::string rows_5001 = "5001 3\n", rows_fasta, pairs_5001;
+  for (int i = 1; i <= 5001; ++i) {
+    const std::string label = "r" + std::to_string(i);
+    const std::string cells = {"acgt-"[i % 5], "acgt"[i * 7 % 4], "ag"[i % 2]};
+    rows_5001 += label + " " + cells + "\n";
+    rows_fasta += ">" + label + "\n" + cells + "\n";
+    pairs_5001 += label + " H" + std::to_string(i % 7) + "\n";
+  }
+  std::string wide = "2 1048577\n", wide_pairs = "w1 H\nw2 H\n";
+  for (const char* l : {"w1 ", "w2 "}) {
+    wide += l;
+    for (int j = 0; j < 1048577; ++j) wide += "acgt"[(j * (l[1] - '0')) % 4];
+    wide += "\n";
+  }
   struct case_type {
     const char* name;
     std::vector<std::string> options;
     std::string data, assoc;
     bool assoc_on_standard_input = false;
   } cases[] = {
+      {"5001 associates", {"-v"}, rows_5001, pairs_5001},
+      {"5001 associates, frequencies with gaps", {"-f", "-g"}, rows_5001,
+       pairs_5001},
+      {"5001 associates as FASTA", {"-e"}, rows_fasta, pairs_5001},
+      {"1048577 sites", {"-c"}, wide, wide_pairs},
       {"consensus", {"-c"}, good, assoc},
       {"consensus, one thread", {"-c", "-t", "1"}, good, assoc},
       {"modal, gaps valid", {"-v", "-g", "-N"}, good, assoc},

@@ -47,13 +47,16 @@ host_folder::host_folder(const ordered_assocs& assocs,
 bool host_folder::accept(std::int32_t ntax, std::int32_t nchar) {
   const auto cells =
       static_cast<std::size_t>(ntax) * static_cast<std::size_t>(nchar);
+  // Folds that would take more memory than the cells themselves are not
+  // worth it; a FASTA file (ntax 0) does not say how many rows come.
   if (!group_folds::can_fold(analysis_) ||
-      group_folds::bytes(
-          analysis_, sizes_, static_cast<std::size_t>(nchar)) > cells)
+      (ntax > 0 && group_folds::bytes(analysis_, sizes_,
+                                      static_cast<std::size_t>(nchar)) > cells))
     return false;
   folds_.emplace(analysis_, sizes_, static_cast<std::size_t>(nchar));
   nchar_ = static_cast<std::size_t>(nchar);
-  sample_.emplace(ntax, nchar);
+  // A FASTA file does not say its rows before they are read.
+  sample_.emplace(ntax > 0 ? ntax : 1000, nchar);
   for (auto& row : rows_)
     row = std::make_unique_for_overwrite<char[]>(
         static_cast<std::size_t>(nchar));

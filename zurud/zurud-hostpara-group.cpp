@@ -61,6 +61,18 @@ std::int32_t analysis_type::columns_per_site() const noexcept {
   return formula_ == formula_type::FREQUENCIES ? valid_states_.size() : 1;
 }
 
+std::int32_t analysis_type::written_columns(std::int32_t nchar) const {
+  if (formula_ == formula_type::GROUP_SIZE) return 1;
+  const std::int64_t k = columns_per_site();
+  const std::int64_t n = static_cast<std::int64_t>(nchar) * k;
+  if (n > INT32_MAX)
+    throw range_error(
+        "character count " + std::to_string(n) + " outside 1..2147483647",
+        "frequencies of " + std::to_string(nchar) + " characters need " +
+            std::to_string(k) + " columns each");
+  return static_cast<std::int32_t>(n);
+}
+
 std::int32_t analysis_type::columns(std::int32_t nchar) const {
   if (formula_ == formula_type::GROUP_SIZE) return 1;
   const std::int64_t k = columns_per_site();
@@ -90,25 +102,52 @@ group_engine::group_engine(const analysis_type& analysis,
 
 group_engine::group_engine(const analysis_type& analysis,
                            const char_mat_type& chars, shared_rule rule)
-    : analysis_(analysis), chars_(chars), rule_(std::move(rule)) {
+    : group_engine(analysis, associate_rows(chars), std::move(rule)) {}
+
+group_engine::group_engine(const analysis_type& analysis, associate_rows rows,
+                           shared_rule rule)
+    : analysis_(analysis), chars_(std::move(rows)), rule_(std::move(rule)) {
+  scratch_ = std::make_unique<detail::kernel_scratch>(
+      *rule_, static_cast<std::size_t>(chars_.count()));
+}
+
+associate_rows::associate_rows(const char_mat_type& chars)
+    : count_(chars.ntax()), nchar_(chars.nchar()) {
   if (chars.char_type() != matrix_type::DISCR)
     throw matrix_error("associate matrix is not discrete");
-  scratch_ = std::make_unique<detail::kernel_scratch>(
-      *rule_, static_cast<std::size_t>(chars.ntax()));
+  rows_.reserve(static_cast<std::size_t>(count_));
+  for (std::int32_t i = 1; i <= count_; ++i) rows_.push_back(chars.discr_row(i));
+}
+
+associate_rows::associate_rows(std::vector<const char*> rows,
+                               std::int32_t nchar)
+    : rows_(std::move(rows)),
+      count_(static_cast<std::int32_t>(rows_.size())),
+      nchar_(nchar) {}
+
+associate_rows associate_rows::folded(std::int32_t count, std::int32_t nchar) {
+  associate_rows r;
+  r.count_ = count;
+  r.nchar_ = nchar;
+  return r;
 }
 
 group_engine::~group_engine() = default;
 
 void group_engine::select(const sets::ordered_tax_nos& group) {
-  if (!group.empty() && (*group.begin() < 1 || *group.rbegin() > chars_.ntax()))
+  if (chars_.stored() && !group.empty() &&
+      (*group.begin() < 1 || *group.rbegin() > chars_.count()))
     throw constraint_error(
         "index check failed",
         "associate row " +
             std::to_string(*group.begin() < 1 ? *group.begin()
                                               : *group.rbegin()) +
-            " outside 1.." + std::to_string(chars_.ntax()));
+            " outside 1.." + std::to_string(chars_.count()));
   rows_.clear();
-  for (const std::int32_t r : group) rows_.push_back(chars_.discr_row(r));
+  selected_ = group.size();
+  // Folded rows are not kept: their hosts are computed from the folds.
+  if (!chars_.stored()) return;
+  for (const std::int32_t r : group) rows_.push_back(chars_.row(r));
 }
 
 void group_engine::compute_cells(std::size_t first, std::size_t count,
@@ -190,7 +229,7 @@ void group_engine::compute_folded(const group_folds& folds, std::size_t host,
 
 void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
   require_cells(analysis_, matrix_type::CNTCH);
-  *out = static_cast<std::int32_t>(rows_.size());
+  *out = static_cast<std::int32_t>(selected_);
 }
 
 // ---------------------------------------------------------------------------

@@ -24,26 +24,55 @@ struct early_assocs {
   read::text_input* failed_in = nullptr;  // where it failed, if open
 };
 
-// Rows on their way to the folder, counted for the progress display.
-class counted_rows final : public read::row_sink {
+// The rows of a data file read one at a time: folded into their hosts by
+// the folder when it takes them, else kept, a block of rows at a time (the
+// associates' matrix, without its ranges); counted for the progress
+// display either way.
+class run_rows final : public read::row_sink {
  public:
-  counted_rows(read::row_sink& to, read::read_progress& progress)
-      : to_(to), progress_(progress) {}
+  run_rows(host_folder* folder, bool keep, read::read_progress& progress)
+      : folder_(folder), keep_(keep), progress_(progress) {}
+
   bool accept(std::int32_t ntax, std::int32_t nchar) override {
-    return to_.accept(ntax, nchar);
+    folding_ = folder_ != nullptr && folder_->accept(ntax, nchar);
+    nchar_ = static_cast<std::size_t>(nchar);
+    per_block_ = std::max<std::size_t>(1, (std::size_t{1} << 22) / nchar_);
+    return folding_ || keep_;
   }
-  char* row_memory() override { return to_.row_memory(); }
+  char* row_memory() override {
+    if (folding_) return folder_->row_memory();
+    if (used_ == per_block_ || blocks_.empty()) {
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(per_block_ *
+                                                               nchar_));
+      used_ = 0;
+    }
+    return blocks_.back().get() + used_ * nchar_;
+  }
   void take(std::int32_t row, const std::string& label, char* cells) override {
-    to_.take(row, label, cells);
+    if (folding_) {
+      folder_->take(row, label, cells);
+    } else {
+      rows_.push_back(cells);
+      ++used_;
+    }
     progress_.rows.store(row, std::memory_order_relaxed);
   }
   std::span<std::uint8_t> fresh_memory() override {
-    return to_.fresh_memory();
+    return folding_ ? folder_->fresh_memory() : std::span<std::uint8_t>();
   }
 
+  bool folding() const noexcept { return folding_; }
+  /// The rows kept, in order.
+  std::vector<const char*> rows() const { return rows_; }
+
  private:
-  read::row_sink& to_;
+  host_folder* folder_;
+  bool keep_;
   read::read_progress& progress_;
+  bool folding_ = false;
+  std::size_t nchar_ = 0, per_block_ = 1, used_ = 0;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<const char*> rows_;
 };
 
 struct run_state {
@@ -58,7 +87,12 @@ struct run_state {
 
   std::optional<early_assocs> early;
   std::optional<host_folder> folder;
+  // The associates: a matrix (NEXUS, interleaved PHYLIP), or rows read one
+  // at a time (sequential PHYLIP, FASTA), folded or kept; their labels.
   char_mat_access chars;
+  std::optional<run_rows> rows;
+  std::vector<std::string> labels;
+  std::int32_t nchar = 0;
   read::data_format_type format = read::data_format_type::PHYLIP;
   read::data_notes data_notes;
   alphabet_choice alphabet;
@@ -276,6 +310,31 @@ void choose_alphabet_from_text(run_state& r, read::text_input& in,
       with_alphabet(r.options.analysis, alphabet_of(r.alphabet.kind));
 }
 
+// The associates' rows as the engine reads them: folded, kept one at a time
+// or a matrix's.
+associate_rows associates_of(const run_state& r) {
+  if (r.chars) return associate_rows(*r.chars);
+  if (r.rows && r.rows->folding() && !r.hosts.empty()) {
+    std::size_t largest = 1;
+    for (const auto& [host, group] : r.hosts)
+      largest = std::max(largest, group.size());
+    return associate_rows::folded(static_cast<std::int32_t>(largest), r.nchar);
+  }
+  if (r.rows && !r.rows->folding()) return associate_rows(r.rows->rows(), r.nchar);
+  return associate_rows::folded(static_cast<std::int32_t>(r.labels.size()),
+                                r.nchar);
+}
+
+// What the stored cells say of their alphabet: a sample of each row.
+zurud::alphabet_sample sample_rows(const run_state& r) {
+  const associate_rows rows = associates_of(r);
+  zurud::alphabet_sample sample(std::max<std::int32_t>(rows.count(), 1),
+                                rows.nchar());
+  if (rows.stored())
+    for (std::int32_t i = 1; i <= rows.count(); ++i) sample.add(rows.row(i));
+  return sample;
+}
+
 }  // namespace
 
 host_run::host_run(const run_options& options, std::string data_file,
@@ -320,10 +379,22 @@ const read::data_notes& host_run::read_data() {
   // With both files on standard input the associations follow the rows.
   options.whole_input = !r.both_on_standard_input();
   options.helper_threads = o.threads > 1;
-  std::optional<detail::counted_rows> counted;
-  if (r.folder) options.rows = &counted.emplace(*r.folder, r.progress);
   in.report_to(&r.progress);
-  r.chars = read::read_data_file(in, options, &r.format, &r.data_notes);
+  if (read::streams_rows(format, options)) {
+    // Rows one at a time, as many as the file holds: folded, or kept.
+    r.rows.emplace(r.folder ? &*r.folder : nullptr, options.cells.store,
+                   r.progress);
+    read::data_rows_type read =
+        read::read_data_rows(in, options, *r.rows, &r.format, &r.data_notes);
+    r.labels = std::move(read.labels);
+    r.nchar = read.nchar;
+    if (!r.rows->folding()) r.folder.reset();
+  } else {
+    r.folder.reset();  // such files are stored
+    r.chars = read::read_data_file(in, options, &r.format, &r.data_notes);
+    r.labels.assign(r.chars->labels.begin(), r.chars->labels.end());
+    r.nchar = r.chars->nchar();
+  }
   in.report_to(nullptr);
   if (r.folder) r.folder->finish_rows();
   r.reading = nullptr;
@@ -337,9 +408,7 @@ const read::data_notes& host_run::read_data() {
       r.alphabet.kind = a->kind();
       r.options.analysis = with_alphabet(r.options.analysis, *a);
     } else if (options.cells.store) {
-      zurud::alphabet_sample sample(r.chars->ntax(), r.chars->nchar());
-      for (std::int32_t i = 1; i <= r.chars->ntax(); ++i)
-        sample.add(r.chars->discr_row(i));
+      const zurud::alphabet_sample sample = sample_rows(r);
       r.alphabet.by = alphabet_choice::by_type::CONTENT;
       r.alphabet.kind = sample.guess();
       note_sample(r.alphabet, sample);
@@ -351,33 +420,35 @@ const read::data_notes& host_run::read_data() {
     if (r.folder && r.folder->folds() != nullptr) {
       note_sample(r.alphabet, r.folder->sample());
     } else if (options.cells.store) {
-      zurud::alphabet_sample sample(r.chars->ntax(), r.chars->nchar());
-      for (std::int32_t i = 1; i <= r.chars->ntax(); ++i)
-        sample.add(r.chars->discr_row(i));
-      note_sample(r.alphabet, sample);
+      note_sample(r.alphabet, sample_rows(r));
     }
   }
   r.data.reset();  // closes the data file
 
   // Every label once: a label met twice fails here, before the association
   // file is looked at.
-  if (r.format == read::data_format_type::PHYLIP &&
-      o.input_layout == char_format_type::PHYLIP) {
+  const bool trim = r.format == read::data_format_type::PHYLIP &&
+                    o.input_layout == char_format_type::PHYLIP;
+  r.taxa.reserve(r.labels.size());
+  for (std::size_t i = 0; i < r.labels.size(); ++i) {
+    std::string name = r.labels[i];
     // PHYLIP names are padded to ten characters; an association file cannot
     // hold the padding, so associates are matched on the names without it.
-    tax_lab_type names = r.chars->labels;
-    for (std::int32_t i = names.first(); i <= names.last(); ++i) {
-      std::string& n = names(i);
-      n.erase(n.find_last_not_of(' ') + 1);
-    }
-    sets::to_taxon_map(names, r.taxa);
-  } else {
-    sets::to_taxon_map(r.chars->labels, r.taxa);
+    if (trim) name.erase(name.find_last_not_of(' ') + 1);
+    const auto row = static_cast<std::int32_t>(i + 1);
+    const auto [at, fresh] = r.taxa.try_emplace(std::move(name), row);
+    if (!fresh)
+      throw constraint_error(key_in_map_msg,
+                             "label \"" + r.labels[i] + "\" occurs in rows " +
+                                 std::to_string(at->second) + " and " +
+                                 std::to_string(row));
   }
   return r.data_notes;
 }
 
-std::int32_t host_run::data_rows() const { return state_->chars->ntax(); }
+std::int32_t host_run::data_rows() const {
+  return static_cast<std::int32_t>(state_->labels.size());
+}
 
 const alphabet_choice& host_run::alphabet() const noexcept {
   return state_->alphabet;
@@ -427,43 +498,46 @@ const numeric_host_maps& host_run::group(text_output& err) {
 
   filter(r.hosts, r.options.min_group_size, err);
 
+  // The host matrix is written, never held: as many hosts as 32 bits
+  // count.
   const auto nhosts = r.hosts.size();
   if (nhosts < 1)
-    throw range_error("host count 0 outside 1..5000",
+    throw range_error("host count 0 outside 1..2147483647",
                       "no host has at least " +
                           std::to_string(r.options.min_group_size) +
                           " associates");
-  if (nhosts > static_cast<std::size_t>(max_taxa))
+  if (nhosts > static_cast<std::size_t>(INT32_MAX))
     throw range_error("host count " + std::to_string(nhosts) +
-                      " outside 1..5000");
+                      " outside 1..2147483647");
   return r.hosts;
 }
 
 std::int32_t host_run::write(text_output& out) {
   run_state& r = *state_;
   // The frequencies' width is checked before anything is written.
-  r.options.analysis.columns(r.chars->nchar());
+  r.options.analysis.written_columns(r.nchar);
   const group_folds* folds = r.folder ? r.folder->folds() : nullptr;
   if (folds != nullptr) r.fold_hosts = r.folder->fold_hosts(r.hosts);
   const host_matrix_report report = write_host_matrix(
-      {*r.chars, r.hosts, r.options.analysis,
+      {associates_of(r), r.hosts, r.options.analysis,
        "mingrpsize=" + integer_image(r.options.min_group_size),
        r.options.output_layout, folds, folds ? &r.fold_hosts : nullptr},
       r.options.threads, out);
   r.chars.reset();
+  r.rows.reset();
   r.missing_polymorphisms = report.missing_polymorphisms;
   return report.threads_not_started;
 }
 
 void host_run::write_incidence(text_output& out) {
   run_state& r = *state_;
-  tax_lab_type names = r.chars->labels;
+  std::vector<std::string> names = std::move(r.labels);
   if (r.format == read::data_format_type::PHYLIP &&
       r.options.input_layout == char_format_type::PHYLIP)
-    for (std::int32_t i = names.first(); i <= names.last(); ++i)
-      names(i).erase(names(i).find_last_not_of(' ') + 1);
+    for (std::string& n : names) n.erase(n.find_last_not_of(' ') + 1);
   write_incidence_matrix(r.hosts, names, out);
   r.chars.reset();
+  r.rows.reset();
 }
 
 const read::read_progress& host_run::progress() const noexcept {

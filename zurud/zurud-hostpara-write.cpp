@@ -39,7 +39,7 @@ struct host_ref {
 struct plan_type {
   explicit plan_type(const host_matrix_job& s)
       : job(s),
-        rule(group_engine::make_rule(s.analysis, s.chars.ntax())),
+        rule(group_engine::make_rule(s.analysis, s.chars.count())),
         nchar(static_cast<std::size_t>(s.chars.nchar())),
         pieces_per_row(s.analysis.cell_type() == matrix_type::CNTCH
                            ? 1
@@ -316,7 +316,7 @@ host_matrix_report write_host_matrix(const host_matrix_job& job,
   const plan_type plan(job);
   const print::char_mat_writer head(job.layout, job.analysis.cell_type(),
                                     plan.width, true, job.analysis.alphabet());
-  const auto ncol = job.analysis.columns(job.chars.nchar());
+  const auto ncol = job.analysis.written_columns(job.chars.nchar());
   head.put_header(out, static_cast<std::int32_t>(plan.hosts.size()), ncol,
                   job.comment);
   const std::size_t workers =
@@ -338,7 +338,8 @@ host_matrix_report write_host_matrix(const host_matrix_job& job,
 }
 
 void write_incidence_matrix(const numeric_host_maps& hosts,
-                            const tax_lab_type& labels, text_output& out) {
+                            const std::vector<std::string>& labels,
+                            text_output& out) {
   std::vector<std::int32_t> columns;
   for (const auto& [host, group] : hosts)
     columns.insert(columns.end(), group.begin(), group.end());
@@ -346,7 +347,7 @@ void write_incidence_matrix(const numeric_host_maps& hosts,
   columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
   for (const std::int32_t r : columns) {
     out.put('\t');
-    out.put(labels(r));
+    out.put(labels[static_cast<std::size_t>(r - 1)]);
   }
   out.put('\n');
   for (const auto& [host, group] : hosts) {

@@ -328,6 +328,9 @@ class analysis_type {
   /// Host-matrix columns for `nchar` associate sites: 1 for GROUP_SIZE.
   /// range_error when they exceed 1048576.
   std::int32_t columns(std::int32_t nchar) const;
+  /// The same for a host matrix that is written and never held
+  /// (write_host_matrix): range_error only when they do not fit 32 bits.
+  std::int32_t written_columns(std::int32_t nchar) const;
   /// Whether a host row carries its group size as its row comment (every
   /// formula but GROUP_SIZE).
   bool has_row_comments() const noexcept {
@@ -350,6 +353,35 @@ class kernel_scratch;
 
 class group_folds;
 
+/// The associates' rows as the engine reads them: row r (1 to count()) holds
+/// nchar() cells, stored as the readers store them. A view: the cells
+/// belong to a matrix or a store that outlives it.
+class associate_rows {
+ public:
+  /// Every row of a DISCR matrix (matrix_error for another type); none of
+  /// another (for group sizes, which need no cells).
+  associate_rows(const char_mat_type& chars);  // NOLINT: a matrix is rows
+  /// The rows at `rows` (row r at rows[r - 1]) of nchar cells.
+  associate_rows(std::vector<const char*> rows, std::int32_t nchar);
+  /// `count` rows of nchar cells that were folded as they were read, none
+  /// of them kept.
+  static associate_rows folded(std::int32_t count, std::int32_t nchar);
+
+  std::int32_t count() const noexcept { return count_; }
+  std::int32_t nchar() const noexcept { return nchar_; }
+  /// Whether the cells are kept (not folded).
+  bool stored() const noexcept { return !rows_.empty(); }
+  /// Row r's cells, 1 <= r <= count(), of stored rows.
+  const char* row(std::int32_t r) const {
+    return rows_[static_cast<std::size_t>(r - 1)];
+  }
+
+ private:
+  associate_rows() = default;
+  std::vector<const char*> rows_;
+  std::int32_t count_ = 0, nchar_ = 0;
+};
+
 /// Computes host rows of one analysis over one associate matrix, a stretch
 /// of sites at a time, without a host matrix: select() a host's group, then
 /// compute() any stretch of its row into memory of the analysis' cell type
@@ -367,6 +399,9 @@ class group_engine {
   /// matrix_error for a non-DISCR `chars`. `chars` must outlive the engine.
   group_engine(const analysis_type& analysis, const char_mat_type& chars);
   group_engine(const analysis_type& analysis, const char_mat_type& chars,
+               shared_rule rule);
+  /// Over any associates' rows, whose cells must outlive the engine.
+  group_engine(const analysis_type& analysis, associate_rows rows,
                shared_rule rule);
   ~group_engine();
   group_engine(const group_engine&) = delete;
@@ -409,7 +444,8 @@ class group_engine {
   void compute_cells(std::size_t first, std::size_t count, char* dout,
                      float* qout, std::vector<polymorphic_cell>* poly);
   analysis_type analysis_;
-  const char_mat_type& chars_;
+  associate_rows chars_;
+  std::size_t selected_ = 0;  // the selected host's associates
   shared_rule rule_;
   std::unique_ptr<detail::kernel_scratch> scratch_;
   std::vector<const char*> rows_;
@@ -542,7 +578,7 @@ void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
 
 /// What a host matrix is made of, for write_host_matrix.
 struct host_matrix_job {
-  const char_mat_type& chars;        // the associates, DISCR
+  associate_rows chars;              // the associates (a DISCR matrix)
   const numeric_host_maps& hosts;    // one row per host
   analysis_type analysis;
   std::string comment;  // the matrix comment
@@ -576,12 +612,13 @@ host_matrix_report write_host_matrix(const host_matrix_job& job,
 
 /// Writes the 0/1 incidence matrix of `hosts` and their associates as a
 /// TAB-separated table with a header row: an empty first cell, then the
-/// labels of the associates (labels(r) for each row r met in any host, in
-/// row order); then a line per host, its label and a 1 or 0 per associate.
+/// labels of the associates (labels[r - 1] for each row r met in any host,
+/// in row order); then a line per host, its label and a 1 or 0 per associate.
 /// R's read.table(header = TRUE, row.names = 1, sep = "\t",
 /// check.names = FALSE) reads it as hosts x associates.
 void write_incidence_matrix(const numeric_host_maps& hosts,
-                            const tax_lab_type& labels, text_output& out);
+                            const std::vector<std::string>& labels,
+                            text_output& out);
 
 // ---------------------------------------------------------------------------
 // A run: from a data file and an association file to the host matrix.

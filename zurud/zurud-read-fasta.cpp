@@ -367,7 +367,7 @@ std::int32_t read_fasta_rows(text_input& in, const cell_options& cells,
       if (stored == 0)
         throw format_error("sequence " + quoted(label) + " has no sites");
       nchar = stored;
-      if (!rows.accept(0, static_cast<std::int32_t>(nchar)))
+      if (cells.store && !rows.accept(0, static_cast<std::int32_t>(nchar)))
         throw std::logic_error("a sink of streamed rows declined them");
       if (cells.store) {
         char* const dst = rows.row_memory();

@@ -251,11 +251,17 @@ group_sizes() {
     run "header $header" -c count.phy a.txt
     expect 1 "Wrong file format. *"
   done
-  for header in "2147483647 3" "-2147483648 3" "3 2147483647" "0 0" \
-                "16#7FFF_FFFF# 3"; do
+  for header in "-2147483648 3" "3 2147483647" "0 0" "3 268435457"; do
     printf '%s\np1 acg\n' "$header" >count.phy
     run "header $header" -c count.phy a.txt
     expect 1 "karvo: range error: * count *"
+  done
+  # As many rows as 32 bits count are read as they come: a file that holds
+  # fewer ends early.
+  for header in "2147483647 3" "16#7FFF_FFFF# 3"; do
+    printf '%s\np1 acg\n' "$header" >count.phy
+    run "header $header" -c count.phy a.txt
+    expect 1 "karvo: end-of-file error: * row 2 of 2147483647 *"
   done
   run "minimum beyond 32 bits" -m 4294967298 d.phy a.txt
   expect 1 "Wrong file format. *"
@@ -453,17 +459,25 @@ group_resources() {
     check_invariants
     expect 1 "karvo: end-of-file error: input ended *"
   done
-  # A file that holds all it declares and more than the limit allows still
-  # runs out of memory, stored or folded.
+  # A file that holds all it declares and more than the limit allows: its
+  # rows folded as they are read need no more than its hosts' accumulators;
+  # stored (both files on one standard input), it runs out of memory,
+  # cleanly, naming where it was.
   "$gen" matrix 45 1048576 p full.phy
   for args in "-c full.phy a.txt" "-c full.phy -"; do
-    name="associate matrix beyond the memory limit ($args)"
+    name="associate matrix beyond the memory limit, folded ($args)"
     # shellcheck disable=SC2086
     (ulimit -v 51200; exec timeout -k 5 "$limit" "$karvo" $args) <a.txt >out 2>err
     rc=$?
     check_invariants
-    expect 1 "karvo: out of memory*"
+    expect 0
   done
+  name="associate matrix beyond the memory limit, stored (-c - -)"
+  cat full.phy a.txt >full-and-pairs.txt
+  (ulimit -v 51200; exec timeout -k 5 "$limit" "$karvo" -c - -) <full-and-pairs.txt >out 2>err
+  rc=$?
+  check_invariants
+  expect 1 "karvo: out of memory (standard input, line *)"
 
   # Threads beyond what the memory limit leaves room for (each takes its
   # stack): the run goes on with those that started, the output unchanged.

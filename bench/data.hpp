@@ -29,11 +29,15 @@ struct preset_type {
   std::int32_t nchar;
   std::int32_t nhosts;
   std::string alphabet = "dna";
+  /// Written as FASTA (a header line, then the sites in lines of 60), as
+  /// aligners write alignments of many sequences; else extended PHYLIP.
+  bool fasta = false;
 };
 
 /// small (100 x 1000, 20 hosts), medium (1000 x 100000, 150 hosts), half
 /// (1000 x 50000, 150 hosts), large (4000 x 250000, 600 hosts), wide (200 x
-/// 1048576, 30 hosts).
+/// 1048576, 30 hosts); as FASTA, many (100000 x 10000, 2000 hosts, about 1
+/// GB) and many4 (400000 x 10000, 8000 hosts) for the run at scale.
 const std::vector<preset_type>& presets();
 /// The preset of that name, and "NAME-STATES" for a preset with other
 /// states ("medium-protein"); nothing when there is none.
@@ -59,8 +63,8 @@ class random_type {
 };
 
 /// Writes the matrix (header line, one row per associate) to `matrix` and
-/// the associate-host pairs to `assocs`. ntax 1..5000, nchar 1..1048576,
-/// nhosts 1..ntax.
+/// the associate-host pairs to `assocs`. ntax 1..2^31 - 1, nchar
+/// 1..1048576, nhosts 1..ntax.
 void generate(const preset_type& shape, std::uint64_t seed, text_output& matrix,
               text_output& assocs);
 

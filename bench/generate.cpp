@@ -3,7 +3,8 @@
 //   bench-generate PRESET FOLDER [SEED]
 //   bench-generate NTAX NCHAR NHOSTS FOLDER/NAME [SEED [STATES]]
 //
-// Writes NAME.phy (the associate matrix) and NAME.hosts (the association
+// Writes NAME.phy (the associate matrix; FASTA for the FASTA presets, which
+// karvo tells by its content) and NAME.hosts (the association
 // file), each first under a temporary name and renamed when complete, so an
 // interrupted run never leaves a data set that looks finished. A preset
 // with other states is PRESET-STATES ("medium-protein"); STATES are dna,

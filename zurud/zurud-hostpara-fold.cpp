@@ -35,7 +35,12 @@ host_folder::host_folder(const ordered_assocs& assocs,
     }
     a = b;
   }
-  // Names whose "_"-as-blank form is theirs alone.
+}
+
+void host_folder::make_loose() {
+  // Names whose "_"-as-blank form is theirs alone. Made at the first row
+  // whose label no association names exactly: most files never need it.
+  loose_made_ = true;
   std::unordered_map<std::string, int> uses;
   for (const auto& [name, a] : of_associate_) ++uses[loose(name)];
   for (auto& [name, a] : of_associate_) {
@@ -56,7 +61,7 @@ bool host_folder::accept(std::int32_t ntax, std::int32_t nchar) {
   folds_.emplace(analysis_, sizes_, static_cast<std::size_t>(nchar));
   nchar_ = static_cast<std::size_t>(nchar);
   // A FASTA file does not say its rows before they are read.
-  sample_.emplace(ntax > 0 ? ntax : 1000, nchar);
+  sample_.emplace(ntax > 0 ? ntax : std::int32_t{1} << 20, nchar);
   for (auto& row : rows_)
     row = std::make_unique_for_overwrite<char[]>(
         static_cast<std::size_t>(nchar));
@@ -74,6 +79,7 @@ void host_folder::take(std::int32_t, const std::string& label, char* cells) {
   if (it == of_associate_.end()) {
     // Possibly the same name written with "_" for blank: kept until the end,
     // when it is known whether a row of the very name came too.
+    if (!loose_made_) make_loose();
     if (loose_.empty()) return;
     const auto l = loose_.find(loose(name));
     if (l == loose_.end() || l->second->folded) return;

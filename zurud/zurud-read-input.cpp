@@ -413,10 +413,12 @@ void text_input::mend_line_ends(std::size_t from) {
 }
 
 std::int64_t text_input::line() {
-  return lines_ +
-         read::detail::kernels().count_line_ends(buf_.get() + counted_,
-                                                 buf_.get() + pos_) +
-         1;
+  // What is counted stays counted: a reader that asks at every record (a
+  // FASTA header) counts each line end once, not once a record.
+  lines_ += read::detail::kernels().count_line_ends(buf_.get() + counted_,
+                                                    buf_.get() + pos_);
+  counted_ = pos_;
+  return lines_ + 1;
 }
 
 void text_input::eof(const char* what) const {

@@ -60,6 +60,7 @@ class host_folder final : public zurud::read::row_sink {
     bool folded = false;
   };
   void fold_row(associate& a, char* cells, std::size_t at);
+  void make_loose();
   static constexpr std::size_t kept_rows =
       group_folds::rows_at_once;
 
@@ -86,6 +87,7 @@ class host_folder final : public zurud::read::row_sink {
                      std::equal_to<>>
       loose_;
   std::vector<std::pair<associate*, std::unique_ptr<char[]>>> loose_rows_;
+  bool loose_made_ = false;
   std::size_t nchar_ = 0;
 };
 

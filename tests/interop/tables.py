@@ -59,13 +59,17 @@ def cell(tables, row, column):
 
 def expectation(tables, row, column):
     """True for a "yes" cell, False for a "no" cell, None for one that does
-    not apply ("-")."""
+    not apply ("—"); any other text is an error in the table, not a cell to
+    pass over."""
     text = cell(tables, row, column).lower()
     if text.startswith("yes"):
         return True
     if text.startswith("no"):
         return False
-    return None
+    if text in ("—", "-"):
+        return None
+    raise SystemExit(f"README table: the cell for row {row!r}, column "
+                     f"{column!r} is {text!r}, neither yes, no nor —")
 
 
 class Checker:

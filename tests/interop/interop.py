@@ -5,7 +5,7 @@
 
 PROGRAM is one of: ape, biopython, dendropy, dnapars, iqtree, mrbayes, raxml
 (karvo's output of nucleotides, protein and standard characters in every
-layout, fed to that program; see outputs.py), biopython-writes,
+layout, fed to that program; see outputs.py), ape-writes, biopython-writes,
 dendropy-writes, seqret-writes, mafft-writes (data files written by that
 program, read by karvo: see writes.py).
 

@@ -7,8 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(python3-biopython python3-dendropy phylip iqtree raxml emboss mafft
-          r-cran-ape python3-numpy python3-pandas)
+packages=(python3-biopython python3-dendropy phylip iqtree raxml mrbayes
+          emboss mafft r-cran-ape python3-numpy python3-pandas)
 bash .ci/install-packages --no-recommends "${packages[@]}"
 
 [ -f build/CTestTestfile.cmake ] || make build

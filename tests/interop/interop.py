@@ -3,8 +3,9 @@
 
     interop.py --karvo KARVO --readme README PROGRAM
 
-PROGRAM is one of: ape, biopython, dendropy, dnapars, iqtree, raxml (karvo's
-output in every layout, fed to that program), biopython-writes,
+PROGRAM is one of: ape, biopython, dendropy, dnapars, iqtree, mrbayes, raxml
+(karvo's output of nucleotides, protein and standard characters in every
+layout, fed to that program; see outputs.py), ape-writes, biopython-writes,
 dendropy-writes, seqret-writes, mafft-writes (data files written by that
 program, read by karvo: see writes.py).
 
@@ -29,197 +30,9 @@ import sys
 import tempfile
 
 import writes
+from outputs import (NUCLEOTIDE, PROTEIN_OUTPUT, STANDARD_OUTPUT, Matrix,
+                     for_each_output, same)
 from tables import SKIP, Checker, Refused, first_line, readme_tables
-
-
-# The associate matrix: eleven lice, twelve sites. Site 11 gives, with -g, a
-# gap-only host ("-"), a gap and one base (the base) and a gap with two bases
-# ("?"); site 12 is missing everywhere, so every host gets "?" there and
-# RAxML writes the matrix back without it. Rattus_norvegicus carries every
-# louse, so its consensus row is mostly ambiguity codes and its group size
-# has two digits.
-DATA = """\
- 11 12
-Pflav_1  ACGTACGTAC-?
-Pflav_2  ACGTACGAAC-?
-Pflav_3  ACTTACGTAC-?
-Hsylv_1  ACGTTCGTACG?
-Hsylv_2  GCGTACGTAC-?
-Parva_1  acgaacgtacg?
-Parva_2  acgaacgtac-?
-Parva_3  tcgaacgtcca?
-Pmusc_1  ACGTACGTACG?
-Pmusc_2  ACGTACGTACGN
-Snorv_1  ACGTACTTACGN
-"""
-
-HOSTS = {
-    "Apodemus_flavicollis": ["Pflav_1", "Pflav_2", "Pflav_3"],
-    "Mus_musculus": ["Hsylv_1", "Hsylv_2"],
-    "Myodes": ["Parva_1", "Parva_2", "Parva_3"],
-    "Sorex": ["Pmusc_1", "Pmusc_2", "Pflav_1"],
-    "Rattus_norvegicus": ["Pflav_1", "Pflav_2", "Pflav_3", "Hsylv_1",
-                          "Hsylv_2", "Parva_1", "Parva_2", "Parva_3",
-                          "Pmusc_1", "Pmusc_2", "Snorv_1"],
-    "Talpa": ["Snorv_1"],  # one louse: removed with a warning
-}
-
-# The same groups under host names in several scripts (Latin letters
-# beyond ASCII, Greek, Cyrillic, CJK), written in the layouts that keep
-# names whole: Biopython, DendroPy and ape must read them back wherever they
-# read the ASCII names (IQ-TREE writes such letters back as "_").
-UTF8_HOSTS = dict(zip(["Ørsted_Åland", "Ελλάς", "Москва", "東京_大阪",
-                       "Łódź", "Talpa"], HOSTS.values()))
-UTF8_LAYOUTS = ["-X", "-N", "-E"]
-
-
-def associations(hosts):
-    return "".join(f"{para}\t{host}\n"
-                   for host, paras in hosts.items() for para in paras)
-
-# The analyses per kind of table row: a discrete one with ambiguity codes,
-# "?" and "-", and the three numeric ones.
-KINDS = {
-    "discrete": [["-c", "-g"]],
-    "numbers": [["-e"], ["-f"], ["-s"]],
-}
-LAYOUTS = ["-P", "-X", "-C", "-N", "-E"]
-
-
-# ---------------------------------------------------------------------------
-# karvo's side: what it wrote, read with its own rules.
-
-class Matrix:
-    """Host labels in row order and the cells of each row: a string for
-    discrete data, a list of numbers otherwise."""
-
-    def __init__(self, rows):
-        self.rows = rows  # list of (label, cells)
-
-    def labels(self):
-        return [label for label, _ in self.rows]
-
-    def __repr__(self):
-        return "\n".join(f"  {label!r}: {cells!r}" for label, cells in
-                         self.rows)
-
-
-def parse_karvo(text, layout, kind):
-    """The host matrix as karvo means it, from its output in `layout`."""
-    def cells_of(fields):
-        if kind == "discrete":
-            return "".join(fields)
-        return [float(f) for f in fields]
-
-    lines = text.split("\n")
-    rows = []
-    if layout in ("-N", "-E"):
-        start = lines.index("\tmatrix") + 1
-        end = lines.index("\t;")
-        for line in lines[start:end]:
-            if line.startswith("["):
-                continue  # the column ruler
-            fields = line.split("\t")
-            if fields[-1].startswith("["):
-                fields = fields[:-1]  # the row comment: the group size
-            label = fields[0].rstrip(" ")
-            if layout == "-E":
-                label = label[1:-1]
-            rows.append((label, cells_of(fields[1:])))
-    else:
-        for line in lines[1:]:
-            if not line:
-                continue
-            fields = line.split("\t")
-            if layout == "-C":
-                fields = [fields[0]] + fields[2:]
-            rows.append((fields[0].rstrip(" "), cells_of(fields[1:])))
-    return Matrix(rows)
-
-
-def run_karvo(karvo, work, options, layout, hosts=HOSTS):
-    """Runs karvo on the fixed data; returns the output file's path and the
-    host matrix it holds."""
-    data = os.path.join(work, "lice.phy")
-    assocs = os.path.join(work, "lice-hosts.txt")
-    with open(data, "w") as f:
-        f.write(DATA)
-    with open(assocs, "w", encoding="utf-8") as f:
-        f.write(associations(hosts))
-    name = "hosts" + "".join(options) + layout
-    if hosts is not HOSTS:
-        name += "-utf8"
-    out = os.path.join(work, name.replace("-", "_") + ".txt")
-    result = subprocess.run([karvo, *options, layout, data, assocs],
-                            capture_output=True, encoding="utf-8")
-    if result.returncode != 0:
-        raise RuntimeError(f"karvo {' '.join(options)} {layout} failed: "
-                           f"{result.stderr}")
-    if "WARNING: Removing host Talpa" not in result.stderr:
-        raise RuntimeError("karvo did not remove the one-louse host")
-    with open(out, "w", encoding="utf-8") as f:
-        f.write(result.stdout)
-    kind = "discrete" if "-c" in options else "numbers"
-    matrix = parse_karvo(result.stdout, layout, kind)
-    if kind == "discrete":
-        symbols = set("".join(cells for _, cells in matrix.rows))
-        if not {"-", "?"} <= symbols or not symbols & set("rykmswhbvdn"):
-            raise RuntimeError("the data no longer give gaps, \"?\" and "
-                               "ambiguity codes in the consensus")
-    return out, matrix
-
-
-def layout_row(layout, kind):
-    return f"`{layout}` {kind}"
-
-
-# ---------------------------------------------------------------------------
-# Comparing what a program read with what karvo wrote.
-
-def same(expected, got, kind, fold_case=False, missing_as_gap=False,
-         label_map=None):
-    """None when `got` holds the hosts, labels and cells of `expected` (up
-    to the stated conventions of the reader), else the first difference."""
-    want = expected.rows
-    if label_map:
-        want = [(label_map(l), c) for l, c in want]
-    if [l for l, _ in want] != got.labels():
-        return f"labels {got.labels()} instead of {[l for l, _ in want]}"
-    for (label, w), (_, g) in zip(want, got.rows):
-        if kind == "discrete" or isinstance(g, str):
-            if not isinstance(w, str):
-                # A number matrix read as symbols: the digits of each value.
-                w = "".join(f"{v:g}" for v in w)
-            if fold_case:
-                w, g = w.lower(), g.lower()
-            if missing_as_gap:
-                w, g = w.replace("?", "-"), g.replace("?", "-")
-            if w != g:
-                return f"row {label}: {g!r} instead of {w!r}"
-        elif list(g) != list(w):
-            return f"row {label}: {list(g)!r} instead of {w!r}"
-    return None
-
-
-
-def for_each_output(karvo, work, checker, column, read, utf8=False):
-    """Every layout of every analysis through `read(path, layout, kind,
-    expected)`, checked against the README cell of `column`; with `utf8`,
-    the discrete output of UTF-8 host names too, against the same cells."""
-    for layout in LAYOUTS:
-        for kind, analyses in KINDS.items():
-            for options in analyses:
-                path, expected = run_karvo(karvo, work, options, layout)
-                checker.check(layout_row(layout, kind), column,
-                              lambda: read(path, layout, kind, expected),
-                              f" (karvo {' '.join(options)} {layout})")
-    options = KINDS["discrete"][0]
-    for layout in UTF8_LAYOUTS if utf8 else []:
-        path, expected = run_karvo(karvo, work, options, layout, UTF8_HOSTS)
-        checker.check(layout_row(layout, "discrete"), column,
-                      lambda: read(path, layout, "discrete", expected),
-                      f" (karvo {' '.join(options)} {layout}, UTF-8 host "
-                      "names)")
 
 
 # ---------------------------------------------------------------------------
@@ -254,14 +67,17 @@ def biopython(args, work, checker):
                 n = Nexus.Nexus(path)
         except Exception as e:
             raise Refused(first_line(e))
+        # A polymorphism of standard characters is its states in braces.
         got = Matrix([(t, str(n.matrix[t])) for t in n.taxlabels])
         return same(expected, got, kind)
 
-    for column, read in (("Biopython `phylip`", alignio("phylip")),
-                         ("Biopython `phylip-relaxed`",
-                          alignio("phylip-relaxed")),
-                         ("Bio.Nexus", nexus)):
-        for_each_output(args.karvo, work, checker, column, read, utf8=True)
+    for alphabet in (NUCLEOTIDE, PROTEIN_OUTPUT, STANDARD_OUTPUT):
+        for column, read in (("Biopython `phylip`", alignio("phylip")),
+                             ("Biopython `phylip-relaxed`",
+                              alignio("phylip-relaxed")),
+                             ("Bio.Nexus", nexus)):
+            for_each_output(args.karvo, work, checker, alphabet, column, read,
+                            utf8=alphabet is NUCLEOTIDE)
     return checker.status()
 
 
@@ -280,33 +96,54 @@ def dendropy_reader(args, work, checker):
             if isinstance(m, dendropy.ContinuousCharacterMatrix):
                 rows.append((taxon.label, [float(v) for v in seq.values()]))
             else:
-                rows.append((taxon.label,
-                             "".join(str(s) for s in seq.values())))
+                # A polymorphism's state is written "{0,1}".
+                rows.append((taxon.label, "".join(
+                    str(s).replace(",", "") for s in seq.values())))
         return Matrix(rows)
 
-    def read(path, layout, kind, expected):
-        try:
-            if layout in ("-N", "-E"):
-                data = dendropy.DataSet.get(path=path, schema="nexus")
-                if len(data.char_matrices) != 1:
-                    raise Refused(f"{len(data.char_matrices)} matrices")
-                m = data.char_matrices[0]
-            elif kind == "discrete":
-                m = dendropy.DnaCharacterMatrix.get(path=path,
-                                                    schema="phylip")
-            else:
-                m = dendropy.ContinuousCharacterMatrix.get(path=path,
-                                                           schema="phylip")
-        except Refused:
-            raise
-        except Exception as e:
-            raise Refused(first_line(e))
-        # Unquoted NEXUS labels follow the NEXUS rule: "_" stands for a blank.
-        label_map = (lambda l: l.replace("_", " ")) if layout == "-N" else None
-        return same(expected, matrix_of(m), kind, fold_case=True,
-                    label_map=label_map)
+    def reader(get):
+        def read(path, layout, kind, expected):
+            schema = "nexus" if layout in ("-N", "-E") else "phylip"
+            try:
+                m = get(path, schema, kind)
+            except Refused:
+                raise
+            except Exception as e:
+                raise Refused(first_line(e))
+            # Unquoted NEXUS labels follow the NEXUS rule: "_" stands for a
+            # blank.
+            label_map = (lambda l: l.replace("_", " ")) if layout == "-N" \
+                else None
+            return same(expected, matrix_of(m), kind, fold_case=True,
+                        label_map=label_map)
+        return read
 
-    for_each_output(args.karvo, work, checker, "DendroPy", read, utf8=True)
+    def data_set(data_type):
+        # PHYLIP does not say its data type: the call is told it.
+        def get(path, schema, kind):
+            options = {} if schema == "nexus" else {
+                "data_type": "continuous" if kind == "numbers" else data_type}
+            data = dendropy.DataSet.get(path=path, schema=schema, **options)
+            if len(data.char_matrices) != 1:
+                raise Refused(f"{len(data.char_matrices)} matrices")
+            return data.char_matrices[0]
+        return get
+
+    def typed(matrix_type):
+        return lambda path, schema, kind: matrix_type.get(path=path,
+                                                          schema=schema)
+
+    for alphabet, data_type, matrix_type in (
+            (NUCLEOTIDE, "dna", dendropy.DnaCharacterMatrix),
+            (PROTEIN_OUTPUT, "protein", dendropy.ProteinCharacterMatrix),
+            (STANDARD_OUTPUT, "standard", dendropy.StandardCharacterMatrix)):
+        for column, get in (
+                ("DendroPy `DataSet.get`", data_set(data_type)),
+                (f"DendroPy `{matrix_type.__name__}.get`", typed(matrix_type)),
+                ("DendroPy `ContinuousCharacterMatrix.get`",
+                 typed(dendropy.ContinuousCharacterMatrix))):
+            for_each_output(args.karvo, work, checker, alphabet, column,
+                            reader(get), utf8=alphabet is NUCLEOTIDE)
     return checker.status()
 
 
@@ -344,7 +181,7 @@ def dnapars(args, work, checker):
             rows.append((line[:10].rstrip(" "), site))
         return same(expected, Matrix(rows), kind, fold_case=True)
 
-    for_each_output(args.karvo, work, checker, "dnapars", read)
+    for_each_output(args.karvo, work, checker, NUCLEOTIDE, "dnapars", read)
     return checker.status()
 
 
@@ -354,7 +191,7 @@ def iqtree(args, work, checker):
         print("SKIP: IQ-TREE is not installed (Debian package iqtree)")
         return SKIP
 
-    def reader(seqtype):
+    def reader(seqtype, as_gap):
         def read(path, layout, kind, expected):
             run = tempfile.mkdtemp(dir=work)
             out = os.path.join(run, "back.fa")
@@ -385,15 +222,18 @@ def iqtree(args, work, checker):
                         rows.append([line[1:].strip(), ""])
                     elif rows:
                         rows[-1][1] += line.strip()
-            # IQ-TREE keeps no difference between "?" and "-": both are
-            # missing, written back as "-".
             return same(expected, Matrix([tuple(r) for r in rows]), kind,
-                        fold_case=True, missing_as_gap=True)
+                        fold_case=True, as_gap=as_gap)
         return read
 
-    for_each_output(args.karvo, work, checker, "IQ-TREE", reader(None))
-    for_each_output(args.karvo, work, checker, "IQ-TREE `-st DNA`",
-                    reader("DNA"))
+    # IQ-TREE keeps no difference between "?" and "-", nor, for protein, X:
+    # each is missing, written back as "-".
+    for alphabet, column, read in (
+            (NUCLEOTIDE, "IQ-TREE", reader(None, "?")),
+            (NUCLEOTIDE, "IQ-TREE `-st DNA`", reader("DNA", "?")),
+            (PROTEIN_OUTPUT, "IQ-TREE `-st AA`", reader("AA", "?x")),
+            (STANDARD_OUTPUT, "IQ-TREE `-st MORPH`", reader("MORPH", "?"))):
+        for_each_output(args.karvo, work, checker, alphabet, column, read)
     return checker.status()
 
 
@@ -403,35 +243,99 @@ def raxml(args, work, checker):
         print("SKIP: RAxML is not installed (Debian package raxml)")
         return SKIP
 
-    def read(path, layout, kind, expected):
-        run = tempfile.mkdtemp(dir=work)
-        # -f c only checks that the alignment reads; because one site is
-        # missing in every row, RAxML also writes the matrix back without it
-        # (to <alignment>.reduced), which is what is compared.
-        copy = os.path.join(run, "hosts.phy")
-        shutil.copy(path, copy)
-        result = subprocess.run([program, "-f", "c", "-m", "GTRCAT", "-p",
-                                 "1", "-s", copy, "-n", "check", "-w", run],
-                                capture_output=True, text=True, timeout=120)
-        log = result.stdout + result.stderr
-        if result.returncode != 0 or \
-                "Alignment format can be read by RAxML" not in log:
-            errors = [l for l in log.splitlines()
-                      if re.search(r"ERROR|can't|error", l)]
-            raise Refused(errors[0].strip() if errors else
-                          f"exit status {result.returncode}")
-        reduced = copy + ".reduced"
-        if not os.path.exists(reduced):
-            return "no reduced alignment written to compare"
-        with open(reduced) as f:
-            lines = f.read().split("\n")
-        rows = [tuple(l.split()) for l in lines[1:] if l.strip()]
-        # The wholly missing last site is what RAxML left out.
-        want = Matrix([(l, c[:-1]) for l, c in expected.rows])
-        return same(want, Matrix(rows), kind, fold_case=True,
-                    missing_as_gap=True)
+    def reader(model, as_gap):
+        def read(path, layout, kind, expected):
+            run = tempfile.mkdtemp(dir=work)
+            # -f c only checks that the alignment reads; because one site is
+            # missing in every row, RAxML also writes the matrix back without
+            # it (to <alignment>.reduced), which is what is compared.
+            copy = os.path.join(run, "hosts.phy")
+            shutil.copy(path, copy)
+            result = subprocess.run(
+                [program, "-f", "c", "-m", model, "-p", "1", "-s", copy,
+                 "-n", "check", "-w", run],
+                capture_output=True, text=True, timeout=120)
+            log = result.stdout + result.stderr
+            if result.returncode != 0 or \
+                    "Alignment format can be read by RAxML" not in log:
+                errors = [l for l in log.splitlines()
+                          if re.search(r"ERROR|can't|error", l)]
+                raise Refused(errors[0].strip() if errors else
+                              f"exit status {result.returncode}")
+            reduced = copy + ".reduced"
+            if not os.path.exists(reduced):
+                return "no reduced alignment written to compare"
+            with open(reduced) as f:
+                lines = f.read().split("\n")
+            rows = [tuple(l.split()) for l in lines[1:] if l.strip()]
+            # The wholly missing last site is what RAxML left out.
+            want = Matrix([(l, c[:-1]) for l, c in expected.rows])
+            return same(want, Matrix(rows), kind, fold_case=True,
+                        as_gap=as_gap)
+        return read
 
-    for_each_output(args.karvo, work, checker, "RAxML", read)
+    # RAxML, too, treats "?", "-" and a protein's X alike.
+    for alphabet, column, read in (
+            (NUCLEOTIDE, "RAxML", reader("GTRCAT", "?")),
+            (PROTEIN_OUTPUT, "RAxML `-m PROTGAMMAWAG`",
+             reader("PROTGAMMAWAG", "?x"))):
+        for_each_output(args.karvo, work, checker, alphabet, column, read)
+    return checker.status()
+
+
+def mrbayes(args, work, checker):
+    program = shutil.which("mb")
+    if program is None:
+        print("SKIP: MrBayes is not installed (Debian package mrbayes)")
+        return SKIP
+
+    def reader(coding):
+        def read(path, layout, kind, expected):
+            run = tempfile.mkdtemp(dir=work)
+            shutil.copy(path, os.path.join(run, "hosts.nex"))
+            # Read the file, print the matrix as read, then a few
+            # generations of a chain to show that it can be analysed.
+            commands = ["set autoclose=yes nowarn=yes quitonerror=yes "
+                        "seed=1 swapseed=1", "execute hosts.nex",
+                        "showmatrix", *coding,
+                        "mcmc ngen=100 samplefreq=50 printfreq=100 "
+                        "diagnfreq=100 nruns=1 nchains=1", "quit"]
+            result = subprocess.run([program], cwd=run,
+                                    input="\n".join(commands) + "\n",
+                                    capture_output=True, text=True,
+                                    timeout=120)
+            log = result.stdout.split("\n")
+            if result.returncode != 0:
+                start = next((i for i, l in enumerate(log)
+                              if "Executing file" in l), 0)
+                reasons = [l.strip() for l in log[start:] if re.match(
+                    r"\s*(Unrecognized|Instead found|No valid match|"
+                    r"Could not|Error while|Error in)", l)]
+                raise Refused(reasons[0] if reasons else
+                              f"exit status {result.returncode}")
+            # The matrix print: a ruler of tens, then a name and the cells a
+            # line, in blocks when the matrix is wide.
+            start = log.index("MrBayes > showmatrix") + 1
+            rows = []
+            for line in log[start:]:
+                if line.startswith("MrBayes >"):
+                    break
+                fields = line.split()
+                if len(fields) == 2 and not fields[0].isdigit():
+                    rows.append(tuple(fields))
+            # showmatrix writes a polymorphism as "*" (and says
+            # "Matrix contains polymorphisms, interpreted as ambiguity").
+            return same(expected, Matrix(rows), kind, fold_case=True,
+                        polymorphism=lambda text: "*")
+        return read
+
+    # Standard characters whose states could all be one (as a consensus
+    # with polymorphisms often may) are left out unless coding=all says
+    # that constant characters were scored too.
+    for alphabet, read in ((PROTEIN_OUTPUT, reader([])),
+                           (STANDARD_OUTPUT,
+                            reader(["lset coding=all"]))):
+        for_each_output(args.karvo, work, checker, alphabet, "MrBayes", read)
     return checker.status()
 
 
@@ -503,19 +407,24 @@ def ape(args, work, checker):
                     except ValueError:
                         cells = "".join(cells)
                 else:
-                    cells = cells.replace("\x1e", "")
+                    # read.nexus.data gives a polymorphism as "0/1".
+                    cells = "".join(f"{{{c.replace('/', '')}}}" if "/" in c
+                                    else c for c in cells.split("\x1e"))
                 rows.append((name.strip() if trim else name, cells))
             # Both readers give the cells in lower case.
             return same(expected, Matrix(rows), kind, fold_case=True)
         return read
 
     try:
-        for column, read in (("ape `read.dna`", reader("dna")),
-                             ("ape `read.dna`, names trimmed",
-                              reader("dna", trim=True)),
-                             ("ape `read.nexus.data`", reader("nexus"))):
-            for_each_output(args.karvo, work, checker, column, read,
-                            utf8=True)
+        for alphabet, column, read in (
+                (NUCLEOTIDE, "ape `read.dna`", reader("dna")),
+                (NUCLEOTIDE, "ape `read.dna`, names trimmed",
+                 reader("dna", trim=True)),
+                (NUCLEOTIDE, "ape `read.nexus.data`", reader("nexus")),
+                (PROTEIN_OUTPUT, "ape `read.nexus.data`", reader("nexus")),
+                (STANDARD_OUTPUT, "ape `read.nexus.data`", reader("nexus"))):
+            for_each_output(args.karvo, work, checker, alphabet, column, read,
+                            utf8=alphabet is NUCLEOTIDE)
     finally:
         r.stdin.close()
         r.wait(timeout=60)
@@ -528,6 +437,7 @@ PROGRAMS = {
     "dendropy": dendropy_reader,
     "dnapars": dnapars,
     "iqtree": iqtree,
+    "mrbayes": mrbayes,
     "raxml": raxml,
     **writes.PROGRAMS,
 }

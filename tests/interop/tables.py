@@ -20,8 +20,8 @@ def first_line(text):
 # The README's tables.
 
 def readme_tables(readme):
-    """The tables under the heading "Which program reads which layout", as
-    dictionaries row key -> column name -> cell text."""
+    """The tables under the heading "Which program reads which layout" and
+    its subsections, as dictionaries row key -> column name -> cell text."""
     with open(readme, encoding="utf-8") as f:
         lines = f.read().split("\n")
     start = next((i for i, l in enumerate(lines) if l.startswith("#") and
@@ -31,7 +31,7 @@ def readme_tables(readme):
                          "\"Which program reads which layout\"")
     tables, table = [], None
     for line in lines[start + 1:]:
-        if line.startswith("#"):
+        if re.match(r"#{1,2} ", line):
             break
         if line.startswith("|"):
             cells = [c.strip() for c in line.strip().strip("|").split("|")]
@@ -59,21 +59,46 @@ def cell(tables, row, column):
 
 def expectation(tables, row, column):
     """True for a "yes" cell, False for a "no" cell, None for one that does
-    not apply ("-")."""
+    not apply ("—"); any other text is an error in the table, not a cell to
+    pass over."""
     text = cell(tables, row, column).lower()
     if text.startswith("yes"):
         return True
     if text.startswith("no"):
         return False
-    return None
+    if text in ("—", "-"):
+        return None
+    raise SystemExit(f"README table: the cell for row {row!r}, column "
+                     f"{column!r} is {text!r}, neither yes, no nor —")
 
 
 class Checker:
     """Collects the outcome of every cell and reports them as a table."""
 
-    def __init__(self, tables):
+    def __init__(self, tables, parent=None):
         self.tables = tables
-        self.failures = 0
+        self.parent = parent
+        self._failures = 0
+
+    @property
+    def failures(self):
+        return self.parent.failures if self.parent else self._failures
+
+    @failures.setter
+    def failures(self, count):
+        if self.parent:
+            self.parent.failures = count
+        else:
+            self._failures = count
+
+    def within(self, first):
+        """A checker of the tables whose first column is headed `first` (the
+        nucleotide, protein and standard tables share row and column names),
+        counting its failures with this one's."""
+        tables = [t for t in self.tables if t["header"][0] == first]
+        if not tables:
+            raise SystemExit(f"README: no table headed {first!r}")
+        return Checker(tables, self)
 
     def check(self, row, column, read, what=""):
         """`read` returns None when the program read the file back equal,

@@ -8,6 +8,8 @@
 //   bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] [-g]
 //                [-a dna|protein|standard] [--fold] [--total]
 //   bench-stages --fresh NTAX NCHAR
+//   bench-stages --read FILE
+//   bench-stages --fold-bytes DATA_FILE ASSOCIATION_FILE -c|-v|-e|-f
 //
 // With --fold the run is karvo's (hostpara::host_run): the rows folded into
 // their hosts as they are read when they can be (the association file read
@@ -16,7 +18,10 @@
 // process.
 //
 // The second form prints only the seconds it takes to write fresh memory of
-// NTAX x NCHAR cells, for the floor of bench/run.sh's table.
+// NTAX x NCHAR cells, for the floor of bench/run.sh's table; --read the
+// seconds of reading (and decoding) a whole file through the text input;
+// --fold-bytes the bytes of the host accumulators a folded run lays out
+// (bench/scale.sh's memory budget).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,9 +29,12 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "karvo/karvo.hpp"
 #include "zurud/zurud-hostpara.hpp"
@@ -74,7 +82,68 @@ void floors(const char* path, std::size_t cells) {
   w.lap("write fresh memory of the cells");
 }
 
+// The sites of a data file: a PHYLIP header's count, or the cells of a
+// FASTA file's first record.
+std::int32_t sites_of(const char* path) {
+  zurud::read::text_input in = zurud::read::text_input::open(path);
+  if (zurud::read::detect_data_format(in) !=
+      zurud::read::data_format_type::FASTA)
+    return zurud::read::read_header(in).nchar;
+  in.skip_line();
+  std::int32_t n = 0;
+  for (std::string_view line; !(line = in.peek_line()).empty() || !in.exhausted();) {
+    if (line.empty()) {
+      in.skip_line();
+      continue;
+    }
+    if (line[0] == '>') break;
+    for (const char c : line) n += !zurud::whitespace.contains(c);
+    in.consume(line.size());
+  }
+  return n;
+}
+
+// The bytes of the host accumulators a folded run of `analysis` lays out:
+// its hosts of at least two associations, over the file's sites.
+std::size_t fold_bytes(const char* data, const char* hosts, char analysis) {
+  zurud::read::text_input in = zurud::read::text_input::open(hosts);
+  zurud::hostpara::ordered_assocs pairs;
+  zurud::hostpara::read_assoc(in, pairs);
+  std::map<std::string, std::size_t> count;
+  for (const auto& a : pairs) ++count[a.host];
+  std::vector<std::size_t> sizes;
+  for (const auto& [host, n] : count)
+    if (n >= 2) sizes.push_back(n);
+  using zurud::hostpara::formula_type;
+  const formula_type f = analysis == 'f'   ? formula_type::FREQUENCIES
+                         : analysis == 'e' ? formula_type::ENTROPY
+                         : analysis == 'v' ? formula_type::MODUS
+                                           : formula_type::CONSENSUS;
+  return zurud::hostpara::group_folds::bytes(
+      zurud::hostpara::analysis_type(f, zurud::nuc_set), sizes,
+      static_cast<std::size_t>(sites_of(data)));
+}
+
 int run(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--fold-bytes") == 0) {
+    std::printf("%zu\n", fold_bytes(argv[2], argv[3], argv[4][1]));
+    return 0;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "--read") == 0) {
+    // The decoder alone: the whole file read through the text input, as
+    // karvo reads it (BGZF on every processor).
+    const auto start = clock_type::now();
+    zurud::read::text_input in = zurud::read::text_input::open(argv[2]);
+    in.decoder_threads(static_cast<unsigned>(karvo::available_processors()));
+    std::size_t n = 0;
+    for (std::string_view v; !(v = in.peek_buffer()).empty();) {
+      n += v.size();
+      in.consume(v.size());
+    }
+    std::printf("%.6f\n", std::chrono::duration<double>(clock_type::now() -
+                                                        start).count());
+    return n > 0 ? 0 : 1;
+  }
   if (argc == 4 && std::strcmp(argv[1], "--fresh") == 0) {
     const auto start = clock_type::now();
     write_fresh(std::stoull(argv[2]) * std::stoull(argv[3]));
@@ -86,7 +155,9 @@ int run(int argc, char** argv) {
     std::fputs(
         "usage: bench-stages DATA_FILE ASSOCIATION_FILE [-s|-c|-v|-e|-f] "
         "[-g] [-a ALPHABET] [--fold] [--total]\n"
-        "       bench-stages --fresh NTAX NCHAR\n",
+        "       bench-stages --fresh NTAX NCHAR\n"
+        "       bench-stages --read FILE\n"
+        "       bench-stages --fold-bytes DATA_FILE ASSOCIATION_FILE -c|-v|-e|-f\n",
         stderr);
     return 2;
   }

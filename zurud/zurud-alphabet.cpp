@@ -166,8 +166,17 @@ std::optional<alphabet_type> alphabet_type::of_datatype(
   for (const char* nucleotides : {"dna", "rna", "nucleotide"})
     if (same_word(datatype, nucleotides)) return dna();
   if (same_word(datatype, "protein")) return protein();
-  if (same_word(datatype, "standard"))
-    return standard(symbols.empty() ? "0123456789" : symbols);
+  if (same_word(datatype, "standard")) {
+    // Some writers list the gap and the missing symbol among SYMBOLS
+    // (DendroPy's "2195376-084"): they are read as the gap and missing
+    // data, as everywhere, not refused.
+    std::string states;
+    for (const char c : symbols)
+      if (c != gap && c != missing) states += c;
+    return standard(states.find_first_not_of(" \t\r\n") == std::string::npos
+                        ? "0123456789"
+                        : std::string_view(states));
+  }
   // Restriction sites are present (1) or absent (0).
   if (same_word(datatype, "restriction")) return standard("01");
   return std::nullopt;

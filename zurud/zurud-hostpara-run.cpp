@@ -375,6 +375,8 @@ const read::data_notes& host_run::read_data() {
   options.interleaved = o.interleaved;
   options.cells.map = o.analysis.alphabet().cell_map();
   options.cells.map_by_datatype = by_datatype;
+  // Standard characters may write a set of states as one cell ({01}).
+  options.cells.sets = o.analysis.alphabet().writes_polymorphisms();
   options.cells.store = o.analysis.formula() != formula_type::GROUP_SIZE;
   // With both files on standard input the associations follow the rows.
   options.whole_input = !r.both_on_standard_input();

@@ -325,6 +325,44 @@ char_mat_access read_fasta_matrix(text_input& in, const cell_options& cells) {
   return matrix;
 }
 
+namespace {
+
+// The cells of one FASTA record of standard characters, where a set of
+// states in braces or parentheses is one cell ("?"): a line at a time up to
+// the next header.
+std::string record_with_sets(text_input& in, const char_mapping& map) {
+  std::string cells;
+  while (!in.exhausted()) {
+    const std::string_view first = in.peek(1);
+    if (first == ">") break;
+    if (in.end_of_line()) {
+      in.skip_line();
+      continue;
+    }
+    std::string line = in.read_line(std::string::npos);
+    for (std::size_t k = 0; k < line.size(); ++k) {
+      const char c = line[k];
+      if (whitespace.contains(c)) continue;
+      if (c == '{' || c == '(') {
+        const std::size_t end = line.find(c == '{' ? '}' : ')', k);
+        if (end == std::string::npos)
+          throw format_error(std::string("a set of states opened with \"") +
+                             c + "\" is not closed on its line");
+        cells += '?';
+        k = end;
+      } else if (c == '}' || c == ')') {
+        throw format_error(std::string("\"") + c +
+                           "\" without the mark that opens its set of states");
+      } else {
+        cells += c == '.' ? '-' : map(c);
+      }
+    }
+  }
+  return cells;
+}
+
+}  // namespace
+
 namespace detail {
 
 std::int32_t read_fasta_rows(text_input& in, const cell_options& cells,
@@ -343,6 +381,35 @@ std::int32_t read_fasta_rows(text_input& in, const cell_options& cells,
     labels.push_back(read_header_label(in));
     const std::string& label = labels.back();
     const auto row = static_cast<std::int32_t>(labels.size());
+    if (cells.sets) {
+      // Standard characters, whose sets of states are one cell each.
+      const std::string record = record_with_sets(in, cells.map);
+      if (row == 1) {
+        if (record.empty())
+          throw format_error("sequence " + quoted(label) + " has no sites");
+        if (record.size() > max_row)
+          throw range_error("sequence " + quoted(label) + " has more than " +
+                            std::to_string(max_row) + " sites");
+        nchar = record.size();
+        if (cells.store &&
+            !rows.accept(0, static_cast<std::int32_t>(nchar)))
+          throw std::logic_error("a sink of streamed rows declined them");
+      } else if (record.size() != nchar) {
+        throw format_error("sequence " + quoted(label) + " (line " +
+                               std::to_string(line) + ") has " +
+                               std::to_string(record.size()) +
+                               " sites, the first sequence " +
+                               quoted(labels.front()) + " " +
+                               std::to_string(nchar),
+                           "the sequences are not aligned");
+      }
+      if (cells.store) {
+        char* const dst = rows.row_memory();
+        std::memcpy(dst, record.data(), nchar);
+        rows.take(row, label, dst);
+      }
+      continue;
+    }
     if (row == 1) {
       first_line.push_back(line);
       // The first record fixes the row length: it is read into a row that

@@ -46,7 +46,8 @@ template <typename Names>
 void read_rows(text_input& in, char_format_type layout, Names& names,
                std::int32_t ntax, std::int32_t nchar, matrix_type type,
                char_mat_type* matrix, const char_mapping& map, bool store,
-               row_sink& rows, data_notes* notes = nullptr) {
+               row_sink& rows, data_notes* notes = nullptr,
+               bool sets = false) {
   const label_format_type labels = label_layout(layout);
   std::int32_t i = 1;
   const std::int64_t first_line = in.line();
@@ -66,7 +67,11 @@ void read_rows(text_input& in, char_format_type layout, Names& names,
       switch (type) {
         case matrix_type::DISCR: {
           const auto n = static_cast<std::size_t>(nchar);
-          if (!store) {
+          if (sets) {
+            char* const cells = store ? rows.row_memory() : nullptr;
+            detail::read_cells_with_sets(in, cells, n, map);
+            if (store) rows.take(i, names(i), cells);
+          } else if (!store) {
             in.skip_black(n);
           } else {
             char* const cells = rows.row_memory();
@@ -178,7 +183,36 @@ void read_streamed_rows(text_input& in, char_format_type layout,
                         data_notes* notes, row_sink& rows) {
   growing_labels names(labels);
   read_rows(in, layout, names, ntax, nchar, matrix_type::DISCR, nullptr,
-            cells.map, cells.store, rows, notes);
+            cells.map, cells.store, rows, notes, cells.sets);
+}
+
+void read_cells_with_sets(text_input& in, char* dst, std::size_t n,
+                          const char_mapping& map) {
+  // Standard characters are few a row: a character at a time is enough.
+  for (std::size_t j = 0; j < n; ++j) {
+    char c = in.read_char();
+    while (whitespace.contains(c)) c = in.read_char();
+    if (c == '{' || c == '(') {
+      const char close = c == '{' ? '}' : ')';
+      for (;;) {
+        if (in.end_of_line())
+          throw format_error(std::string("a set of states opened with \"") +
+                             c + "\" is not closed on its line");
+        const char d = in.read_char();
+        if (d == close) break;
+        if (d == '{' || d == '(' || d == '}' || d == ')')
+          throw format_error(std::string("\"") + d +
+                             "\" inside a set of states");
+      }
+      c = '?';
+    } else if (c == '}' || c == ')') {
+      throw format_error(std::string("\"") + c +
+                         "\" without the mark that opens its set of states");
+    } else {
+      c = map(c);
+    }
+    if (dst != nullptr) dst[j] = c;
+  }
 }
 
 }  // namespace detail

@@ -334,6 +334,10 @@ struct cell_options {
   char_mapping map{};
   bool store = true;
   bool map_by_datatype = false;
+  /// A set of states in braces or parentheses ({01}, (1,2): polymorphisms
+  /// and uncertainties of standard characters) is one cell, stored as "?",
+  /// in the rows that read_data_rows reads (NEXUS always reads them so).
+  bool sets = false;
 };
 
 /// Fills the labels and cells of `matrix` (sized by the caller from

@@ -748,7 +748,8 @@ class alphabet_type {
                                               std::string_view symbols = {});
   /// The alphabet a NEXUS DATATYPE declares, in any case: DNA, RNA and
   /// NUCLEOTIDE are dna, PROTEIN protein, STANDARD standard (the SYMBOLS
-  /// given, "0"-"9" when none), RESTRICTION standard with "01"; nothing for
+  /// given, "0"-"9" when none; a "-" or "?" among them is the gap or missing
+  /// data, as in cells), RESTRICTION standard with "01"; nothing for
   /// MIXED, an empty or an unknown one. format_error as standard().
   static std::optional<alphabet_type> of_datatype(
       std::string_view datatype, std::string_view symbols = {});

@@ -93,6 +93,13 @@ void read_streamed_rows(text_input& in, char_format_type layout,
                         std::vector<std::string>& labels, std::int32_t ntax,
                         std::int32_t nchar, const cell_options& cells,
                         data_notes* notes, row_sink& rows);
+/// Reads the next n cells into dst (nothing stored with dst null) where a
+/// set of states in braces or parentheses is one cell, stored as "?";
+/// whitespace and line ends between cells are passed over. format_error for
+/// a closing mark without its opening one or a set left open at the end of
+/// its line; end_of_file_error when the input runs out first.
+void read_cells_with_sets(text_input& in, char* dst, std::size_t n,
+                          const char_mapping& map);
 /// The records of a FASTA file handed to `rows` one at a time (their cells
 /// stored only with cells.store), labels appended to `labels`: up to 2^31 - 1
 /// records of up to max_streamed_chars sites. Returns the number of sites.

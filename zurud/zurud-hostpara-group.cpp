@@ -43,6 +43,31 @@ analysis_type analysis_type::of_shape(const char_mat_type& result,
   throw matrix_error("host matrix shape fits no analysis");
 }
 
+analysis_type& analysis_type::with_threshold(fraction_type share) {
+  if (share.num == 0 || share.num > share.den || share.den >> 32 != 0)
+    throw range_error("consensus threshold " + std::to_string(share.num) +
+                      "/" + std::to_string(share.den) + " outside 0..1",
+                      "a share above 0 and at most 1");
+  threshold_ = share;
+  return *this;
+}
+
+analysis_type& analysis_type::with_minimum(std::uint32_t minimum) {
+  if (minimum < 1)
+    throw range_error("minimum of associates with a state 0 below 1");
+  minimum_ = minimum;
+  return *this;
+}
+
+bool operator==(const analysis_type& a, const analysis_type& b) noexcept {
+  // A threshold is compared as the share it is: 1/2 is 50/100.
+  return a.formula_ == b.formula_ && a.alphabet_ == b.alphabet_ &&
+         a.valid_states_.members() == b.valid_states_.members() &&
+         a.threshold_.num * b.threshold_.den ==
+             b.threshold_.num * a.threshold_.den &&
+         a.minimum_ == b.minimum_;
+}
+
 matrix_type analysis_type::cell_type() const noexcept {
   switch (formula_) {
     case formula_type::GROUP_SIZE:
@@ -222,7 +247,9 @@ void group_engine::compute_folded(const group_folds& folds, std::size_t host,
                                   std::vector<polymorphic_cell>* poly) {
   if (folds.rule_->formula != rule_->formula ||
       folds.rule_->states != rule_->states ||
-      !(folds.rule_->alphabet == rule_->alphabet))
+      !(folds.rule_->alphabet == rule_->alphabet) ||
+      folds.rule_->minimum != rule_->minimum ||
+      !(folds.rule_->threshold == rule_->threshold))
     throw matrix_error("rows folded for another analysis");
   folds.finish(*rule_, *scratch_, host, first, count, dout, qout, poly);
 }
@@ -251,10 +278,14 @@ constexpr std::size_t met_modal_rows = 2;
 // (which always tie), in planes of bits or, of more than eight states, in
 // masks; else as few bits as hold its counts (a host given more rows moves
 // them into 16-bit totals whenever they fill).
-detail::counter_width width_for(formula_type formula, std::size_t size,
-                                std::size_t k) noexcept {
-  if (formula == formula_type::CONSENSUS ||
-      (formula == formula_type::MODUS && size <= met_modal_rows))
+// A minimum or a threshold needs the counts: how many associates have a
+// state, and how many each state.
+detail::counter_width width_for(const analysis_type& analysis,
+                                std::size_t size, std::size_t k) noexcept {
+  const formula_type formula = analysis.formula();
+  if (analysis.plain_site_rule() &&
+      (formula == formula_type::CONSENSUS ||
+       (formula == formula_type::MODUS && size <= met_modal_rows)))
     return {k <= 8 ? 1u : 32u};
   return {size <= 3 ? 2u : size <= 15 ? 4u : 8u};
 }
@@ -265,7 +296,7 @@ std::size_t group_folds::host_bytes(const analysis_type& analysis,
                                     std::size_t size,
                                     std::size_t nchar) noexcept {
   const auto k = static_cast<std::size_t>(analysis.valid_states().size());
-  return width_for(analysis.formula(), size, k).bytes(k, nchar);
+  return width_for(analysis, size, k).bytes(k, nchar);
 }
 
 std::size_t group_folds::bytes(const analysis_type& analysis,
@@ -298,7 +329,7 @@ group_folds::group_folds(const analysis_type& analysis,
   for (const std::size_t size : sizes) {
     offset_.push_back(offset_.back() + host_bytes(analysis, size, nchar));
     bits_.push_back(static_cast<std::uint8_t>(
-        width_for(analysis.formula(), size,
+        width_for(analysis, size,
                   static_cast<std::size_t>(analysis.valid_states().size()))
             .bits));
   }
@@ -465,6 +496,34 @@ void get_group_chars(char_mat_type& result, const char_mat_type& chars,
 
 namespace detail {
 
+namespace {
+
+// The states of a consensus of the threshold `share`, the plain way: the
+// distinct symbols by falling count (code order among equal counts), taken
+// until they make up the share of the string, and every symbol tied with
+// the last one taken.
+std::string threshold_states(std::string_view s, fraction_type share) {
+  std::vector<std::pair<std::size_t, char>> counted;
+  for (const char c : char_set(s).members())
+    counted.emplace_back(std::count(s.begin(), s.end(), c), c);
+  std::stable_sort(counted.begin(), counted.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::string taken;
+  std::uint64_t cum = 0;
+  std::size_t last = 0;
+  for (const auto& [count, c] : counted) {
+    if (!taken.empty() && count != last &&
+        cum * share.den >= share.num * s.size())
+      break;
+    taken += c;
+    cum += count;
+    last = count;
+  }
+  return taken;
+}
+
+}  // namespace
+
 void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const char_set& valid_states, bool modal_only) {
@@ -522,25 +581,33 @@ void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
         if (valid_states.contains(c)) group_string += c;
       }
       const std::size_t n = group_string.size();
+      // Fewer associates with a state than the minimum: undefined.
+      const bool none = n == 0 || n < analysis.minimum();
       switch (formula) {
         case formula_type::CONSENSUS:
           result.discr(i, j) =
-              n == 0 ? undefined_char : lookup_code(char_set(group_string));
+              none ? undefined_char
+                   : lookup_code(char_set(
+                         analysis.takes_all_states()
+                             ? group_string
+                             : threshold_states(group_string,
+                                                analysis.threshold())));
           break;
         case formula_type::MODUS:
           result.discr(i, j) =
-              n == 0 ? undefined_char
-                     : lookup_code(char_set(modal_values(group_string)));
+              none ? undefined_char
+                   : lookup_code(char_set(modal_values(group_string)));
           break;
         case formula_type::ENTROPY:
-          result.quant(i, j) =
-              n >= 2 ? entropy(group_string) / max_ent[n - 1] : undefined_real;
+          result.quant(i, j) = n >= 2 && !none
+                                   ? entropy(group_string) / max_ent[n - 1]
+                                   : undefined_real;
           break;
         case formula_type::FREQUENCIES:
           for (char s : states) {
             ++column;
             result.quant(i, column) =
-                n == 0 ? undefined_real
+                none ? undefined_real
                        : static_cast<float>(std::count(group_string.begin(),
                                                        group_string.end(), s)) /
                              static_cast<float>(n);

@@ -30,6 +30,13 @@ struct kernel_scratch::vector_state {
     float value = 0;
   };
   memo_entry memo[1u << memo_bits];
+  // Codes of a consensus of a threshold by byte counts of four or five
+  // states, alike: the variable sites repeat a few patterns of counts.
+  struct code_entry {
+    std::uint64_t key = 0;  // 0: no entry (several states met)
+    char code = 0;
+  };
+  code_entry codes[1u << memo_bits];
 #endif
 };
 
@@ -237,9 +244,11 @@ struct counts32<std::uint8_t> {
   __attribute__((target("avx2"))) __m256i zero() const {
     return _mm256_cmpeq_epi8(v, _mm256_setzero_si256());
   }
-  // 0 or 1.
-  __attribute__((target("avx2"))) __m256i below_two() const {
-    return _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(1)), v);
+  // Below m (m >= 1).
+  __attribute__((target("avx2"))) __m256i below(unsigned m) const {
+    if (m > 255) return _mm256_set1_epi8(-1);
+    return _mm256_cmpeq_epi8(
+        _mm256_min_epu8(v, _mm256_set1_epi8(static_cast<char>(m - 1))), v);
   }
 };
 
@@ -267,10 +276,11 @@ struct counts32<std::uint16_t> {
     const __m256i z = _mm256_setzero_si256();
     return bytes(_mm256_cmpeq_epi16(lo, z), _mm256_cmpeq_epi16(hi, z));
   }
-  __attribute__((target("avx2"))) __m256i below_two() const {
-    const __m256i one = _mm256_set1_epi16(1);
-    return bytes(_mm256_cmpeq_epi16(_mm256_min_epu16(lo, one), lo),
-                 _mm256_cmpeq_epi16(_mm256_min_epu16(hi, one), hi));
+  __attribute__((target("avx2"))) __m256i below(unsigned m) const {
+    if (m > 65535) return _mm256_set1_epi8(-1);
+    const __m256i top = _mm256_set1_epi16(static_cast<short>(m - 1));
+    return bytes(_mm256_cmpeq_epi16(_mm256_min_epu16(lo, top), lo),
+                 _mm256_cmpeq_epi16(_mm256_min_epu16(hi, top), hi));
   }
 };
 
@@ -296,10 +306,16 @@ __attribute__((target("avx2"))) inline __m256i code_table(const char* code) {
 // Consensus codes of 32 sites at a time: the mask of states present (or,
 // for modal values, of the states with the largest count) picks the code.
 template <int K, class T>
+__attribute__((target("avx2"))) void finish_codes_rule(
+    const finish_context& f, plane_ptrs<T> planes, std::size_t width,
+    const block_out& out);
+
+template <int K, class T>
 __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
                                                   plane_ptrs<T> planes,
                                                   std::size_t width,
                                                   const block_out& out) {
+  if (!f.rule->plain) return finish_codes_rule<K, T>(f, planes, width, out);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i lo = code_table(f.code.data()),
                 hi = code_table(f.code.data() + 16);
@@ -326,6 +342,81 @@ __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.dout + j),
                         codes_of<K>(lo, hi, mask, bad));
+  }
+  if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
+  finish_sites<K>(f, planes, vec, width, out);
+}
+
+// Codes under a minimum or a consensus threshold, 32 sites at a time: a
+// site below the minimum is "?", one of a single state (or, for modal
+// values, any site) takes the code of its mask as without them, and only
+// the sites of several states of a threshold go by the rule, once for each
+// pattern of byte counts (the 16-bit totals of the few larger hosts, one by
+// one).
+template <int K, class T>
+__attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
+                                                       plane_ptrs<T> planes,
+                                                       std::size_t width,
+                                                       const block_out& out) {
+  const site_rule& rule = *f.rule;
+  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi8(1);
+  const __m256i lo = code_table(f.code.data()),
+                hi = code_table(f.code.data() + 16);
+  const bool modal = f.formula == formula_type::MODUS;
+  const bool threshold = !modal && rule.threshold.num != rule.threshold.den;
+  __m256i bad = zero;
+  const std::size_t vec = width & ~std::size_t{31};
+  for (std::size_t j = 0; j < vec; j += 32) {
+    counts32<T> c[K];
+    for (int s = 0; s < K; ++s) c[s] = counts32<T>::load(planes[s] + j);
+    counts32<T> n = c[0], best = c[0];
+    for (int s = 1; s < K; ++s) {
+      n = n.add(c[s]);
+      best = best.max(c[s]);
+    }
+    __m256i mask = zero;
+    for (int s = 0; s < K; ++s) {
+      const __m256i in = modal ? c[s].eq(best) : _mm256_xor_si256(
+                                                     c[s].zero(),
+                                                     _mm256_set1_epi8(-1));
+      mask = _mm256_or_si256(
+          mask,
+          _mm256_and_si256(in, _mm256_set1_epi8(static_cast<char>(1 << s))));
+    }
+    // Nothing counted, or fewer than the minimum: the empty mask, "?".
+    mask = _mm256_andnot_si256(n.below(std::max(1u, rule.minimum)), mask);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.dout + j),
+                        codes_of<K>(lo, hi, mask, bad));
+    if (!threshold) continue;
+    const __m256i single = _mm256_cmpeq_epi8(
+        _mm256_and_si256(mask, _mm256_sub_epi8(mask, one)), zero);
+    auto several = ~static_cast<unsigned>(_mm256_movemask_epi8(single));
+    for (; several != 0; several &= several - 1) {
+      const std::size_t t = j + static_cast<std::size_t>(__builtin_ctz(several));
+      unsigned cc[K];
+      std::uint64_t key = 0;
+      bool keyed = true;
+      for (int s = 0; s < K; ++s) {
+        cc[s] = planes[s][t];
+        keyed = keyed && cc[s] < 256;
+        key |= std::uint64_t{cc[s] & 255} << (8 * s);
+      }
+      if (!keyed) {
+        finish_site(rule, *f.terms, cc, t, out);
+        continue;
+      }
+      const auto slot = static_cast<std::size_t>(
+          (key * 0x9E3779B97F4A7C15u) >>
+          (64 - kernel_scratch::vector_state::memo_bits));
+      auto& entry = f.memo->codes[slot];
+      if (entry.key != key) {
+        char code = 0;
+        finish_site(rule, *f.terms, cc, 0, block_out{&code, nullptr});
+        entry.key = key;
+        entry.code = code;
+      }
+      out.dout[t] = entry.code;
+    }
   }
   if (!_mm256_testz_si256(bad, bad)) throw constraint_error(key_not_in_map_msg);
   finish_sites<K>(f, planes, vec, width, out);
@@ -427,7 +518,8 @@ __attribute__((target("avx2"))) void finish_entropies(
   for (std::size_t j = 0; j < vec; j += 32) {
     counts32<T> n = counts32<T>::load(planes[0] + j);
     for (int s = 1; s < k; ++s) n = n.add(counts32<T>::load(planes[s] + j));
-    const __m256i undefined = n.below_two();
+    // Fewer than two (or than the minimum) counted: undefined.
+    const __m256i undefined = n.below(std::max(2u, f.rule->minimum));
     __m256i simple = undefined;
     for (int s = 0; s < k; ++s)
       simple = _mm256_or_si256(simple, counts32<T>::load(planes[s] + j).eq(n));
@@ -518,6 +610,10 @@ __attribute__((target("avx2"))) void finish_frequencies(
     float* out) {
   const int k = K > 0 ? K : f.k;
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
+  // Fewer counted than the minimum (at least 1): undefined. A minimum
+  // beyond the counts' float range is beyond any count.
+  const __m256 minimum = _mm256_set1_ps(
+      static_cast<float>(std::min<std::uint32_t>(f.rule->minimum, 1u << 24)));
   const std::size_t vec = width & ~std::size_t{7};
   for (std::size_t j = 0; j < vec; j += 8) {
     __m256 c[max_k<K>];
@@ -527,7 +623,7 @@ __attribute__((target("avx2"))) void finish_frequencies(
       c[s] = count_floats(planes[s] + j);
       nf = _mm256_add_ps(nf, c[s]);
     }
-    const __m256 none = _mm256_cmp_ps(nf, _mm256_setzero_ps(), _CMP_EQ_OQ);
+    const __m256 none = _mm256_cmp_ps(nf, minimum, _CMP_LT_OQ);
     __m256 q[max_k<K>];
     for (int s = 0; s < k; ++s)
       q[s] = _mm256_blendv_ps(_mm256_div_ps(c[s], nf), minus_99, none);
@@ -736,13 +832,15 @@ kernel_set select_kernels(const site_rule& rule) {
       set.finish_fold = finish_fold_avx2<5>;
       set.finish_wide = finish_wide_avx2<5>;
       set.finish_met = finish_met_avx2<5>;
-    } else {
+    } else if (rule.plain) {
       set.count = count_sparse_avx2;
       set.finish_fold = finish_fold_avx2<0>;
       set.finish_wide = finish_wide_avx2<0>;
       if (rule.k <= 8) set.finish_met = finish_met_avx2<0>;
       set.finish_masks = finish_masks_avx2;
     }
+    // Other states under a minimum or a threshold are counted and finished
+    // the plain way; their counters still fold with AVX2.
     set.fold = fold_avx2;
   }
 #endif

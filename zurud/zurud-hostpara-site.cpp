@@ -25,7 +25,12 @@ site_rule::site_rule(const analysis_type& analysis, std::int32_t max_group)
       alphabet(analysis.alphabet()),
       states(analysis.valid_states().members()),
       k(states.size()),
-      polymorphisms(alphabet.writes_polymorphisms()) {
+      polymorphisms(alphabet.writes_polymorphisms()),
+      minimum(analysis.minimum()),
+      threshold(analysis.threshold()),
+      plain(analysis.minimum() <= 1 &&
+            (analysis.formula() != formula_type::CONSENSUS ||
+             analysis.takes_all_states())) {
   if (k <= mask_states) {
     in_order = true;
     for (std::size_t s = 0; s < k; ++s) {
@@ -129,6 +134,30 @@ void put_code_of(const site_rule& rule, Each each, Pick pick, std::size_t j,
   out.dout[j] = code;
 }
 
+// The smallest count that a consensus of the threshold takes: levels of
+// counts from the largest down, each with every state of that count (ties
+// are taken together), until they make up the share of the n associates
+// counted. Counts are compared as sums (cum / n >= num / den without
+// division), so a share given as 0.3 takes 3 of 10 exactly.
+template <class Each>
+unsigned threshold_level(const site_rule& rule, Each each, unsigned n) {
+  const std::uint64_t need = rule.threshold.num * std::uint64_t{n};
+  std::uint64_t cum = 0;
+  unsigned level = ~0u;
+  for (;;) {
+    unsigned next = 0;
+    each([&](std::size_t, unsigned c) {
+      if (c < level) next = std::max(next, c);
+    });
+    if (next == 0) return level;  // every state taken
+    level = next;
+    each([&](std::size_t, unsigned c) {
+      if (c == level) cum += c;
+    });
+    if (cum * rule.threshold.den >= need) return level;
+  }
+}
+
 // The rule, over the states met at a site: `each(f)` calls f(s, count) for
 // every state s counted at least once, in increasing order of s.
 template <class Each>
@@ -140,16 +169,23 @@ void finish_each(const site_rule& rule, term_table& terms, Each each,
     best = std::max(best, c);
     ++distinct;
   });
+  // Too few associates with a state: undefined whatever the formula.
+  const bool few = n < rule.minimum;
   switch (rule.formula) {
     case formula_type::CONSENSUS:
-      if (n == 0)
+      if (n == 0 || few) {
         out.dout[j] = undefined_char;
-      else
+      } else if (rule.threshold.num == rule.threshold.den) {
         put_code_of(
             rule, each, [](unsigned) { return true; }, j, out);
+      } else {
+        const unsigned level = threshold_level(rule, each, n);
+        put_code_of(
+            rule, each, [level](unsigned v) { return v >= level; }, j, out);
+      }
       break;
     case formula_type::MODUS:
-      if (n == 0)
+      if (n == 0 || few)
         out.dout[j] = undefined_char;
       else
         put_code_of(
@@ -157,7 +193,7 @@ void finish_each(const site_rule& rule, term_table& terms, Each each,
       break;
     case formula_type::ENTROPY: {
       float v = undefined_real;
-      if (n >= 2) {
+      if (n >= 2 && !few) {
         // Terms summed in code order of the states, as entropy() does.
         float h = 0.0f;
         if (distinct > 1)
@@ -169,7 +205,8 @@ void finish_each(const site_rule& rule, term_table& terms, Each each,
     }
     case formula_type::FREQUENCIES: {
       float* const q = out.qout + j * rule.k;
-      std::fill_n(q, rule.k, n == 0 ? undefined_real : 0.0f);
+      std::fill_n(q, rule.k, n == 0 || few ? undefined_real : 0.0f);
+      if (few) break;
       each([&](std::size_t s, unsigned c) {
         q[s] = static_cast<float>(c) / static_cast<float>(n);
       });

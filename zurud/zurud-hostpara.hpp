@@ -290,10 +290,27 @@ enum class formula_type : std::uint8_t {
   FREQUENCIES
 };
 
+/// A share of the associates, num / den (0 < num <= den), kept as the
+/// fraction given so that "0.3" of ten associates is exactly three.
+struct fraction_type {
+  std::uint64_t num = 1;
+  std::uint64_t den = 1;
+  friend bool operator==(const fraction_type&, const fraction_type&) = default;
+};
+
 /// One analysis of the associates of each host, chosen once: its formula,
 /// the alphabet of the cells and its valid states, and from them the shape
 /// of a host row. Only symbols in the valid states count; a set of them
 /// becomes the alphabet's code.
+///
+/// Two rules of a site come with it. The minimum: a site where fewer than
+/// minimum() associates of a host have a state is undefined for every
+/// formula ("?", -99.0). The threshold of a consensus: the states are taken
+/// from the most frequent down until together they account for at least
+/// threshold() of the associates with a state there, every state tied with
+/// the last one taken too, and the code of that set is the cell (with the
+/// gap rules of the alphabet). The defaults (1 and all of them) are the
+/// plain rules: a consensus of every state met.
 class analysis_type {
  public:
   /// Over nucleotides, with any valid states (nuc_set, or gapped_nuc_set
@@ -318,6 +335,33 @@ class analysis_type {
                                 const char_set& valid_states, bool modal_only);
 
   formula_type formula() const noexcept { return formula_; }
+  /// The same analysis (alphabet, valid states, threshold, minimum) with
+  /// another formula.
+  analysis_type with_formula(formula_type formula) const {
+    analysis_type a = *this;
+    a.formula_ = formula;
+    return a;
+  }
+  /// The consensus threshold: range_error unless 0 < share <= 1 (num and
+  /// den below 2^32). Read by CONSENSUS only.
+  analysis_type& with_threshold(fraction_type share);
+  /// The fewest associates with a state that define a site: range_error
+  /// below 1.
+  analysis_type& with_minimum(std::uint32_t minimum);
+  const fraction_type& threshold() const noexcept { return threshold_; }
+  std::uint32_t minimum() const noexcept { return minimum_; }
+  /// Whether a consensus takes every state met (the threshold is 1).
+  bool takes_all_states() const noexcept {
+    return threshold_.num == threshold_.den;
+  }
+  /// Whether the site rule is the plain one: no minimum above 1, and a
+  /// consensus of every state met.
+  bool plain_site_rule() const noexcept {
+    return minimum_ <= 1 && takes_all_states();
+  }
+  /// Formula, alphabet, valid states, threshold and minimum alike.
+  friend bool operator==(const analysis_type& a,
+                         const analysis_type& b) noexcept;
   const alphabet_type& alphabet() const noexcept { return alphabet_; }
   const char_set& valid_states() const noexcept { return valid_states_; }
   /// CNTCH for group sizes, DISCR for the consensus codes, QUANT otherwise.
@@ -344,6 +388,8 @@ class analysis_type {
   formula_type formula_;
   alphabet_type alphabet_;
   char_set valid_states_;
+  fraction_type threshold_{};
+  std::uint32_t minimum_ = 1;
 };
 
 namespace detail {

@@ -84,6 +84,15 @@ struct site_rule {
   std::size_t gap = 32;
   std::array<std::uint16_t, 256> index;  // symbol -> state, k for the rest
   ent_val_type max_ent;                  // by group size, 1..max_group
+  /// The analysis' minimum of associates with a state, and its consensus
+  /// threshold (CONSENSUS only).
+  std::uint32_t minimum = 1;
+  fraction_type threshold{};
+  /// Whether the site rule is the plain one for this formula: no minimum
+  /// above 1, and a consensus of every state met. The vector finishers
+  /// made for it serve only such rules; the others finish the sites they
+  /// cannot classify at once through finish_site.
+  bool plain = true;
 };
 
 struct block_out;

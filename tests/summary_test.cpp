@@ -1,0 +1,193 @@
+// Summaries of a site beyond the plain rules: the consensus threshold and
+// the minimum of associates with a state, against the plain reference on
+// odd shapes, and worked cases checked by hand.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/test_util.hpp"
+#include "zurud/zurud-hostpara.hpp"
+
+using namespace zurud;
+using hostpara::analysis_type;
+using hostpara::formula_type;
+using hostpara::fraction_type;
+
+namespace {
+
+class vector_width {
+ public:
+  explicit vector_width(bool avx2)
+      : was_(zurud::detail::use_avx2(avx2)),
+        trace_(__FILE__, __LINE__, avx2 ? "AVX2 allowed" : "without AVX2") {}
+  ~vector_width() { zurud::detail::use_avx2(was_); }
+
+ private:
+  bool was_;
+  testing::ScopedTrace trace_;
+};
+
+// Columns of few states in even shares (ties at every threshold), of one
+// state, and of every symbol, the states drawn from `symbols`.
+char_mat_type columns_of(std::mt19937& rng, std::int32_t ntax,
+                         std::int32_t nchar, const std::string& symbols) {
+  char_mat_type m(ntax, nchar, matrix_type::DISCR);
+  for (std::int32_t j = 1; j <= nchar; ++j) {
+    const unsigned kind = rng() % 4;
+    const char a = symbols[rng() % symbols.size()];
+    const char b = symbols[rng() % symbols.size()];
+    for (std::int32_t i = 1; i <= ntax; ++i)
+      m.discr(i, j) = kind == 0   ? symbols[rng() % symbols.size()]
+                      : kind == 1 ? a
+                      : kind == 2 ? (i % 2 == 0 ? a : b)
+                                  : (rng() % 3 == 0 ? b : a);
+  }
+  for (std::int32_t i = 1; i <= ntax; ++i)
+    m.labels(i) = "a" + std::to_string(i);
+  return m;
+}
+
+struct row_cells {
+  std::string codes;
+  std::vector<float> reals;
+  bool failed = false;
+  bool operator==(const row_cells&) const = default;
+};
+
+template <class Compute>
+row_cells cells_of(const analysis_type& a, std::size_t n, Compute compute) {
+  row_cells c;
+  if (a.cell_type() == matrix_type::DISCR)
+    c.codes.assign(n, '\0');
+  else
+    c.reals.assign(n * static_cast<std::size_t>(a.columns_per_site()), 0);
+  try {
+    compute(c);
+  } catch (const constraint_error&) {
+    c.failed = true;
+  }
+  return c;
+}
+
+// Host h's row of the plain matrix, or that it failed (the plain reference
+// fails for the whole matrix: then every host is taken to fail).
+row_cells plain_row(const char_mat_type& plain, bool failed, std::int32_t i) {
+  row_cells c;
+  c.failed = failed;
+  if (failed) return c;
+  if (plain.char_type() == matrix_type::DISCR)
+    c.codes.assign(plain.discr_row(i), static_cast<std::size_t>(plain.nchar()));
+  else
+    c.reals.assign(plain.quant_row(i), plain.quant_row(i) + plain.nchar());
+  return c;
+}
+
+}  // namespace
+
+TEST(site_rule, threshold_and_minimum_compute_what_the_plain_reference_does) {
+  struct {
+    const char* name;
+    std::optional<alphabet_type> alphabet;  // none: nucleotides, any states
+    char_set states;
+    bool gaps;
+    std::string symbols;
+  } alphabets[] = {
+      {"nucleotides", std::nullopt, nuc_set, false, "acgt-?n"},
+      {"nucleotides, gaps", std::nullopt, gapped_nuc_set, true, "acgt--?"},
+      {"protein", alphabet_type::protein(), {}, false, "acdefghiklmnpqrstvwy-?"},
+      {"binary, gaps", alphabet_type::standard("01"), {}, true, "01-?"},
+  };
+  struct {
+    const char* name;
+    std::int32_t nchar;
+    std::vector<std::int32_t> groups;  // consecutive rows per host
+  } shapes[] = {
+      {"one associate", 40, {1, 2}},
+      {"three associates: 2 of 3 at a boundary", 70, {3, 3, 4}},
+      {"a tail after whole vectors", 4096 + 33, {6, 7}},
+      {"host of 300 associates", 97, {300, 5}},
+  };
+  const fraction_type shares[] = {{1, 1}, {1, 2}, {2, 3}, {3, 4},
+                                  {3, 10}, {1, 100}, {99, 100}};
+  const std::uint32_t minima[] = {1, 2, 3, 5};
+  std::mt19937 rng(29);
+  for (const auto& shape : shapes) {
+    std::int32_t ntax = 0;
+    for (const std::int32_t g : shape.groups) ntax += g;
+    const auto n = static_cast<std::size_t>(shape.nchar);
+    for (const auto& al : alphabets) {
+      const char_mat_type chars = columns_of(rng, ntax, shape.nchar, al.symbols);
+      hostpara::numeric_host_maps hosts;
+      std::vector<std::size_t> sizes;
+      std::int32_t row = 1;
+      for (std::size_t h = 0; h < shape.groups.size(); ++h) {
+        sizes.push_back(static_cast<std::size_t>(shape.groups[h]));
+        for (std::int32_t k = 0; k < shape.groups[h]; ++k)
+          hosts["h" + std::to_string(h)].insert(row++);
+      }
+      for (const formula_type f :
+           {formula_type::CONSENSUS, formula_type::MODUS, formula_type::ENTROPY,
+            formula_type::FREQUENCIES})
+        for (const fraction_type share : shares)
+          for (const std::uint32_t minimum : minima) {
+            if (f != formula_type::CONSENSUS && share.num != share.den)
+              continue;  // read by the consensus only
+            analysis_type a = al.alphabet
+                                  ? analysis_type(f, *al.alphabet, al.gaps)
+                                  : analysis_type(f, al.states);
+            a.with_threshold(share).with_minimum(minimum);
+            SCOPED_TRACE(std::string(shape.name) + ", " + al.name +
+                         ", formula " + std::to_string(static_cast<int>(f)) +
+                         ", share " + std::to_string(share.num) + "/" +
+                         std::to_string(share.den) + ", minimum " +
+                         std::to_string(minimum));
+            char_mat_type plain(static_cast<std::int32_t>(hosts.size()),
+                                a.columns(shape.nchar), a.cell_type());
+            bool plain_failed = false;
+            try {
+              hostpara::detail::fill_rows_plain(plain, chars, hosts, a);
+            } catch (const constraint_error&) {
+              plain_failed = true;
+            }
+            for (const bool avx2 : {true, false}) {
+              const vector_width width(avx2);
+              hostpara::group_engine engine(a, chars), from_folds(a, chars);
+              ASSERT_TRUE(hostpara::group_folds::can_fold(a));
+              // Hosts said to be as large as they are (packed counters), and
+              // of unknown size (bytes, 16-bit totals beyond 255).
+              hostpara::group_folds said(a, sizes, n),
+                  unknown(a, sizes.size(), n);
+              std::int32_t i = 0;
+              for (const auto& [label, group] : hosts) {
+                ++i;
+                const row_cells want = plain_row(plain, plain_failed, i);
+                const auto compute = [&](auto& e, auto&&... folded) {
+                  return cells_of(a, n, [&](row_cells& c) {
+                    if (c.reals.empty())
+                      e.compute(folded..., 0, n, c.codes.data());
+                    else
+                      e.compute(folded..., 0, n, c.reals.data());
+                  });
+                };
+                engine.select(group);
+                const row_cells got = compute(engine);
+                // The plain matrix fails as a whole at its first failing
+                // host; the hosts before it compute.
+                if (!plain_failed) EXPECT_TRUE(got == want) << label;
+                std::vector<const char*> rows;
+                for (const std::int32_t r : group)
+                  rows.push_back(chars.discr_row(r));
+                const auto h = static_cast<std::size_t>(i - 1);
+                said.fold(h, rows);
+                unknown.fold(h, rows);
+                EXPECT_TRUE(compute(from_folds, said, h) == got) << label;
+                EXPECT_TRUE(compute(from_folds, unknown, h) == got) << label;
+              }
+            }
+          }
+    }
+  }
+}

@@ -176,7 +176,9 @@ TEST(site_rule, threshold_and_minimum_compute_what_the_plain_reference_does) {
                 const row_cells got = compute(engine);
                 // The plain matrix fails as a whole at its first failing
                 // host; the hosts before it compute.
-                if (!plain_failed) EXPECT_TRUE(got == want) << label;
+                if (!plain_failed) {
+                  EXPECT_TRUE(got == want) << label;
+                }
                 std::vector<const char*> rows;
                 for (const std::int32_t r : group)
                   rows.push_back(chars.discr_row(r));

@@ -18,6 +18,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
@@ -64,6 +65,14 @@ std::int32_t minimum_value(const std::string& arg) {
   return static_cast<std::int32_t>(v);
 }
 
+std::uint32_t min_with_state_value(const std::string& arg) {
+  const std::int64_t v = option_value(arg, "-k");
+  if (v < 1)
+    throw zurud::range_error("minimum of associates with a state " +
+                             std::to_string(v) + " below 1");
+  return static_cast<std::uint32_t>(v);
+}
+
 std::int32_t threads_value(const std::string& arg) {
   const std::int64_t v = option_value(arg, "-t");
   if (v < 1)
@@ -72,6 +81,62 @@ std::int32_t threads_value(const std::string& arg) {
 }
 
 }  // namespace
+
+zurud::hostpara::fraction_type threshold_value(const std::string& arg) {
+  const auto bad = [&](const std::string& why) {
+    return zurud::format_error("the value of -q " + why,
+                               "\"" + arg.substr(0, 40) + "\"");
+  };
+  std::size_t i = arg.find_first_not_of(" \t");
+  if (i == std::string::npos)
+    throw zurud::end_of_file_error("the value of -q is blank",
+                                   "\"" + arg + "\"");
+  // Digits into v (at most 18 of them), their count into n.
+  const auto digits = [&](std::uint64_t& v, std::size_t& n) {
+    for (n = 0; i < arg.size() && arg[i] >= '0' && arg[i] <= '9'; ++i, ++n) {
+      if (n == 18) throw bad("has too many digits");
+      v = v * 10 + static_cast<std::uint64_t>(arg[i] - '0');
+    }
+  };
+  zurud::hostpara::fraction_type share{0, 1};
+  std::size_t whole = 0, decimals = 0;
+  digits(share.num, whole);
+  if (i < arg.size() && arg[i] == '/') {
+    ++i;
+    share.den = 0;
+    std::size_t below = 0;
+    digits(share.den, below);
+    if (whole == 0 || below == 0) throw bad("is not a share");
+    if (share.den == 0) throw bad("divides by zero");
+  } else if (i < arg.size() && arg[i] == '.') {
+    ++i;
+    std::uint64_t fraction = 0;
+    digits(fraction, decimals);
+    if (decimals > 9)
+      throw bad("has more than nine decimals (a fraction such as 1/3 is "
+                "exact)");
+    if (whole + decimals == 0) throw bad("is not a share");
+    for (std::size_t d = 0; d < decimals; ++d) {
+      share.num *= 10;
+      share.den *= 10;
+    }
+    share.num += fraction;
+  } else if (whole == 0) {
+    throw bad("is not a share");
+  }
+  if (i != arg.size()) throw bad("is not a share");
+  if (share.num == 0 || share.num > share.den)
+    throw zurud::range_error("consensus threshold " + arg.substr(0, 40) +
+                             " outside 0..1",
+                             "a share above 0 and at most 1");
+  // Kept as given, below 2^32 both (the library's bound).
+  std::uint64_t a = share.num, b = share.den;
+  while (b != 0) a = std::exchange(b, a % b);
+  share.num /= a;
+  share.den /= a;
+  if (share.den >> 32 != 0) throw bad("has too many digits");
+  return share;
+}
 
 std::int32_t available_processors() {
   cpu_set_t set;
@@ -100,15 +165,19 @@ zurud::hostpara::analysis_type analysis_of(const settings& s) {
       f = formula_type::GROUP_SIZE;
       break;
   }
-  if (s.alphabet)
-    return zurud::hostpara::analysis_type(
-        f, *s.alphabet, s.valid_states.contains(zurud::alphabet_type::gap));
-  return zurud::hostpara::analysis_type(f, s.valid_states);
+  zurud::hostpara::analysis_type a =
+      s.alphabet ? zurud::hostpara::analysis_type(
+                       f, *s.alphabet,
+                       s.valid_states.contains(zurud::alphabet_type::gap))
+                 : zurud::hostpara::analysis_type(f, s.valid_states);
+  if (s.threshold) a.with_threshold(*s.threshold);
+  a.with_minimum(s.min_with_state);
+  return a;
 }
 
 // The options that take no value, as scan_options knows them: the hint for
 // an argument such as -cg splits it into these.
-constexpr std::string_view flag_letters = "cefgiopsuvxACENPX";
+constexpr std::string_view flag_letters = "cefgiopsuvxACENPTX";
 
 settings scan_options(std::vector<std::string>& args) {
   settings s;
@@ -129,6 +198,7 @@ settings scan_options(std::vector<std::string>& args) {
       case 'i': s.interleaved = true; break;
       case 'u': s.pass_unknown = true; break;
       case 'A': s.incidence = true; break;
+      case 'T': s.tidy = true; break;
       case 'p': s.input_layout = char_format_type::PHYLIP; break;
       case 'x': s.input_layout = char_format_type::EXTENDED_PHYLIP; break;
       case 'o': s.input_layout = char_format_type::COMMENTED_PHYLIP; break;
@@ -162,6 +232,20 @@ settings scan_options(std::vector<std::string>& args) {
           throw zurud::constraint_error("option -t needs a value",
                                         "-t is the last argument");
         s.threads = threads_value(args[i + 1]);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        break;
+      case 'q':
+        if (i + 1 >= args.size())
+          throw zurud::constraint_error("option -q needs a value",
+                                        "-q is the last argument");
+        s.threshold = threshold_value(args[i + 1]);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        break;
+      case 'k':
+        if (i + 1 >= args.size())
+          throw zurud::constraint_error("option -k needs a value",
+                                        "-k is the last argument");
+        s.min_with_state = min_with_state_value(args[i + 1]);
         args.erase(args.begin() + static_cast<std::ptrdiff_t>(i) + 1);
         break;
       default: known = false; break;
@@ -404,7 +488,9 @@ std::string argument_hint(const std::vector<std::string>& given,
     if (a == "--help" || a == "--version")
       return a + " is answered only as the one argument: karvo " + a;
     if (a[1] == '-') return "unknown option " + a;
-    if ((a[1] == 'm' || a[1] == 't' || a[1] == 'a') && a.size() > 2)
+    if ((a[1] == 'm' || a[1] == 't' || a[1] == 'a' || a[1] == 'q' ||
+         a[1] == 'k') &&
+        a.size() > 2)
       return "a value stands apart from its option: " + a.substr(0, 2) + " " +
              a.substr(2);
     if (a.size() == 2) return "unknown option " + a;
@@ -566,6 +652,13 @@ int run_stages(std::vector<std::string>& args, streams& io,
     print_usage(args.empty() ? std::string("karvo") : args[0], io.err);
     return 1;
   }
+  // A threshold is of a consensus: alone it would change nothing.
+  if (s.threshold && s.analysis != assoc_conv_type::CONSENSUS && !s.tidy) {
+    io.err.put_line(
+        "karvo: -q sets the share of a consensus: give it with -c (or -T)");
+    print_usage(args[0], io.err);
+    return 1;
+  }
   const std::string& data_file = args[1];
   const std::string& assoc_file = args[2];
 
@@ -579,6 +672,7 @@ int run_stages(std::vector<std::string>& args, streams& io,
   options.fold = io.fold;
   options.assoc.pass_unknown = s.pass_unknown;
   options.choose_alphabet = !s.alphabet;
+  options.tidy_table = s.tidy && !s.incidence;
   // The incidence matrix needs the labels and the groups only.
   if (s.incidence)
     options.analysis = zurud::hostpara::analysis_type(
@@ -599,7 +693,8 @@ int run_stages(std::vector<std::string>& args, streams& io,
     io.out.flush();
     return 0;
   }
-  label_notices(io.err, hosts, s.output_layout);
+  // The tidy table writes the labels as they are.
+  if (!options.tidy_table) label_notices(io.err, hosts, s.output_layout);
   const std::int32_t not_started = run->write(io.out);
   if (const std::int64_t n = run->missing_polymorphisms(); n > 0)
     warn(io.err, count_of(n, "host cell") + " with several states " +

@@ -40,6 +40,12 @@ struct settings {
   bool incidence = false;
   /// The alphabet of the cells (-a); without it the data file chooses.
   std::optional<zurud::alphabet_type> alphabet;
+  /// The consensus threshold (-q), when given.
+  std::optional<zurud::hostpara::fraction_type> threshold;
+  /// The fewest associates with a state that define a site (-k).
+  std::uint32_t min_with_state = 1;
+  /// Write the tidy table of every analysis (-T).
+  bool tidy = false;
 };
 
 /// The processors this process may run on (at least 1): the default of -t.
@@ -53,10 +59,18 @@ std::int32_t available_processors();
 /// than 32 bits: format_error). Without value:
 /// constraint_error; a value that is not a number: format_error; below 1:
 /// range_error; blanks only: end_of_file_error. threads defaults to
-/// available_processors().
+/// available_processors(). -k reads its value as -m does; -q a share (see
+/// threshold_value).
 settings scan_options(std::vector<std::string>& args);
 
-/// The analysis the settings choose: analysis and valid states.
+/// The share of -q: a decimal ("0.75", ".5", "1") of at most nine decimals,
+/// or a fraction of two integers ("2/3"), after optional blanks and nothing
+/// after it. format_error for anything else; range_error unless above 0
+/// and at most 1.
+zurud::hostpara::fraction_type threshold_value(const std::string& arg);
+
+/// The analysis the settings choose: analysis, valid states, threshold and
+/// minimum of associates with a state.
 zurud::hostpara::analysis_type analysis_of(const settings& s);
 
 /// The usage text, line by line.

@@ -254,6 +254,35 @@ void group_engine::compute_folded(const group_folds& folds, std::size_t host,
   folds.finish(*rule_, *scratch_, host, first, count, dout, qout, poly);
 }
 
+void group_engine::count_states(std::size_t first, std::size_t count,
+                                std::uint32_t* out) {
+  const detail::site_rule& rule = *rule_;
+  if (first > static_cast<std::size_t>(chars_.nchar()) ||
+      count > static_cast<std::size_t>(chars_.nchar()) - first)
+    throw constraint_error("index check failed");
+  // One plane more takes the symbols outside the states, so that the loop
+  // over a row has no branch.
+  std::fill_n(out, rule.k * count, 0u);
+  std::vector<std::uint32_t>& other = scratch_->other;
+  other.assign(count, 0);
+  std::uint32_t* planes[detail::mask_states + 1];
+  const bool few = rule.k <= detail::mask_states;
+  for (std::size_t s = 0; few && s <= rule.k; ++s)
+    planes[s] = s < rule.k ? out + s * count : other.data();
+  for (const char* row : rows_) {
+    const char* const cells = row + first;
+    if (few) {
+      for (std::size_t j = 0; j < count; ++j)
+        ++planes[rule.index[static_cast<unsigned char>(cells[j])]][j];
+    } else {
+      for (std::size_t j = 0; j < count; ++j) {
+        const std::size_t s = rule.index[static_cast<unsigned char>(cells[j])];
+        if (s < rule.k) ++out[s * count + j];
+      }
+    }
+  }
+}
+
 void group_engine::compute(std::size_t, std::size_t, std::int32_t* out) {
   require_cells(analysis_, matrix_type::CNTCH);
   *out = static_cast<std::int32_t>(selected_);
@@ -391,6 +420,36 @@ void group_folds::compute(std::size_t host, std::size_t first,
     throw matrix_error("discrete cells asked of a non-discrete analysis");
   detail::kernel_scratch scratch(*rule_, 0);  // codes need no tables
   finish(*rule_, scratch, host, first, count, out, nullptr, polymorphisms);
+}
+
+void group_folds::count_states(std::size_t host, std::size_t first,
+                               std::size_t count, std::uint32_t* out) const {
+  if (host >= hosts_ || first > nchar_ || count > nchar_ - first)
+    throw constraint_error("index check failed");
+  const std::uint8_t* const acc = acc_.get() + offset_[host];
+  const detail::counter_width width{bits_[host]};
+  if (width.met_only())
+    throw matrix_error("counts asked of rows folded as the states met");
+  const std::size_t k = rule_->k;
+  if (width.bits == 8) {
+    for (std::size_t s = 0; s < k; ++s)
+      std::copy_n(acc + s * nchar_ + first, count, out + s * count);
+  } else {
+    // Packed counters, unpacked a block at a time.
+    std::vector<std::uint8_t> planes(k * detail::kernel_block);
+    for (std::size_t done = 0; done < count; done += detail::kernel_block) {
+      const std::size_t n = std::min(detail::kernel_block, count - done);
+      detail::unpack_counters(*rule_, acc, nchar_, first + done, n, width,
+                              planes.data());
+      for (std::size_t s = 0; s < k; ++s)
+        std::copy_n(planes.data() + s * n, n, out + s * count + done);
+    }
+  }
+  // The 16-bit totals of the rows before the counters last filled.
+  if (!wide_[host].empty())
+    for (std::size_t s = 0; s < k; ++s)
+      for (std::size_t j = 0; j < count; ++j)
+        out[s * count + j] += wide_[host][s * nchar_ + first + j];
 }
 
 void group_folds::finish(const detail::site_rule& rule,

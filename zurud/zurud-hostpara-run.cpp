@@ -342,6 +342,11 @@ host_run::host_run(const run_options& options, std::string data_file,
     : state_(std::make_unique<run_state>()) {
   refuse_one_stream_twice(data_file, assoc_file);
   state_->options = options;
+  // The tidy table is written from counts of states, which every formula
+  // but the frequencies' may fold away.
+  if (options.tidy_table)
+    state_->options.analysis =
+        options.analysis.with_formula(formula_type::FREQUENCIES);
   state_->data_file = std::move(data_file);
   state_->assoc_file = std::move(assoc_file);
   state_->standard_input = standard_input;
@@ -516,14 +521,16 @@ const numeric_host_maps& host_run::group(text_output& err) {
 
 std::int32_t host_run::write(text_output& out) {
   run_state& r = *state_;
-  // The frequencies' width is checked before anything is written.
-  r.options.analysis.written_columns(r.nchar);
+  // The frequencies' width is checked before anything is written (the
+  // tidy table has a line a site, and no width).
+  if (!r.options.tidy_table) r.options.analysis.written_columns(r.nchar);
   const group_folds* folds = r.folder ? r.folder->folds() : nullptr;
   if (folds != nullptr) r.fold_hosts = r.folder->fold_hosts(r.hosts);
   const host_matrix_report report = write_host_matrix(
       {associates_of(r), r.hosts, r.options.analysis,
        "mingrpsize=" + integer_image(r.options.min_group_size),
-       r.options.output_layout, folds, folds ? &r.fold_hosts : nullptr},
+       r.options.output_layout, folds, folds ? &r.fold_hosts : nullptr,
+       r.options.tidy_table},
       r.options.threads, out);
   r.chars.reset();
   r.rows.reset();

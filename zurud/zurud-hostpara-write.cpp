@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "zurud/detail/hostpara-tidy.hpp"
 #include "zurud/zurud-print.hpp"
 
 namespace zurud::hostpara {
@@ -31,7 +32,7 @@ constexpr std::size_t max_threads = 256;
 struct host_ref {
   const std::string* label;
   const sets::ordered_tax_nos* group;
-  std::string comment;
+  std::string comment;  // the row comment; of the tidy table, a line's start
 };
 
 // The run's pieces: every host row cut into stretches of piece_sites sites
@@ -41,20 +42,22 @@ struct plan_type {
       : job(s),
         rule(group_engine::make_rule(s.analysis, s.chars.count())),
         nchar(static_cast<std::size_t>(s.chars.nchar())),
-        pieces_per_row(s.analysis.cell_type() == matrix_type::CNTCH
+        pieces_per_row(s.analysis.cell_type() == matrix_type::CNTCH && !s.tidy
                            ? 1
                            : (nchar + piece_sites - 1) / piece_sites) {
     tax_lab_type labels(static_cast<std::int32_t>(s.hosts.size()));
     std::int32_t i = 0;
     for (const auto& [label, group] : s.hosts) {
       labels(++i) = label;
+      // A line of the tidy table starts with the label and the group size.
       hosts.push_back(
           {&label, &group,
-           s.analysis.has_row_comments()
+           s.tidy ? detail::tidy_formatter::line_start(label, group.size())
+           : s.analysis.has_row_comments()
                ? integer_image(static_cast<std::int64_t>(group.size()))
                : std::string()});
     }
-    width = print::label_width(labels, s.layout);
+    if (!s.tidy) width = print::label_width(labels, s.layout);
     pieces = hosts.size() * pieces_per_row;
   }
   const host_matrix_job& job;
@@ -76,9 +79,15 @@ class piece_formatter {
                 true, plan.job.analysis.alphabet()),
         polymorphic_(plan.job.analysis.alphabet().writes_polymorphisms()) {
     if (polymorphic_) cells_.resize(piece_sites);
-    if (plan.job.analysis.cell_type() == matrix_type::QUANT)
+    if (plan.job.tidy) {
+      tidy_ = std::make_unique<detail::tidy_formatter>(plan.job.analysis,
+                                                       plan.job.chars.count());
+      counts_.resize(piece_sites * static_cast<std::size_t>(
+                                       plan.job.analysis.valid_states().size()));
+    } else if (plan.job.analysis.cell_type() == matrix_type::QUANT) {
       reals_.resize(piece_sites * static_cast<std::size_t>(
                                       plan.job.analysis.columns_per_site()));
+    }
   }
 
   // Appends the text of piece p to `out`.
@@ -90,11 +99,19 @@ class piece_formatter {
       engine_.select(*host.group);
       selected_ = h;
     }
-    if (b == 0) writer_.put_row_start(out, *host.label, host.comment);
     const std::size_t folded =
         plan_.job.fold_hosts != nullptr ? (*plan_.job.fold_hosts)[h] : h;
     const std::size_t first = b * piece_sites;
     const std::size_t count = std::min(piece_sites, plan_.nchar - first);
+    if (tidy_) {
+      if (plan_.job.folds != nullptr)
+        plan_.job.folds->count_states(folded, first, count, counts_.data());
+      else
+        engine_.count_states(first, count, counts_.data());
+      tidy_->put_lines(out, host.comment, first, count, counts_.data());
+      return;
+    }
+    if (b == 0) writer_.put_row_start(out, *host.label, host.comment);
     switch (plan_.job.analysis.cell_type()) {
       case matrix_type::DISCR: {
         if (polymorphic_) {
@@ -147,6 +164,8 @@ class piece_formatter {
   std::vector<float> reals_;
   std::vector<char> cells_;
   std::vector<polymorphic_cell> polymorphisms_;
+  std::unique_ptr<detail::tidy_formatter> tidy_;
+  std::vector<std::uint32_t> counts_;
   std::size_t selected_ = static_cast<std::size_t>(-1);
 
  public:
@@ -314,11 +333,14 @@ class parallel_writer {
 host_matrix_report write_host_matrix(const host_matrix_job& job,
                                      std::int32_t threads, text_output& out) {
   const plan_type plan(job);
-  const print::char_mat_writer head(job.layout, job.analysis.cell_type(),
-                                    plan.width, true, job.analysis.alphabet());
-  const auto ncol = job.analysis.written_columns(job.chars.nchar());
-  head.put_header(out, static_cast<std::int32_t>(plan.hosts.size()), ncol,
-                  job.comment);
+  print::char_mat_writer head(job.layout, job.analysis.cell_type(),
+                              plan.width, true, job.analysis.alphabet());
+  if (job.tidy)
+    detail::tidy_formatter(job.analysis, 0).put_header(out);
+  else
+    head.put_header(out, static_cast<std::int32_t>(plan.hosts.size()),
+                    job.analysis.written_columns(job.chars.nchar()),
+                    job.comment);
   const std::size_t workers =
       std::min<std::size_t>({static_cast<std::size_t>(std::max(threads, 1)),
                              plan.pieces, max_threads});
@@ -333,7 +355,7 @@ host_matrix_report write_host_matrix(const host_matrix_job& job,
     report.threads_not_started = static_cast<std::int32_t>(workers - ran);
     report.missing_polymorphisms = writer.missing_polymorphisms();
   }
-  head.put_footer(out);
+  if (!job.tidy) head.put_footer(out);
   return report;
 }
 

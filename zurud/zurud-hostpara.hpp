@@ -482,6 +482,10 @@ class group_engine {
                std::vector<polymorphic_cell>& polymorphisms);
   void compute(const group_folds& folds, std::size_t host, std::size_t first,
                std::size_t count, float* out);
+  /// How many of the selected host's associates have each valid state at
+  /// sites first..first+count-1 (0-based): state s (in code order) of site
+  /// first + j at out[s * count + j], for any formula.
+  void count_states(std::size_t first, std::size_t count, std::uint32_t* out);
 
  private:
   void compute_folded(const group_folds& folds, std::size_t host,
@@ -563,6 +567,13 @@ class group_folds {
   void compute(std::size_t host, std::size_t first, std::size_t count,
                char* out,
                std::vector<polymorphic_cell>* polymorphisms = nullptr) const;
+  /// The counts of the host's states at sites first..first+count-1, laid
+  /// out as group_engine::count_states gives them. matrix_error for a host
+  /// whose accumulator keeps only the states met (a CONSENSUS or a small
+  /// MODUS host of the plain site rule); constraint_error for a host or
+  /// sites outside the folds.
+  void count_states(std::size_t host, std::size_t first, std::size_t count,
+                    std::uint32_t* out) const;
 
  private:
   friend class group_engine;
@@ -635,6 +646,9 @@ struct host_matrix_job {
   /// fold_hosts is null).
   const group_folds* folds = nullptr;
   const std::vector<std::size_t>* fold_hosts = nullptr;
+  /// The tidy table instead of the host matrix (layout and formula unused;
+  /// folds, when given, must count: see write_host_matrix).
+  bool tidy = false;
 };
 
 /// Computes the host matrix and writes it to `out` without ever holding it:
@@ -655,6 +669,21 @@ struct host_matrix_report {
 };
 host_matrix_report write_host_matrix(const host_matrix_job& job,
                                      std::int32_t threads, text_output& out);
+
+// With job.tidy, the tidy table: TAB-separated text that R's read.delim and
+// pandas' read_csv(sep="\t") take without options. A header line, "host",
+// "associates", "site", "n", one column per valid state in code order named
+// by its code ("a", "c", "g", "t"; "-" for the gap; a protein's upper-case
+// letters), "consensus", "modal", "entropy"; then one line per host and
+// site: the host label (in double quotes, inner ones doubled, when it holds
+// one), its group size, the site from 1, the associates with a state there,
+// how many have each state, the consensus code of the analysis' threshold,
+// the modal code and the entropy, all under the analysis' minimum. An
+// undefined value and a code that stands for no state ("?") are NA; a
+// polymorphism of standard characters is its states in braces ("{01}");
+// entropies are written with six significant digits, as printf's "%.6g".
+// Every formula of the analysis at once; hosts in map order.
+
 
 /// Writes the 0/1 incidence matrix of `hosts` and their associates as a
 /// TAB-separated table with a header row: an empty first cell, then the
@@ -689,6 +718,10 @@ struct run_options {
   /// How the association file's names meet the data file's labels
   /// (associates it lacks passed over or refused, ...).
   assoc_resolve_options assoc{};
+  /// Write the tidy table of every formula (write_host_matrix's job.tidy)
+  /// instead of the host matrix of analysis' formula; the analysis then
+  /// gives the alphabet, valid states, threshold and minimum.
+  bool tidy_table = false;
   /// Whether the data file chooses the alphabet of `analysis` (its formula
   /// and gaps kept): a NEXUS DATATYPE, else what most of its cells are
   /// (alphabet_sample::guess). Otherwise the alphabet is the analysis'.

@@ -146,6 +146,8 @@ class kernel_scratch {
   std::vector<std::uint32_t> chunks;
   /// Packed counters unpacked into byte planes.
   std::vector<std::uint8_t> planes;
+  /// The cells of no state, as group_engine::count_states passes them over.
+  std::vector<std::uint32_t> other;
 };
 
 /// Where a kernel puts the cells of a block: DISCR cells at dout[j], QUANT

@@ -1,0 +1,213 @@
+// The tidy table: a line per host and site, every formula at once, from the
+// counts of the site's states. A host's sites repeat a few patterns of
+// counts (most sites hold one state), so the text after the site number is
+// made once per pattern and copied; a line is then three copies.
+#include "zurud/detail/hostpara-tidy.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+#include "zurud/detail/hostpara-kernels.hpp"
+
+namespace zurud::hostpara::detail {
+
+namespace {
+
+// Patterns of counts remembered: 2^memo_bits entries of 64 bytes.
+constexpr unsigned memo_bits = 11;
+// Counts of up to five states below 4096 make a key of 60 bits.
+constexpr std::size_t keyed_states = 5;
+constexpr std::uint32_t keyed_count = 4096;
+// Room for a line's start copied whole, and for the site's digits.
+constexpr std::size_t start_room = 32;
+constexpr std::size_t digits_end = 24;
+
+}  // namespace
+
+struct tidy_formatter::memo_entry {
+  std::uint64_t key = 0;  // bit 63 set in every key: 0 is no entry
+  std::uint32_t len = 0;
+  char text[52] = {};
+};
+
+tidy_formatter::tidy_formatter(const analysis_type& analysis,
+                               std::int32_t max_group)
+    : consensus_(group_engine::make_rule(
+          analysis.with_formula(formula_type::CONSENSUS), 0)),
+      modal_(group_engine::make_rule(analysis.with_formula(formula_type::MODUS),
+                                     0)),
+      entropy_(group_engine::make_rule(
+          analysis.with_formula(formula_type::ENTROPY), max_group)),
+      scratch_(std::make_unique<kernel_scratch>(
+          *entropy_, static_cast<std::size_t>(std::max(max_group, 0)))),
+      memo_(std::make_unique<memo_entry[]>(std::size_t{1} << memo_bits)) {
+  header_ = "host\tassociates\tsite\tn";
+  const alphabet_type& alphabet = analysis.alphabet();
+  for (const char c : consensus_->states) {
+    // Named as the consensus column writes the state alone.
+    const state_set_type bit = alphabet.state_of(c);
+    header_ += '\t';
+    header_ += bit != 0 ? alphabet.code_of(bit) : c;
+  }
+  header_ += "\tconsensus\tmodal\tentropy\n";
+}
+
+tidy_formatter::~tidy_formatter() = default;
+
+void tidy_formatter::put_header(text_output& out) const { out.put(header_); }
+
+std::string tidy_formatter::line_start(std::string_view label,
+                                       std::size_t size) {
+  std::string start;
+  if (label.find('"') == std::string_view::npos) {
+    start = label;
+  } else {
+    // As R and pandas read a quoted field: inner quotes doubled.
+    start = '"';
+    for (const char c : label) {
+      if (c == '"') start += '"';
+      start += c;
+    }
+    start += '"';
+  }
+  start += '\t';
+  start += std::to_string(size);
+  start += '\t';
+  return start;
+}
+
+namespace {
+
+void put_number(std::string& text, std::uint64_t v) {
+  char digits[24];
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
+}
+
+// A code as the table writes it: NA for "?", which stands for no state
+// (nothing counted, too few, or the gap with several states), a
+// polymorphism in braces.
+void put_code(std::string& text, const site_rule& rule, char code,
+              const std::vector<polymorphic_cell>& poly) {
+  if (!poly.empty())
+    text += rule.alphabet.polymorphism(poly.front().states);
+  else if (code == undefined_char)
+    text += "NA";
+  else
+    text += code;
+}
+
+}  // namespace
+
+void tidy_formatter::tail_of(const std::uint32_t* c, std::string& text) {
+  std::uint64_t n = 0;
+  for (std::size_t s = 0; s < consensus_->k; ++s) n += c[s];
+  text += '\t';
+  put_number(text, n);
+  for (std::size_t s = 0; s < consensus_->k; ++s) {
+    text += '\t';
+    put_number(text, c[s]);
+  }
+  std::vector<polymorphic_cell> poly;
+  for (const site_rule* rule : {consensus_.get(), modal_.get()}) {
+    char code = 0;
+    poly.clear();
+    finish_site(*rule, scratch_->terms, c, 0, block_out{&code, nullptr, &poly});
+    text += '\t';
+    put_code(text, *rule, code, poly);
+  }
+  float h = 0;
+  finish_site(*entropy_, scratch_->terms, c, 0, block_out{nullptr, &h});
+  text += '\t';
+  if (h == undefined_real) {
+    text += "NA";
+  } else {
+    char digits[32];
+    text.append(digits, std::to_chars(digits, digits + sizeof digits,
+                                      static_cast<double>(h),
+                                      std::chars_format::general, 6)
+                            .ptr);
+  }
+  text += '\n';
+}
+
+void tidy_formatter::put_lines(text_output& out, std::string_view start,
+                               std::size_t first, std::size_t count,
+                               const std::uint32_t* counts) {
+  const std::size_t k = consensus_->k;
+  // The site number, its digits right-aligned before digits_end and copied
+  // 16 bytes at a time; counted up line by line.
+  char digits[digits_end + 16] = {};
+  const std::string number = std::to_string(first + 1);
+  std::size_t len = number.size();
+  std::memcpy(digits + digits_end - len, number.data(), len);
+  // A short start is copied whole from room of its own.
+  char padded[start_room] = {};
+  const bool short_start = start.size() <= start_room;
+  if (short_start) std::memcpy(padded, start.data(), start.size());
+  const bool keyed = k <= keyed_states;
+  std::uint32_t c[32 + 1];
+  std::vector<std::uint32_t> many(k > 32 ? k : 0);
+  std::uint32_t* const site = k > 32 ? many.data() : c;
+  for (std::size_t j = 0; j < count; ++j) {
+    std::uint64_t key = std::uint64_t{1} << 63;
+    bool small = keyed;
+    for (std::size_t s = 0; s < k; ++s) {
+      site[s] = counts[s * count + j];
+      small = small && site[s] < keyed_count;
+      key |= std::uint64_t{site[s] % keyed_count} << (12 * s);
+    }
+    const char* tail = nullptr;
+    std::size_t tail_len = 0;
+    memo_entry* entry = nullptr;
+    if (small) {
+      entry = &memo_[(key * 0x9E3779B97F4A7C15u) >> (64 - memo_bits)];
+      if (entry->key == key) {
+        tail = entry->text;
+        tail_len = entry->len;
+      }
+    }
+    if (tail == nullptr) {
+      tail_.clear();
+      tail_of(site, tail_);
+      if (entry != nullptr && tail_.size() <= sizeof entry->text) {
+        entry->key = key;
+        entry->len = static_cast<std::uint32_t>(tail_.size());
+        std::memcpy(entry->text, tail_.data(), tail_.size());
+        tail = entry->text;
+      } else {
+        tail = tail_.data();
+        entry = nullptr;
+      }
+      tail_len = tail_.size();
+    }
+    char* const begin =
+        out.reserve(std::max(start.size(), start_room) + 16 + 64 + tail_len);
+    char* p = begin;
+    if (short_start)
+      std::memcpy(p, padded, start_room);
+    else
+      std::memcpy(p, start.data(), start.size());
+    p += start.size();
+    std::memcpy(p, digits + digits_end - len, 16);
+    p += len;
+    // Memo entries are copied whole, whatever their length.
+    if (entry != nullptr)
+      std::memcpy(p, tail, sizeof entry->text);
+    else
+      std::memcpy(p, tail, tail_len);
+    p += tail_len;
+    out.commit(static_cast<std::size_t>(p - begin));
+    // The next site's number.
+    std::size_t d = digits_end;
+    while (d > digits_end - len && digits[d - 1] == '9') digits[--d] = '0';
+    if (d == digits_end - len) {
+      digits[digits_end - ++len] = '1';
+    } else {
+      ++digits[d - 1];
+    }
+  }
+}
+
+}  // namespace zurud::hostpara::detail

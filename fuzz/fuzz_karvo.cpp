@@ -137,6 +137,18 @@ void check_output_reads_back(const std::string& out, const karvo::settings& s) {
     }
     return;
   }
+  if (s.tidy) {
+    // -T: a header, then a line per host and site with as many fields.
+    const std::vector<std::string> rows = lines_of(out);
+    check(!rows.empty() && rows[0].starts_with("host\tassociates\tsite\tn\t"),
+          "the tidy table starts with its header");
+    const auto tabs = std::count(rows[0].begin(), rows[0].end(), '\t');
+    for (std::size_t i = 1; i < rows.size(); ++i)
+      check(std::count(rows[i].begin(), rows[i].end(), '\t') == tabs,
+            "every line of the tidy table has every field");
+    check(out.ends_with("\n"), "the tidy table ends with a line end");
+    return;
+  }
   const char_format_type layout = s.output_layout;
   if (layout == char_format_type::NEXUS ||
       layout == char_format_type::NEXUS_ENCLOSED) {

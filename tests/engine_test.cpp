@@ -54,6 +54,21 @@ std::string plain_text(const char_mat_type& chars,
   text_output out(text);
   print::print_char_mat(result, layout, out);
   out.flush();
+  // The host matrix names the columns of numbers in NEXUS: 1_a 1_c ...
+  const bool nexus = layout == char_format_type::NEXUS ||
+                     layout == char_format_type::NEXUS_ENCLOSED;
+  if (nexus && a.cell_type() == matrix_type::QUANT) {
+    std::string names = "\tcharlabels";
+    for (std::int32_t j = 1; j <= chars.nchar(); ++j) {
+      if (a.formula() == formula_type::ENTROPY)
+        names += " " + std::to_string(j) + "_entropy";
+      else
+        for (const char s : a.valid_states().members())
+          names += s == '-' ? " '" + std::to_string(j) + "_-'"
+                            : " " + std::to_string(j) + "_" + s;
+    }
+    text.insert(text.find("\tmatrix\n"), names + ";\n");
+  }
   return text;
 }
 

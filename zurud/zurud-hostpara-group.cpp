@@ -68,6 +68,15 @@ bool operator==(const analysis_type& a, const analysis_type& b) noexcept {
          a.minimum_ == b.minimum_;
 }
 
+std::vector<std::string> analysis_type::state_names() const {
+  std::vector<std::string> names;
+  for (const char c : valid_states_.members()) {
+    const state_set_type bit = alphabet_.state_of(c);
+    names.emplace_back(1, bit != 0 ? alphabet_.code_of(bit) : c);
+  }
+  return names;
+}
+
 matrix_type analysis_type::cell_type() const noexcept {
   switch (formula_) {
     case formula_type::GROUP_SIZE:

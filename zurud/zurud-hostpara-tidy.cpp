@@ -44,12 +44,10 @@ tidy_formatter::tidy_formatter(const analysis_type& analysis,
           *entropy_, static_cast<std::size_t>(std::max(max_group, 0)))),
       memo_(std::make_unique<memo_entry[]>(std::size_t{1} << memo_bits)) {
   header_ = "host\tassociates\tsite\tn";
-  const alphabet_type& alphabet = analysis.alphabet();
-  for (const char c : consensus_->states) {
-    // Named as the consensus column writes the state alone.
-    const state_set_type bit = alphabet.state_of(c);
+  // Named as the consensus column writes each state alone.
+  for (const std::string& name : analysis.state_names()) {
     header_ += '\t';
-    header_ += bit != 0 ? alphabet.code_of(bit) : c;
+    header_ += name;
   }
   header_ += "\tconsensus\tmodal\tentropy\n";
 }

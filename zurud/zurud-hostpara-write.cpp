@@ -335,6 +335,11 @@ host_matrix_report write_host_matrix(const host_matrix_job& job,
   const plan_type plan(job);
   print::char_mat_writer head(job.layout, job.analysis.cell_type(),
                               plan.width, true, job.analysis.alphabet());
+  // The NEXUS layouts name each column of numbers by its site and state.
+  if (job.analysis.formula() == formula_type::FREQUENCIES)
+    head.name_columns(job.analysis.state_names());
+  else if (job.analysis.formula() == formula_type::ENTROPY)
+    head.name_columns({"entropy"});
   if (job.tidy)
     detail::tidy_formatter(job.analysis, 0).put_header(out);
   else

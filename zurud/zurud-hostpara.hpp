@@ -359,6 +359,10 @@ class analysis_type {
   bool plain_site_rule() const noexcept {
     return minimum_ <= 1 && takes_all_states();
   }
+  /// Each valid state in code order as its code alone is written ("a",
+  /// "-" for the gap, a protein's "A"; a state outside the alphabet as
+  /// itself): the names of the columns that count or weigh the states.
+  std::vector<std::string> state_names() const;
   /// Formula, alphabet, valid states, threshold and minimum alike.
   friend bool operator==(const analysis_type& a,
                          const analysis_type& b) noexcept;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "zurud/zurud-read.hpp"
 
@@ -93,7 +94,8 @@ void put_dimensions(text_output& out, std::int64_t ntax, std::int64_t nchar) {
 
 // The NEXUS data block up to and including "\tmatrix".
 void put_data_head(text_output& out, std::int64_t ntax, std::int64_t nchar,
-                   std::string_view datatype) {
+                   std::string_view datatype,
+                   const std::vector<std::string>& per_site = {}) {
   out.put("begin data;\n\tdimensions ntax=");
   put_integer(out, ntax);
   out.put(" nchar=");
@@ -101,6 +103,32 @@ void put_data_head(text_output& out, std::int64_t ntax, std::int64_t nchar,
   out.put(";\n\tformat datatype=");
   out.put(datatype);
   out.put_line(" missing=?;");
+  if (!per_site.empty()) {
+    // Column c is site c / per_site.size() + 1 and its name: 1_a 1_c ...;
+    // a name holding a NEXUS punctuation mark ("1_-") is quoted.
+    out.put("\tcharlabels");
+    std::string label;
+    for (std::int64_t c = 0; c < nchar; ++c) {
+      const auto site = static_cast<std::size_t>(c) / per_site.size();
+      label = std::to_string(site + 1);
+      label += '_';
+      label += per_site[static_cast<std::size_t>(c) % per_site.size()];
+      out.put(' ');
+      if (std::any_of(label.begin(), label.end(), [](char ch) {
+            return non_nexus_label_set.contains(ch);
+          })) {
+        out.put('\'');
+        for (const char ch : label) {
+          if (ch == '\'') out.put('\'');
+          out.put(ch);
+        }
+        out.put('\'');
+      } else {
+        out.put(label);
+      }
+    }
+    out.put_line(";");
+  }
   out.put_line("\tmatrix");
 }
 
@@ -409,7 +437,8 @@ char_mat_writer::char_mat_writer(const char_mat_writer& o)
       rules_(o.rules_),
       type_(o.type_),
       width_(o.width_),
-      alphabet_(o.alphabet_) {
+      alphabet_(o.alphabet_),
+      column_names_(o.column_names_) {
   if (type_ == matrix_type::QUANT)
     reals_ = std::make_unique<detail::real_texts>();
 }
@@ -434,7 +463,7 @@ void char_mat_writer::put_header(text_output& out, std::int32_t ntax,
         format += " symbols=\"" + alphabet_.symbols() + "\"";
       put_data_head(out, ntax, nchar, format + " gap=" + alphabet_type::gap);
     } else
-      put_data_head(out, ntax, nchar, "numerical");
+      put_data_head(out, ntax, nchar, "numerical", column_names_);
     if (type_ == matrix_type::DISCR)
       print_char_nums(nchar, static_cast<std::int32_t>(width_), out);
     return;

@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "zurud/zurud.hpp"
 
@@ -116,7 +118,16 @@ class char_mat_writer {
   char_mat_writer& operator=(const char_mat_writer&) = delete;
   ~char_mat_writer();
 
-  /// Dimensions and, by the layout, the matrix comment and the ruler.
+  /// Names the columns of QUANT cells in the NEXUS layouts' header (a
+  /// CHARLABELS command; the other layouts name none): with `per_site`
+  /// columns a site, column c (from 0) is site c / per_site.size() + 1, "_"
+  /// and per_site[c % per_site.size()] ("1_a 1_c 1_g 1_t 2_a ..."); a name
+  /// holding a NEXUS punctuation mark is quoted ('1_-').
+  void name_columns(std::vector<std::string> per_site) {
+    column_names_ = std::move(per_site);
+  }
+  /// Dimensions and, by the layout, the matrix comment, the column names
+  /// and the ruler.
   void put_header(text_output& out, std::int32_t ntax, std::int32_t nchar,
                   std::string_view comment) const;
   /// The label, the row comment where the layout puts it before the cells,
@@ -151,6 +162,7 @@ class char_mat_writer {
   matrix_type type_;
   std::size_t width_;
   alphabet_type alphabet_;
+  std::vector<std::string> column_names_;
   std::int64_t missing_polymorphisms_ = 0;
   std::unique_ptr<detail::real_texts> reals_;
 };

@@ -14,9 +14,13 @@
 //     the alphabet's codes (hostpara::detail::fill_rows_plain), not per-host
 //     counts;
 //   - every number is formatted afresh with put_integer or put_real, without
-//     the writer's cache of real texts.
+//     the writer's cache of real texts;
+//   - the tidy table (-T) comes from group strings and the plain host
+//     matrices of the consensus, the modal values and the entropies, its
+//     numbers by printf, not from counts and a memo of their text.
 // Failures end the run with a one-line message and exit status 1; their
 // wording is karvo's business and is not compared.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -63,12 +67,30 @@ std::string mapped(std::string s, const zurud::char_mapping& map) {
   return s;
 }
 
+// The NEXUS name of column c of entropies or frequencies: site, "_", the
+// state (or "entropy"), quoted when it holds a mark NEXUS reserves.
+std::string column_name(const hostpara::analysis_type& analysis,
+                        std::int64_t c) {
+  std::string what = "entropy";
+  std::int64_t per_site = 1;
+  if (analysis.formula() == hostpara::formula_type::FREQUENCIES) {
+    const std::vector<std::string> names = analysis.state_names();
+    per_site = static_cast<std::int64_t>(names.size());
+    what = names[static_cast<std::size_t>(c % per_site)];
+  }
+  std::string name = std::to_string(c / per_site + 1) + "_" + what;
+  for (const char ch : name)
+    if (zurud::non_nexus_label_set.contains(ch)) return "'" + name + "'";
+  return name;
+}
+
 // Polymorphisms are written in braces in NEXUS; the other layouts have the
 // "?" the host matrix holds.
 void write_matrix(const char_mat_type& m, char_format_type layout,
-                  const zurud::alphabet_type& alphabet,
+                  const hostpara::analysis_type& analysis,
                   const std::vector<zurud::polymorphic_cell>& polymorphisms,
                   text_output& out) {
+  const zurud::alphabet_type& alphabet = analysis.alphabet();
   const bool nexus = layout == char_format_type::NEXUS ||
                      layout == char_format_type::NEXUS_ENCLOSED;
   std::size_t width = 10;
@@ -92,7 +114,14 @@ void write_matrix(const char_mat_type& m, char_format_type layout,
     } else {
       out.put("numerical");
     }
-    out.put(" missing=?;\n\tmatrix\n");
+    out.put(" missing=?;\n");
+    if (m.char_type() == matrix_type::QUANT) {
+      out.put("\tcharlabels");
+      for (std::int64_t c = 0; c < m.nchar(); ++c)
+        out.put(" " + column_name(analysis, c));
+      out.put(";\n");
+    }
+    out.put("\tmatrix\n");
     if (m.char_type() == matrix_type::DISCR)
       print::print_char_nums(m.nchar(), static_cast<std::int32_t>(width), out);
   } else {
@@ -144,6 +173,72 @@ void write_matrix(const char_mat_type& m, char_format_type layout,
   print::print_footer(layout, out);
 }
 
+// A code of the tidy table: NA for "?", a polymorphism in braces.
+std::string table_code(const char_mat_type& m, std::int32_t i, std::int32_t j,
+                       const std::vector<zurud::polymorphic_cell>& poly,
+                       const zurud::alphabet_type& alphabet) {
+  const std::size_t cell =
+      static_cast<std::size_t>(i - 1) * static_cast<std::size_t>(m.nchar()) +
+      static_cast<std::size_t>(j - 1);
+  for (const zurud::polymorphic_cell& p : poly)
+    if (p.site == cell) return alphabet.polymorphism(p.states);
+  return m.discr(i, j) == '?' ? "NA" : std::string(1, m.discr(i, j));
+}
+
+// The tidy table: a line per host and site from the group strings and the
+// plain matrices of three formulas.
+void write_table(const char_mat_type& chars,
+                 const hostpara::numeric_host_maps& hosts,
+                 const hostpara::analysis_type& analysis, text_output& out) {
+  using hostpara::formula_type;
+  const auto nhosts = static_cast<std::int32_t>(hosts.size());
+  char_mat_type consensus(nhosts, chars.nchar(), matrix_type::DISCR),
+      modal(nhosts, chars.nchar(), matrix_type::DISCR),
+      entropy(nhosts, chars.nchar(), matrix_type::QUANT);
+  std::vector<zurud::polymorphic_cell> consensus_poly, modal_poly;
+  hostpara::detail::fill_rows_plain(
+      consensus, chars, hosts, analysis.with_formula(formula_type::CONSENSUS),
+      &consensus_poly);
+  hostpara::detail::fill_rows_plain(modal, chars, hosts,
+                                    analysis.with_formula(formula_type::MODUS),
+                                    &modal_poly);
+  hostpara::detail::fill_rows_plain(
+      entropy, chars, hosts, analysis.with_formula(formula_type::ENTROPY));
+  const std::string states = analysis.valid_states().members();
+  out.put("host\tassociates\tsite\tn");
+  for (const std::string& name : analysis.state_names()) out.put("\t" + name);
+  out.put("\tconsensus\tmodal\tentropy\n");
+  std::int32_t i = 0;
+  for (const auto& [label, group] : hosts) {
+    ++i;
+    std::string start = label;
+    if (label.find('"') != std::string::npos) {
+      start = "\"";
+      for (const char c : label) start += c == '"' ? "\"\"" : std::string(1, c);
+      start += "\"";
+    }
+    start += "\t" + std::to_string(group.size()) + "\t";
+    for (std::int32_t j = 1; j <= chars.nchar(); ++j) {
+      std::string cells;
+      for (const std::int32_t r : group)
+        if (analysis.valid_states().contains(chars.discr(r, j)))
+          cells += chars.discr(r, j);
+      std::string line = start + std::to_string(j) + "\t" +
+                         std::to_string(cells.size());
+      for (const char c : states)
+        line += "\t" + std::to_string(std::count(cells.begin(), cells.end(), c));
+      line += "\t" + table_code(consensus, i, j, consensus_poly,
+                                analysis.alphabet());
+      line += "\t" + table_code(modal, i, j, modal_poly, analysis.alphabet());
+      const float h = entropy.quant(i, j);
+      char text[32] = "NA";
+      if (h != hostpara::analysis_type::undefined_real)
+        std::snprintf(text, sizeof text, "%.6g", static_cast<double>(h));
+      out.put(line + "\t" + text + "\n");
+    }
+  }
+}
+
 // Takes "-a NAME" out of the arguments (the leftmost when repeated, as for
 // karvo's options): the alphabet it names, nucleotides without it.
 zurud::alphabet_type alphabet_option(std::vector<std::string>& args) {
@@ -192,13 +287,29 @@ int run(std::vector<std::string>& args) {
   hostpara::numeric_host_maps hosts;
   hostpara::to_numeric_host_map(hosts, assocs, taxa);
   hostpara::filter(hosts, s.min_group_size);
-  const hostpara::analysis_type analysis(
-      karvo::analysis_of(s).formula(), alphabet, s.valid_states.contains('-'));
+  hostpara::analysis_type analysis(karvo::analysis_of(s).formula(), alphabet,
+                                   s.valid_states.contains('-'));
+  if (s.threshold) analysis.with_threshold(*s.threshold);
+  analysis.with_minimum(s.min_with_state);
   for (std::int32_t i = 1; i <= chars.ntax(); ++i)
     for (std::int32_t j = 1; j <= chars.nchar(); ++j)
       chars.discr(i, j) = alphabet.cell_map()(chars.discr(i, j));
 
   const auto nhosts = static_cast<std::int32_t>(hosts.size());
+  if (s.tidy) {
+    if (nhosts < 1 || nhosts > zurud::max_taxa)
+      throw zurud::range_error("host count outside 1..5000");
+    write_table(chars, hosts, analysis, zurud::standard_output());
+    zurud::standard_output().flush();
+    return 0;
+  }
+  if (s.tidy) {
+    if (nhosts < 1 || nhosts > zurud::max_taxa)
+      throw zurud::range_error("host count outside 1..5000");
+    write_table(chars, hosts, analysis, zurud::standard_output());
+    zurud::standard_output().flush();
+    return 0;
+  }
   // The constructor and columns() refuse what karvo refuses: no host left,
   // more than 5000, or too many frequency columns.
   char_mat_type result(nhosts, analysis.columns(chars.nchar()),
@@ -207,7 +318,7 @@ int run(std::vector<std::string>& args) {
   std::vector<zurud::polymorphic_cell> polymorphisms;
   hostpara::detail::fill_rows_plain(result, chars, hosts, analysis,
                                     &polymorphisms);
-  write_matrix(result, s.output_layout, alphabet, polymorphisms,
+  write_matrix(result, s.output_layout, analysis, polymorphisms,
                zurud::standard_output());
   zurud::standard_output().flush();
   return 0;

@@ -27,6 +27,9 @@ cases=(
   "-g -c" "-g -v" "-g -e" "-g -f"
   "-m 1 -e" "-m 5 -v"
   "-C -e" "-N -c" "-E -f" "-P -v" "-C -s"
+  "-N -e" "-N -g -f"
+  "-c -q 0.5" "-c -q 2/3 -g" "-c -q 0.3 -k 3" "-v -k 2" "-e -k 4" "-f -k 3"
+  "-T" "-T -g -q 0.75 -k 2"
 )
 if [ -n "${VERIFY_CASES:-}" ]; then
   IFS=, read -r -a cases <<< "$VERIFY_CASES"

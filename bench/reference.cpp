@@ -223,12 +223,13 @@ void write_table(const char_mat_type& chars,
       for (const std::int32_t r : group)
         if (analysis.valid_states().contains(chars.discr(r, j)))
           cells += chars.discr(r, j);
-      std::string line = start + std::to_string(j) + "\t" +
-                         std::to_string(cells.size());
+      std::string line =
+          start + std::to_string(j) + "\t" + std::to_string(cells.size());
       for (const char c : states)
-        line += "\t" + std::to_string(std::count(cells.begin(), cells.end(), c));
-      line += "\t" + table_code(consensus, i, j, consensus_poly,
-                                analysis.alphabet());
+        line +=
+            "\t" + std::to_string(std::count(cells.begin(), cells.end(), c));
+      line += "\t" +
+              table_code(consensus, i, j, consensus_poly, analysis.alphabet());
       line += "\t" + table_code(modal, i, j, modal_poly, analysis.alphabet());
       const float h = entropy.quant(i, j);
       char text[32] = "NA";

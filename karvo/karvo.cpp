@@ -113,8 +113,7 @@ zurud::hostpara::fraction_type threshold_value(const std::string& arg) {
     std::uint64_t fraction = 0;
     digits(fraction, decimals);
     if (decimals > 9)
-      throw bad("has more than nine decimals (a fraction such as 1/3 is "
-                "exact)");
+      throw bad("has more than nine decimals (1/3 is exact)");
     if (whole + decimals == 0) throw bad("is not a share");
     for (std::size_t d = 0; d < decimals; ++d) {
       share.num *= 10;
@@ -126,9 +125,9 @@ zurud::hostpara::fraction_type threshold_value(const std::string& arg) {
   }
   if (i != arg.size()) throw bad("is not a share");
   if (share.num == 0 || share.num > share.den)
-    throw zurud::range_error("consensus threshold " + arg.substr(0, 40) +
-                             " outside 0..1",
-                             "a share above 0 and at most 1");
+    throw zurud::range_error(
+        "consensus threshold " + arg.substr(0, 40) + " outside 0..1",
+        "a share above 0 and at most 1");
   // Kept as given, below 2^32 both (the library's bound).
   std::uint64_t a = share.num, b = share.den;
   while (b != 0) a = std::exchange(b, a % b);

@@ -97,7 +97,11 @@ TEST(site_rule, threshold_and_minimum_compute_what_the_plain_reference_does) {
   } alphabets[] = {
       {"nucleotides", std::nullopt, nuc_set, false, "acgt-?n"},
       {"nucleotides, gaps", std::nullopt, gapped_nuc_set, true, "acgt--?"},
-      {"protein", alphabet_type::protein(), {}, false, "acdefghiklmnpqrstvwy-?"},
+      {"protein",
+       alphabet_type::protein(),
+       {},
+       false,
+       "acdefghiklmnpqrstvwy-?"},
       {"binary, gaps", alphabet_type::standard("01"), {}, true, "01-?"},
   };
   struct {
@@ -110,7 +114,7 @@ TEST(site_rule, threshold_and_minimum_compute_what_the_plain_reference_does) {
       {"a tail after whole vectors", 4096 + 33, {6, 7}},
       {"host of 300 associates", 97, {300, 5}},
   };
-  const fraction_type shares[] = {{1, 1}, {1, 2}, {2, 3}, {3, 4},
+  const fraction_type shares[] = {{1, 1},  {1, 2},   {2, 3},   {3, 4},
                                   {3, 10}, {1, 100}, {99, 100}};
   const std::uint32_t minima[] = {1, 2, 3, 5};
   std::mt19937 rng(29);
@@ -119,7 +123,8 @@ TEST(site_rule, threshold_and_minimum_compute_what_the_plain_reference_does) {
     for (const std::int32_t g : shape.groups) ntax += g;
     const auto n = static_cast<std::size_t>(shape.nchar);
     for (const auto& al : alphabets) {
-      const char_mat_type chars = columns_of(rng, ntax, shape.nchar, al.symbols);
+      const char_mat_type chars =
+          columns_of(rng, ntax, shape.nchar, al.symbols);
       hostpara::numeric_host_maps hosts;
       std::vector<std::size_t> sizes;
       std::int32_t row = 1;
@@ -190,6 +195,146 @@ TEST(site_rule, threshold_and_minimum_compute_what_the_plain_reference_does) {
               }
             }
           }
+    }
+  }
+}
+
+TEST(site_rule, worked_cases) {
+  struct {
+    const char* cells;  // one site, an associate each
+    bool gaps;
+    formula_type formula;
+    fraction_type share;
+    std::uint32_t minimum;
+    const char* want;  // the code, or the real's text
+  } cases[] = {
+      {"aag", false, formula_type::CONSENSUS, {2, 3}, 1, "a"},  // 2 of 3
+      {"aag", false, formula_type::CONSENSUS, {7, 10}, 1, "r"},
+      {"aacg", false, formula_type::CONSENSUS, {1, 2}, 1, "a"},
+      {"acgt", false, formula_type::CONSENSUS, {1, 2}, 1, "n"},   // all tie
+      {"aaccg", false, formula_type::CONSENSUS, {1, 2}, 1, "m"},  // a, c tie
+      {"aaacg", false, formula_type::CONSENSUS, {3, 5}, 1, "a"},
+      {"aaacg", false, formula_type::CONSENSUS, {61, 100}, 1, "v"},
+      {"a", false, formula_type::CONSENSUS, {1, 10}, 1, "a"},
+      {"ggg", false, formula_type::CONSENSUS, {3, 10}, 1, "g"},
+      {"aa--", true, formula_type::CONSENSUS, {1, 2}, 1, "a"},
+      {"---a", true, formula_type::CONSENSUS, {1, 2}, 1, "-"},
+      {"-acc", true, formula_type::CONSENSUS, {3, 4}, 1, "?"},
+      {"a?g", false, formula_type::CONSENSUS, {1, 1}, 3, "?"},
+      {"aag", false, formula_type::CONSENSUS, {1, 1}, 3, "r"},
+      {"aag", false, formula_type::MODUS, {1, 1}, 4, "?"},
+      {"aag", false, formula_type::ENTROPY, {1, 1}, 3, "0.57938"},
+      {"aag", false, formula_type::ENTROPY, {1, 1}, 4, "-99"},
+      {"aag-", false, formula_type::FREQUENCIES, {1, 1}, 3, "0.666667"},
+      {"aag-", true, formula_type::FREQUENCIES, {1, 1}, 5, "-99"},
+  };
+  for (const auto& c : cases) {
+    const std::string cells = c.cells;
+    char_mat_type chars(static_cast<std::int32_t>(cells.size()), 1,
+                        matrix_type::DISCR);
+    sets::ordered_tax_nos group;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      chars.discr(static_cast<std::int32_t>(i + 1), 1) = cells[i];
+      group.insert(static_cast<std::int32_t>(i + 1));
+    }
+    analysis_type a(c.formula, c.gaps ? gapped_nuc_set : nuc_set);
+    a.with_threshold(c.share).with_minimum(c.minimum);
+    hostpara::group_engine engine(a, chars);
+    engine.select(group);
+    std::string got;
+    if (a.cell_type() == matrix_type::DISCR) {
+      got = "?";
+      engine.compute(0, 1, got.data());
+    } else {
+      std::vector<float> v(static_cast<std::size_t>(a.columns_per_site()));
+      engine.compute(0, 1, v.data());
+      // The state "a" (after the gap with -g).
+      char text[32];
+      std::snprintf(
+          text, sizeof text, "%g",
+          static_cast<double>(
+              v[c.formula == formula_type::FREQUENCIES && c.gaps ? 1 : 0]));
+      got = text;
+    }
+    EXPECT_EQ(got, c.want) << c.cells << ", formula "
+                           << static_cast<int>(c.formula) << ", share "
+                           << c.share.num << "/" << c.share.den << ", minimum "
+                           << c.minimum;
+  }
+}
+
+TEST(analysis_type, refuses_shares_outside_0_to_1_and_a_minimum_of_0) {
+  analysis_type a(formula_type::CONSENSUS, nuc_set);
+  EXPECT_THROW(a.with_threshold({0, 1}), range_error);
+  EXPECT_THROW(a.with_threshold({3, 2}), range_error);
+  EXPECT_THROW(a.with_threshold({1, std::uint64_t{1} << 32}), range_error);
+  EXPECT_THROW(a.with_minimum(0), range_error);
+  // 1/2 and 50/100 are one share.
+  analysis_type b = a;
+  EXPECT_TRUE(a.with_threshold({1, 2}) == b.with_threshold({50, 100}));
+  EXPECT_FALSE(a == b.with_minimum(2));
+}
+
+TEST(write_host_matrix,
+     tidy_table_is_the_same_from_rows_and_folds_for_every_thread_count) {
+  struct {
+    const char* name;
+    analysis_type analysis;
+    std::string symbols;
+    std::int32_t nchar;
+  } cases[] = {
+      {"nucleotides across a piece",
+       analysis_type(formula_type::FREQUENCIES, gapped_nuc_set), "acgt-?n",
+       8192 + 5},
+      {"protein, counts without a memo",
+       analysis_type(formula_type::FREQUENCIES, alphabet_type::protein(), true),
+       "acdefghiklmnpqrstvwy-?", 70},
+      {"standard characters: polymorphisms in braces",
+       analysis_type(formula_type::FREQUENCIES, alphabet_type::standard("01"),
+                     false),
+       "01?", 50},
+  };
+  std::mt19937 rng(7);
+  for (auto& c : cases) {
+    c.analysis.with_threshold({1, 2}).with_minimum(2);
+    const std::vector<std::int32_t> groups = {3, 1, 17};
+    const char_mat_type chars = columns_of(rng, 21, c.nchar, c.symbols);
+    hostpara::numeric_host_maps hosts;
+    std::vector<std::size_t> sizes;
+    std::int32_t row = 1;
+    for (std::size_t h = 0; h < groups.size(); ++h) {
+      sizes.push_back(static_cast<std::size_t>(groups[h]));
+      for (std::int32_t k = 0; k < groups[h]; ++k)
+        hosts["h" + std::to_string(h)].insert(row++);
+    }
+    hostpara::group_folds folds(c.analysis, sizes,
+                                static_cast<std::size_t>(c.nchar));
+    std::size_t h = 0;
+    for (const auto& [label, group] : hosts) {
+      std::vector<const char*> rows;
+      for (const std::int32_t r : group) rows.push_back(chars.discr_row(r));
+      folds.fold(h++, rows);
+    }
+    const auto table = [&](const hostpara::group_folds* f, std::int32_t t) {
+      std::string text;
+      text_output out(text);
+      hostpara::host_matrix_job job{
+          chars, hosts, c.analysis, "", char_format_type::NEXUS, f};
+      job.tidy = true;
+      hostpara::write_host_matrix(job, t, out);
+      out.flush();
+      return text;
+    };
+    const std::string want = table(nullptr, 1);
+    EXPECT_EQ(std::count(want.begin(), want.end(), '\n'),
+              1 + static_cast<std::ptrdiff_t>(hosts.size()) * c.nchar)
+        << c.name;
+    for (const std::int32_t t : {1, 2, 3}) {
+      EXPECT_EQ(table(nullptr, t), want) << c.name << ", " << t << " threads";
+      EXPECT_EQ(table(&folds, t), want) << c.name << ", folded, " << t;
+    }
+    if (c.symbols == "01?") {
+      EXPECT_NE(want.find("\t{01}\t"), std::string::npos) << c.name;
     }
   }
 }

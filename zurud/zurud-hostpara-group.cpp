@@ -45,8 +45,8 @@ analysis_type analysis_type::of_shape(const char_mat_type& result,
 
 analysis_type& analysis_type::with_threshold(fraction_type share) {
   if (share.num == 0 || share.num > share.den || share.den >> 32 != 0)
-    throw range_error("consensus threshold " + std::to_string(share.num) +
-                      "/" + std::to_string(share.den) + " outside 0..1",
+    throw range_error("consensus threshold " + std::to_string(share.num) + "/" +
+                          std::to_string(share.den) + " outside 0..1",
                       "a share above 0 and at most 1");
   threshold_ = share;
   return *this;
@@ -318,8 +318,8 @@ constexpr std::size_t met_modal_rows = 2;
 // them into 16-bit totals whenever they fill).
 // A minimum or a threshold needs the counts: how many associates have a
 // state, and how many each state.
-detail::counter_width width_for(const analysis_type& analysis,
-                                std::size_t size, std::size_t k) noexcept {
+detail::counter_width width_for(const analysis_type& analysis, std::size_t size,
+                                std::size_t k) noexcept {
   const formula_type formula = analysis.formula();
   if (analysis.plain_site_rule() &&
       (formula == formula_type::CONSENSUS ||
@@ -574,8 +574,9 @@ std::string threshold_states(std::string_view s, fraction_type share) {
   std::vector<std::pair<std::size_t, char>> counted;
   for (const char c : char_set(s).members())
     counted.emplace_back(std::count(s.begin(), s.end(), c), c);
-  std::stable_sort(counted.begin(), counted.end(),
-                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::stable_sort(
+      counted.begin(), counted.end(),
+      [](const auto& a, const auto& b) { return a.first > b.first; });
   std::string taken;
   std::uint64_t cum = 0;
   std::size_t last = 0;
@@ -676,9 +677,9 @@ void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
             ++column;
             result.quant(i, column) =
                 none ? undefined_real
-                       : static_cast<float>(std::count(group_string.begin(),
-                                                       group_string.end(), s)) /
-                             static_cast<float>(n);
+                     : static_cast<float>(std::count(group_string.begin(),
+                                                     group_string.end(), s)) /
+                           static_cast<float>(n);
           }
           break;
         case formula_type::GROUP_SIZE:

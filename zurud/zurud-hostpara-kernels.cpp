@@ -306,9 +306,10 @@ __attribute__((target("avx2"))) inline __m256i code_table(const char* code) {
 // Consensus codes of 32 sites at a time: the mask of states present (or,
 // for modal values, of the states with the largest count) picks the code.
 template <int K, class T>
-__attribute__((target("avx2"))) void finish_codes_rule(
-    const finish_context& f, plane_ptrs<T> planes, std::size_t width,
-    const block_out& out);
+__attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
+                                                       plane_ptrs<T> planes,
+                                                       std::size_t width,
+                                                       const block_out& out);
 
 template <int K, class T>
 __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
@@ -376,9 +377,9 @@ __attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
     }
     __m256i mask = zero;
     for (int s = 0; s < K; ++s) {
-      const __m256i in = modal ? c[s].eq(best) : _mm256_xor_si256(
-                                                     c[s].zero(),
-                                                     _mm256_set1_epi8(-1));
+      const __m256i in =
+          modal ? c[s].eq(best)
+                : _mm256_xor_si256(c[s].zero(), _mm256_set1_epi8(-1));
       mask = _mm256_or_si256(
           mask,
           _mm256_and_si256(in, _mm256_set1_epi8(static_cast<char>(1 << s))));
@@ -392,7 +393,8 @@ __attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
         _mm256_and_si256(mask, _mm256_sub_epi8(mask, one)), zero);
     auto several = ~static_cast<unsigned>(_mm256_movemask_epi8(single));
     for (; several != 0; several &= several - 1) {
-      const std::size_t t = j + static_cast<std::size_t>(__builtin_ctz(several));
+      const std::size_t t =
+          j + static_cast<std::size_t>(__builtin_ctz(several));
       unsigned cc[K];
       std::uint64_t key = 0;
       bool keyed = true;

@@ -2,14 +2,13 @@
 // counts of the site's states. A host's sites repeat a few patterns of
 // counts (most sites hold one state), so the text after the site number is
 // made once per pattern and copied; a line is then three copies.
-#include "zurud/detail/hostpara-tidy.hpp"
-
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <vector>
 
 #include "zurud/detail/hostpara-kernels.hpp"
+#include "zurud/detail/hostpara-tidy.hpp"
 
 namespace zurud::hostpara::detail {
 

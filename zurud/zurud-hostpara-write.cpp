@@ -1,7 +1,5 @@
 // The host matrix, computed and written a stretch of a row at a time, by one
 // thread or several.
-#include "zurud/zurud-hostpara.hpp"
-
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "zurud/detail/hostpara-tidy.hpp"
+#include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
 
 namespace zurud::hostpara {

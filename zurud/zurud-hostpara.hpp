@@ -688,7 +688,6 @@ host_matrix_report write_host_matrix(const host_matrix_job& job,
 // entropies are written with six significant digits, as printf's "%.6g".
 // Every formula of the analysis at once; hosts in map order.
 
-
 /// Writes the 0/1 incidence matrix of `hosts` and their associates as a
 /// TAB-separated table with a header row: an empty first cell, then the
 /// labels of the associates (labels[r - 1] for each row r met in any host,

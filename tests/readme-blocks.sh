@@ -13,7 +13,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-# karvo as installed (the blocks call it by name); Debian's numpy and ape
+# karvo as installed (the blocks call it by name); Debian's numpy, pandas and ape
 # serve Debian's own interpreters.
 export PATH=$build:/usr/bin:$PATH
 missing=()
@@ -21,6 +21,7 @@ for program in mafft iqtree2 Rscript; do
   command -v "$program" > /dev/null 2>&1 || missing+=("$program")
 done
 python3 -c 'import numpy' 2> /dev/null || missing+=(python3-numpy)
+python3 -c 'import pandas' 2> /dev/null || missing+=(python3-pandas)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "missing: ${missing[*]}"
   [ -n "${KARVO_INTEROP_REQUIRED:-}" ] && exit 1

@@ -13,7 +13,10 @@
 #   BENCH_PRESETS   data sets to time (default "medium"; also small, half,
 #                   large, wide)
 #   BENCH_RUNS      runs per command, median reported (default 5)
-#   BENCH_ANALYSES  karvo options to time (default "-s -c -v -e -f")
+#   BENCH_ANALYSES  karvo options to time, an analysis' options joined by
+#                   commas (default "-s -c -v -e -f -T -c,-q,0.5 -c,-k,2");
+#                   an analysis of -c with more options is also compared
+#                   with -c alone (target: at most 10 % slower)
 #   BENCH_VERIFY=1  also compare karvo with karvo-reference (bench/verify.sh)
 #   BENCH_MICRO=1   also run the micro-benchmarks
 #   BENCH_BUILD     build folder (default build-bench)
@@ -36,7 +39,7 @@ build=${BENCH_BUILD:-build-bench}
 presets=${BENCH_PRESETS:-medium}
 runs=${BENCH_RUNS:-5}
 pause=${BENCH_PAUSE:-0}
-analyses=${BENCH_ANALYSES:-"-s -c -v -e -f"}
+analyses=${BENCH_ANALYSES:-"-s -c -v -e -f -T -c,-q,0.5 -c,-k,2"}
 alphabets=${BENCH_ALPHABETS-protein}
 data=bench/data
 
@@ -70,7 +73,7 @@ for p in $presets; do generate "$p"; done
 # On the large preset a quarter more is allowed.
 target() {
   local t
-  case $1 in -s) t=1.5 ;; -c|-v) t=2.5 ;; -e) t=4 ;; -f) t=6 ;; *) t=0 ;; esac
+  case $1 in -s) t=1.5 ;; -c*|-v) t=2.5 ;; -e) t=4 ;; -f) t=6 ;; -T) t=8 ;; *) t=0 ;; esac
   if [ "${p:-}" = large ]; then awk -v t="$t" 'BEGIN { print t * 1.25 }'; else echo "$t"; fi
 }
 
@@ -115,7 +118,7 @@ for p in $presets; do
   cat "$phy" > /dev/null  # into the page cache
   echo
   echo "preset $p: $ntax x $nchar, $nhost hosts kept, $(awk -v b="$bytes" 'BEGIN { printf "%.1f MB", b / 1e6 }')"
-  printf '%-14s %9s %7s %9s %7s %7s %9s %8s  %s\n' \
+  printf '%-22s %9s %7s %9s %7s %7s %9s %8s  %s\n' \
     command seconds "GB/s" "cat s" "x cat" target "RSS MiB" "budget" verdict
   cells_budget=$(awk -v a=$((ntax * nchar)) 'BEGIN { printf "%.1f", a / 1048576 + 32 }')
   folded_budget=$(awk -v a=$((nhost * nchar)) 'BEGIN { printf "%.1f", a / 1048576 + 32 }')
@@ -134,14 +137,16 @@ for p in $presets; do
   floor_fresh=$(median "${fresh[@]}")
   for a in $analyses; do
     if [ "$a" = -f ] && [ $((nchar * 4)) -gt 1048576 ]; then
-      printf '%-14s %9s  (refused: %d frequency columns exceed 1048576)\n' \
+      printf '%-22s %9s  (refused: %d frequency columns exceed 1048576)\n' \
         "karvo $a" - $((nchar * 4))
       continue
     fi
-    case $a in -c|-v) budget_mib=$folded_budget ;; *) budget_mib=$cells_budget ;; esac
+    # -c, -v and -T fold their rows as they are read (-T and -c with -q or
+    # -k into counters, as -v does).
+    case $a in -c*|-v|-T) budget_mib=$folded_budget ;; *) budget_mib=$cells_budget ;; esac
     for t in "-t 1" ""; do
       # shellcheck disable=SC2086
-      read -r cat_s s kib rc < <(alternate $t "$a")
+      read -r cat_s s kib rc < <(alternate $t ${a//,/ })
       ratio=$(awk -v s="$s" -v c="$cat_s" 'BEGIN { printf "%.2f", s / c }')
       verdict=$(awk -v r="$ratio" -v t="$(target "$a")" -v m="$kib" \
         -v b="$budget_mib" -v rc="$rc" 'BEGIN {
@@ -149,11 +154,25 @@ for p in $presets; do
           if (rc == 0) v = (r <= t ? "time ok" : "time OVER")
           if (rc == 0) v = v (m / 1024 <= b ? ", memory ok" : ", memory OVER")
           print v }')
-      printf '%-14s %9.4f %7.2f %9.4f %7s %7s %9.1f %8s  %s\n' \
-        "karvo $a ${t:-(all)}" "$s" \
+      printf '%-22s %9.4f %7.2f %9.4f %7s %7s %9.1f %8s  %s\n' \
+        "karvo ${a//,/ } ${t:-(all)}" "$s" \
         "$(awk -v b="$bytes" -v t="$s" 'BEGIN { print b / t / 1e9 }')" \
         "$cat_s" "$ratio" "<= $(target "$a")" \
         "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')" "$budget_mib" "$verdict"
+      # The consensus alone, as the yardstick of its options.
+      key=${t:-all}
+      key=${key// /}
+      if [ "$a" = -c ]; then
+        declare "consensus_$key=$s"
+      elif [[ $a == -c,* ]]; then
+        c_var="consensus_$key"
+        if [ -n "${!c_var:-}" ]; then
+          awk -v s="$s" -v c="${!c_var}" -v a="${a//,/ }" 'BEGIN {
+            r = s / c
+            printf "  %s against -c alone: %.3f (<= 1.10: %s)\n", a, r,
+              (r <= 1.10 ? "ok" : "OVER") }'
+        fi
+      fi
     done
   done
   awk -v c="$floor_cat" -v f="$floor_fresh" 'BEGIN {
@@ -202,6 +221,8 @@ for p in $presets; do
     printf '%-14s %10s %10s %8s %12s  %s\n' analysis "$p s" "$alpha s" ratio \
       "per value" verdict
     for a in $analyses; do
+      # The analyses of one formula each (bench-stages knows no more).
+      case $a in -s|-c|-v|-e|-f) ;; *) continue ;; esac
       if [ "$a" = -f ] && [ $((nchar * k)) -gt 1048576 ]; then
         printf '%-14s %10s  (refused: %d frequency columns exceed 1048576)\n' \
           "$a" - $((nchar * k))

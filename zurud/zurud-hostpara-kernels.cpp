@@ -1,9 +1,9 @@
-#include "zurud/detail/hostpara-kernels.hpp"
-
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+
+#include "zurud/detail/hostpara-kernels.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -71,10 +71,18 @@ template <unsigned Shift>
     const std::uint8_t* const a = acc + s / per * n + first;
     std::uint8_t* const p = planes + s * count;
     switch (s % per * width.bits) {
-      case 0: unpack_plane<0>(a, count, width.limit(), p); break;
-      case 2: unpack_plane<2>(a, count, width.limit(), p); break;
-      case 4: unpack_plane<4>(a, count, width.limit(), p); break;
-      case 6: unpack_plane<6>(a, count, width.limit(), p); break;
+      case 0:
+        unpack_plane<0>(a, count, width.limit(), p);
+        break;
+      case 2:
+        unpack_plane<2>(a, count, width.limit(), p);
+        break;
+      case 4:
+        unpack_plane<4>(a, count, width.limit(), p);
+        break;
+      case 6:
+        unpack_plane<6>(a, count, width.limit(), p);
+        break;
     }
   }
 }
@@ -255,8 +263,7 @@ struct counts32<std::uint8_t> {
 template <>
 struct counts32<std::uint16_t> {
   __m256i lo, hi;
-  __attribute__((target("avx2"))) static counts32 load(
-      const std::uint16_t* p) {
+  __attribute__((target("avx2"))) static counts32 load(const std::uint16_t* p) {
     return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16))};
   }
@@ -288,8 +295,8 @@ struct counts32<std::uint16_t> {
 // with byte shuffles; `bad` collects the masks the table has no code for.
 template <int K>
 __attribute__((target("avx2"))) inline __m256i codes_of(__m256i lo, __m256i hi,
-                                                      __m256i mask,
-                                                      __m256i& bad) {
+                                                        __m256i mask,
+                                                        __m256i& bad) {
   __m256i v = _mm256_shuffle_epi8(lo, mask);
   if (K > 4)  // bit 4 of the mask, moved to bit 7, picks the upper table
     v = _mm256_blendv_epi8(v, _mm256_shuffle_epi8(hi, mask),
@@ -332,14 +339,16 @@ __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
       for (int s = 1; s < K; ++s) best = best.max(c[s]);
       for (int s = 0; s < K; ++s)
         mask = _mm256_or_si256(
-            mask, _mm256_and_si256(c[s].eq(best),
-                                   _mm256_set1_epi8(static_cast<char>(1 << s))));
+            mask,
+            _mm256_and_si256(c[s].eq(best),
+                             _mm256_set1_epi8(static_cast<char>(1 << s))));
       mask = _mm256_andnot_si256(best.zero(), mask);
     } else {
       for (int s = 0; s < K; ++s)
         mask = _mm256_or_si256(
-            mask, _mm256_andnot_si256(c[s].zero(), _mm256_set1_epi8(
-                                                       static_cast<char>(1 << s))));
+            mask,
+            _mm256_andnot_si256(c[s].zero(),
+                                _mm256_set1_epi8(static_cast<char>(1 << s))));
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.dout + j),
                         codes_of<K>(lo, hi, mask, bad));
@@ -354,6 +363,56 @@ __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
 // the sites of several states of a threshold go by the rule, once for each
 // pattern of byte counts (the 16-bit totals of the few larger hosts, one by
 // one).
+// Bit t set where site t's most frequent count alone makes up the share of
+// its n for certain: best - share * n above what rounding the share to a
+// float can reach (counts below 2^16 lose at most 2^16 * 2^-24 = 0.004).
+// The sites near the boundary (2 of 3 at 2/3) are left to the exact rule.
+template <class T>
+__attribute__((target("avx2"))) unsigned top_suffices(counts32<T> best,
+                                                      counts32<T> n,
+                                                      __m256 share) {
+  const __m256 margin = _mm256_set1_ps(1.0f / 64);
+  unsigned bits = 0;
+  for (int g = 0; g < 4; ++g) {
+    __m256 b, m;
+    if constexpr (sizeof(T) == 1) {
+      const __m128i hb = g < 2 ? _mm256_castsi256_si128(best.v)
+                               : _mm256_extracti128_si256(best.v, 1);
+      const __m128i hn = g < 2 ? _mm256_castsi256_si128(n.v)
+                               : _mm256_extracti128_si256(n.v, 1);
+      b = byte_floats(g % 2 == 0 ? hb : _mm_srli_si128(hb, 8));
+      m = byte_floats(g % 2 == 0 ? hn : _mm_srli_si128(hn, 8));
+    } else {
+      const __m256i wb = g < 2 ? best.lo : best.hi;
+      const __m256i wn = g < 2 ? n.lo : n.hi;
+      const __m128i hb = g % 2 == 0 ? _mm256_castsi256_si128(wb)
+                                    : _mm256_extracti128_si256(wb, 1);
+      const __m128i hn = g % 2 == 0 ? _mm256_castsi256_si128(wn)
+                                    : _mm256_extracti128_si256(wn, 1);
+      b = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(hb));
+      m = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(hn));
+    }
+    const __m256 d = _mm256_sub_ps(b, _mm256_mul_ps(share, m));
+    bits |= static_cast<unsigned>(
+                _mm256_movemask_ps(_mm256_cmp_ps(d, margin, _CMP_GT_OQ)))
+            << (8 * g);
+  }
+  return bits;
+}
+
+// The lanes of the bits of a 32-bit mask: byte t all ones where bit t is.
+__attribute__((target("avx2"))) inline __m256i lanes_of(unsigned bits) {
+  const __m256i spread =
+      _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2,
+                       2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
+  const __m256i select =
+      _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
+  const __m256i b = _mm256_and_si256(
+      _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(bits)), spread),
+      select);
+  return _mm256_cmpeq_epi8(b, select);
+}
+
 template <int K, class T>
 __attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
                                                        plane_ptrs<T> planes,
@@ -365,6 +424,9 @@ __attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
                 hi = code_table(f.code.data() + 16);
   const bool modal = f.formula == formula_type::MODUS;
   const bool threshold = !modal && rule.threshold.num != rule.threshold.den;
+  const __m256 share = _mm256_set1_ps(
+      static_cast<float>(static_cast<double>(rule.threshold.num) /
+                         static_cast<double>(rule.threshold.den)));
   __m256i bad = zero;
   const std::size_t vec = width & ~std::size_t{31};
   for (std::size_t j = 0; j < vec; j += 32) {
@@ -375,14 +437,21 @@ __attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
       n = n.add(c[s]);
       best = best.max(c[s]);
     }
-    __m256i mask = zero;
+    __m256i mask = zero, top = zero;
     for (int s = 0; s < K; ++s) {
-      const __m256i in =
-          modal ? c[s].eq(best)
-                : _mm256_xor_si256(c[s].zero(), _mm256_set1_epi8(-1));
-      mask = _mm256_or_si256(
-          mask,
-          _mm256_and_si256(in, _mm256_set1_epi8(static_cast<char>(1 << s))));
+      const __m256i bit = _mm256_set1_epi8(static_cast<char>(1 << s));
+      top = _mm256_or_si256(top, _mm256_and_si256(c[s].eq(best), bit));
+      if (!modal)
+        mask = _mm256_or_si256(mask, _mm256_andnot_si256(c[s].zero(), bit));
+    }
+    if (modal) mask = top;
+    // Where the most frequent states alone make up the share, they are the
+    // set taken.
+    unsigned alone = 0;
+    if (threshold && !_mm256_testz_si256(_mm256_xor_si256(mask, top),
+                                         _mm256_xor_si256(mask, top))) {
+      alone = top_suffices(best, n, share);
+      mask = _mm256_blendv_epi8(mask, top, lanes_of(alone));
     }
     // Nothing counted, or fewer than the minimum: the empty mask, "?".
     mask = _mm256_andnot_si256(n.below(std::max(1u, rule.minimum)), mask);
@@ -391,7 +460,8 @@ __attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
     if (!threshold) continue;
     const __m256i single = _mm256_cmpeq_epi8(
         _mm256_and_si256(mask, _mm256_sub_epi8(mask, one)), zero);
-    auto several = ~static_cast<unsigned>(_mm256_movemask_epi8(single));
+    auto several =
+        ~static_cast<unsigned>(_mm256_movemask_epi8(single)) & ~alone;
     for (; several != 0; several &= several - 1) {
       const std::size_t t =
           j + static_cast<std::size_t>(__builtin_ctz(several));
@@ -510,9 +580,10 @@ __attribute__((target("avx2"))) void finish_codes_many(const finish_context& f,
 // counts of up to eight states through the memo, from the 16-bit totals of
 // the few larger hosts and the counts of more states directly.
 template <int K, class T>
-__attribute__((target("avx2"))) void finish_entropies(
-    const finish_context& f, plane_ptrs<T> planes, std::size_t width,
-    float* out) {
+__attribute__((target("avx2"))) void finish_entropies(const finish_context& f,
+                                                      plane_ptrs<T> planes,
+                                                      std::size_t width,
+                                                      float* out) {
   const int k = K > 0 ? K : f.k;
   const bool memo = sizeof(T) == 1 && k <= 8;
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
@@ -607,9 +678,10 @@ __attribute__((target("avx2"))) inline __m256 count_floats(const T* p) {
 // state (division is exact to the last bit in vectors too), -99.0 where
 // nothing was counted, then the k vectors interleaved site by site.
 template <int K, class T>
-__attribute__((target("avx2"))) void finish_frequencies(
-    const finish_context& f, plane_ptrs<T> planes, std::size_t width,
-    float* out) {
+__attribute__((target("avx2"))) void finish_frequencies(const finish_context& f,
+                                                        plane_ptrs<T> planes,
+                                                        std::size_t width,
+                                                        float* out) {
   const int k = K > 0 ? K : f.k;
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
   // Fewer counted than the minimum (at least 1): undefined. A minimum

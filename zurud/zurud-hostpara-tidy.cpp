@@ -14,8 +14,12 @@ namespace zurud::hostpara::detail {
 
 namespace {
 
-// Patterns of counts remembered: 2^memo_bits entries of 64 bytes.
-constexpr unsigned memo_bits = 11;
+// Patterns of counts remembered: 2^memo_bits entries of 64 bytes, and in
+// front of them 2^near_bits that stay in the first-level cache (a host's
+// sites of one state, the most of them, take a few patterns; the variable
+// sites of large hosts, thousands).
+constexpr unsigned memo_bits = 12;
+constexpr unsigned near_bits = 6;
 // Counts of up to five states below 4096 make a key of 60 bits.
 constexpr std::size_t keyed_states = 5;
 constexpr std::uint32_t keyed_count = 4096;
@@ -41,7 +45,8 @@ tidy_formatter::tidy_formatter(const analysis_type& analysis,
           analysis.with_formula(formula_type::ENTROPY), max_group)),
       scratch_(std::make_unique<kernel_scratch>(
           *entropy_, static_cast<std::size_t>(std::max(max_group, 0)))),
-      memo_(std::make_unique<memo_entry[]>(std::size_t{1} << memo_bits)) {
+      memo_(std::make_unique<memo_entry[]>((std::size_t{1} << near_bits) +
+                                           (std::size_t{1} << memo_bits))) {
   header_ = "host\tassociates\tsite\tn";
   // Named as the consensus column writes each state alone.
   for (const std::string& name : analysis.state_names()) {
@@ -49,6 +54,9 @@ tidy_formatter::tidy_formatter(const analysis_type& analysis,
     header_ += name;
   }
   header_ += "\tconsensus\tmodal\tentropy\n";
+  // n, a count per state, two codes (a polymorphism of up to 31 states in
+  // braces) and an entropy.
+  tail_.resize(64 + 24 * (consensus_->k + 1) + 2 * 40);
 }
 
 tidy_formatter::~tidy_formatter() = default;
@@ -77,56 +85,62 @@ std::string tidy_formatter::line_start(std::string_view label,
 
 namespace {
 
-void put_number(std::string& text, std::uint64_t v) {
-  char digits[24];
-  text.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
+char* put_number(char* p, std::uint64_t v) {
+  return std::to_chars(p, p + 24, v).ptr;
 }
 
 // A code as the table writes it: NA for "?", which stands for no state
 // (nothing counted, too few, or the gap with several states), a
 // polymorphism in braces.
-void put_code(std::string& text, const site_rule& rule, char code,
-              const std::vector<polymorphic_cell>& poly) {
-  if (!poly.empty())
-    text += rule.alphabet.polymorphism(poly.front().states);
-  else if (code == undefined_char)
-    text += "NA";
-  else
-    text += code;
+char* put_code(char* p, const site_rule& rule, char code,
+               const std::vector<polymorphic_cell>& poly) {
+  if (!poly.empty()) {
+    const std::string braces = rule.alphabet.polymorphism(poly.front().states);
+    return std::copy(braces.begin(), braces.end(), p);
+  }
+  if (code == undefined_char) {
+    *p++ = 'N';
+    *p++ = 'A';
+  } else {
+    *p++ = code;
+  }
+  return p;
 }
 
 }  // namespace
 
-void tidy_formatter::tail_of(const std::uint32_t* c, std::string& text) {
+std::size_t tidy_formatter::tail_of(const std::uint32_t* c, char* text) {
+  const std::size_t k = consensus_->k;
   std::uint64_t n = 0;
-  for (std::size_t s = 0; s < consensus_->k; ++s) n += c[s];
-  text += '\t';
-  put_number(text, n);
-  for (std::size_t s = 0; s < consensus_->k; ++s) {
-    text += '\t';
-    put_number(text, c[s]);
+  for (std::size_t s = 0; s < k; ++s) n += c[s];
+  char* p = text;
+  *p++ = '\t';
+  p = put_number(p, n);
+  for (std::size_t s = 0; s < k; ++s) {
+    *p++ = '\t';
+    p = put_number(p, c[s]);
   }
-  std::vector<polymorphic_cell> poly;
   for (const site_rule* rule : {consensus_.get(), modal_.get()}) {
     char code = 0;
-    poly.clear();
-    finish_site(*rule, scratch_->terms, c, 0, block_out{&code, nullptr, &poly});
-    text += '\t';
-    put_code(text, *rule, code, poly);
+    poly_.clear();
+    finish_site(*rule, scratch_->terms, c, 0,
+                block_out{&code, nullptr, &poly_});
+    *p++ = '\t';
+    p = put_code(p, *rule, code, poly_);
   }
   float h = 0;
   finish_site(*entropy_, scratch_->terms, c, 0, block_out{nullptr, &h});
-  text += '\t';
+  *p++ = '\t';
   if (h == undefined_real) {
-    text += "NA";
+    *p++ = 'N';
+    *p++ = 'A';
   } else {
-    char digits[32];
-    text.append(digits, std::to_chars(digits, digits + sizeof digits,
-                                      static_cast<double>(h),
-                                      std::chars_format::general, 6)
-                            .ptr);
+    p = std::to_chars(p, p + 32, static_cast<double>(h),
+                      std::chars_format::general, 6)
+            .ptr;
   }
-  text += '\n';
+  *p++ = '\n';
+  return static_cast<std::size_t>(p - text);
 }
 
 void tidy_formatter::put_lines(text_output& out, std::string_view start,
@@ -147,6 +161,8 @@ void tidy_formatter::put_lines(text_output& out, std::string_view start,
   std::uint32_t c[32 + 1];
   std::vector<std::uint32_t> many(k > 32 ? k : 0);
   std::uint32_t* const site = k > 32 ? many.data() : c;
+  memo_entry* const near = memo_.get();
+  memo_entry* const far = near + (std::size_t{1} << near_bits);
   for (std::size_t j = 0; j < count; ++j) {
     std::uint64_t key = std::uint64_t{1} << 63;
     bool small = keyed;
@@ -159,25 +175,32 @@ void tidy_formatter::put_lines(text_output& out, std::string_view start,
     std::size_t tail_len = 0;
     memo_entry* entry = nullptr;
     if (small) {
-      entry = &memo_[(key * 0x9E3779B97F4A7C15u) >> (64 - memo_bits)];
-      if (entry->key == key) {
+      const std::uint64_t h = key * 0x9E3779B97F4A7C15u;
+      entry = &near[h >> (64 - near_bits)];
+      if (entry->key != key) {
+        memo_entry& behind =
+            far[h >> 20 & ((std::uint64_t{1} << memo_bits) - 1)];
+        if (behind.key != key) {
+          const std::size_t len = tail_of(site, tail_.data());
+          if (len <= sizeof behind.text) {
+            behind.key = key;
+            behind.len = static_cast<std::uint32_t>(len);
+            std::memcpy(behind.text, tail_.data(), len);
+          } else {
+            entry = nullptr;
+            tail = tail_.data();
+            tail_len = len;
+          }
+        }
+        if (entry != nullptr) *entry = behind;
+      }
+      if (entry != nullptr) {
         tail = entry->text;
         tail_len = entry->len;
       }
-    }
-    if (tail == nullptr) {
-      tail_.clear();
-      tail_of(site, tail_);
-      if (entry != nullptr && tail_.size() <= sizeof entry->text) {
-        entry->key = key;
-        entry->len = static_cast<std::uint32_t>(tail_.size());
-        std::memcpy(entry->text, tail_.data(), tail_.size());
-        tail = entry->text;
-      } else {
-        tail = tail_.data();
-        entry = nullptr;
-      }
-      tail_len = tail_.size();
+    } else {
+      tail_len = tail_of(site, tail_.data());
+      tail = tail_.data();
     }
     char* const begin =
         out.reserve(std::max(start.size(), start_room) + 16 + 64 + tail_len);

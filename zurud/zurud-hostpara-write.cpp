@@ -103,11 +103,18 @@ class piece_formatter {
     const std::size_t first = b * piece_sites;
     const std::size_t count = std::min(piece_sites, plan_.nchar - first);
     if (tidy_) {
-      if (plan_.job.folds != nullptr)
-        plan_.job.folds->count_states(folded, first, count, counts_.data());
-      else
-        engine_.count_states(first, count, counts_.data());
-      tidy_->put_lines(out, host.comment, first, count, counts_.data());
+      // Counts of a stretch that stay in the first-level cache while its
+      // lines are made.
+      constexpr std::size_t stretch = 1024;
+      for (std::size_t done = 0; done < count; done += stretch) {
+        const std::size_t n = std::min(stretch, count - done);
+        if (plan_.job.folds != nullptr)
+          plan_.job.folds->count_states(folded, first + done, n,
+                                        counts_.data());
+        else
+          engine_.count_states(first + done, n, counts_.data());
+        tidy_->put_lines(out, host.comment, first + done, n, counts_.data());
+      }
       return;
     }
     if (b == 0) writer_.put_row_start(out, *host.label, host.comment);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zurud/zurud-hostpara.hpp"
 
@@ -41,14 +42,16 @@ class tidy_formatter {
  private:
   struct memo_entry;
   // The text after the site ("\tn\tcounts...\tconsensus\tmodal\tentropy\n")
-  // of one site's counts, appended to `text`.
-  void tail_of(const std::uint32_t* c, std::string& text);
+  // of one site's counts, written at `text` (room for tail_'s size); its
+  // length.
+  std::size_t tail_of(const std::uint32_t* c, char* text);
 
   std::shared_ptr<const site_rule> consensus_, modal_, entropy_;
   std::unique_ptr<kernel_scratch> scratch_;
   std::unique_ptr<memo_entry[]> memo_;
   std::string header_;
-  std::string tail_;  // a tail made without the memo
+  std::string tail_;  // room for a tail made afresh
+  std::vector<polymorphic_cell> poly_;
 };
 
 }  // namespace zurud::hostpara::detail

@@ -290,10 +290,13 @@ const alphabet_type& alphabet_of(alphabet_kind_type kind) {
   return alphabet_type::dna();
 }
 
-// The analysis over another alphabet, its formula and gaps kept.
+// The analysis over another alphabet, its formula, gaps, threshold and
+// minimum kept.
 analysis_type with_alphabet(const analysis_type& a, const alphabet_type& to) {
-  return analysis_type(a.formula(), to,
-                       a.valid_states().contains(alphabet_type::gap));
+  analysis_type b(a.formula(), to,
+                  a.valid_states().contains(alphabet_type::gap));
+  b.with_threshold(a.threshold()).with_minimum(a.minimum());
+  return b;
 }
 
 // For a PHYLIP or FASTA file whose cells choose the alphabet: the text the

@@ -23,7 +23,7 @@ import subprocess
 import sys
 import tempfile
 
-from interop import DATA, UTF8_HOSTS, associations
+from outputs import DATA, UTF8_HOSTS, associations
 
 HOSTS = dict(UTF8_HOSTS)
 HOSTS['Mus "the mouse"'] = HOSTS.pop("Łódź")

@@ -161,7 +161,7 @@ for p in $presets; do
         "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')" "$budget_mib" "$verdict"
       # The consensus alone, as the yardstick of its options.
       key=${t:-all}
-      key=${key// /}
+      key=${key//[^a-z0-9]/_}
       if [ "$a" = -c ]; then
         declare "consensus_$key=$s"
       elif [[ $a == -c,* ]]; then

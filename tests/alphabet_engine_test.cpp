@@ -18,18 +18,6 @@ using hostpara::formula_type;
 
 namespace {
 
-class vector_width {
- public:
-  explicit vector_width(bool avx2)
-      : was_(zurud::detail::use_avx2(avx2)),
-        trace_(__FILE__, __LINE__, avx2 ? "AVX2 allowed" : "without AVX2") {}
-  ~vector_width() { zurud::detail::use_avx2(was_); }
-
- private:
-  bool was_;
-  testing::ScopedTrace trace_;
-};
-
 // Cells as readers store them: most columns one symbol with rare others
 // (many with only two states, which the kernels finish apart), the rest
 // drawn from every symbol.

@@ -25,18 +25,6 @@ using hostpara::formula_type;
 
 namespace {
 
-class vector_width {
- public:
-  explicit vector_width(bool avx2)
-      : was_(zurud::detail::use_avx2(avx2)),
-        trace_(__FILE__, __LINE__, avx2 ? "AVX2 allowed" : "without AVX2") {}
-  ~vector_width() { zurud::detail::use_avx2(was_); }
-
- private:
-  bool was_;
-  testing::ScopedTrace trace_;
-};
-
 const formula_type formulas[] = {
     formula_type::GROUP_SIZE, formula_type::CONSENSUS, formula_type::MODUS,
     formula_type::ENTROPY, formula_type::FREQUENCIES};

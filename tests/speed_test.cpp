@@ -83,20 +83,6 @@ std::string rest_of(text_input& in) {
   return rest;
 }
 
-// Allows or forbids AVX2 for the vector loops while it lives, so that each
-// test also runs the loops of processors without it.
-class vector_width {
- public:
-  explicit vector_width(bool avx2)
-      : was_(zurud::detail::use_avx2(avx2)),
-        trace_(__FILE__, __LINE__, avx2 ? "AVX2 allowed" : "without AVX2") {}
-  ~vector_width() { zurud::detail::use_avx2(was_); }
-
- private:
-  bool was_;
-  testing::ScopedTrace trace_;
-};
-
 }  // namespace
 
 TEST(read_char_mat, row_scan_equals_cell_by_cell_reading) {

@@ -18,18 +18,6 @@ using hostpara::fraction_type;
 
 namespace {
 
-class vector_width {
- public:
-  explicit vector_width(bool avx2)
-      : was_(zurud::detail::use_avx2(avx2)),
-        trace_(__FILE__, __LINE__, avx2 ? "AVX2 allowed" : "without AVX2") {}
-  ~vector_width() { zurud::detail::use_avx2(was_); }
-
- private:
-  bool was_;
-  testing::ScopedTrace trace_;
-};
-
 // Columns of few states in even shares (ties at every threshold), of one
 // state, and of every symbol, the states drawn from `symbols`.
 char_mat_type columns_of(std::mt19937& rng, std::int32_t ntax,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/engine_util.hpp"
 #include "tests/test_util.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
@@ -36,25 +37,6 @@ char_mat_type cells_over(std::mt19937& rng, std::int32_t ntax,
   for (std::int32_t i = 1; i <= ntax; ++i)
     m.labels(i) = "a" + std::to_string(i);
   return m;
-}
-
-// One host's cells and polymorphisms, or that it failed.
-struct row_cells {
-  std::string codes;
-  std::vector<float> reals;
-  std::vector<polymorphic_cell> polymorphisms;
-  bool operator==(const row_cells&) const = default;
-};
-
-template <class Compute>
-row_cells cells_of(const analysis_type& a, std::size_t n, Compute compute) {
-  row_cells c;
-  if (a.cell_type() == matrix_type::DISCR)
-    c.codes.assign(n, '\0');
-  else
-    c.reals.assign(n * static_cast<std::size_t>(a.columns_per_site()), 0);
-  compute(c);
-  return c;
 }
 
 }  // namespace
@@ -94,14 +76,9 @@ TEST(alphabet_engine, every_kernel_computes_what_the_plain_reference_does) {
     for (const auto& al : alphabets) {
       const char_mat_type chars =
           cells_over(rng, ntax, shape.nchar, al.symbols);
-      hostpara::numeric_host_maps hosts;
-      std::vector<std::size_t> sizes;
-      std::int32_t row = 1;
-      for (std::size_t h = 0; h < shape.groups.size(); ++h) {
-        sizes.push_back(static_cast<std::size_t>(shape.groups[h]));
-        for (std::int32_t k = 0; k < shape.groups[h]; ++k)
-          hosts["h" + std::to_string(h)].insert(row++);
-      }
+      const consecutive_hosts grouped(shape.groups);
+      const auto& hosts = grouped.hosts;
+      const auto& sizes = grouped.sizes;
       for (const formula_type f :
            {formula_type::CONSENSUS, formula_type::MODUS, formula_type::ENTROPY,
             formula_type::FREQUENCIES}) {

@@ -252,6 +252,11 @@ struct counts32<std::uint8_t> {
   __attribute__((target("avx2"))) __m256i zero() const {
     return _mm256_cmpeq_epi8(v, _mm256_setzero_si256());
   }
+  // These counts where they are above `level`'s, else 0.
+  __attribute__((target("avx2"))) counts32 above(counts32 level) const {
+    return {_mm256_andnot_si256(
+        _mm256_cmpeq_epi8(_mm256_max_epu8(v, level.v), level.v), v)};
+  }
   // Below m (m >= 1).
   __attribute__((target("avx2"))) __m256i below(unsigned m) const {
     if (m > 255) return _mm256_set1_epi8(-1);
@@ -282,6 +287,13 @@ struct counts32<std::uint16_t> {
   __attribute__((target("avx2"))) __m256i zero() const {
     const __m256i z = _mm256_setzero_si256();
     return bytes(_mm256_cmpeq_epi16(lo, z), _mm256_cmpeq_epi16(hi, z));
+  }
+  __attribute__((target("avx2"))) counts32 above(counts32 level) const {
+    return {
+        _mm256_andnot_si256(
+            _mm256_cmpeq_epi16(_mm256_max_epu16(lo, level.lo), level.lo), lo),
+        _mm256_andnot_si256(
+            _mm256_cmpeq_epi16(_mm256_max_epu16(hi, level.hi), level.hi), hi)};
   }
   __attribute__((target("avx2"))) __m256i below(unsigned m) const {
     if (m > 65535) return _mm256_set1_epi8(-1);
@@ -359,45 +371,52 @@ __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
 
 // Codes under a minimum or a consensus threshold, 32 sites at a time: a
 // site below the minimum is "?", one of a single state (or, for modal
-// values, any site) takes the code of its mask as without them, and only
-// the sites of several states of a threshold go by the rule, once for each
-// pattern of byte counts (the 16-bit totals of the few larger hosts, one by
-// one).
-// Bit t set where site t's most frequent count alone makes up the share of
-// its n for certain: best - share * n above what rounding the share to a
-// float can reach (counts below 2^16 lose at most 2^16 * 2^-24 = 0.004).
-// The sites near the boundary (2 of 3 at 2/3) are left to the exact rule.
+// values, any site) takes the code of its mask as without them. Of a
+// threshold, a state is taken when the states more frequent than it make up
+// less than the share of the n associates counted (the levels from the most
+// frequent down stop at the first that reaches the share, ties together):
+// the sums above each state and share * n are compared in floats, and only
+// the sites too near the boundary for a float to tell (2 of 3 at 2/3) go by
+// the exact rule, once for each pattern of byte counts (the 16-bit totals of
+// the few larger hosts, one by one).
+
+// Lanes 8g..8g+7 of the counts as floats.
 template <class T>
-__attribute__((target("avx2"))) unsigned top_suffices(counts32<T> best,
-                                                      counts32<T> n,
-                                                      __m256 share) {
-  const __m256 margin = _mm256_set1_ps(1.0f / 64);
-  unsigned bits = 0;
-  for (int g = 0; g < 4; ++g) {
-    __m256 b, m;
-    if constexpr (sizeof(T) == 1) {
-      const __m128i hb = g < 2 ? _mm256_castsi256_si128(best.v)
-                               : _mm256_extracti128_si256(best.v, 1);
-      const __m128i hn = g < 2 ? _mm256_castsi256_si128(n.v)
-                               : _mm256_extracti128_si256(n.v, 1);
-      b = byte_floats(g % 2 == 0 ? hb : _mm_srli_si128(hb, 8));
-      m = byte_floats(g % 2 == 0 ? hn : _mm_srli_si128(hn, 8));
-    } else {
-      const __m256i wb = g < 2 ? best.lo : best.hi;
-      const __m256i wn = g < 2 ? n.lo : n.hi;
-      const __m128i hb = g % 2 == 0 ? _mm256_castsi256_si128(wb)
-                                    : _mm256_extracti128_si256(wb, 1);
-      const __m128i hn = g % 2 == 0 ? _mm256_castsi256_si128(wn)
-                                    : _mm256_extracti128_si256(wn, 1);
-      b = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(hb));
-      m = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(hn));
-    }
-    const __m256 d = _mm256_sub_ps(b, _mm256_mul_ps(share, m));
-    bits |= static_cast<unsigned>(
-                _mm256_movemask_ps(_mm256_cmp_ps(d, margin, _CMP_GT_OQ)))
-            << (8 * g);
+__attribute__((target("avx2"))) inline __m256 count_group(counts32<T> c,
+                                                          int g) {
+  if constexpr (sizeof(T) == 1) {
+    const __m128i h =
+        g < 2 ? _mm256_castsi256_si128(c.v) : _mm256_extracti128_si256(c.v, 1);
+    return byte_floats(g % 2 == 0 ? h : _mm_srli_si128(h, 8));
+  } else {
+    const __m256i w = g < 2 ? c.lo : c.hi;
+    const __m128i h =
+        g % 2 == 0 ? _mm256_castsi256_si128(w) : _mm256_extracti128_si256(w, 1);
+    return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(h));
   }
-  return bits;
+}
+
+// Where `above` (a sum of counts) is below share * n for certain, and where
+// a float cannot tell: rounding the share to a float moves share * n by at
+// most 2^16 * 2^-24 = 0.004 for counts below 2^16, well inside the margin.
+template <class T>
+__attribute__((target("avx2"))) inline void below_share(counts32<T> above,
+                                                        const __m256* share_n,
+                                                        unsigned& below,
+                                                        unsigned& unsure) {
+  const __m256 margin = _mm256_set1_ps(1.0f / 64),
+               minus = _mm256_set1_ps(-1.0f / 64);
+  below = unsure = 0;
+  for (int g = 0; g < 4; ++g) {
+    const __m256 d = _mm256_sub_ps(count_group(above, g), share_n[g]);
+    below |= static_cast<unsigned>(
+                 _mm256_movemask_ps(_mm256_cmp_ps(d, minus, _CMP_LT_OQ)))
+             << (8 * g);
+    unsure |= static_cast<unsigned>(_mm256_movemask_ps(
+                  _mm256_and_ps(_mm256_cmp_ps(d, minus, _CMP_GE_OQ),
+                                _mm256_cmp_ps(d, margin, _CMP_LE_OQ))))
+              << (8 * g);
+  }
 }
 
 // The lanes of the bits of a 32-bit mask: byte t all ones where bit t is.
@@ -419,7 +438,7 @@ __attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
                                                        std::size_t width,
                                                        const block_out& out) {
   const site_rule& rule = *f.rule;
-  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi8(1);
+  const __m256i zero = _mm256_setzero_si256();
   const __m256i lo = code_table(f.code.data()),
                 hi = code_table(f.code.data() + 16);
   const bool modal = f.formula == formula_type::MODUS;
@@ -445,26 +464,42 @@ __attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
         mask = _mm256_or_si256(mask, _mm256_andnot_si256(c[s].zero(), bit));
     }
     if (modal) mask = top;
-    // Where the most frequent states alone make up the share, they are the
-    // set taken.
-    unsigned alone = 0;
-    if (threshold && !_mm256_testz_si256(_mm256_xor_si256(mask, top),
-                                         _mm256_xor_si256(mask, top))) {
-      alone = top_suffices(best, n, share);
-      mask = _mm256_blendv_epi8(mask, top, lanes_of(alone));
+    // Of a threshold, where a site holds more states than its most frequent
+    // ones: each state met whose more frequent states make up less than the
+    // share.
+    unsigned unsure = 0;
+    const __m256i more = _mm256_xor_si256(mask, top);
+    if (threshold && !_mm256_testz_si256(more, more)) {
+      __m256 share_n[4];
+      for (int g = 0; g < 4; ++g)
+        share_n[g] = _mm256_mul_ps(share, count_group(n, g));
+      __m256i taken = zero;
+      for (int s = 0; s < K; ++s) {
+        counts32<T> above = c[s].above(c[s]);  // nothing yet
+        for (int t = 0; t < K; ++t)
+          if (t != s) above = above.add(c[t].above(c[s]));
+        unsigned below = 0, maybe = 0;
+        below_share(above, share_n, below, maybe);
+        unsure |= maybe;
+        taken = _mm256_or_si256(
+            taken,
+            _mm256_and_si256(lanes_of(below),
+                             _mm256_set1_epi8(static_cast<char>(1 << s))));
+      }
+      mask = _mm256_and_si256(mask, taken);
     }
     // Nothing counted, or fewer than the minimum: the empty mask, "?".
-    mask = _mm256_andnot_si256(n.below(std::max(1u, rule.minimum)), mask);
+    const __m256i few = n.below(std::max(1u, rule.minimum));
+    mask = _mm256_andnot_si256(few, mask);
+    // The sites left to the exact rule are written below; a code their
+    // provisional mask lacks is no failure.
+    unsure &= ~static_cast<unsigned>(_mm256_movemask_epi8(few));
+    __m256i missing = zero;
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.dout + j),
-                        codes_of<K>(lo, hi, mask, bad));
-    if (!threshold) continue;
-    const __m256i single = _mm256_cmpeq_epi8(
-        _mm256_and_si256(mask, _mm256_sub_epi8(mask, one)), zero);
-    auto several =
-        ~static_cast<unsigned>(_mm256_movemask_epi8(single)) & ~alone;
-    for (; several != 0; several &= several - 1) {
-      const std::size_t t =
-          j + static_cast<std::size_t>(__builtin_ctz(several));
+                        codes_of<K>(lo, hi, mask, missing));
+    bad = _mm256_or_si256(bad, _mm256_andnot_si256(lanes_of(unsure), missing));
+    for (; unsure != 0; unsure &= unsure - 1) {
+      const std::size_t t = j + static_cast<std::size_t>(__builtin_ctz(unsure));
       unsigned cc[K];
       std::uint64_t key = 0;
       bool keyed = true;

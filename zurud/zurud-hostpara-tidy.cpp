@@ -168,6 +168,9 @@ void tidy_formatter::put_lines(text_output& out, std::string_view start,
     bool small = keyed;
     for (std::size_t s = 0; s < k; ++s) {
       site[s] = counts[s * count + j];
+      // Only the counts of few states make a key (a shift past 63 bits is
+      // undefined, whether or not the key is used).
+      if (!keyed) continue;
       small = small && site[s] < keyed_count;
       key |= std::uint64_t{site[s] % keyed_count} << (12 * s);
     }

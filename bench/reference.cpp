@@ -17,13 +17,19 @@
 //     the writer's cache of real texts;
 //   - the tidy table (-T) comes from group strings and the plain host
 //     matrices of the consensus, the modal values and the entropies, its
-//     numbers by printf, not from counts and a memo of their text.
+//     numbers by printf, not from counts and a memo of their text;
+//   - with -w, the association file is lines of associate, host and weight
+//     (blank-separated), and every cell is weighed from the cells and
+//     weights of its site (hostpara::detail::fill_rows_weighted_plain).
 // Failures end the run with a one-line message and exit status 1; their
 // wording is karvo's business and is not compared.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -189,21 +195,27 @@ std::string table_code(const char_mat_type& m, std::int32_t i, std::int32_t j,
 // plain matrices of three formulas.
 void write_table(const char_mat_type& chars,
                  const hostpara::numeric_host_maps& hosts,
-                 const hostpara::analysis_type& analysis, text_output& out) {
+                 const hostpara::analysis_type& analysis,
+                 const std::vector<std::vector<double>>* weights,
+                 text_output& out) {
   using hostpara::formula_type;
   const auto nhosts = static_cast<std::int32_t>(hosts.size());
   char_mat_type consensus(nhosts, chars.nchar(), matrix_type::DISCR),
       modal(nhosts, chars.nchar(), matrix_type::DISCR),
       entropy(nhosts, chars.nchar(), matrix_type::QUANT);
   std::vector<zurud::polymorphic_cell> consensus_poly, modal_poly;
-  hostpara::detail::fill_rows_plain(
-      consensus, chars, hosts, analysis.with_formula(formula_type::CONSENSUS),
-      &consensus_poly);
-  hostpara::detail::fill_rows_plain(modal, chars, hosts,
-                                    analysis.with_formula(formula_type::MODUS),
-                                    &modal_poly);
-  hostpara::detail::fill_rows_plain(
-      entropy, chars, hosts, analysis.with_formula(formula_type::ENTROPY));
+  const auto fill = [&](char_mat_type& m, formula_type f,
+                        std::vector<zurud::polymorphic_cell>* poly) {
+    if (weights != nullptr)
+      hostpara::detail::fill_rows_weighted_plain(
+          m, chars, hosts, *weights, analysis.with_formula(f), poly);
+    else
+      hostpara::detail::fill_rows_plain(m, chars, hosts,
+                                        analysis.with_formula(f), poly);
+  };
+  fill(consensus, formula_type::CONSENSUS, &consensus_poly);
+  fill(modal, formula_type::MODUS, &modal_poly);
+  fill(entropy, formula_type::ENTROPY, nullptr);
   const std::string states = analysis.valid_states().members();
   out.put("host\tassociates\tsite\tn");
   for (const std::string& name : analysis.state_names()) out.put("\t" + name);
@@ -220,14 +232,35 @@ void write_table(const char_mat_type& chars,
     start += "\t" + std::to_string(group.size()) + "\t";
     for (std::int32_t j = 1; j <= chars.nchar(); ++j) {
       std::string cells;
-      for (const std::int32_t r : group)
-        if (analysis.valid_states().contains(chars.discr(r, j)))
+      std::map<char, double> weighed;
+      std::size_t g = 0;
+      for (const std::int32_t r : group) {
+        if (analysis.valid_states().contains(chars.discr(r, j))) {
           cells += chars.discr(r, j);
+          if (weights != nullptr)
+            weighed[chars.discr(r, j)] +=
+                (*weights)[static_cast<std::size_t>(i - 1)][g];
+        }
+        ++g;
+      }
       std::string line =
           start + std::to_string(j) + "\t" + std::to_string(cells.size());
-      for (const char c : states)
-        line +=
-            "\t" + std::to_string(std::count(cells.begin(), cells.end(), c));
+      for (const char c : states) {
+        if (weights == nullptr) {
+          line +=
+              "\t" + std::to_string(std::count(cells.begin(), cells.end(), c));
+          continue;
+        }
+        // Weight sums: integers as such, else six significant digits.
+        const double v = weighed[c];
+        char sum[40];
+        std::snprintf(sum, sizeof sum,
+                      v == static_cast<double>(static_cast<long long>(v))
+                          ? "%.0f"
+                          : "%.6g",
+                      v);
+        line += std::string("\t") + sum;
+      }
       line += "\t" +
               table_code(consensus, i, j, consensus_poly, analysis.alphabet());
       line += "\t" + table_code(modal, i, j, modal_poly, analysis.alphabet());
@@ -281,13 +314,39 @@ int run(std::vector<std::string>& args) {
   zurud::sets::taxon_maps taxa;
   zurud::sets::to_taxon_map(names, taxa);
   hostpara::ordered_assocs assocs;
-  {
+  // With -w: lines of associate, host and weight; a weight of 0 drops the
+  // pair.
+  std::map<std::pair<std::string, std::int32_t>, double> weight_of;
+  std::map<std::pair<std::string, std::string>, double> weight_of_names;
+  if (s.weights) {
+    std::FILE* f = std::fopen(args[2].c_str(), "r");
+    if (f == nullptr) throw zurud::open_error("cannot open " + args[2]);
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, f) != nullptr) {
+      std::istringstream words(buf);
+      std::string para, host, weight;
+      if (!(words >> para >> host >> weight)) continue;
+      const double w = std::strtod(weight.c_str(), nullptr);
+      if (w == 0) continue;
+      assocs.insert({host, para});
+      weight_of_names[{host, para}] = w;
+    }
+    std::fclose(f);
+  } else {
     read::text_input in = read::text_input::open(args[2]);
     hostpara::read_assoc(in, assocs);
   }
   hostpara::numeric_host_maps hosts;
   hostpara::to_numeric_host_map(hosts, assocs, taxa);
   hostpara::filter(hosts, s.min_group_size);
+  std::vector<std::vector<double>> weights;
+  for (const auto& [names, w] : weight_of_names)
+    weight_of[{names.first, taxa.at(names.second)}] = w;
+  for (const auto& [host, group] : hosts) {
+    weights.emplace_back();
+    for (const std::int32_t r : group)
+      weights.back().push_back(weight_of[{host, r}]);
+  }
   hostpara::analysis_type analysis(karvo::analysis_of(s).formula(), alphabet,
                                    s.valid_states.contains('-'));
   if (s.threshold) analysis.with_threshold(*s.threshold);
@@ -300,14 +359,8 @@ int run(std::vector<std::string>& args) {
   if (s.tidy) {
     if (nhosts < 1 || nhosts > zurud::max_taxa)
       throw zurud::range_error("host count outside 1..5000");
-    write_table(chars, hosts, analysis, zurud::standard_output());
-    zurud::standard_output().flush();
-    return 0;
-  }
-  if (s.tidy) {
-    if (nhosts < 1 || nhosts > zurud::max_taxa)
-      throw zurud::range_error("host count outside 1..5000");
-    write_table(chars, hosts, analysis, zurud::standard_output());
+    write_table(chars, hosts, analysis, s.weights ? &weights : nullptr,
+                zurud::standard_output());
     zurud::standard_output().flush();
     return 0;
   }
@@ -317,8 +370,12 @@ int run(std::vector<std::string>& args) {
                        analysis.cell_type());
   result.comment = "mingrpsize=" + zurud::integer_image(s.min_group_size);
   std::vector<zurud::polymorphic_cell> polymorphisms;
-  hostpara::detail::fill_rows_plain(result, chars, hosts, analysis,
-                                    &polymorphisms);
+  if (s.weights)
+    hostpara::detail::fill_rows_weighted_plain(result, chars, hosts, weights,
+                                               analysis, &polymorphisms);
+  else
+    hostpara::detail::fill_rows_plain(result, chars, hosts, analysis,
+                                      &polymorphisms);
   write_matrix(result, s.output_layout, analysis, polymorphisms,
                zurud::standard_output());
   zurud::standard_output().flush();

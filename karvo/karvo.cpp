@@ -176,7 +176,7 @@ zurud::hostpara::analysis_type analysis_of(const settings& s) {
 
 // The options that take no value, as scan_options knows them: the hint for
 // an argument such as -cg splits it into these.
-constexpr std::string_view flag_letters = "cefgiopsuvxACENPTX";
+constexpr std::string_view flag_letters = "cefgiopsuvwxACENPTX";
 
 settings scan_options(std::vector<std::string>& args) {
   settings s;
@@ -198,6 +198,7 @@ settings scan_options(std::vector<std::string>& args) {
       case 'u': s.pass_unknown = true; break;
       case 'A': s.incidence = true; break;
       case 'T': s.tidy = true; break;
+      case 'w': s.weights = true; break;
       case 'p': s.input_layout = char_format_type::PHYLIP; break;
       case 'x': s.input_layout = char_format_type::EXTENDED_PHYLIP; break;
       case 'o': s.input_layout = char_format_type::COMMENTED_PHYLIP; break;
@@ -672,6 +673,7 @@ int run_stages(std::vector<std::string>& args, streams& io,
   options.assoc.pass_unknown = s.pass_unknown;
   options.choose_alphabet = !s.alphabet;
   options.tidy_table = s.tidy && !s.incidence;
+  options.weights = s.weights;
   // The incidence matrix needs the labels and the groups only.
   if (s.incidence)
     options.analysis = zurud::hostpara::analysis_type(
@@ -684,7 +686,9 @@ int run_stages(std::vector<std::string>& args, streams& io,
   data_notices(io.err, data_file, read, run->data_rows(), s);
   alphabet_notice(io.err, data_file, run->alphabet(), s);
   const zurud::hostpara::resolved_assocs& pairs = run->read_associations();
-  assoc_notices(io.err, assoc_file, pairs.notes);
+  // With weights the word after the host is read; the notice would name
+  // it as passed over.
+  if (!s.weights) assoc_notices(io.err, assoc_file, pairs.notes);
   for (const std::string& notice : pairs.notices) warn(io.err, notice);
   const zurud::hostpara::numeric_host_maps& hosts = run->group(io.err);
   if (s.incidence) {

@@ -46,6 +46,8 @@ struct settings {
   std::uint32_t min_with_state = 1;
   /// Write the tidy table of every analysis (-T).
   bool tidy = false;
+  /// Weigh each pair by the association file's third column (-w).
+  bool weights = false;
 };
 
 /// The processors this process may run on (at least 1): the default of -t.

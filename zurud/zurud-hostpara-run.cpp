@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <exception>
+#include <map>
 #include <optional>
 #include <utility>
 
@@ -105,6 +106,9 @@ struct run_state {
   std::string resolve_lines;
   numeric_host_maps hosts;
   std::vector<std::size_t> fold_hosts;
+  // With weights: each pair's, then each kept host's in group order.
+  assoc_weights weights;
+  std::vector<std::vector<double>> host_weights;
 
   bool both_on_standard_input() const {
     return data_file == "-" && assoc_file == "-";
@@ -192,8 +196,9 @@ assoc_table read_table(read::text_input& in, bool after_matrix) {
 void read_associations_early(run_state& r) {
   const run_options& o = r.options;
   std::string discarded;
+  // Weighted rows are weighed from the stored rows.
   if (!group_folds::can_fold(o.analysis) || o.interleaved || !o.fold ||
-      !different_files(r.data_file, r.assoc_file))
+      o.weights || !different_files(r.data_file, r.assoc_file))
     return;
   r.early.emplace();
   try {
@@ -493,6 +498,14 @@ const resolved_assocs& host_run::read_associations() {
     r.resolve_failure = std::current_exception();
   }
   lines.flush();
+  if (r.options.weights && !r.resolve_failure) {
+    if (table->shape() == assoc_shape::INCIDENCE)
+      throw format_error("an incidence matrix holds no weights",
+                         table->name() +
+                             ": -w reads each pair's weight from a third "
+                             "column, after the associate and the host");
+    r.weights = take_weights(r.resolved, table->name());
+  }
   return r.resolved;
 }
 
@@ -503,10 +516,22 @@ const numeric_host_maps& host_run::group(text_output& err) {
     std::rethrow_exception(r.resolve_failure);
   }
   to_numeric_host_map(r.hosts, r.resolved.assocs, r.taxa, err);
-  r.resolved = {};
-  r.taxa.clear();
+  // Each host's weights by row, for its group's order once hosts are
+  // filtered.
+  std::map<std::string_view, std::map<std::int32_t, double>> by_host;
+  if (r.options.weights)
+    for (const association& a : r.resolved.assocs)
+      by_host[a.host][r.taxa.at(a.para)] = r.weights.at(a);
+  r.weights = {};
 
   filter(r.hosts, r.options.min_group_size, err);
+  if (r.options.weights)
+    for (const auto& [host, group] : r.hosts) {
+      std::vector<double>& w = r.host_weights.emplace_back();
+      for (const auto& [row, weight] : by_host.at(host)) w.push_back(weight);
+    }
+  r.resolved = {};
+  r.taxa.clear();
 
   // The host matrix is written, never held: as many hosts as 32 bits
   // count.
@@ -533,7 +558,7 @@ std::int32_t host_run::write(text_output& out) {
       {associates_of(r), r.hosts, r.options.analysis,
        "mingrpsize=" + integer_image(r.options.min_group_size),
        r.options.output_layout, folds, folds ? &r.fold_hosts : nullptr,
-       r.options.tidy_table},
+       r.options.tidy_table, r.options.weights ? &r.host_weights : nullptr},
       r.options.threads, out);
   r.chars.reset();
   r.rows.reset();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "zurud/detail/hostpara-tidy.hpp"
+#include "zurud/detail/hostpara-weights.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
 
@@ -78,7 +79,14 @@ class piece_formatter {
                 true, plan.job.analysis.alphabet()),
         polymorphic_(plan.job.analysis.alphabet().writes_polymorphisms()) {
     if (polymorphic_) cells_.resize(piece_sites);
+    // Weighted groups weigh their states instead; a group size is still
+    // the number of associates.
+    if (plan.job.weights != nullptr &&
+        plan.job.analysis.cell_type() != matrix_type::CNTCH)
+      weighted_ = std::make_unique<detail::weighted_engine>(plan.job.analysis,
+                                                            plan.job.chars);
     if (plan.job.tidy) {
+      if (weighted_) return;
       tidy_ = std::make_unique<detail::tidy_formatter>(plan.job.analysis,
                                                        plan.job.chars.count());
       counts_.resize(piece_sites * static_cast<std::size_t>(
@@ -95,13 +103,20 @@ class piece_formatter {
     const std::size_t b = p % plan_.pieces_per_row;
     const host_ref& host = plan_.hosts[h];
     if (h != selected_) {
-      engine_.select(*host.group);
+      if (weighted_)
+        weighted_->select(*host.group, (*plan_.job.weights)[h]);
+      else
+        engine_.select(*host.group);
       selected_ = h;
     }
     const std::size_t folded =
         plan_.job.fold_hosts != nullptr ? (*plan_.job.fold_hosts)[h] : h;
     const std::size_t first = b * piece_sites;
     const std::size_t count = std::min(piece_sites, plan_.nchar - first);
+    if (weighted_ && plan_.job.tidy) {
+      weighted_->put_tidy_lines(out, host.comment, first, count);
+      return;
+    }
     if (tidy_) {
       // Counts of a stretch that stay in the first-level cache while its
       // lines are made.
@@ -124,7 +139,10 @@ class piece_formatter {
           // Standard characters: a code of several states is written as a
           // polymorphism where the layout can hold one.
           polymorphisms_.clear();
-          if (plan_.job.folds != nullptr)
+          if (weighted_)
+            weighted_->compute(first, count, cells_.data(), nullptr,
+                               &polymorphisms_);
+          else if (plan_.job.folds != nullptr)
             engine_.compute(*plan_.job.folds, folded, first, count,
                             cells_.data(), polymorphisms_);
           else
@@ -134,7 +152,9 @@ class piece_formatter {
         }
         // The cells are their own text: computed straight into the output.
         char* cells = out.reserve(count);
-        if (plan_.job.folds != nullptr)
+        if (weighted_)
+          weighted_->compute(first, count, cells, nullptr, nullptr);
+        else if (plan_.job.folds != nullptr)
           engine_.compute(*plan_.job.folds, folded, first, count, cells);
         else
           engine_.compute(first, count, cells);
@@ -142,7 +162,9 @@ class piece_formatter {
         break;
       }
       case matrix_type::QUANT: {
-        if (plan_.job.folds != nullptr)
+        if (weighted_)
+          weighted_->compute(first, count, nullptr, reals_.data(), nullptr);
+        else if (plan_.job.folds != nullptr)
           engine_.compute(*plan_.job.folds, folded, first, count,
                           reals_.data());
         else
@@ -171,6 +193,7 @@ class piece_formatter {
   std::vector<char> cells_;
   std::vector<polymorphic_cell> polymorphisms_;
   std::unique_ptr<detail::tidy_formatter> tidy_;
+  std::unique_ptr<detail::weighted_engine> weighted_;
   std::vector<std::uint32_t> counts_;
   std::size_t selected_ = static_cast<std::size_t>(-1);
 

@@ -228,6 +228,22 @@ resolved_assocs resolve_assocs(const assoc_table& table,
                                text_output& err = standard_error());
 
 // ---------------------------------------------------------------------------
+// Weights of pairs: an abundance or read count for each host-associate pair.
+
+/// The weight of each pair, by the pair.
+using assoc_weights =
+    std::unordered_map<association, double, assoc_hash, assoc_equal>;
+
+/// The weights of `res`'s pairs, read from the text after each pair's host
+/// (res.sources, kept by resolve_assocs; `file` names the table in
+/// messages): a non-negative decimal number ("3", "0.25", "1e6"). A pair of
+/// weight 0 is removed from res.assocs and res.sources, and has no weight.
+/// format_error, with the line set on the error and the file, line and pair
+/// named in its detail, for a missing weight, one that is not a finite
+/// number, or a negative one.
+assoc_weights take_weights(resolved_assocs& res, const std::string& file);
+
+// ---------------------------------------------------------------------------
 // The numeric host map: host label -> rows of its associates, hosts in byte
 // order of their labels.
 
@@ -632,6 +648,17 @@ void fill_rows_plain(char_mat_type& result, const char_mat_type& chars,
                      const numeric_host_maps& hosts,
                      const analysis_type& analysis,
                      std::vector<polymorphic_cell>* polymorphisms = nullptr);
+/// The same for weighted groups, each cell from the associates' cells and
+/// weights at the site (host i of the map order weighs its group's rows by
+/// weights[i - 1], in the group's order), as weighted_engine defines the
+/// formulas: the reference of the weighted path. GROUP_SIZE counts the
+/// associates.
+void fill_rows_weighted_plain(
+    char_mat_type& result, const char_mat_type& chars,
+    const numeric_host_maps& hosts,
+    const std::vector<std::vector<double>>& weights,
+    const analysis_type& analysis,
+    std::vector<polymorphic_cell>* polymorphisms = nullptr);
 }  // namespace detail
 
 // ---------------------------------------------------------------------------
@@ -653,6 +680,12 @@ struct host_matrix_job {
   /// The tidy table instead of the host matrix (layout and formula unused;
   /// folds, when given, must count: see write_host_matrix).
   bool tidy = false;
+  /// The weights of each host's associates, host i of the map order at
+  /// (*weights)[i], one a row of its group in the group's order: the
+  /// states of a site are then weighed instead of counted (see
+  /// detail::weighted_engine); the group size stays the number of
+  /// associates. Needs stored rows (no folds).
+  const std::vector<std::vector<double>>* weights = nullptr;
 };
 
 /// Computes the host matrix and writes it to `out` without ever holding it:
@@ -729,6 +762,11 @@ struct run_options {
   /// and gaps kept): a NEXUS DATATYPE, else what most of its cells are
   /// (alphabet_sample::guess). Otherwise the alphabet is the analysis'.
   bool choose_alphabet = false;
+  /// Whether each pair of the association file carries a weight after its
+  /// host (take_weights), by which the states of a site are weighed; the
+  /// rows are then stored, never folded. Without it the text after the
+  /// host is passed over.
+  bool weights = false;
 };
 
 /// How the run's alphabet was chosen, and what the cells said of it.

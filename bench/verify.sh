@@ -9,6 +9,10 @@
 #   VERIFY_CASES="-c,-e" bash bench/verify.sh large
 #   bash bench/verify.sh small-rna small-protein small-standard
 #
+# Cases that start with -w read the preset's hosts file with a third column
+# of weights (PRESET.weighted.hosts, made from PRESET.hosts: weights of 0,
+# fractions, ties and a few very large ones).
+#
 # A preset with other states (PRESET-protein, -standard, -binary) runs both
 # programs with -a; it is passed over while karvo has no -a.
 set -euo pipefail
@@ -30,6 +34,9 @@ cases=(
   "-N -e" "-N -g -f"
   "-c -q 0.5" "-c -q 2/3 -g" "-c -q 0.3 -k 3" "-v -k 2" "-e -k 4" "-f -k 3"
   "-T" "-T -g -q 0.75 -k 2"
+  "-w -s" "-w -c" "-w -v" "-w -e" "-w -f" "-w -g -c" "-w -g -e" "-w -N -f"
+  "-w -c -q 0.5" "-w -c -q 0.3 -k 3" "-w -v -k 2" "-w -e -m 1"
+  "-w -T" "-w -T -g -q 0.75 -k 2"
 )
 if [ -n "${VERIFY_CASES:-}" ]; then
   IFS=, read -r -a cases <<< "$VERIFY_CASES"
@@ -48,6 +55,10 @@ mkdir -p "$data"
 failed=0
 for p in "$@"; do
   [ -f "$data/$p.phy" ] || "$build/bench/bench-generate" "$p" "$data"
+  [ -f "$data/$p.weighted.hosts" ] ||
+    awk 'BEGIN { split("1 2 0 3 0.5 1 7 1000000000 0.25 2", w, " ") }
+         NF >= 2 { print $1, $2, w[NR % 10 + 1] }' \
+      "$data/$p.hosts" > "$data/$p.weighted.hosts"
   case $p in
     *-protein) alphabet="-a protein" ;;
     *-standard|*-binary) alphabet="-a standard" ;;
@@ -58,10 +69,12 @@ for p in "$@"; do
     continue
   fi
   for c in "${cases[@]}"; do
+    hosts=$data/$p.hosts
+    [ "${c#-w}" = "$c" ] || hosts=$data/$p.weighted.hosts
     # shellcheck disable=SC2086
     set +e
-    cmp -s <("$karvo" $alphabet $c "$data/$p.phy" "$data/$p.hosts" 2>/dev/null; echo "exit $?") \
-           <("$reference" $alphabet $c "$data/$p.phy" "$data/$p.hosts" 2>/dev/null; echo "exit $?")
+    cmp -s <("$karvo" $alphabet $c "$data/$p.phy" "$hosts" 2>/dev/null; echo "exit $?") \
+           <("$reference" $alphabet $c "$data/$p.phy" "$hosts" 2>/dev/null; echo "exit $?")
     same=$?
     set -e
     if [ $same -eq 0 ]; then

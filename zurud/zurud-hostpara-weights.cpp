@@ -118,7 +118,8 @@ void weighted_engine::select(const sets::ordered_tax_nos &group,
 void weighted_engine::weigh(std::size_t first, std::size_t count) {
   const std::size_t per = k_ + 1;
   sums_.assign(count * per, 0.0);
-  std::vector<std::uint32_t> counted(count * per, 0);
+  std::vector<std::uint32_t>& counted = counted_;
+  counted.assign(count * per, 0);
   const std::uint16_t *index = rule_->index.data();
   for (std::size_t i = 0; i < selected_.size(); ++i) {
     const char *row = selected_[i] + first;

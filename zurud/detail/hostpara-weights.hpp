@@ -80,6 +80,7 @@ class weighted_engine {
   // (slot k takes the cells of no state), n at with_state_[j].
   std::vector<double> sums_;
   std::vector<std::uint32_t> with_state_;
+  std::vector<std::uint32_t> counted_;  // associates by state, as sums_
 };
 
 }  // namespace zurud::hostpara::detail

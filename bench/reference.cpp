@@ -24,6 +24,7 @@
 // Failures end the run with a one-line message and exit status 1; their
 // wording is karvo's business and is not compared.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -255,7 +256,7 @@ void write_table(const char_mat_type& chars,
         const double v = weighed[c];
         char sum[40];
         std::snprintf(sum, sizeof sum,
-                      v == static_cast<double>(static_cast<long long>(v))
+                      v == std::floor(v) && v < 9007199254740992.0
                           ? "%.0f"
                           : "%.6g",
                       v);

@@ -25,7 +25,7 @@ struct row_cells {
   std::vector<float> reals;
   std::vector<polymorphic_cell> poly;
   bool failed = false;
-  bool operator==(const row_cells &o) const {
+  bool operator==(const row_cells& o) const {
     if (failed || o.failed) return failed == o.failed;
     if (codes != o.codes || poly.size() != o.poly.size()) return false;
     for (std::size_t p = 0; p < poly.size(); ++p)
@@ -39,8 +39,8 @@ struct row_cells {
 
 // Host i's cells (from 1) by the engine, in two stretches so that a row is
 // also computed from a site other than the first.
-row_cells engine_row(hostpara::detail::weighted_engine &e,
-                     const analysis_type &a, std::size_t nchar) {
+row_cells engine_row(hostpara::detail::weighted_engine& e,
+                     const analysis_type& a, std::size_t nchar) {
   row_cells c;
   const auto per = static_cast<std::size_t>(a.columns_per_site());
   if (a.cell_type() == matrix_type::DISCR)
@@ -49,18 +49,23 @@ row_cells engine_row(hostpara::detail::weighted_engine &e,
     c.reals.assign(nchar * per, 0);
   const std::size_t half = nchar / 2;
   try {
-    for (const auto &[first, count] :
-         {std::pair{std::size_t{0}, half}, std::pair{half, nchar - half}})
+    for (const auto& [first, count] :
+         {std::pair{std::size_t{0}, half}, std::pair{half, nchar - half}}) {
+      std::vector<polymorphic_cell> poly;
       e.compute(first, count, c.codes.empty() ? nullptr : &c.codes[first],
-                c.reals.empty() ? nullptr : &c.reals[first * per], &c.poly);
-  } catch (const constraint_error &) {
+                c.reals.empty() ? nullptr : &c.reals[first * per], &poly);
+      // Places count from the first site asked for.
+      for (const polymorphic_cell& p : poly)
+        c.poly.push_back({first + p.site, p.states});
+    }
+  } catch (const constraint_error&) {
     c.failed = true;
   }
   return c;
 }
 
-row_cells plain_row(const char_mat_type &m, bool failed, std::int32_t i,
-                    const std::vector<polymorphic_cell> &poly) {
+row_cells plain_row(const char_mat_type& m, bool failed, std::int32_t i,
+                    const std::vector<polymorphic_cell>& poly) {
   row_cells c;
   c.failed = failed;
   if (failed) return c;
@@ -70,7 +75,7 @@ row_cells plain_row(const char_mat_type &m, bool failed, std::int32_t i,
   else
     c.reals.assign(m.quant_row(i), m.quant_row(i) + m.nchar());
   const std::size_t base = static_cast<std::size_t>(i - 1) * n;
-  for (const polymorphic_cell &p : poly)
+  for (const polymorphic_cell& p : poly)
     if (p.site >= base && p.site < base + n)
       c.poly.push_back({p.site - base, p.states});
   return c;
@@ -80,7 +85,7 @@ row_cells plain_row(const char_mat_type &m, bool failed, std::int32_t i,
 
 TEST(weighted_engine, computes_what_the_plain_weighted_reference_does) {
   struct {
-    const char *name;
+    const char* name;
     std::optional<alphabet_type> alphabet;  // none: nucleotides, any states
     char_set states;
     bool gaps;
@@ -104,7 +109,7 @@ TEST(weighted_engine, computes_what_the_plain_weighted_reference_does) {
   // weights.
   ntax -= groups.back();
   constexpr std::int32_t nchar = 1024 + 37;
-  for (const auto &al : alphabets) {
+  for (const auto& al : alphabets) {
     char_mat_type chars(ntax, nchar, matrix_type::DISCR);
     for (std::int32_t j = 1; j <= nchar; ++j) {
       const char a = al.symbols[rng() % al.symbols.size()];
@@ -117,7 +122,7 @@ TEST(weighted_engine, computes_what_the_plain_weighted_reference_does) {
     std::vector<std::vector<double>> weights;
     std::int32_t row = 1;
     for (std::size_t h = 0; h < groups.size(); ++h) {
-      auto &group = hosts["h" + std::to_string(h)];
+      auto& group = hosts["h" + std::to_string(h)];
       weights.emplace_back();
       for (std::int32_t k = 0; k < groups[h]; ++k) {
         group.insert(h + 1 < groups.size() ? row++ : 1 + k);
@@ -146,13 +151,13 @@ TEST(weighted_engine, computes_what_the_plain_weighted_reference_does) {
           try {
             hostpara::detail::fill_rows_weighted_plain(plain, chars, hosts,
                                                        weights, a, &poly);
-          } catch (const constraint_error &) {
+          } catch (const constraint_error&) {
             plain_failed = true;
           }
           hostpara::detail::weighted_engine engine(a, chars);
           std::int32_t i = 0;
           bool failed = false;
-          for (const auto &[label, group] : hosts) {
+          for (const auto& [label, group] : hosts) {
             engine.select(group, weights[static_cast<std::size_t>(i)]);
             ++i;
             const row_cells got = engine_row(engine, a, nchar);
@@ -189,7 +194,7 @@ TEST(weighted_engine, worked_cases_checked_by_hand) {
     return c;
   };
   struct {
-    const char *name;
+    const char* name;
     formula_type f;
     fraction_type share;
     std::uint32_t minimum;
@@ -240,7 +245,7 @@ TEST(weighted_engine, worked_cases_checked_by_hand) {
        "",
        {static_cast<float>(1.0296530140645737 / 1.3862943611198906)}},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const row_cells got = cell(c.f, c.share, c.minimum);
     EXPECT_EQ(got.codes, c.codes);
@@ -252,7 +257,7 @@ TEST(weighted_engine, worked_cases_checked_by_hand) {
 
 TEST(take_weights, reads_the_third_field_drops_zero_and_refuses_the_rest) {
   struct {
-    const char *name;
+    const char* name;
     std::string table;
     std::vector<double> weights;  // of the pairs kept, in pair order
     bool fails;
@@ -289,7 +294,7 @@ TEST(take_weights, reads_the_third_field_drops_zero_and_refuses_the_rest) {
       {"not finite", "a1 H1 inf\n", {}, true, "the weight \"inf\""},
       {"NaN", "a1 H1 nan\n", {}, true, "the weight \"nan\""},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     read::text_input in(c.table, "t.txt");
     hostpara::resolved_assocs r =
@@ -298,7 +303,7 @@ TEST(take_weights, reads_the_third_field_drops_zero_and_refuses_the_rest) {
       try {
         hostpara::take_weights(r, "t.txt");
         ADD_FAILURE() << "no failure";
-      } catch (const format_error &e) {
+      } catch (const format_error& e) {
         EXPECT_NE(e.detail().find(c.detail), std::string::npos) << e.detail();
       }
       continue;

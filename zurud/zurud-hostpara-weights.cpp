@@ -23,19 +23,19 @@ std::string quoted_text(std::string_view s) {
 
 }  // namespace
 
-assoc_weights take_weights(resolved_assocs &res, const std::string &file) {
+assoc_weights take_weights(resolved_assocs& res, const std::string& file) {
   assoc_weights weights;
   weights.reserve(res.sources.size());
   std::vector<ordered_assocs::const_iterator> dropped;
-  for (const assoc_source &s : res.sources) {
+  for (const assoc_source& s : res.sources) {
     std::string_view v = s.value;
     while (!v.empty() && whitespace.contains(v.front())) v.remove_prefix(1);
     while (!v.empty() && whitespace.contains(v.back())) v.remove_suffix(1);
-    const association &pair = *s.pair;
+    const association& pair = *s.pair;
     const std::string where = " of the pair \"" + pair.para + " " + pair.host +
                               "\" (" + file + ", line " +
                               std::to_string(s.line) + ")";
-    const auto fail = [&](const std::string &what, const std::string &why) {
+    const auto fail = [&](const std::string& what, const std::string& why) {
       format_error e(what, why);
       e.set_line(s.line);
       throw e;
@@ -63,7 +63,7 @@ assoc_weights take_weights(resolved_assocs &res, const std::string &file) {
   if (!dropped.empty()) {
     std::vector<assoc_source> kept;
     kept.reserve(res.sources.size() - dropped.size());
-    for (const assoc_source &s : res.sources)
+    for (const assoc_source& s : res.sources)
       if (weights.contains(*s.pair)) kept.push_back(s);
     res.sources = std::move(kept);
     for (const auto it : dropped) res.assocs.erase(it);
@@ -81,7 +81,7 @@ constexpr std::size_t stretch = 1024;
 
 // A weight sum as the tidy table writes it: an integer when it is one (read
 // counts), else six significant digits.
-char *put_sum(char *p, double v) {
+char* put_sum(char* p, double v) {
   if (v == std::floor(v) && v < 9007199254740992.0)
     return std::to_chars(p, p + 24, static_cast<std::uint64_t>(v)).ptr;
   return std::to_chars(p, p + 32, v, std::chars_format::general, 6).ptr;
@@ -89,8 +89,8 @@ char *put_sum(char *p, double v) {
 
 }  // namespace
 
-weighted_engine::weighted_engine(const analysis_type &analysis,
-                                 const associate_rows &rows)
+weighted_engine::weighted_engine(const analysis_type& analysis,
+                                 const associate_rows& rows)
     : analysis_(analysis),
       rows_(rows),
       // The codes of sets of states are the same for every formula.
@@ -100,7 +100,7 @@ weighted_engine::weighted_engine(const analysis_type &analysis,
 
 weighted_engine::~weighted_engine() = default;
 
-void weighted_engine::select(const sets::ordered_tax_nos &group,
+void weighted_engine::select(const sets::ordered_tax_nos& group,
                              std::span<const double> weights) {
   if (weights.size() != group.size())
     throw constraint_error("index check failed",
@@ -120,9 +120,9 @@ void weighted_engine::weigh(std::size_t first, std::size_t count) {
   sums_.assign(count * per, 0.0);
   std::vector<std::uint32_t>& counted = counted_;
   counted.assign(count * per, 0);
-  const std::uint16_t *index = rule_->index.data();
+  const std::uint16_t* index = rule_->index.data();
   for (std::size_t i = 0; i < selected_.size(); ++i) {
-    const char *row = selected_[i] + first;
+    const char* row = selected_[i] + first;
     const double w = weights_[i];
     for (std::size_t j = 0; j < count; ++j) {
       const std::size_t at =
@@ -136,10 +136,9 @@ void weighted_engine::weigh(std::size_t first, std::size_t count) {
     for (std::size_t s = 0; s < k_; ++s) with_state_[j] += counted[j * per + s];
 }
 
-char weighted_engine::code_of(formula_type formula, const double *w,
+char weighted_engine::code_of(formula_type formula, const double* w,
                               std::uint32_t n, std::size_t j,
-                              std::vector<polymorphic_cell> *poly,
-                              std::size_t base) const {
+                              std::vector<polymorphic_cell>* poly) const {
   if (n == 0 || n < analysis_.minimum()) return undefined_char;
   // The states taken: those of positive weight, of the largest weight, or
   // under a threshold the levels of weight from the largest down.
@@ -172,7 +171,7 @@ char weighted_engine::code_of(formula_type formula, const double *w,
       if (cum * static_cast<long double>(f.den) >= need) break;
     }
   }
-  const site_rule &rule = *rule_;
+  const site_rule& rule = *rule_;
   if (k_ <= mask_states) {
     std::uint32_t mask = 0;
     for (std::size_t s = 0; s < k_; ++s)
@@ -180,7 +179,7 @@ char weighted_engine::code_of(formula_type formula, const double *w,
     char code = rule.code_of_mask(mask);
     if (code == 0) throw constraint_error(key_not_in_map_msg);
     if (code == site_rule::poly_mark) {
-      if (poly != nullptr) poly->push_back({base + j, rule.set_of_mask(mask)});
+      if (poly != nullptr) poly->push_back({j, rule.set_of_mask(mask)});
       code = undefined_char;
     }
     return code;
@@ -197,11 +196,11 @@ char weighted_engine::code_of(formula_type formula, const double *w,
   const char code = rule.alphabet.code_of(set);
   if (code == 0) throw constraint_error(key_not_in_map_msg);
   if (rule.alphabet.polymorphic(bits) && poly != nullptr)
-    poly->push_back({base + j, bits});
+    poly->push_back({j, bits});
   return code;
 }
 
-float weighted_engine::entropy_of(const double *w, std::uint32_t n) const {
+float weighted_engine::entropy_of(const double* w, std::uint32_t n) const {
   if (n < 2 || n < analysis_.minimum()) return undefined_real;
   double total = 0;
   for (std::size_t s = 0; s < k_; ++s) total += w[s];
@@ -219,26 +218,26 @@ float weighted_engine::entropy_of(const double *w, std::uint32_t n) const {
       std::min(1.0, h / std::log(static_cast<double>(m))));
 }
 
-void weighted_engine::compute(std::size_t first, std::size_t count, char *dout,
-                              float *qout,
-                              std::vector<polymorphic_cell> *poly) {
+void weighted_engine::compute(std::size_t first, std::size_t count, char* dout,
+                              float* qout,
+                              std::vector<polymorphic_cell>* poly) {
   const formula_type formula = analysis_.formula();
   for (std::size_t done = 0; done < count; done += stretch) {
     const std::size_t width = std::min(stretch, count - done);
     weigh(first + done, width);
     for (std::size_t j = 0; j < width; ++j) {
-      const double *w = site_sums(j);
+      const double* w = site_sums(j);
       const std::uint32_t n = with_state_[j];
       switch (formula) {
         case formula_type::CONSENSUS:
         case formula_type::MODUS:
-          dout[done + j] = code_of(formula, w, n, done + j, poly, first);
+          dout[done + j] = code_of(formula, w, n, done + j, poly);
           break;
         case formula_type::ENTROPY:
           qout[done + j] = entropy_of(w, n);
           break;
         case formula_type::FREQUENCIES: {
-          float *q = qout + (done + j) * k_;
+          float* q = qout + (done + j) * k_;
           if (n == 0 || n < analysis_.minimum()) {
             std::fill(q, q + k_, undefined_real);
             break;
@@ -256,17 +255,17 @@ void weighted_engine::compute(std::size_t first, std::size_t count, char *dout,
   }
 }
 
-void weighted_engine::put_tidy_lines(text_output &out, std::string_view start,
+void weighted_engine::put_tidy_lines(text_output& out, std::string_view start,
                                      std::size_t first, std::size_t count) {
   std::vector<polymorphic_cell> poly;
   for (std::size_t done = 0; done < count; done += stretch) {
     const std::size_t width = std::min(stretch, count - done);
     weigh(first + done, width);
     for (std::size_t j = 0; j < width; ++j) {
-      const double *w = site_sums(j);
+      const double* w = site_sums(j);
       const std::uint32_t n = with_state_[j];
-      char *const begin = out.reserve(start.size() + 64 + 40 * k_ + 2 * 80);
-      char *p = std::copy(start.begin(), start.end(), begin);
+      char* const begin = out.reserve(start.size() + 64 + 40 * k_ + 2 * 80);
+      char* p = std::copy(start.begin(), start.end(), begin);
       p = std::to_chars(p, p + 24, first + done + j + 1).ptr;
       *p++ = '\t';
       p = std::to_chars(p, p + 24, n).ptr;
@@ -277,7 +276,7 @@ void weighted_engine::put_tidy_lines(text_output &out, std::string_view start,
       for (const formula_type f :
            {formula_type::CONSENSUS, formula_type::MODUS}) {
         poly.clear();
-        const char code = code_of(f, w, n, 0, &poly, 0);
+        const char code = code_of(f, w, n, 0, &poly);
         *p++ = '\t';
         if (!poly.empty()) {
           const std::string braces =
@@ -312,20 +311,20 @@ void weighted_engine::put_tidy_lines(text_output &out, std::string_view start,
 
 namespace zurud::hostpara::detail {
 
-void fill_rows_weighted_plain(char_mat_type &result, const char_mat_type &chars,
-                              const numeric_host_maps &hosts,
-                              const std::vector<std::vector<double>> &weights,
-                              const analysis_type &analysis,
-                              std::vector<polymorphic_cell> *polymorphisms) {
+void fill_rows_weighted_plain(char_mat_type& result, const char_mat_type& chars,
+                              const numeric_host_maps& hosts,
+                              const std::vector<std::vector<double>>& weights,
+                              const analysis_type& analysis,
+                              std::vector<polymorphic_cell>* polymorphisms) {
   if (chars.char_type() != matrix_type::DISCR ||
       result.char_type() != analysis.cell_type() ||
       result.nchar() != analysis.columns(chars.nchar()))
     throw matrix_error("host matrix shape fits no analysis");
   const formula_type formula = analysis.formula();
-  const alphabet_type &alphabet = analysis.alphabet();
+  const alphabet_type& alphabet = analysis.alphabet();
   const std::string states = analysis.valid_states().members();
   std::size_t cell = 0;
-  const auto lookup_code = [&](const std::string &taken) {
+  const auto lookup_code = [&](const std::string& taken) {
     const char code = alphabet.code_of(char_set(taken));
     if (code == 0) throw constraint_error(key_not_in_map_msg);
     state_set_type set = 0;
@@ -340,8 +339,8 @@ void fill_rows_weighted_plain(char_mat_type &result, const char_mat_type &chars,
       throw constraint_error(
           "Position cursor of function Key equals No_Element");
     result.labels(i) = host->first;
-    const sets::ordered_tax_nos &group = host->second;
-    const std::vector<double> &w = weights.at(static_cast<std::size_t>(i - 1));
+    const sets::ordered_tax_nos& group = host->second;
+    const std::vector<double>& w = weights.at(static_cast<std::size_t>(i - 1));
     if (formula == formula_type::GROUP_SIZE) {
       result.count(i, 1) = static_cast<std::int32_t>(group.size());
       continue;
@@ -369,10 +368,10 @@ void fill_rows_weighted_plain(char_mat_type &result, const char_mat_type &chars,
       const bool none = n == 0 || n < analysis.minimum();
       // The states by weight, the heaviest first (code order among ties).
       std::vector<std::pair<double, char>> order;
-      for (const auto &[c, sum] : weighed) order.emplace_back(sum, c);
+      for (const auto& [c, sum] : weighed) order.emplace_back(sum, c);
       std::stable_sort(
           order.begin(), order.end(),
-          [](const auto &a, const auto &b) { return a.first > b.first; });
+          [](const auto& a, const auto& b) { return a.first > b.first; });
       std::string taken;
       switch (formula) {
         case formula_type::CONSENSUS: {
@@ -382,7 +381,7 @@ void fill_rows_weighted_plain(char_mat_type &result, const char_mat_type &chars,
           }
           const fraction_type f = analysis.threshold();
           long double cum = 0;
-          for (const auto &[sum, c] : order) {
+          for (const auto& [sum, c] : order) {
             if (!taken.empty() && sum != order[taken.size() - 1].first &&
                 cum * f.den >= static_cast<long double>(f.num) * total)
               break;
@@ -398,7 +397,7 @@ void fill_rows_weighted_plain(char_mat_type &result, const char_mat_type &chars,
             result.discr(i, j) = undefined_char;
             break;
           }
-          for (const auto &[sum, c] : order)
+          for (const auto& [sum, c] : order)
             if (sum == order.front().first) taken += c;
           std::sort(taken.begin(), taken.end());
           result.discr(i, j) = lookup_code(taken);

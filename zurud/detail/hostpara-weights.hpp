@@ -36,45 +36,45 @@ class weighted_engine {
  public:
   /// `rows` must be stored and outlive the engine; the formula must not be
   /// GROUP_SIZE.
-  weighted_engine(const analysis_type &analysis, const associate_rows &rows);
+  weighted_engine(const analysis_type& analysis, const associate_rows& rows);
   ~weighted_engine();
-  weighted_engine(const weighted_engine &) = delete;
-  weighted_engine &operator=(const weighted_engine &) = delete;
+  weighted_engine(const weighted_engine&) = delete;
+  weighted_engine& operator=(const weighted_engine&) = delete;
 
   /// The host whose row is computed next: its associates' rows and their
   /// weights, weights[i] for the i-th row of `group` in its order.
   /// constraint_error "index check failed" for a row outside the rows, or
   /// weights of another length.
-  void select(const sets::ordered_tax_nos &group,
+  void select(const sets::ordered_tax_nos& group,
               std::span<const double> weights);
   /// Sites first..first+count-1 (0-based) of the selected host's row into
   /// dout (DISCR) or qout (QUANT, columns_per_site() cells a site), as
   /// group_engine::compute writes them; a polymorphism is appended to
-  /// `poly` when given. constraint_error "no element available because key
-  /// not in map" for a set of states without a code.
-  void compute(std::size_t first, std::size_t count, char *dout, float *qout,
-               std::vector<polymorphic_cell> *poly);
+  /// `poly` when given, its place counted from `first`. constraint_error "no
+  /// element available because key not in map" for a set of states without a
+  /// code.
+  void compute(std::size_t first, std::size_t count, char* dout, float* qout,
+               std::vector<polymorphic_cell>* poly);
   /// The tidy table's lines of those sites, each starting with `start`:
   /// n, the weight sum of each state (an integer when it is one, else six
   /// significant digits), the consensus, modal code and entropy as above.
-  void put_tidy_lines(text_output &out, std::string_view start,
+  void put_tidy_lines(text_output& out, std::string_view start,
                       std::size_t first, std::size_t count);
 
  private:
   void weigh(std::size_t first, std::size_t count);
-  const double *site_sums(std::size_t j) const {
+  const double* site_sums(std::size_t j) const {
     return sums_.data() + j * (k_ + 1);
   }
-  char code_of(formula_type formula, const double *w, std::uint32_t n,
-               std::size_t j, std::vector<polymorphic_cell> *poly,
-               std::size_t base) const;
-  float entropy_of(const double *w, std::uint32_t n) const;
+  char code_of(formula_type formula, const double* w, std::uint32_t n,
+               std::size_t j, std::vector<polymorphic_cell>* poly) const;
+  float entropy_of(const double* w, std::uint32_t n) const;
 
   analysis_type analysis_;
   associate_rows rows_;
   std::shared_ptr<const site_rule> rule_;
   std::size_t k_;
-  std::vector<const char *> selected_;
+  std::vector<const char*> selected_;
   std::vector<double> weights_;
   // Of the stretch being finished: W(s) of site j at sums_[j * (k + 1) + s]
   // (slot k takes the cells of no state), n at with_state_[j].

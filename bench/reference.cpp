@@ -255,11 +255,9 @@ void write_table(const char_mat_type& chars,
         // Weight sums: integers as such, else six significant digits.
         const double v = weighed[c];
         char sum[40];
-        std::snprintf(sum, sizeof sum,
-                      v == std::floor(v) && v < 9007199254740992.0
-                          ? "%.0f"
-                          : "%.6g",
-                      v);
+        std::snprintf(
+            sum, sizeof sum,
+            v == std::floor(v) && v < 9007199254740992.0 ? "%.0f" : "%.6g", v);
         line += std::string("\t") + sum;
       }
       line += "\t" +

@@ -25,7 +25,7 @@ while IFS='|' read -r typed want; do
   [ "$got" = "$want" ] || { echo "FAIL: '$typed': '$got', not '$want'"; failures=1; }
 done <<'CASES'
 karvo --|--help --version
-karvo -c -|-c -v -e -f -s -g -m -q -k -t -a -p -x -o -i -u -P -X -C -N -E -T -A
+karvo -c -|-c -v -e -f -s -g -m -q -k -t -a -p -x -o -i -u -w -P -X -C -N -E -T -A
 karvo -a p|protein
 karvo -m |
 karvo -c li|lice.fasta

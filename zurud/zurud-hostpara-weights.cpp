@@ -264,7 +264,8 @@ void weighted_engine::put_tidy_lines(text_output& out, std::string_view start,
     for (std::size_t j = 0; j < width; ++j) {
       const double* w = site_sums(j);
       const std::uint32_t n = with_state_[j];
-      char* const begin = out.reserve(start.size() + 64 + 40 * k_ + 2 * 80);
+      char* const begin =
+          out.reserve(start.size() + 64 + 40 * k_ + 2 * (k_ + 16));
       char* p = std::copy(start.begin(), start.end(), begin);
       p = std::to_chars(p, p + 24, first + done + j + 1).ptr;
       *p++ = '\t';

@@ -315,3 +315,22 @@ TEST(take_weights, reads_the_third_field_drops_zero_and_refuses_the_rest) {
       EXPECT_EQ(w.at(*r.sources[k].pair), c.weights[k]);
   }
 }
+
+TEST(write_host_matrix, refuses_weights_that_do_not_fit_the_hosts_or_rows) {
+  char_mat_type chars(2, 1, matrix_type::DISCR);
+  chars.discr(1, 1) = 'a';
+  chars.discr(2, 1) = 'c';
+  const hostpara::numeric_host_maps hosts = {{"H", {1, 2}}};
+  hostpara::host_matrix_job job{chars, hosts,
+                                analysis_type(formula_type::CONSENSUS, nuc_set),
+                                "", char_format_type::EXTENDED_PHYLIP};
+  const std::vector<std::vector<double>> none, one = {{1, 2}};
+  std::string sink;
+  text_output out(sink);
+  job.weights = &none;
+  EXPECT_THROW(hostpara::write_host_matrix(job, 1, out), constraint_error);
+  job.weights = &one;
+  job.chars = hostpara::associate_rows::folded(2, 1);
+  EXPECT_THROW(hostpara::write_host_matrix(job, 1, out),
+               hostpara::matrix_error);
+}

@@ -96,7 +96,10 @@ weighted_engine::weighted_engine(const analysis_type& analysis,
       // The codes of sets of states are the same for every formula.
       rule_(group_engine::make_rule(
           analysis.with_formula(formula_type::CONSENSUS), 0)),
-      k_(rule_->k) {}
+      k_(rule_->k) {
+  if (!rows.stored() || analysis.formula() == formula_type::GROUP_SIZE)
+    throw matrix_error("weighted groups need the associates' rows");
+}
 
 weighted_engine::~weighted_engine() = default;
 

@@ -57,6 +57,11 @@ struct plan_type {
                ? integer_image(static_cast<std::int64_t>(group.size()))
                : std::string()});
     }
+    if (s.weights != nullptr && s.weights->size() != s.hosts.size())
+      throw constraint_error("index check failed",
+                             "weights of " + std::to_string(s.weights->size()) +
+                                 " hosts for " +
+                                 std::to_string(s.hosts.size()));
     if (!s.tidy) width = print::label_width(labels, s.layout);
     pieces = hosts.size() * pieces_per_row;
   }

@@ -684,7 +684,9 @@ struct host_matrix_job {
   /// (*weights)[i], one a row of its group in the group's order: the
   /// states of a site are then weighed instead of counted (see
   /// detail::weighted_engine); the group size stays the number of
-  /// associates. Needs stored rows (no folds).
+  /// associates. Needs stored rows (matrix_error for folded ones) and one
+  /// entry a host (constraint_error otherwise), both before anything is
+  /// written.
   const std::vector<std::vector<double>>* weights = nullptr;
 };
 

@@ -34,8 +34,8 @@ struct site_rule;
 /// to single precision once, at the end.
 class weighted_engine {
  public:
-  /// `rows` must be stored and outlive the engine; the formula must not be
-  /// GROUP_SIZE.
+  /// `rows` must be stored and outlive the engine: matrix_error for rows
+  /// folded, or for GROUP_SIZE.
   weighted_engine(const analysis_type& analysis, const associate_rows& rows);
   ~weighted_engine();
   weighted_engine(const weighted_engine&) = delete;

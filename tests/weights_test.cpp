@@ -293,6 +293,7 @@ TEST(take_weights, reads_the_third_field_drops_zero_and_refuses_the_rest) {
        "the weight \"3x\" of the pair \"a1 H1\" (t.txt, line 1)"},
       {"not finite", "a1 H1 inf\n", {}, true, "the weight \"inf\""},
       {"NaN", "a1 H1 nan\n", {}, true, "the weight \"nan\""},
+      {"too large to sum", "a1 H1 1e101\n", {}, true, "above 1e100"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -53,6 +53,10 @@ assoc_weights take_weights(resolved_assocs& res, const std::string& file) {
     if (w < 0)
       fail("a weight is negative",
            "the weight " + quoted_text(s.value) + where);
+    // Sums of any number of associates stay finite.
+    if (w > 1e100)
+      fail("a weight is too large",
+           "the weight " + quoted_text(s.value) + where + " is above 1e100");
     // A weight of 0 drops the pair: the associate is not in that host's
     // group, for its size and the minimum alike.
     if (w == 0)

@@ -240,7 +240,7 @@ using assoc_weights =
 /// weight 0 is removed from res.assocs and res.sources, and has no weight.
 /// format_error, with the line set on the error and the file, line and pair
 /// named in its detail, for a missing weight, one that is not a finite
-/// number, or a negative one.
+/// number, a negative one, or one above 1e100 (so that sums stay finite).
 assoc_weights take_weights(resolved_assocs& res, const std::string& file);
 
 // ---------------------------------------------------------------------------

@@ -247,7 +247,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
   } catch (const zurud::error&) {
     check(rc == 1, "a bad option fails the run");
   }
-  if (scanned && options.size() == 3 &&
+  // A threshold is a consensus's: with group sizes it is a usage failure.
+  if (scanned && options.size() == 3 && !scanned->threshold &&
       scanned->analysis != assoc_conv_type::FREQUENCIES) {
     // The leftmost option wins: the other analysis, all else the same.
     std::vector<std::string> other(args);

@@ -121,12 +121,94 @@ __attribute__((target("avx2"))) void fold_rows_packed_avx2(
   fold_sites(rule, rows, R, n, counter_width{Bits}, vec, acc);
 }
 
+// Packed counters of many states (more than eight: protein, standard
+// characters) by each cell's state instead of by a compare with every state:
+// the cell's two nibbles look up the plane its state counts in and its unit
+// there, so that each plane then takes one compare a row, not one for each
+// of its states. The states' high nibbles are the groups of the lookup (two
+// for the letters of proteins, one or two for digits).
+struct nibble_tables {
+  static constexpr std::size_t most = 4;
+  std::size_t groups = 0;
+  std::uint8_t high[most];
+  std::uint8_t plane[most][16], unit[most][16];
+};
+
+// False when the states span more high nibbles than the tables take.
+bool make_nibble_tables(const site_rule& rule, unsigned bits,
+                        nibble_tables& t) {
+  const std::size_t per = 8 / bits;
+  for (std::size_t s = 0; s < rule.k; ++s) {
+    const auto c = static_cast<unsigned char>(rule.states[s]);
+    std::size_t g = 0;
+    while (g < t.groups && t.high[g] != c >> 4) ++g;
+    if (g == t.groups) {
+      if (g == nibble_tables::most) return false;
+      t.high[g] = static_cast<std::uint8_t>(c >> 4);
+      std::fill_n(t.plane[g], 16, std::uint8_t{0xFF});  // no state
+      std::fill_n(t.unit[g], 16, std::uint8_t{0});
+      ++t.groups;
+    }
+    t.plane[g][c & 15] = static_cast<std::uint8_t>(s / per);
+    t.unit[g][c & 15] = static_cast<std::uint8_t>(1u << (s % per * bits));
+  }
+  return true;
+}
+
+template <int R, unsigned Bits>
+__attribute__((target("avx2"))) void fold_rows_indexed_avx2(
+    const site_rule& rule, const nibble_tables& t, const char* const* rows,
+    std::size_t n, bool fresh, std::uint8_t* acc) {
+  constexpr std::size_t per = 8 / Bits;
+  const std::size_t vec = n & ~std::size_t{31};
+  const std::size_t planes = (rule.k + per - 1) / per;
+  __m256i high[nibble_tables::most], plane[nibble_tables::most],
+      unit[nibble_tables::most];
+  for (std::size_t g = 0; g < t.groups; ++g) {
+    high[g] = _mm256_set1_epi8(static_cast<char>(t.high[g]));
+    plane[g] = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.plane[g])));
+    unit[g] = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.unit[g])));
+  }
+  const __m256i low_nibble = _mm256_set1_epi8(0x0F);
+  for (std::size_t j = 0; j < vec; j += 32) {
+    __m256i x[R], at[R], add[R];
+    load_rows<R>(rows, j, x);
+    for (int r = 0; r < R; ++r) {
+      const __m256i lo = _mm256_and_si256(x[r], low_nibble);
+      const __m256i hi =
+          _mm256_and_si256(_mm256_srli_epi16(x[r], 4), low_nibble);
+      at[r] = _mm256_set1_epi8(-1);
+      add[r] = _mm256_setzero_si256();
+      for (std::size_t g = 0; g < t.groups; ++g) {
+        const __m256i m = _mm256_cmpeq_epi8(hi, high[g]);
+        at[r] = _mm256_blendv_epi8(at[r], _mm256_shuffle_epi8(plane[g], lo), m);
+        add[r] =
+            _mm256_blendv_epi8(add[r], _mm256_shuffle_epi8(unit[g], lo), m);
+      }
+    }
+    for (std::size_t p = 0; p < planes; ++p) {
+      auto* a = reinterpret_cast<__m256i*>(acc + p * n + j);
+      __m256i c = fresh ? _mm256_setzero_si256() : _mm256_loadu_si256(a);
+      const __m256i here = _mm256_set1_epi8(static_cast<char>(p));
+      for (int r = 0; r < R; ++r)
+        c = _mm256_add_epi8(
+            c, _mm256_and_si256(_mm256_cmpeq_epi8(at[r], here), add[r]));
+      _mm256_storeu_si256(a, c);
+    }
+  }
+  fold_sites(rule, rows, R, n, counter_width{Bits}, vec, acc);
+}
+
 // 1-bit counters (of up to eight states): the matches of the R rows with a
 // state, taken together, are that state's bits of 32 sites.
 template <int R>
-__attribute__((target("avx2"))) void fold_rows_met_avx2(
-    const site_rule& rule, const char* const* rows, std::size_t n, bool fresh,
-    std::uint8_t* acc) {
+__attribute__((target("avx2"))) void fold_rows_met_avx2(const site_rule& rule,
+                                                        const char* const* rows,
+                                                        std::size_t n,
+                                                        bool fresh,
+                                                        std::uint8_t* acc) {
   const std::size_t vec = n & ~std::size_t{31};
   const std::size_t k = rule.k, stride = counter_width::met_stride(n);
   __m256i st[8];
@@ -153,8 +235,8 @@ __attribute__((target("avx2"))) void fold_rows_met_avx2(
 
 // The kernels above for 1..fold_max_rows rows and each counter width, by
 // row count.
-using fold_rows_fn = void (*)(const site_rule&, const char* const*,
-                              std::size_t, bool, std::uint8_t*);
+using fold_rows_fn = void (*)(const site_rule&, const char* const*, std::size_t,
+                              bool, std::uint8_t*);
 template <unsigned Bits, std::size_t MaxK, std::size_t... R>
 constexpr std::array<fold_rows_fn, sizeof...(R)> by_row_count(
     std::index_sequence<R...>) {
@@ -165,6 +247,18 @@ constexpr std::array<fold_rows_fn, sizeof...(R)> by_row_count(
   else
     return {fold_rows_packed_avx2<static_cast<int>(R) + 1, Bits, MaxK>...};
 }
+using fold_indexed_fn = void (*)(const site_rule&, const nibble_tables&,
+                                 const char* const*, std::size_t, bool,
+                                 std::uint8_t*);
+template <unsigned Bits, std::size_t... R>
+constexpr std::array<fold_indexed_fn, sizeof...(R)> indexed_by_row_count(
+    std::index_sequence<R...>) {
+  return {fold_rows_indexed_avx2<static_cast<int>(R) + 1, Bits>...};
+}
+constexpr std::array<fold_indexed_fn, fold_max_rows> fold_indexed_by_rows[] = {
+    indexed_by_row_count<2>(std::make_index_sequence<fold_max_rows>()),
+    indexed_by_row_count<4>(std::make_index_sequence<fold_max_rows>())};
+
 template <std::size_t MaxK>
 constexpr std::array<fold_rows_fn, fold_max_rows> fold_by_rows[] = {
     by_row_count<1, MaxK>(std::make_index_sequence<fold_max_rows>()),
@@ -178,8 +272,12 @@ void fold_avx2(const site_rule& rule, const char* const* rows,
                std::size_t nrows, std::size_t n, counter_width width,
                bool fresh, std::uint8_t* acc) {
   const std::size_t w = static_cast<std::size_t>(std::countr_zero(width.bits));
+  nibble_tables tables;
   if (width.site_masks())
     fold_masks_avx2(rule, rows, nrows, n, fresh, acc);
+  else if (rule.k > 8 && (width.bits == 2 || width.bits == 4) &&
+           make_nibble_tables(rule, width.bits, tables))
+    fold_indexed_by_rows[w - 1][nrows - 1](rule, tables, rows, n, fresh, acc);
   else if (rule.k <= 8)
     fold_by_rows<8>[w][nrows - 1](rule, rows, n, fresh, acc);
   else

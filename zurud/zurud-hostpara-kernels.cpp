@@ -240,6 +240,9 @@ struct counts32<std::uint8_t> {
   __attribute__((target("avx2"))) static counts32 load(const std::uint8_t* p) {
     return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))};
   }
+  __attribute__((target("avx2"))) void store(std::uint8_t* p) const {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+  }
   __attribute__((target("avx2"))) counts32 add(counts32 o) const {
     return {_mm256_add_epi8(v, o.v)};
   }
@@ -272,6 +275,10 @@ struct counts32<std::uint16_t> {
     return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16))};
   }
+  __attribute__((target("avx2"))) void store(std::uint16_t* p) const {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), lo);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 16), hi);
+  }
   __attribute__((target("avx2"))) static __m256i bytes(__m256i a, __m256i b) {
     return _mm256_permute4x64_epi64(_mm256_packs_epi16(a, b), 0xD8);
   }
@@ -302,6 +309,14 @@ struct counts32<std::uint16_t> {
                  _mm256_cmpeq_epi16(_mm256_min_epu16(hi, top), hi));
   }
 };
+
+// Asks for the counts of a plane some sites ahead: the planes of many
+// states are as many streams through memory, more than the processor
+// follows by itself.
+template <class T>
+__attribute__((target("avx2"))) inline void ahead(const T* p) {
+  _mm_prefetch(reinterpret_cast<const char*>(p) + 512, _MM_HINT_T0);
+}
 
 // The consensus codes of 32 masks of states, from a 16- or 32-entry table
 // with byte shuffles; `bad` collects the masks the table has no code for.
@@ -554,11 +569,20 @@ __attribute__((target("avx2"))) void finish_codes_many(const finish_context& f,
   code_memo memo;
   const std::size_t vec = width & ~std::size_t{31};
   for (std::size_t j = 0; j < vec; j += 32) {
+    // A modal value needs the largest count alone: nothing was counted
+    // where it is 0.
+    ahead(planes[0] + j);
     counts32<T> n = counts32<T>::load(planes[0] + j), best = n;
-    for (int s = 1; s < k; ++s) {
-      const counts32<T> c = counts32<T>::load(planes[s] + j);
-      n = n.add(c);
-      best = best.max(c);
+    if (modal) {
+      for (int s = 1; s < k; ++s) {
+        ahead(planes[s] + j);
+        best = best.max(counts32<T>::load(planes[s] + j));
+      }
+    } else {
+      for (int s = 1; s < k; ++s) {
+        ahead(planes[s] + j);
+        n = n.add(counts32<T>::load(planes[s] + j));
+      }
     }
     const counts32<T> target = modal ? best : n;
     // How many states reach the target, and the last of them.
@@ -569,7 +593,7 @@ __attribute__((target("avx2"))) void finish_codes_many(const finish_context& f,
       index =
           _mm256_blendv_epi8(index, _mm256_set1_epi8(static_cast<char>(s)), e);
     }
-    const __m256i none = n.zero();
+    const __m256i none = target.zero();
     const __m256i alone =
         _mm256_andnot_si256(none, _mm256_cmpeq_epi8(hits, one));
     __m256i code = _mm256_shuffle_epi8(lo, index);
@@ -623,14 +647,34 @@ __attribute__((target("avx2"))) void finish_entropies(const finish_context& f,
   const bool memo = sizeof(T) == 1 && k <= 8;
   const __m256 minus_99 = _mm256_set1_ps(undefined_real);
   const std::size_t vec = width & ~std::size_t{31};
+  // Of many states (K = 0), how many a site holds is counted as the planes
+  // are summed, in one pass over them.
+  const __m256i one_left = _mm256_set1_epi8(static_cast<char>(k - 1)),
+                two_left = _mm256_set1_epi8(static_cast<char>(k - 2));
   for (std::size_t j = 0; j < vec; j += 32) {
-    counts32<T> n = counts32<T>::load(planes[0] + j);
-    for (int s = 1; s < k; ++s) n = n.add(counts32<T>::load(planes[s] + j));
+    counts32<T> n = counts32<T>::load(planes[0] + j), best = n;
+    __m256i simple, two = _mm256_setzero_si256();
+    if constexpr (K == 0) {
+      __m256i zeros = _mm256_sub_epi8(_mm256_setzero_si256(), n.zero());
+      for (int s = 1; s < k; ++s) {
+        ahead(planes[s] + j);
+        const counts32<T> c = counts32<T>::load(planes[s] + j);
+        n = n.add(c);
+        best = best.max(c);
+        zeros = _mm256_sub_epi8(zeros, c.zero());
+      }
+      simple = _mm256_cmpeq_epi8(zeros, one_left);
+      two = _mm256_cmpeq_epi8(zeros, two_left);
+    } else {
+      for (int s = 1; s < k; ++s) n = n.add(counts32<T>::load(planes[s] + j));
+      simple = _mm256_setzero_si256();
+      for (int s = 0; s < k; ++s)
+        simple =
+            _mm256_or_si256(simple, counts32<T>::load(planes[s] + j).eq(n));
+    }
     // Fewer than two (or than the minimum) counted: undefined.
     const __m256i undefined = n.below(std::max(2u, f.rule->minimum));
-    __m256i simple = undefined;
-    for (int s = 0; s < k; ++s)
-      simple = _mm256_or_si256(simple, counts32<T>::load(planes[s] + j).eq(n));
+    simple = _mm256_or_si256(simple, undefined);
     const __m128i halves[2] = {_mm256_castsi256_si128(undefined),
                                _mm256_extracti128_si256(undefined, 1)};
     for (int g = 0; g < 4; ++g) {
@@ -640,6 +684,25 @@ __attribute__((target("avx2"))) void finish_entropies(const finish_context& f,
       _mm256_storeu_ps(out + j + 8 * g, _mm256_and_ps(m, minus_99));
     }
     auto need = ~static_cast<unsigned>(_mm256_movemask_epi8(simple));
+    // Sites of two states: their sum of two terms is the same in either
+    // order, so the largest count and the rest give it, without looking for
+    // the states among the planes.
+    if constexpr (K == 0) {
+      auto pairs = need & static_cast<unsigned>(_mm256_movemask_epi8(two));
+      if (pairs != 0) {
+        alignas(32) T nn[32], bb[32];
+        n.store(nn);
+        best.store(bb);
+        need &= ~pairs;
+        for (; pairs != 0; pairs &= pairs - 1) {
+          const auto t = static_cast<std::size_t>(__builtin_ctz(pairs));
+          const unsigned all = nn[t], top = bb[t];
+          const float h =
+              (0.0f - (*f.terms)(top, all)) - (*f.terms)(all - top, all);
+          out[j + t] = h / f.rule->max_ent[all - 1];
+        }
+      }
+    }
     if (need != 0 && !memo) {
       // The counts of the chunk side by side, read once: a site's states lie
       // in as many planes, far apart. The value depends on the counts met,

@@ -497,10 +497,11 @@ void group_folds::finish(const detail::site_rule& rule,
   // Packed counters are finished a block at a time as byte counters.
   const std::size_t per_site =
       rule.formula == formula_type::FREQUENCIES ? rule.k : 1;
+  const std::size_t block = detail::unpack_block(rule.k);
   std::vector<std::uint8_t>& planes = scratch.planes;
-  planes.resize(rule.k * detail::kernel_block);
-  for (std::size_t done = 0; done < count; done += detail::kernel_block) {
-    const std::size_t n = std::min(detail::kernel_block, count - done);
+  planes.resize(rule.k * block);
+  for (std::size_t done = 0; done < count; done += block) {
+    const std::size_t n = std::min(block, count - done);
     detail::unpack_counters(rule, acc, nchar_, first + done, n, width,
                             planes.data());
     finish(rule, scratch, planes.data(), n, 0, n, out.from(done, per_site));

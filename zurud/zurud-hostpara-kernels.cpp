@@ -609,25 +609,29 @@ __attribute__((target("avx2"))) void finish_codes_many(const finish_context& f,
     }
     alignas(32) char codes[32];
     _mm256_store_si256(reinterpret_cast<__m256i*>(codes), code);
-    // The counts of the chunk side by side, read once.
-    alignas(32) T local[mask_states][32];
-    if (simple != ~0u)
-      for (int s = 0; s < k; ++s)
-        std::memcpy(local[s], planes[s] + j, sizeof local[s]);
+    // The sites of several states (those met, or the most frequent): a
+    // state's such sites are one compare of its plane, spread into their
+    // masks, rather than a site's states looked for in every plane.
+    const unsigned several = ~simple;
+    std::uint32_t masks[32];
+    if (several != 0) {
+      std::fill_n(masks, 32, 0u);
+      for (int s = 0; s < k; ++s) {
+        const counts32<T> c = counts32<T>::load(planes[s] + j);
+        auto sites =
+            modal ? static_cast<unsigned>(_mm256_movemask_epi8(c.eq(target)))
+                  : ~static_cast<unsigned>(_mm256_movemask_epi8(c.zero()));
+        for (sites &= several; sites != 0; sites &= sites - 1)
+          masks[__builtin_ctz(sites)] |= std::uint32_t{1} << s;
+      }
+    }
     for (std::size_t t = 0; t < 32; ++t) {
       if (simple >> t & 1) {
         if (codes[t] == 0) throw constraint_error(key_not_in_map_msg);
         out.dout[j + t] = codes[t];
-        continue;
+      } else {
+        memo.put(rule, out, j + t, masks[t]);
       }
-      // Several states: those met, or the most frequent.
-      unsigned best = 0;
-      for (int s = 0; s < k; ++s) best = std::max<unsigned>(best, local[s][t]);
-      std::uint32_t mask = 0;
-      for (int s = 0; s < k; ++s)
-        if (modal ? local[s][t] == best : local[s][t] > 0)
-          mask |= std::uint32_t{1} << s;
-      memo.put(rule, out, j + t, mask);
     }
   }
   finish_sites<0>(f, planes, vec, width, out);
@@ -700,6 +704,49 @@ __attribute__((target("avx2"))) void finish_entropies(const finish_context& f,
           const float h =
               (0.0f - (*f.terms)(top, all)) - (*f.terms)(all - top, all);
           out[j + t] = h / f.rule->max_ent[all - 1];
+        }
+      }
+    }
+    if constexpr (K == 0) {
+      if (need != 0 && !memo) {
+        // The states of each site left, a plane at a time: a state's sites
+        // are one compare of its plane, so a site's few states are found
+        // without looking into every plane. The value depends on the counts
+        // met, in the order of their states, alone: up to eight of up to
+        // 255 each are a key of the memo.
+        state_count met[32][max_k<K>];
+        unsigned m[32] = {};
+        for (int s = 0; s < k; ++s) {
+          auto sites = need & ~static_cast<unsigned>(_mm256_movemask_epi8(
+                                  counts32<T>::load(planes[s] + j).zero()));
+          for (; sites != 0; sites &= sites - 1) {
+            const auto t = static_cast<std::size_t>(__builtin_ctz(sites));
+            met[t][m[t]++] = {static_cast<std::size_t>(s), planes[s][j + t]};
+          }
+        }
+        for (; need != 0; need &= need - 1) {
+          const auto t = static_cast<std::size_t>(__builtin_ctz(need));
+          bool keyed = m[t] <= 8;
+          std::uint64_t key = 0;
+          for (unsigned i = 0; keyed && i < m[t]; ++i) {
+            keyed = met[t][i].count < 256;
+            key |= std::uint64_t{met[t][i].count & 255} << (8 * i);
+          }
+          if (!keyed) {
+            finish_sparse(*f.rule, *f.terms, met[t], m[t], j + t,
+                          block_out{nullptr, out});
+            continue;
+          }
+          const auto slot = static_cast<std::size_t>(
+              (key * 0x9E3779B97F4A7C15u) >>
+              (64 - kernel_scratch::vector_state::memo_bits));
+          auto& entry = f.memo->memo[slot];
+          if (entry.key != key) {
+            entry.key = key;
+            finish_sparse(*f.rule, *f.terms, met[t], m[t], 0,
+                          block_out{nullptr, &entry.value});
+          }
+          out[j + t] = entry.value;
         }
       }
     }

@@ -23,6 +23,13 @@ inline constexpr char undefined_char = analysis_type::undefined_char;
 /// the first-level cache.
 inline constexpr std::size_t kernel_block = 4096;
 
+/// Sites of packed counters unpacked into byte planes and finished at a
+/// time: of many states fewer, so that their planes too stay in the
+/// first-level cache.
+constexpr std::size_t unpack_block(std::size_t k) noexcept {
+  return k > 8 ? kernel_block / 4 : kernel_block;
+}
+
 /// ln(p) * p for p = c / n, every step rounded to single precision.
 float entropy_term(std::int64_t c, std::int64_t n);
 

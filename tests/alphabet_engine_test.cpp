@@ -57,6 +57,10 @@ TEST(alphabet_engine, every_kernel_computes_what_the_plain_reference_does) {
       {"binary, gaps", alphabet_type::standard("01"), true, "0011?-"},
       {"nine letters", alphabet_type::standard("ABCDEFGHI"), false,
        "abcdefghi?-"},
+      // States of five high nibbles: more than the vector folds look up by
+      // nibble, so they fold by compares.
+      {"twelve symbols", alphabet_type::standard("!#0123@ABCP`"), false,
+       "!#0123@abcp`?-"},
   };
   struct {
     const char* name;
@@ -67,6 +71,8 @@ TEST(alphabet_engine, every_kernel_computes_what_the_plain_reference_does) {
       {"one associate", 70, {1}},
       {"sites across a kernel block", 4096 + 77, {4, 5, 2}},
       {"host of 300 associates", 97, {300, 10}},
+      // Every number of rows folded at once, 1 to 8, into every width.
+      {"rows six, seven and fourteen at once", 45, {6, 7, 14, 3, 2}},
   };
   std::mt19937 rng(2024);
   for (const auto& shape : shapes) {

@@ -3,6 +3,7 @@
 // the associate matrix and from rows folded as they come.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <optional>
 #include <random>
 #include <string>
@@ -195,5 +196,70 @@ TEST(alphabet_engine, folds_of_many_states_take_the_memory_they_say) {
     EXPECT_EQ(hostpara::group_folds::bytes(a, sizes, 33), c.bytes) << c.size;
     hostpara::group_folds folds(a, sizes, 33);
     EXPECT_EQ(folds.memory().size(), c.bytes) << c.size;
+  }
+}
+
+// A host's sites holding its rows in every split among three states and
+// missing data (a of one state, b of another, c of a third), so that every
+// pair of counts and every tie reaches the finishers of many states, which
+// take sites of two states and sites of several apart, in each counter
+// width of a host of that size.
+TEST(alphabet_engine, every_split_of_a_site_finishes_as_the_plain_reference) {
+  const std::string symbols = "acdefghiklmnpqrstvwy";  // protein as stored
+  for (const std::int32_t m : {3, 9, 17, 40}) {
+    std::vector<std::array<std::int32_t, 3>> splits;
+    for (std::int32_t a = 0; a <= m; ++a)
+      for (std::int32_t b = 0; a + b <= m; ++b)
+        for (std::int32_t c = 0; a + b + c <= m; ++c)
+          splits.push_back({a, b, c});
+    const auto n = splits.size();
+    char_mat_type chars(m, static_cast<std::int32_t>(n), matrix_type::DISCR);
+    for (std::size_t j = 0; j < n; ++j) {
+      // Three states apart, in an order that changes from site to site.
+      const char x = symbols[j % 20], y = symbols[(j + 7) % 20],
+                 z = symbols[(j + 13) % 20];
+      const auto [a, b, c] = splits[j];
+      for (std::int32_t i = 1; i <= m; ++i)
+        chars.discr(i, static_cast<std::int32_t>(j) + 1) = i <= a       ? x
+                                                           : i <= a + b ? y
+                                                           : i <= a + b + c
+                                                               ? z
+                                                               : '?';
+    }
+    for (std::int32_t i = 1; i <= m; ++i)
+      chars.labels(i) = "a" + std::to_string(i);
+    const consecutive_hosts grouped({m});
+    for (const formula_type f : {formula_type::MODUS, formula_type::ENTROPY,
+                                 formula_type::FREQUENCIES}) {
+      const analysis_type a(f, alphabet_type::protein(), false);
+      SCOPED_TRACE("host of " + std::to_string(m) + ", formula " +
+                   std::to_string(static_cast<int>(f)));
+      char_mat_type plain(1, a.columns(static_cast<std::int32_t>(n)),
+                          a.cell_type());
+      hostpara::detail::fill_rows_plain(plain, chars, grouped.hosts, a);
+      const row_cells want = cells_of(a, n, [&](row_cells& c) {
+        if (c.reals.empty())
+          c.codes.assign(plain.discr_row(1), n);
+        else
+          c.reals.assign(plain.quant_row(1),
+                         plain.quant_row(1) + plain.nchar());
+      });
+      for (const bool avx2 : {true, false}) {
+        const vector_width width(avx2);
+        hostpara::group_folds folds(a, grouped.sizes, n);
+        std::vector<const char*> rows;
+        for (std::int32_t i = 1; i <= m; ++i)
+          rows.push_back(chars.discr_row(i));
+        folds.fold(0, rows);
+        hostpara::group_engine engine(a, chars);
+        const row_cells folded = cells_of(a, n, [&](row_cells& c) {
+          if (c.reals.empty())
+            engine.compute(folds, 0, 0, n, c.codes.data());
+          else
+            engine.compute(folds, 0, 0, n, c.reals.data());
+        });
+        EXPECT_TRUE(folded == want);
+      }
+    }
   }
 }

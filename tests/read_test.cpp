@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "tests/test_util.hpp"
+#include "zurud/detail/read-scan.hpp"
 #include "zurud/zurud-read.hpp"
 
 using namespace zurud;
@@ -479,6 +480,51 @@ TEST(read_data_rows, refusals_name_the_row) {
     } catch (const zurud::error& e) {
       EXPECT_NE(zurud::failure_text(e).find(c.what), std::string::npos)
           << zurud::failure_text(e);
+    }
+  }
+}
+
+// Standard characters as other programs write them: a set of states is one
+// missing cell wherever it stands in the row (at the start, across the
+// lines of a row, as its last cell), what follows the row stays unread, and
+// a broken set fails saying how.
+TEST(read_cells_with_sets, a_set_is_one_cell_anywhere_in_a_row) {
+  struct {
+    const char* text;
+    std::size_t n;
+    const char* cells;  // or the start of the failure's message
+    bool fails;
+    const char* rest;  // the next line, unread
+  } cases[] = {
+      {"01 2 ab\n", 6, "", true, ""},  // the input ends before the 6th
+      {"012AB\nnext\n", 5, "012ab", false, "next"},
+      {"{01}1(1,2)0\nnext\n", 4, "?1?0", false, "next"},
+      {"0{0 1}\n(12)1\nnext\n", 4, "0??1", false, "next"},
+      {"01\n\f 2{01}\nnext\n", 4, "012?", false, "next"},
+      {"0{01\n}1\nnext\n", 3, "a set of states opened with \"{\" is not "
+                              "closed on its line",
+       true, ""},
+      {"0{01\n", 2, "a set of states opened with \"{\" is not closed", true,
+       ""},
+      {"01}1\n", 4, "\"}\" without the mark that opens its set", true, ""},
+      {"0{0(1}\n", 2, "\"(\" inside a set of states", true, ""},
+  };
+  const char_mapping lower("AB", "ab");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    text_input in(c.text, "d.phy");
+    std::string cells(c.n, '\0');
+    try {
+      zurud::read::detail::read_cells_with_sets(in, cells.data(), c.n, lower);
+      EXPECT_FALSE(c.fails);
+      EXPECT_EQ(cells, c.cells);
+      in.skip_members(whitespace);
+      EXPECT_EQ(std::string(in.peek_line()), c.rest);
+    } catch (const format_error& e) {
+      EXPECT_TRUE(c.fails);
+      EXPECT_EQ(std::string(e.what()).rfind(c.cells, 0), 0u) << e.what();
+    } catch (const end_of_file_error&) {
+      EXPECT_TRUE(c.fails);
     }
   }
 }

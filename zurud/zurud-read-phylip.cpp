@@ -1,11 +1,10 @@
-#include "zurud/zurud-read.hpp"
-
-#include "zurud/detail/read-scan.hpp"
-
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "zurud/detail/read-scan.hpp"
+#include "zurud/zurud-read.hpp"
 
 namespace zurud::read {
 
@@ -46,8 +45,7 @@ template <typename Names>
 void read_rows(text_input& in, char_format_type layout, Names& names,
                std::int32_t ntax, std::int32_t nchar, matrix_type type,
                char_mat_type* matrix, const char_mapping& map, bool store,
-               row_sink& rows, data_notes* notes = nullptr,
-               bool sets = false) {
+               row_sink& rows, data_notes* notes = nullptr, bool sets = false) {
   const label_format_type labels = label_layout(layout);
   std::int32_t i = 1;
   const std::int64_t first_line = in.line();
@@ -95,8 +93,7 @@ void read_rows(text_input& in, char_format_type layout, Names& names,
           std::int32_t* row = matrix->count_row(i);
           for (std::int32_t j = 0; j < nchar; ++j) {
             const std::int32_t v = in.read_integer();
-            if (v < 0)
-              throw range_error("negative count " + std::to_string(v));
+            if (v < 0) throw range_error("negative count " + std::to_string(v));
             row[j] = v;
           }
           break;
@@ -186,32 +183,91 @@ void read_streamed_rows(text_input& in, char_format_type layout,
             cells.map, cells.store, rows, notes, cells.sets);
 }
 
-void read_cells_with_sets(text_input& in, char* dst, std::size_t n,
-                          const char_mapping& map) {
-  // Standard characters are few a row: a character at a time is enough.
-  for (std::size_t j = 0; j < n; ++j) {
-    char c = in.read_char();
-    while (whitespace.contains(c)) c = in.read_char();
-    if (c == '{' || c == '(') {
-      const char close = c == '{' ? '}' : ')';
-      for (;;) {
-        if (in.end_of_line())
-          throw format_error(std::string("a set of states opened with \"") +
-                             c + "\" is not closed on its line");
-        const char d = in.read_char();
-        if (d == close) break;
-        if (d == '{' || d == '(' || d == '}' || d == ')')
-          throw format_error(std::string("\"") + d +
-                             "\" inside a set of states");
-      }
-      c = '?';
-    } else if (c == '}' || c == ')') {
+namespace {
+
+// The marks of a set of states: opening and closing ones.
+bool set_mark(char c) { return c == '{' || c == '(' || c == '}' || c == ')'; }
+
+// The rest of a set of states opened by `open`, read from the input up to
+// its closing mark on the same line.
+void pass_set(text_input& in, char open) {
+  const char close = open == '{' ? '}' : ')';
+  for (;;) {
+    if (in.end_of_line())
+      throw format_error(std::string("a set of states opened with \"") + open +
+                         "\" is not closed on its line");
+    const char d = in.read_char();
+    if (d == close) return;
+    if (set_mark(d))
+      throw format_error(std::string("\"") + d + "\" inside a set of states");
+  }
+}
+
+// The cells cells[from, end) read from one line, marks of sets among them,
+// made into cells from `from` on, each set one missing cell "?". A set left
+// open at `end` is read on from the input when the line goes on (`line_end`
+// false), else it is not closed on its line. Returns the cells made.
+std::size_t make_sets(text_input& in, char* cells, std::size_t from,
+                      std::size_t end, bool line_end) {
+  std::size_t o = from;
+  for (std::size_t i = from; i < end; ++i) {
+    const char c = cells[i];
+    if (c == '}' || c == ')')
       throw format_error(std::string("\"") + c +
                          "\" without the mark that opens its set of states");
-    } else {
-      c = map(c);
+    if (c != '{' && c != '(') {
+      cells[o++] = c;
+      continue;
     }
-    if (dst != nullptr) dst[j] = c;
+    const char close = c == '{' ? '}' : ')';
+    std::size_t k = i + 1;
+    for (; k < end && cells[k] != close; ++k)
+      if (set_mark(cells[k]))
+        throw format_error(std::string("\"") + cells[k] +
+                           "\" inside a set of states");
+    if (k == end) {
+      if (line_end)
+        throw format_error(std::string("a set of states opened with \"") + c +
+                           "\" is not closed on its line");
+      pass_set(in, c);
+    }
+    cells[o++] = '?';
+    i = k;
+  }
+  return o;
+}
+
+}  // namespace
+
+void read_cells_with_sets(text_input& in, char* dst, std::size_t n,
+                          const char_mapping& map) {
+  // Sets are rare: each line's cells are read the fast way, and only a line
+  // that shows the mark of a set is made into cells again in memory (a set
+  // lies on one line). The marks stay themselves under the map.
+  char_mapping keep_marks = map;
+  for (const char m : {'{', '(', '}', ')'})
+    keep_marks.set(static_cast<unsigned char>(m), m);
+  std::string buffer;
+  char* const cells = dst != nullptr ? dst : (buffer.resize(n), buffer.data());
+  std::size_t j = 0;
+  while (j < n) {
+    const std::size_t got = in.read_black_in_line(cells + j, n - j, keep_marks);
+    if (got == 0) {
+      // A line end, or the end of the input (read_char says so).
+      if (in.exhausted()) in.read_char();
+      in.skip_members(whitespace);
+      continue;
+    }
+    const char* const at = cells + j;
+    const bool marked = std::memchr(at, '{', got) ||
+                        std::memchr(at, '(', got) ||
+                        std::memchr(at, '}', got) || std::memchr(at, ')', got);
+    if (!marked) {
+      j += got;
+      continue;
+    }
+    // With cells left to read, the line ended where the reading stopped.
+    j = make_sets(in, cells, j, j + got, j + got < n);
   }
 }
 
@@ -280,7 +336,8 @@ void read_interleaved_rows(text_input& in, char_format_type layout,
   std::int32_t i = 1;
   std::int64_t block = 1;
   const auto copy =
-      detail::kernels().copy_black[static_cast<int>(detail::scan_case(cells.map))];
+      detail::kernels()
+          .copy_black[static_cast<int>(detail::scan_case(cells.map))];
   auto take = [&](std::int32_t r) {
     std::size_t& f = filled[static_cast<std::size_t>(r - 1)];
     char* dst = row(r);

@@ -136,11 +136,6 @@ for p in $presets; do
   floor_cat=$(median "${cats[@]}")
   floor_fresh=$(median "${fresh[@]}")
   for a in $analyses; do
-    if [ "$a" = -f ] && [ $((nchar * 4)) -gt 1048576 ]; then
-      printf '%-22s %9s  (refused: %d frequency columns exceed 1048576)\n' \
-        "karvo $a" - $((nchar * 4))
-      continue
-    fi
     # -c, -v and -T fold their rows as they are read (-T and -c with -q or
     # -k into counters, as -v does).
     case $a in -c*|-v|-T) budget_mib=$folded_budget ;; *) budget_mib=$cells_budget ;; esac
@@ -223,11 +218,6 @@ for p in $presets; do
     for a in $analyses; do
       # The analyses of one formula each (bench-stages knows no more).
       case $a in -s|-c|-v|-e|-f) ;; *) continue ;; esac
-      if [ "$a" = -f ] && [ $((nchar * k)) -gt 1048576 ]; then
-        printf '%-14s %10s  (refused: %d frequency columns exceed 1048576)\n' \
-          "$a" - $((nchar * k))
-        continue
-      fi
       nuc=() other=()
       for ((r = 0; r < runs; ++r)); do
         nuc+=("$(side_run "$p" "$a" "")")

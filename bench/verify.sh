@@ -69,7 +69,22 @@ for p in "$@"; do
     echo "passed over $p: karvo has no -a yet"
     continue
   fi
+  read -r _ nchar < <(head -n 1 "$data/$p.phy")
+  case $alphabet in
+    *protein) states=20 ;; *standard) states=10 ;; *) states=4 ;;
+  esac
   for c in "${cases[@]}"; do
+    # karvo-reference holds the host matrix, of at most 1048576 columns;
+    # karvo writes wider frequencies without holding them.
+    if [[ " $c " == *" -f "* ]]; then
+      per_site=$states
+      [[ " $c " == *" -g "* ]] && per_site=$((states + 1))
+      columns=$((nchar * per_site))
+      if [ "$columns" -gt 1048576 ]; then
+        echo "passed over $p: karvo ${alphabet:+$alphabet }$c ($columns columns: more than karvo-reference holds)"
+        continue
+      fi
+    fi
     hosts=$data/$p.hosts
     [ "${c#-w}" = "$c" ] || hosts=$data/$p.weighted.hosts
     # shellcheck disable=SC2086

@@ -182,6 +182,34 @@ TEST(assoc_table, sources_keep_lines_and_third_fields) {
   EXPECT_EQ(r.notes.extra_words, "0.5");
 }
 
+// Counts in the cells (R's table() of reads, pandas' pivot_table): every
+// number above 0 is a pair keeping its number; a column of numbers after a
+// name is a host named by a number, not a matrix.
+TEST(assoc_table, abundance_matrices_and_numbers_that_are_hosts) {
+  struct {
+    const char* text;
+    std::vector<std::string> pairs;  // host/associate=number, in file order
+  } cases[] = {
+      {"\tH1\tH2\nP1\t12\t0\nP2\t0.0\t1e+05\nP3\t0.25\t3\n",
+       {"H1/P1=12", "H2/P2=1e+05", "H1/P3=0.25", "H2/P3=3"}},
+      {"H1,H2\nP1,TRUE,2\nP2,0,FALSE\n", {"H1/P1=TRUE", "H2/P1=2"}},
+      // A row short of a cell: no matrix of counts, but pairs.
+      {"parasite\thost\nP1\t12\nP2\t7\n", {"12/P1=", "7/P2="}},
+      {"\tH1\tH2\nP1\t12\nP2\t0\t3\n", {"12/P1=", "0/P2=3"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<std::string> seen;
+    try {
+      const resolved_assocs r = resolve(c.text);
+      for (const assoc_source& s : r.sources)
+        seen.push_back(s.pair->host + "/" + s.pair->para + "=" + s.value);
+    } catch (const error&) {
+    }
+    EXPECT_EQ(seen, c.pairs);
+  }
+}
+
 TEST(assoc_table, notices_say_what_was_read) {
   struct {
     std::string text;

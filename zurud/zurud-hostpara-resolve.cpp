@@ -154,7 +154,8 @@ bool rows_name_associates(const table_data& t, label_matcher& m,
       plural(rows ? nc : nr, "host") + " (" + (rows ? "columns" : "rows") +
       "), the first line naming the columns; each of the " +
       plural(static_cast<std::int64_t>(t.ones), "cell") +
-      " holding 1 is a pair");
+      (t.abundances ? " holding a number above 0" : " holding 1") +
+      " is a pair");
   return rows;
 }
 
@@ -165,7 +166,7 @@ void each_pair(const table_data& t, const reading& how, F f) {
   if (t.shape == assoc_shape::INCIDENCE) {
     for (const detail::incidence_row& row : t.rows)
       for (std::size_t k = 0; k < t.columns.size(); ++k) {
-        const std::uint8_t code = t.cells[row.first_cell + k];
+        const std::uint32_t code = t.cells[row.first_cell + k];
         if (!t.cell_ones[code]) continue;
         const std::string_view a = t.text(row.label), b = t.text(t.columns[k]);
         f(how.rows_are_associates ? a : b, how.rows_are_associates ? b : a,

@@ -499,11 +499,6 @@ const resolved_assocs& host_run::read_associations() {
   }
   lines.flush();
   if (r.options.weights && !r.resolve_failure) {
-    if (table->shape() == assoc_shape::INCIDENCE)
-      throw format_error("an incidence matrix holds no weights",
-                         table->name() +
-                             ": -w reads each pair's weight from a third "
-                             "column, after the associate and the host");
     r.weights = take_weights(r.resolved, table->name());
   }
   return r.resolved;

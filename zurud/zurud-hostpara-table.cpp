@@ -1,6 +1,7 @@
 // Association tables, first stage: the encoding, the lines and their fields,
 // and the shape of the table, all from the file alone.
 #include <algorithm>
+#include <unordered_map>
 
 #include "zurud/detail/assoc-table.hpp"
 
@@ -35,11 +36,41 @@ namespace {
 // ---------------------------------------------------------------------------
 // The table, line by line.
 
-// Incidence cells: 1, 0, TRUE, FALSE, T, F (any case) or empty. Returns 1,
-// 0, or -1 for a text that is no cell.
+// Whether `s` is a non-negative decimal number as R, pandas and
+// spreadsheets write counts and abundances: digits, a fraction, an exponent
+// (1e+05), and whether it is above 0.
+bool abundance(std::string_view s, bool& positive) {
+  std::size_t k = 0, digits = 0;
+  positive = false;
+  const auto digit_run = [&] {
+    const std::size_t from = k;
+    for (; k < s.size() && s[k] >= '0' && s[k] <= '9'; ++k)
+      positive = positive || s[k] != '0';
+    return k - from;
+  };
+  digits += digit_run();
+  if (k < s.size() && s[k] == '.') {
+    ++k;
+    digits += digit_run();
+  }
+  if (digits == 0) return false;
+  if (k < s.size() && (s[k] == 'e' || s[k] == 'E')) {
+    ++k;
+    if (k < s.size() && (s[k] == '+' || s[k] == '-')) ++k;
+    const bool mantissa = positive;
+    if (digit_run() == 0) return false;
+    positive = mantissa;  // the exponent's digits say nothing of zero
+  }
+  return k == s.size();
+}
+
+// Incidence cells: 1, 0, TRUE, FALSE, T, F (any case), empty, or a number
+// of an abundance matrix. Returns 1 (a pair), 0, 2 (a pair of a number
+// other than 1), or -1 for a text that is no cell.
 int cell_value(std::string_view s) {
   if (s.empty() || s == "0") return 0;
   if (s == "1") return 1;
+  if (bool positive = false; abundance(s, positive)) return positive ? 2 : 0;
   if (s.size() > 5) return -1;
   char up[5];
   for (std::size_t k = 0; k < s.size(); ++k)
@@ -289,18 +320,26 @@ class table_reader {
         row_cells_.shrink_to_fit();
         return;
       }
-      t_.cells.push_back(code_of(f[k].text, v == 1));
+      // A number other than 0 and 1 (2, 0.5, 0.0) makes an abundance matrix.
+      bool positive = false;
+      numbers_ = numbers_ || (f[k].text != "0" && f[k].text != "1" &&
+                              abundance(f[k].text, positive));
+      t_.cells.push_back(code_of(f[k].text, v >= 1));
     }
     row_cells_.push_back(w - 1);
     t_.rows.push_back(row);
   }
 
-  std::uint8_t code_of(std::string_view text, bool one) {
-    for (std::size_t c = 0; c < t_.cell_texts.size(); ++c)
-      if (t_.cell_texts[c] == text) return static_cast<std::uint8_t>(c);
-    t_.cell_texts.emplace_back(text);
-    t_.cell_ones.push_back(one);
-    return static_cast<std::uint8_t>(t_.cell_texts.size() - 1);
+  std::uint32_t code_of(std::string_view text, bool one) {
+    // A 0/1 matrix has a handful of cell texts, an abundance matrix any
+    // number of them.
+    const auto [it, added] = codes_.try_emplace(
+        std::string(text), static_cast<std::uint32_t>(t_.cell_texts.size()));
+    if (added) {
+      t_.cell_texts.emplace_back(text);
+      t_.cell_ones.push_back(one);
+    }
+    return it->second;
   }
 
   bool make_incidence() {
@@ -316,12 +355,15 @@ class table_reader {
     if (columns.size() < 2) return false;
     for (const text_ref c : columns)
       if (c.size() == 0) return false;
+    // Numbers other than 0 and 1 make an abundance matrix only with a cell
+    // in every column of every row, as R and pandas write a table of counts:
+    // two columns "name, number" are pairs whose host is a number.
     for (const std::size_t n : row_cells_)
-      if (n > columns.size()) return false;
+      if (n > columns.size() || (numbers_ && n < columns.size())) return false;
     // Every row gets as many cells as there are columns.
-    std::vector<std::uint8_t> cells;
+    std::vector<std::uint32_t> cells;
     cells.reserve(t_.rows.size() * columns.size());
-    const std::uint8_t zero = code_of("", false);
+    const std::uint32_t zero = code_of("", false);
     for (std::size_t r = 0; r < t_.rows.size(); ++r) {
       const std::size_t first = t_.rows[r].first_cell;
       t_.rows[r].first_cell = cells.size();
@@ -329,7 +371,8 @@ class table_reader {
         cells.push_back(k < row_cells_[r] ? t_.cells[first + k] : zero);
     }
     t_.cells = std::move(cells);
-    for (const std::uint8_t c : t_.cells) t_.ones += t_.cell_ones[c];
+    for (const std::uint32_t c : t_.cells) t_.ones += t_.cell_ones[c];
+    t_.abundances = numbers_;
     t_.columns = std::move(columns);
     t_.shape = assoc_shape::INCIDENCE;
     return true;
@@ -461,6 +504,8 @@ class table_reader {
   bool header_cells_ = false;
   std::vector<text_ref> header_;
   std::vector<std::size_t> row_cells_;
+  std::unordered_map<std::string, std::uint32_t> codes_;  // cell text's code
+  bool numbers_ = false;  // cells other than 0/1 and TRUE/FALSE
   std::size_t widest_ = 0;
 };
 

@@ -43,8 +43,11 @@ assoc_weights take_weights(resolved_assocs& res, const std::string& file) {
     if (v.empty())
       fail("a weight is missing",
            "no third column" + where + ": -w reads each pair's weight there");
-    // A leading "+" is a number to people and spreadsheets alike.
+    // A leading "+" is a number to people and spreadsheets alike; the cells
+    // TRUE and T of an incidence matrix are pairs of weight 1.
     if (v.front() == '+') v.remove_prefix(1);
+    if (v == "TRUE" || v == "True" || v == "true" || v == "T" || v == "t")
+      v = "1";
     double w = 0;
     const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), w);
     if (ec != std::errc() || end != v.data() + v.size() || !std::isfinite(w))

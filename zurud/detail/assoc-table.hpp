@@ -70,13 +70,15 @@ struct table_data {
   std::size_t extra_kept = 0;
 
   // INCIDENCE: column labels, rows, and one cell code a row and column; a
-  // code indexes cell_texts and cell_ones.
+  // code indexes cell_texts and cell_ones (whether the cell is a pair). An
+  // abundance matrix holds numbers other than 0 and 1 (read counts).
   std::vector<text_ref> columns;
   std::vector<incidence_row> rows;
-  std::vector<std::uint8_t> cells;
+  std::vector<std::uint32_t> cells;
   std::vector<std::string> cell_texts;
   std::vector<bool> cell_ones;
   std::size_t ones = 0;
+  bool abundances = false;
 
   // Notices of what the file alone told, in the order they are given.
   std::vector<std::string> notices;

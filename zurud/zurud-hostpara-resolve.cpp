@@ -19,62 +19,135 @@ std::string plural(std::int64_t n, const std::string& noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
-// The data file's labels, looked up as written, or else with "_" and blank
-// taken as the same character (NEXUS reads "_" as a blank; spreadsheets keep
-// blanks). The second index is built only when a name first needs it.
+// What a name stands for among the data file's labels.
+struct label_found {
+  std::string_view label;
+  std::int32_t row = 0;
+  bool found = false;
+};
+
+// The data file's labels (a taxon map, or the run's index), looked up as
+// written, or else with "_" and blank taken as the same character (NEXUS
+// reads "_" as a blank; spreadsheets keep blanks). The second index is built
+// only when a name first needs it.
 class label_matcher {
  public:
-  explicit label_matcher(const sets::taxon_maps* taxa) : taxa_(taxa) {}
+  label_matcher(const sets::taxon_maps* taxa, const detail::label_index* index)
+      : taxa_(taxa), index_(index) {}
 
-  bool has_labels() const { return taxa_ != nullptr; }
+  bool has_labels() const { return taxa_ != nullptr || index_ != nullptr; }
 
-  // The label that `name` stands for, or null. constraint_error when
-  // several labels equal it with "_" as blank.
-  const std::string* find(std::string_view name, const table_data& t,
-                          std::int64_t line) {
-    const auto exact = taxa_->find(name);
-    if (exact != taxa_->end()) return &exact->first;
-    if (name.find_first_of("_ ") == std::string_view::npos) return nullptr;
+  // The label that `name` stands for, if any. constraint_error when several
+  // labels equal it with "_" as blank.
+  label_found find(std::string_view name, const table_data& t,
+                   std::int64_t line) {
+    if (const label_found f = exact(name); f.found) return f;
+    if (name.find_first_of("_ ") == std::string_view::npos) return {};
     if (!built_) build();
-    const auto loose = loose_.find(blank_form(name));
-    if (loose == loose_.end()) return nullptr;
-    if (loose->second.second > 1) {
-      constraint_error e(
+    const std::string form = blank_form(name);
+    const std::uint32_t e = index_of_loose_.find(
+        detail::text_hash(form),
+        [&](std::uint32_t k) { return loose_form(k) == form; });
+    if (e == detail::flat_index::none) return {};
+    const loose_entry& l = loose_[e];
+    if (l.count > 1) {
+      const std::string named = colliding_label(l);
+      constraint_error err(
           "associate name equal to several labels",
           quoted(name) + " in " + t.where(line) +
               "several labels of the data file equal it when \"_\" and "
               "blanks are taken as the same, " +
-              quoted(*loose->second.first) +
+              quoted(named) +
               " among them; write the label "
               "as the data file does");
-      e.set_line(line);
-      throw e;
+      err.set_line(line);
+      throw err;
     }
-    return loose->second.first;
+    return {l.label, l.row, true};
   }
   bool known(std::string_view name, const table_data& t, std::int64_t line) {
-    return find(name, t, line) != nullptr;
+    return find(name, t, line).found;
   }
+  // Whether `name` is a label as written.
+  bool contains(std::string_view name) const { return exact(name).found; }
 
  private:
+  struct loose_entry {
+    std::size_t at = 0, size = 0;  // the form, in forms_
+    std::string_view label;
+    std::int32_t row = 0;
+    int count = 0;
+  };
+  // The label that a collision names: the last of a taxon map's labels of
+  // that form, as the map is walked. Without one (the run's index), such a
+  // map is made here, on the way to the failure, so that the message names
+  // the same label either way.
+  std::string colliding_label(const loose_entry& l) const {
+    if (taxa_ != nullptr) return std::string(l.label);
+    sets::taxon_maps taxa;
+    taxa.reserve(index_->size());
+    for (std::size_t k = 0; k < index_->size(); ++k)
+      taxa.try_emplace(std::string(index_->name(k)),
+                       static_cast<std::int32_t>(k + 1));
+    const std::string form = blank_form(l.label);
+    std::string named;
+    for (const auto& [label, row] : taxa)
+      if (blank_form(label) == form) named = label;
+    return named;
+  }
+  label_found exact(std::string_view name) const {
+    if (taxa_ != nullptr) {
+      const auto it = taxa_->find(name);
+      if (it == taxa_->end()) return {};
+      return {it->first, it->second, true};
+    }
+    const std::int32_t row = index_->find(name);
+    if (row == 0) return {};
+    return {index_->name(static_cast<std::size_t>(row - 1)), row, true};
+  }
   static std::string blank_form(std::string_view s) {
     std::string b(s);
     std::replace(b.begin(), b.end(), '_', ' ');
     return b;
   }
+  std::string_view loose_form(std::uint32_t k) const {
+    return std::string_view(forms_).substr(loose_[k].at, loose_[k].size);
+  }
+  // A label without "_" or blank is its own form, which no name that is not
+  // the label itself reaches: only the others are entered.
+  void add(std::string_view label, std::int32_t row) {
+    if (label.find_first_of("_ ") == std::string_view::npos) return;
+    const std::size_t at = forms_.size();
+    for (const char c : label) forms_ += c == '_' ? ' ' : c;
+    const std::string_view form = std::string_view(forms_).substr(at);
+    const auto fresh = static_cast<std::uint32_t>(loose_.size());
+    const std::uint32_t e = index_of_loose_.find_or_add(
+        detail::text_hash(form), fresh,
+        [&](std::uint32_t k) { return loose_form(k) == form; });
+    if (e == fresh) {
+      loose_.push_back({at, label.size(), label, row, 0});
+    } else {
+      forms_.resize(at);
+      // The map's last label names the collision, as it always has.
+      if (taxa_ != nullptr) loose_[e].label = label;
+    }
+    ++loose_[e].count;
+  }
   void build() {
     built_ = true;
-    for (const auto& [label, row] : *taxa_) {
-      auto& entry = loose_[blank_form(label)];
-      entry.first = &label;
-      ++entry.second;
+    if (taxa_ != nullptr) {
+      for (const auto& [label, row] : *taxa_) add(label, row);
+    } else {
+      for (std::size_t k = 0; k < index_->size(); ++k)
+        add(index_->name(k), static_cast<std::int32_t>(k + 1));
     }
   }
   const sets::taxon_maps* taxa_;
+  const detail::label_index* index_;
   bool built_ = false;
-  std::unordered_map<std::string, std::pair<const std::string*, int>,
-                     sets::label_hash, std::equal_to<>>
-      loose_;
+  std::string forms_;
+  std::vector<loose_entry> loose_;
+  detail::flat_index index_of_loose_;
 };
 
 // How the table reads: whether its first pair is a header, and which side
@@ -235,16 +308,48 @@ void fill_plain(Set& set, const assoc_table& table, assoc_notes* notes) {
   if (notes != nullptr) note_extras(t, how, *notes);
 }
 
-}  // namespace
+// Pairs met before, by host and associate: a flat index over the pairs
+// resolved so far.
+class pair_check {
+ public:
+  explicit pair_check(const std::vector<detail::resolved_pair>& pairs)
+      : pairs_(pairs) {}
+  void reserve(std::size_t n) { index_.reserve(n); }
+  // constraint_error when the last pair of `pairs` was met before.
+  void check_last() {
+    const detail::resolved_pair& p = pairs_.back();
+    const std::uint32_t h = detail::combine_hash(detail::text_hash(p.host),
+                                                 detail::text_hash(p.para));
+    const auto last = static_cast<std::uint32_t>(pairs_.size() - 1);
+    const std::uint32_t e = index_.find_or_add(h, last, [&](std::uint32_t k) {
+      return pairs_[k].host == p.host && pairs_[k].para == p.para;
+    });
+    if (e == last) return;
+    constraint_error err(element_in_set_msg,
+                         "the pair \"" + std::string(p.para) + " " +
+                             std::string(p.host) +
+                             "\" occurs twice in the association file");
+    err.set_line(p.line);
+    throw err;
+  }
 
-resolved_assocs resolve_assocs(const assoc_table& table,
-                               const sets::taxon_maps* taxa,
-                               const assoc_resolve_options& o,
-                               text_output& err) {
-  const table_data& t = table.data();
-  resolved_assocs res;
+ private:
+  const std::vector<detail::resolved_pair>& pairs_;
+  detail::flat_index index_;
+};
+
+// By host, then associate, as associations order.
+bool host_first(const detail::resolved_pair& a,
+                const detail::resolved_pair& b) {
+  const int c = a.host.compare(b.host);
+  return c < 0 || (c == 0 && a.para < b.para);
+}
+
+void resolve_with(const table_data& t, label_matcher& m,
+                  const assoc_resolve_options& o, text_output& err,
+                  resolved_assocs& res,
+                  std::vector<detail::resolved_pair>& pairs) {
   res.notices = t.notices;
-  label_matcher m(taxa);
   reading how;
   if (t.shape == assoc_shape::INCIDENCE)
     how.rows_are_associates = rows_name_associates(t, m, o, res.notices);
@@ -252,23 +357,26 @@ resolved_assocs resolve_assocs(const assoc_table& table,
     how.skip_first = is_header(t, m, res.notices);
 
   // Names matched loosely, and pairs whose associate the data file lacks
-  // (with their lines, to name the first).
+  // (by their index in `pairs`, in file order).
   std::int64_t loose = 0;
   std::string loose_example;
-  std::vector<std::pair<ordered_assocs::iterator, std::int64_t>> unknown;
+  std::vector<std::size_t> unknown;
+  pairs.clear();
+  pairs.reserve(t.shape == assoc_shape::INCIDENCE ? t.ones : t.pairs.size());
+  pair_check met(pairs);
+  met.reserve(pairs.capacity());
   each_pair(t, how,
             [&](std::string_view para, std::string_view host,
                 std::string_view value, std::int64_t line, std::size_t) {
-              const std::string* label =
-                  m.has_labels() ? m.find(para, t, line) : nullptr;
-              if (label != nullptr && *label != para && loose++ == 0)
-                loose_example = quoted(para) + " as " + quoted(*label);
-              const auto it = insert_pair(
-                  res.assocs, label != nullptr ? *label : para, host, line);
-              if (m.has_labels() && label == nullptr)
-                unknown.emplace_back(it, line);
-              if (o.keep_sources)
-                res.sources.push_back({it, line, std::string(value)});
+              label_found label;
+              if (m.has_labels()) label = m.find(para, t, line);
+              if (label.found && label.label != para && loose++ == 0)
+                loose_example = quoted(para) + " as " + quoted(label.label);
+              pairs.push_back({label.found ? label.label : para, host, value,
+                               line, label.row});
+              met.check_last();
+              if (m.has_labels() && !label.found)
+                unknown.push_back(pairs.size() - 1);
             });
   if (t.dangling) ended_mid_pair(t);
   note_extras(t, how, res.notes);
@@ -278,21 +386,21 @@ resolved_assocs resolve_assocs(const assoc_table& table,
         " matched a label of "
         "the data file only with \"_\" and blanks taken as the same (" +
         loose_example + (loose > 1 ? ", ..." : "") + ")");
-  if (unknown.empty()) return res;
+  if (unknown.empty()) return;
 
   if (!o.pass_unknown) {
     // The first in host-then-associate order, as the host map meets it.
-    auto first = unknown.front();
-    for (const auto& u : unknown)
-      if (*u.first < *first.first) first = u;
-    const std::string& para = first.first->para;
+    std::size_t first = unknown.front();
+    for (const std::size_t u : unknown)
+      if (host_first(pairs[u], pairs[first])) first = u;
+    const std::string para(pairs[first].para);
     err.put_line("Unknown parasite: " + para);
     std::unordered_set<std::string_view> names;
-    for (const auto& u : unknown) names.insert(u.first->para);
+    for (const std::size_t u : unknown) names.insert(pairs[u].para);
     constraint_error e(
         key_not_in_map_msg,
         quoted(para) + " is in the association file (" + t.name + ", line " +
-            std::to_string(first.second) + ") but not in the data file" +
+            std::to_string(pairs[first].line) + ") but not in the data file" +
             (names.size() == 2 ? ", nor is one more associate"
              : names.size() > 2
                  ? ", nor are " +
@@ -303,22 +411,20 @@ resolved_assocs resolve_assocs(const assoc_table& table,
                  ? std::string()
                  : "; " + o.pass_unknown_option +
                        " passes over associates that the data file lacks") +
-            (taxa->contains(first.first->host)
-                 ? "; its host " + quoted(first.first->host) +
+            (m.contains(pairs[first].host)
+                 ? "; its host " + quoted(pairs[first].host) +
                        " is a label of the data file: the associate comes "
                        "first on a line, then its host"
                  : std::string()));
-    e.set_line(first.second);
+    e.set_line(pairs[first].line);
     throw e;
   }
 
   // Passed over: named in file order, the first few.
   std::vector<std::string_view> names;
   std::unordered_set<std::string_view> seen;
-  std::sort(unknown.begin(), unknown.end(),
-            [](const auto& a, const auto& b) { return a.second < b.second; });
-  for (const auto& u : unknown)
-    if (seen.insert(u.first->para).second) names.push_back(u.first->para);
+  for (const std::size_t u : unknown)
+    if (seen.insert(pairs[u].para).second) names.push_back(pairs[u].para);
   std::string shown;
   for (std::size_t k = 0; k < names.size() && k < 5; ++k)
     shown += (k > 0 ? ", " : "") + quoted(names[k]);
@@ -330,11 +436,74 @@ resolved_assocs resolve_assocs(const assoc_table& table,
       " not in the data file " + (names.size() == 1 ? "was" : "were") +
       " passed over (" + o.pass_unknown_option + "), in " +
       plural(res.unknown_pairs, "pair") + ": " + shown);
-  if (o.keep_sources)
-    std::erase_if(res.sources, [&](const assoc_source& s) {
-      return !taxa->contains(s.pair->para);
-    });
-  for (const auto& u : unknown) res.assocs.erase(u.first);
+  // `unknown` ascends: the pairs kept close up in one pass.
+  std::size_t to = 0, next = 0;
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    if (next < unknown.size() && unknown[next] == k) {
+      ++next;
+      continue;
+    }
+    pairs[to++] = pairs[k];
+  }
+  pairs.resize(to);
+}
+
+}  // namespace
+
+namespace detail {
+
+void label_index::build(const std::vector<std::string>& labels, bool trim) {
+  names_.clear();
+  names_.reserve(labels.size());
+  index_.clear();
+  index_.reserve(labels.size());
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    std::string_view name = labels[i];
+    // PHYLIP names are padded to ten characters; an association file cannot
+    // hold the padding, so associates are matched on the names without it.
+    if (trim) name = name.substr(0, name.find_last_not_of(' ') + 1);
+    names_.push_back(name);
+    const auto k = static_cast<std::uint32_t>(i);
+    const std::uint32_t e = index_.find_or_add(
+        text_hash(name), k, [&](std::uint32_t j) { return names_[j] == name; });
+    if (e != k)
+      throw constraint_error(key_in_map_msg,
+                             "label \"" + labels[i] + "\" occurs in rows " +
+                                 std::to_string(e + 1) + " and " +
+                                 std::to_string(i + 1));
+  }
+}
+
+void fill_assocs(const std::vector<resolved_pair>& pairs, bool sources,
+                 resolved_assocs& res) {
+  // Every pair is new: resolving checked them.
+  if (sources) res.sources.reserve(pairs.size());
+  for (const resolved_pair& p : pairs) {
+    const auto it =
+        res.assocs.insert(association{std::string(p.host), std::string(p.para)})
+            .first;
+    if (sources) res.sources.push_back({it, p.line, std::string(p.value)});
+  }
+}
+
+void resolve_pairs(const assoc_table& table, const label_index* labels,
+                   const assoc_resolve_options& o, text_output& err,
+                   resolved_assocs& res, std::vector<resolved_pair>& pairs) {
+  label_matcher m(nullptr, labels);
+  resolve_with(table.data(), m, o, err, res, pairs);
+}
+
+}  // namespace detail
+
+resolved_assocs resolve_assocs(const assoc_table& table,
+                               const sets::taxon_maps* taxa,
+                               const assoc_resolve_options& o,
+                               text_output& err) {
+  resolved_assocs res;
+  std::vector<detail::resolved_pair> pairs;
+  label_matcher m(taxa, nullptr);
+  resolve_with(table.data(), m, o, err, res, pairs);
+  detail::fill_assocs(pairs, o.keep_sources, res);
   return res;
 }
 

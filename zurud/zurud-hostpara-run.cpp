@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <optional>
@@ -98,8 +99,12 @@ struct run_state {
   read::data_notes data_notes;
   alphabet_choice alphabet;
   std::int64_t missing_polymorphisms = 0;
-  sets::taxon_maps taxa;
+  // The labels by name, and the associations resolved against them: views
+  // into the labels and the table, which the run keeps until group().
+  label_index taxa;
+  std::optional<assoc_table> table;
   resolved_assocs resolved;
+  std::vector<resolved_pair> pairs;
   // A failure to resolve the names, with the line it wrote for the error
   // stream, raised by group() once the caller has said its notices.
   std::exception_ptr resolve_failure;
@@ -137,6 +142,7 @@ struct run_state {
 
 namespace {
 
+using detail::resolved_pair;
 using detail::run_state;
 
 // Whether two file arguments are certainly different files (so reading one
@@ -213,19 +219,21 @@ void read_associations_early(run_state& r) {
     // incidence matrix needs the labels for its orientation: its rows are
     // stored.
     if (!r.early->table->needs_labels()) {
-      assoc_resolve_options as_read = o.assoc;
-      as_read.keep_sources = false;
       // A table that fails as read (the same pair twice, say) may read
       // well with the labels (its first line a header): the labels decide,
       // and the rows are stored meanwhile.
-      std::optional<resolved_assocs> pairs;
+      bool read_well = false;
+      resolved_assocs as_read;
+      std::vector<resolved_pair> pairs;
       try {
         text_output quiet(discarded);
-        pairs = resolve_assocs(*r.early->table, nullptr, as_read, quiet);
+        detail::resolve_pairs(*r.early->table, nullptr, o.assoc, quiet, as_read,
+                              pairs);
+        read_well = true;
       } catch (const error&) {
       }
-      if (pairs)
-        r.folder.emplace(pairs->assocs, o.min_group_size,
+      if (read_well)
+        r.folder.emplace(pairs, o.min_group_size,
                          o.input_layout == char_format_type::PHYLIP,
                          o.analysis);
     }
@@ -316,6 +324,50 @@ void choose_alphabet_from_text(run_state& r, read::text_input& in,
   note_sample(r.alphabet, sample);
   r.options.analysis =
       with_alphabet(r.options.analysis, alphabet_of(r.alphabet.kind));
+}
+
+// The host map of the pairs resolved, as to_numeric_host_map makes it of
+// their associations: hosts ranked by label, then (rank, row) pairs sorted,
+// so that each map and set is filled at its end.
+void group_pairs(run_state& r, text_output& err) {
+  std::vector<std::string_view> met;
+  detail::flat_index index;
+  std::vector<std::uint64_t> keyed;  // host << 32 | row
+  keyed.reserve(r.pairs.size());
+  for (const resolved_pair& p : r.pairs) {
+    if (p.row <= 0) {
+      // Resolving failed for every associate that is no label: none is left.
+      err.put_line("Unknown parasite: " + std::string(p.para));
+      throw constraint_error(key_not_in_map_msg);
+    }
+    const auto fresh = static_cast<std::uint32_t>(met.size());
+    const std::uint32_t h =
+        index.find_or_add(detail::text_hash(p.host), fresh,
+                          [&](std::uint32_t j) { return met[j] == p.host; });
+    if (h == fresh) met.push_back(p.host);
+    keyed.push_back(static_cast<std::uint64_t>(h) << 32 |
+                    static_cast<std::uint32_t>(p.row));
+  }
+  std::vector<std::uint32_t> order(met.size()), rank(met.size());
+  for (std::uint32_t h = 0; h < order.size(); ++h) order[h] = h;
+  std::sort(order.begin(), order.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return met[a] < met[b]; });
+  for (std::uint32_t k = 0; k < order.size(); ++k) rank[order[k]] = k;
+  for (std::uint64_t& key : keyed)
+    key = static_cast<std::uint64_t>(rank[key >> 32]) << 32 |
+          static_cast<std::uint32_t>(key);
+  std::sort(keyed.begin(), keyed.end());
+  auto at = r.hosts.end();
+  std::uint32_t current = 0xFFFFFFFFu;
+  for (const std::uint64_t key : keyed) {
+    const auto h = static_cast<std::uint32_t>(key >> 32);
+    if (h != current || at == r.hosts.end()) {
+      current = h;
+      at = r.hosts.try_emplace(r.hosts.end(), std::string(met[order[h]]));
+    }
+    at->second.emplace_hint(at->second.end(),
+                            static_cast<std::int32_t>(key & 0xFFFFFFFFu));
+  }
 }
 
 // The associates' rows as the engine reads them: folded, kept one at a time
@@ -444,20 +496,7 @@ const read::data_notes& host_run::read_data() {
   // file is looked at.
   const bool trim = r.format == read::data_format_type::PHYLIP &&
                     o.input_layout == char_format_type::PHYLIP;
-  r.taxa.reserve(r.labels.size());
-  for (std::size_t i = 0; i < r.labels.size(); ++i) {
-    std::string name = r.labels[i];
-    // PHYLIP names are padded to ten characters; an association file cannot
-    // hold the padding, so associates are matched on the names without it.
-    if (trim) name.erase(name.find_last_not_of(' ') + 1);
-    const auto row = static_cast<std::int32_t>(i + 1);
-    const auto [at, fresh] = r.taxa.try_emplace(std::move(name), row);
-    if (!fresh)
-      throw constraint_error(key_in_map_msg,
-                             "label \"" + r.labels[i] + "\" occurs in rows " +
-                                 std::to_string(at->second) + " and " +
-                                 std::to_string(row));
-  }
+  r.taxa.build(r.labels, trim);
   return r.data_notes;
 }
 
@@ -475,7 +514,7 @@ std::int64_t host_run::missing_polymorphisms() const noexcept {
 
 const resolved_assocs& host_run::read_associations() {
   run_state& r = *state_;
-  std::optional<assoc_table> table;
+  std::optional<assoc_table>& table = r.table;
   if (r.early) {
     if (r.early->failure) {
       r.reading = r.early->failed_in;
@@ -493,13 +532,24 @@ const resolved_assocs& host_run::read_associations() {
   // its detail; the line it writes waits for the caller's notices.
   text_output lines(r.resolve_lines);
   try {
-    r.resolved = resolve_assocs(*table, &r.taxa, r.options.assoc, lines);
+    // As resolve_assocs: nothing is told of a table that fails.
+    resolved_assocs resolved;
+    detail::resolve_pairs(*table, &r.taxa, r.options.assoc, lines, resolved,
+                          r.pairs);
+    r.resolved = std::move(resolved);
   } catch (...) {
     r.resolve_failure = std::current_exception();
   }
   lines.flush();
   if (r.options.weights && !r.resolve_failure) {
+    // The weights are read from the associations' sources, as
+    // resolve_assocs makes them; the pairs left (a weight of 0 drops one)
+    // are grouped.
+    detail::fill_assocs(r.pairs, true, r.resolved);
     r.weights = take_weights(r.resolved, table->name());
+    r.pairs.clear();
+    for (const association& a : r.resolved.assocs)
+      r.pairs.push_back({a.para, a.host, {}, 0, r.taxa.find(a.para)});
   }
   return r.resolved;
 }
@@ -510,14 +560,16 @@ const numeric_host_maps& host_run::group(text_output& err) {
     err.put(r.resolve_lines);
     std::rethrow_exception(r.resolve_failure);
   }
-  to_numeric_host_map(r.hosts, r.resolved.assocs, r.taxa, err);
+  group_pairs(r, err);
   // Each host's weights by row, for its group's order once hosts are
   // filtered.
   std::map<std::string_view, std::map<std::int32_t, double>> by_host;
   if (r.options.weights)
     for (const association& a : r.resolved.assocs)
-      by_host[a.host][r.taxa.at(a.para)] = r.weights.at(a);
+      by_host[a.host][r.taxa.find(a.para)] = r.weights.at(a);
   r.weights = {};
+  r.pairs = {};
+  r.table.reset();
 
   filter(r.hosts, r.options.min_group_size, err);
   if (r.options.weights)

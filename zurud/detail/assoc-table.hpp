@@ -10,10 +10,15 @@
 #include <string_view>
 #include <vector>
 
+#include "zurud/detail/flat-index.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-read.hpp"
 
 namespace zurud::hostpara::detail {
+
+using zurud::detail::combine_hash;
+using zurud::detail::flat_index;
+using zurud::detail::text_hash;
 
 // Longest field kept, as for words elsewhere.
 inline constexpr std::size_t max_field = max_line_len;
@@ -96,6 +101,58 @@ struct table_data {
     return name + (line > 0 ? ", line " + std::to_string(line) : "") + ": ";
   }
 };
+
+// ---------------------------------------------------------------------------
+// Resolving, the run's way (zurud-hostpara-resolve.cpp): the pairs as views,
+// without a tree of strings, for tables of 10^5 pairs and more.
+
+// The data file's labels as a run holds them: views into its label strings,
+// PHYLIP padding off; row i + 1 is labels[i].
+class label_index {
+ public:
+  // constraint_error "attempt to insert key already in map" for a label met
+  // twice, naming it (as written) and both rows. `labels` must outlive the
+  // index.
+  void build(const std::vector<std::string>& labels, bool trim);
+  // The row of `name`, or 0.
+  std::int32_t find(std::string_view name) const {
+    const std::uint32_t e = index_.find(
+        text_hash(name), [&](std::uint32_t k) { return names_[k] == name; });
+    return e == flat_index::none ? 0 : static_cast<std::int32_t>(e + 1);
+  }
+  std::size_t size() const noexcept { return names_.size(); }
+  std::string_view name(std::size_t k) const { return names_[k]; }
+  void clear() {
+    names_ = {};
+    index_.clear();
+  }
+
+ private:
+  std::vector<std::string_view> names_;
+  flat_index index_;
+};
+
+// A pair as resolved: the associate's label (its name as written when it is
+// no label, or without labels), the host, the third field and the line; the
+// label's row, 0 when none. The views point into the table and the labels.
+struct resolved_pair {
+  std::string_view para, host, value;
+  std::int64_t line = 0;
+  std::int32_t row = 0;
+};
+
+// resolve_assocs with `labels` (or none), the pairs left in `pairs` in file
+// order, `res` given everything but its assocs and sources. The same
+// decisions, notices and failures as resolve_assocs.
+void resolve_pairs(const assoc_table& table, const label_index* labels,
+                   const assoc_resolve_options& options, text_output& err,
+                   resolved_assocs& res, std::vector<resolved_pair>& pairs);
+
+// The associations of `pairs` (resolved: no pair twice) into res.assocs,
+// and with `sources` their sources in file order into res.sources, as
+// resolve_assocs gives them.
+void fill_assocs(const std::vector<resolved_pair>& pairs, bool sources,
+                 resolved_assocs& res);
 
 // ---------------------------------------------------------------------------
 // The text of a table (zurud-hostpara-table-text.cpp).

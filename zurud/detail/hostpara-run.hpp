@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "zurud/detail/assoc-table.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-read.hpp"
 #include "zurud/zurud-sets.hpp"
@@ -28,9 +29,10 @@ namespace zurud::hostpara::detail {
 /// moves every row between caches, which costs more than the folding.
 class host_folder final : public zurud::read::row_sink {
  public:
-  /// Folds the rows of the hosts of at least `min_group_size` associations;
-  /// `trim` matches PHYLIP labels without their padding blanks.
-  host_folder(const ordered_assocs& assocs, std::int32_t min_group_size,
+  /// Folds the rows of the hosts of at least `min_group_size` associations
+  /// of `pairs` (resolved without labels: no pair twice); `trim` matches
+  /// PHYLIP labels without their padding blanks. Keeps no view of `pairs`.
+  host_folder(std::span<const resolved_pair> pairs, std::int32_t min_group_size,
               bool trim, const analysis_type& analysis);
 
   bool accept(std::int32_t ntax, std::int32_t nchar) override;
@@ -55,10 +57,21 @@ class host_folder final : public zurud::read::row_sink {
   std::vector<std::size_t> fold_hosts(const numeric_host_maps& hosts) const;
 
  private:
+  // An associate: its name in names_, its hosts in hosts_of_[first ..
+  // first + count).
   struct associate {
-    std::vector<std::uint32_t> hosts;
+    std::size_t at = 0;
+    std::uint32_t size = 0;
+    std::uint32_t first = 0, count = 0;
     bool folded = false;
   };
+  std::string_view name_of(const associate& a) const {
+    return std::string_view(names_).substr(a.at, a.size);
+  }
+  std::span<const std::uint32_t> hosts_of(const associate& a) const {
+    return {hosts_of_.data() + a.first, a.count};
+  }
+  std::uint32_t find(std::string_view name) const;
   void fold_row(associate& a, char* cells, std::size_t at);
   void make_loose();
   static constexpr std::size_t kept_rows =
@@ -68,9 +81,11 @@ class host_folder final : public zurud::read::row_sink {
   bool trim_;
   std::vector<std::string> hosts_;  // hosts folded, in label order
   std::vector<std::size_t> sizes_;  // their associations
-  std::unordered_map<std::string, associate, zurud::sets::label_hash,
-                     std::equal_to<>>
-      of_associate_;
+  // The associates by name, one arena of names and one flat index.
+  std::string names_;
+  std::vector<associate> associates_;
+  std::vector<std::uint32_t> hosts_of_;
+  flat_index of_associate_;
   std::optional<group_folds> folds_;
   std::optional<zurud::alphabet_sample> sample_;
   // Rows of one host that follow each other (neighbouring associates often
@@ -80,13 +95,17 @@ class host_folder final : public zurud::read::row_sink {
   std::unique_ptr<char[]> rows_[kept_rows + 1];
   std::size_t kept_ = 0;
   std::uint32_t kept_host_ = 0;
-  // Associates by their names with "_" as blank, when that form differs
-  // from the name and no other associate shares it; and the rows that
+  // Associates whose names hold "_" or a blank, by their names with "_" as
+  // blank, when no other associate shares that form; and the rows that
   // matched only so, kept until the end.
-  std::unordered_map<std::string, associate*, zurud::sets::label_hash,
-                     std::equal_to<>>
-      loose_;
-  std::vector<std::pair<associate*, std::unique_ptr<char[]>>> loose_rows_;
+  std::string loose_names_;
+  struct loose_name {
+    std::size_t at = 0;  // in loose_names_
+    std::uint32_t size = 0, associate = 0;
+  };
+  std::vector<loose_name> loose_;
+  flat_index loose_index_;
+  std::vector<std::pair<std::uint32_t, std::unique_ptr<char[]>>> loose_rows_;
   bool loose_made_ = false;
   std::size_t nchar_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 #include <unistd.h>
@@ -458,6 +459,72 @@ TEST(read_data_rows, phylip_and_fasta_pass_the_matrix_ranges_row_by_row) {
     EXPECT_EQ(r.nchar, 3);
     EXPECT_EQ(sink.rows, 6001);
     EXPECT_EQ(sink.last, "act");
+  }
+}
+
+namespace {
+
+// Keeps every row read_data_rows hands over.
+class keeping_sink final : public zurud::read::row_sink {
+ public:
+  bool accept(std::int32_t, std::int32_t nchar) override {
+    nchar_ = static_cast<std::size_t>(nchar);
+    return true;
+  }
+  char* row_memory() override {
+    row_.assign(nchar_, '\0');
+    return row_.data();
+  }
+  void take(std::int32_t, const std::string&, char* cells) override {
+    rows.emplace_back(cells, nchar_);
+  }
+  std::vector<std::string> rows;
+
+ private:
+  std::size_t nchar_ = 0;
+  std::string row_;
+};
+
+}  // namespace
+
+// FASTA writers wrap records at a width (60 most often); the rows read must
+// not depend on it, nor on the line ends, nor on the vector loops.
+TEST(read_data_rows, fasta_rows_read_alike_at_every_wrapping) {
+  std::mt19937 rng(60);
+  const std::string_view cells = "ACGTUacgtu-?nN.RYry";
+  std::vector<std::string> records(7);
+  for (std::string& r : records)
+    for (int j = 0; j < 1000; ++j) r += cells[rng() % cells.size()];
+  const auto fasta = [&](std::size_t width, std::string_view end) {
+    std::string text;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      text += ">r" + std::to_string(i) + " a description\n";
+      for (std::size_t at = 0; at < records[i].size(); at += width)
+        text += records[i].substr(at, width) + std::string(end);
+    }
+    return text;
+  };
+  const struct {
+    std::size_t width;
+    const char* end;
+  } wrappings[] = {{60, "\n"},  {59, "\n"}, {61, "\n"}, {63, "\n"},
+                   {64, "\n"},  {70, "\n"}, {80, "\n"}, {60, "\r\n"},
+                   {60, " \n"}, {1, "\n"},  {31, "\n"}};
+  for (const bool avx2 : {true, false}) {
+    const vector_width width(avx2);
+    zurud::read::data_file_options options;
+    options.cells.map = zurud::site_map;
+    zurud::read::text_input one_line_in(fasta(1000, "\n"));
+    keeping_sink expected;
+    zurud::read::read_data_rows(one_line_in, options, expected);
+    ASSERT_EQ(expected.rows.size(), records.size());
+    for (const auto& w : wrappings) {
+      zurud::read::text_input in(fasta(w.width, w.end));
+      keeping_sink sink;
+      const auto r = zurud::read::read_data_rows(in, options, sink);
+      EXPECT_EQ(r.nchar, 1000) << w.width;
+      EXPECT_EQ(sink.rows, expected.rows) << w.width;
+    }
   }
 }
 

@@ -824,9 +824,10 @@ class host_run {
   std::int64_t missing_polymorphisms() const noexcept;
   /// Reads the association file (or raises the failure of reading it
   /// first) and resolves its names against the data file's labels
-  /// (resolve_assocs). end_of_file_error when it holds no pair. Returns the
-  /// associations with what was passed over and the notices of how the
-  /// table was read; a failure to resolve (an associate the data file
+  /// (resolve_assocs). end_of_file_error when it holds no pair. Returns
+  /// what was passed over and the notices of how the table was read (the
+  /// associations themselves stay in the run, for group(): `assocs` and
+  /// `sources` are empty); a failure to resolve (an associate the data file
   /// lacks) is raised by group(), after the caller's notices.
   const resolved_assocs& read_associations();
   /// Groups the associates by host and removes the hosts below the minimum,

@@ -340,6 +340,43 @@ __attribute__((target("avx2,bmi,popcnt"))) void copy_black_avx2(row_scan& s) {
       n -= 128;
     }
     if (n < 64 || p >= e) break;
+    // 64 bytes holding one line feed and otherwise black ASCII, as FASTA
+    // lines of 60 or more do: the bytes are stored whole, then the 64 after
+    // the line feed over its place. The second pair may carry bytes past
+    // the 64 (the input keeps 64 readable after its text): they land after
+    // the cells counted, where the next stores go.
+    if (n >= 128 && e - p >= 64) {
+      const auto* q = reinterpret_cast<const __m256i*>(p);
+      const __m256i a = _mm256_loadu_si256(q), b = _mm256_loadu_si256(q + 1);
+      if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
+        const std::uint64_t white =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(
+                _mm256_cmpgt_epi8(k.black_low, plus_one(k, a)))) |
+            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
+                _mm256_cmpgt_epi8(k.black_low, plus_one(k, b))))}
+                << 32;
+        const unsigned j =
+            white != 0 ? static_cast<unsigned>(__builtin_ctzll(white)) : 0;
+        if ((white & (white - 1)) == 0 && (white == 0 || p[j] == '\n')) {
+          auto* o = reinterpret_cast<__m256i*>(dst);
+          _mm256_storeu_si256(o, cased_ascii<C>(k, a));
+          _mm256_storeu_si256(o + 1, cased_ascii<C>(k, b));
+          if (white != 0) {
+            const auto* r = reinterpret_cast<const __m256i*>(p + j + 1);
+            auto* t = reinterpret_cast<__m256i*>(dst + j);
+            _mm256_storeu_si256(t, cased_ascii<C>(k, _mm256_loadu_si256(r)));
+            _mm256_storeu_si256(t + 1,
+                                cased_ascii<C>(k, _mm256_loadu_si256(r + 1)));
+            ++lines;
+          }
+          const std::size_t stored = white != 0 ? 63 : 64;
+          p += 64;
+          dst += stored;
+          n -= stored;
+          continue;
+        }
+      }
+    }
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     if (e - p >= 32 && all_black_ascii(k, plus_one(k, v))) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),

@@ -63,6 +63,7 @@ host_folder::host_folder(std::span<const resolved_pair> pairs,
   keyed.reserve(pairs.size());
   std::vector<std::size_t> first_pair;  // an associate's first pair
   of_associate_.reserve(pairs.size());
+  pair_associate_.assign(pairs.size(), flat_index::none);
   for (std::size_t k = 0; k < pairs.size(); ++k) {
     const std::uint32_t h = folded_as[host_of[k]];
     if (h == not_folded) continue;
@@ -72,6 +73,7 @@ host_folder::host_folder(std::span<const resolved_pair> pairs,
         text_hash(para), fresh,
         [&](std::uint32_t j) { return pairs[first_pair[j]].para == para; });
     if (a == fresh) first_pair.push_back(k);
+    pair_associate_[k] = a;
     keyed.push_back(static_cast<std::uint64_t>(a) << 32 | h);
   }
   std::sort(keyed.begin(), keyed.end());
@@ -147,7 +149,8 @@ bool host_folder::accept(std::int32_t ntax, std::int32_t nchar) {
   return true;
 }
 
-void host_folder::take(std::int32_t, const std::string& label, char* cells) {
+void host_folder::take(std::int32_t row, const std::string& label,
+                       char* cells) {
   sample_->add(cells);
   // PHYLIP names are matched without their padding, as in the plain order.
   const std::string_view name =
@@ -179,6 +182,7 @@ void host_folder::take(std::int32_t, const std::string& label, char* cells) {
   // A label met twice fails the run once the matrix is read; its second row
   // is not folded, so that no host outgrows its associations.
   if (associates_[a].folded) return;
+  associates_[a].row = row;
   fold_row(associates_[a], cells, at);
 }
 
@@ -221,6 +225,14 @@ void host_folder::finish_rows() {
 
 std::span<std::uint8_t> host_folder::fresh_memory() {
   return folds_ ? folds_->memory() : std::span<std::uint8_t>();
+}
+
+std::vector<std::int32_t> host_folder::pair_rows() const {
+  std::vector<std::int32_t> rows(pair_associate_.size(), 0);
+  for (std::size_t k = 0; k < rows.size(); ++k)
+    if (pair_associate_[k] != flat_index::none)
+      rows[k] = associates_[pair_associate_[k]].row;
+  return rows;
 }
 
 std::vector<std::size_t> host_folder::fold_hosts(

@@ -70,6 +70,12 @@ class label_matcher {
   }
   // Whether `name` is a label as written.
   bool contains(std::string_view name) const { return exact(name).found; }
+  // Whether row `row` is labelled `name` (the run's index only).
+  bool is_row(std::int32_t row, std::string_view name) const {
+    return index_ != nullptr &&
+           row <= static_cast<std::int32_t>(index_->size()) &&
+           index_->name(static_cast<std::size_t>(row - 1)) == name;
+  }
 
  private:
   struct loose_entry {
@@ -315,16 +321,14 @@ class pair_check {
   explicit pair_check(const std::vector<detail::resolved_pair>& pairs)
       : pairs_(pairs) {}
   void reserve(std::size_t n) { index_.reserve(n); }
+  // Enters the pairs before the last, which are known to differ.
+  void enter_all_but_last() {
+    for (std::size_t k = 0; k + 1 < pairs_.size(); ++k) enter(k);
+  }
   // constraint_error when the last pair of `pairs` was met before.
   void check_last() {
+    if (enter(pairs_.size() - 1)) return;
     const detail::resolved_pair& p = pairs_.back();
-    const std::uint32_t h = detail::combine_hash(detail::text_hash(p.host),
-                                                 detail::text_hash(p.para));
-    const auto last = static_cast<std::uint32_t>(pairs_.size() - 1);
-    const std::uint32_t e = index_.find_or_add(h, last, [&](std::uint32_t k) {
-      return pairs_[k].host == p.host && pairs_[k].para == p.para;
-    });
-    if (e == last) return;
     constraint_error err(element_in_set_msg,
                          "the pair \"" + std::string(p.para) + " " +
                              std::string(p.host) +
@@ -334,6 +338,16 @@ class pair_check {
   }
 
  private:
+  // Whether pair k was entered (false: an equal pair was).
+  bool enter(std::size_t k) {
+    const detail::resolved_pair& p = pairs_[k];
+    const std::uint32_t h = detail::combine_hash(detail::text_hash(p.host),
+                                                 detail::text_hash(p.para));
+    const auto at = static_cast<std::uint32_t>(k);
+    return index_.find_or_add(h, at, [&](std::uint32_t j) {
+      return pairs_[j].host == p.host && pairs_[j].para == p.para;
+    }) == at;
+  }
   const std::vector<detail::resolved_pair>& pairs_;
   detail::flat_index index_;
 };
@@ -348,7 +362,8 @@ bool host_first(const detail::resolved_pair& a,
 void resolve_with(const table_data& t, label_matcher& m,
                   const assoc_resolve_options& o, text_output& err,
                   resolved_assocs& res,
-                  std::vector<detail::resolved_pair>& pairs) {
+                  std::vector<detail::resolved_pair>& pairs,
+                  std::span<const std::int32_t> known_rows = {}) {
   res.notices = t.notices;
   reading how;
   if (t.shape == assoc_shape::INCIDENCE)
@@ -364,17 +379,31 @@ void resolve_with(const table_data& t, label_matcher& m,
   pairs.clear();
   pairs.reserve(t.shape == assoc_shape::INCIDENCE ? t.ones : t.pairs.size());
   pair_check met(pairs);
-  met.reserve(pairs.capacity());
+  // Rows known for the names as read apply to the pairs of words and fields
+  // (an incidence matrix is never resolved without labels).
+  const bool known = !known_rows.empty() && t.shape != assoc_shape::INCIDENCE &&
+                     known_rows.size() == t.pairs.size();
+  bool checking = !known;
+  if (checking) met.reserve(pairs.capacity());
   each_pair(t, how,
             [&](std::string_view para, std::string_view host,
-                std::string_view value, std::int64_t line, std::size_t) {
+                std::string_view value, std::int64_t line, std::size_t k) {
               label_found label;
-              if (m.has_labels()) label = m.find(para, t, line);
-              if (label.found && label.label != para && loose++ == 0)
+              if (known && known_rows[k] > 0 && m.is_row(known_rows[k], para))
+                label = {para, known_rows[k], true};
+              else if (m.has_labels())
+                label = m.find(para, t, line);
+              const bool renamed = label.found && label.label != para;
+              if (renamed && loose++ == 0)
                 loose_example = quoted(para) + " as " + quoted(label.label);
               pairs.push_back({label.found ? label.label : para, host, value,
                                line, label.row});
-              met.check_last();
+              if (!checking && renamed) {
+                met.reserve(pairs.capacity());
+                met.enter_all_but_last();
+                checking = true;
+              }
+              if (checking) met.check_last();
               if (m.has_labels() && !label.found)
                 unknown.push_back(pairs.size() - 1);
             });
@@ -488,9 +517,10 @@ void fill_assocs(const std::vector<resolved_pair>& pairs, bool sources,
 
 void resolve_pairs(const assoc_table& table, const label_index* labels,
                    const assoc_resolve_options& o, text_output& err,
-                   resolved_assocs& res, std::vector<resolved_pair>& pairs) {
+                   resolved_assocs& res, std::vector<resolved_pair>& pairs,
+                   std::span<const std::int32_t> known_rows) {
   label_matcher m(nullptr, labels);
-  resolve_with(table.data(), m, o, err, res, pairs);
+  resolve_with(table.data(), m, o, err, res, pairs, known_rows);
 }
 
 }  // namespace detail

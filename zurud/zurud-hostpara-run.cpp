@@ -105,6 +105,8 @@ struct run_state {
   std::optional<assoc_table> table;
   resolved_assocs resolved;
   std::vector<resolved_pair> pairs;
+  // The rows the folder found for the pairs as read (empty: none).
+  std::vector<std::int32_t> known_rows;
   // A failure to resolve the names, with the line it wrote for the error
   // stream, raised by group() once the caller has said its notices.
   std::exception_ptr resolve_failure;
@@ -463,7 +465,10 @@ const read::data_notes& host_run::read_data() {
     r.nchar = r.chars->nchar();
   }
   in.report_to(nullptr);
-  if (r.folder) r.folder->finish_rows();
+  if (r.folder) {
+    r.folder->finish_rows();
+    r.known_rows = r.folder->pair_rows();
+  }
   r.reading = nullptr;
   if (by_datatype) {
     // NEXUS says its alphabet; without a DATATYPE that names one (or
@@ -535,7 +540,8 @@ const resolved_assocs& host_run::read_associations() {
     // As resolve_assocs: nothing is told of a table that fails.
     resolved_assocs resolved;
     detail::resolve_pairs(*table, &r.taxa, r.options.assoc, lines, resolved,
-                          r.pairs);
+                          r.pairs, r.known_rows);
+    r.known_rows = {};
     r.resolved = std::move(resolved);
   } catch (...) {
     r.resolve_failure = std::current_exception();

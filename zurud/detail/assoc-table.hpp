@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -144,9 +145,17 @@ struct resolved_pair {
 // resolve_assocs with `labels` (or none), the pairs left in `pairs` in file
 // order, `res` given everything but its assocs and sources. The same
 // decisions, notices and failures as resolve_assocs.
+//
+// `known_rows`, when not empty, comes from resolving the same table without
+// labels, which succeeded: for each of its pairs (the table's pairs, a
+// header included) the row whose label is the associate's name exactly, or
+// 0 where that is not known. Those names are then not looked up again, and
+// pairs met twice are sought only once a name matched loosely (no other
+// change of names can make two pairs one).
 void resolve_pairs(const assoc_table& table, const label_index* labels,
                    const assoc_resolve_options& options, text_output& err,
-                   resolved_assocs& res, std::vector<resolved_pair>& pairs);
+                   resolved_assocs& res, std::vector<resolved_pair>& pairs,
+                   std::span<const std::int32_t> known_rows = {});
 
 // The associations of `pairs` (resolved: no pair twice) into res.assocs,
 // and with `sources` their sources in file order into res.sources, as

@@ -55,6 +55,11 @@ class host_folder final : public zurud::read::row_sink {
   /// are among those folded, and hold exactly the rows folded into them),
   /// its host in folds(). std::logic_error for a host not folded.
   std::vector<std::size_t> fold_hosts(const numeric_host_maps& hosts) const;
+  /// Once the rows are read: for each pair the folder was made of, the row
+  /// whose label (as matched, padding off) named its associate exactly, or
+  /// 0 (no such row, or a host not folded). Resolving with the labels takes
+  /// these rows instead of looking each name up again.
+  std::vector<std::int32_t> pair_rows() const;
 
  private:
   // An associate: its name in names_, its hosts in hosts_of_[first ..
@@ -63,6 +68,7 @@ class host_folder final : public zurud::read::row_sink {
     std::size_t at = 0;
     std::uint32_t size = 0;
     std::uint32_t first = 0, count = 0;
+    std::int32_t row = 0;  // the row that named it exactly
     bool folded = false;
   };
   std::string_view name_of(const associate& a) const {
@@ -86,6 +92,7 @@ class host_folder final : public zurud::read::row_sink {
   std::vector<associate> associates_;
   std::vector<std::uint32_t> hosts_of_;
   flat_index of_associate_;
+  std::vector<std::uint32_t> pair_associate_;  // flat_index::none: none
   std::optional<group_folds> folds_;
   std::optional<zurud::alphabet_sample> sample_;
   // Rows of one host that follow each other (neighbouring associates often

@@ -56,7 +56,7 @@ phy=$data/many.phy hosts=$data/many.hosts
 cat "$phy" > /dev/null
 read -r cat_s _ < <(timed cat "$phy")
 echo
-echo "preset many: $(awk -v b="$(stat -c %s "$phy")" 'BEGIN { printf "%.2f GB", b / 1e9 }'), cat $cat_s s"
+echo "preset many: $(awk -v b="$(stat -L -c %s "$phy")" 'BEGIN { printf "%.2f GB", b / 1e9 }'), cat $cat_s s"
 printf '%-22s %9s %7s %7s %9s %9s  %s\n' command seconds "x cat" target \
   "RSS MiB" "budget" verdict
 for a in -c -f; do
@@ -75,9 +75,18 @@ done
 echo
 echo "compressed, karvo -c against the decoder alone (reading the whole file)"
 printf '%-22s %9s %9s %7s %7s  %s\n' file "karvo s" "decode s" ratio target verdict
-[ -f "$phy.gz" ] || gzip -6 -c "$phy" > "$phy.gz"
-[ -f "$phy.bgz" ] || { command -v bgzip > /dev/null && bgzip -@ "$(nproc)" -c "$phy" > "$phy.bgz"; } || true
-[ -f "$phy.zst" ] || { command -v zstd > /dev/null && zstd -q -c "$phy" > "$phy.zst"; } || true
+# Each compressor reads standard input (zstd passes over a symbolic link,
+# as bench/data's may be) and writes a part that is renamed once whole.
+compress() {
+  local out=$1
+  shift
+  [ -f "$out" ] && return 0
+  command -v "$1" > /dev/null || return 0
+  "$@" < "$phy" > "$out.part" && mv "$out.part" "$out" || rm -f "$out.part"
+}
+compress "$phy.gz" gzip -6 -c
+compress "$phy.bgz" bgzip -@ "$(nproc)" -c
+compress "$phy.zst" zstd -q -c
 for f in "$phy.gz" "$phy.bgz" "$phy.zst"; do
   [ -f "$f" ] || continue
   read -r k _ < <(timed "$karvo" -c "$f" "$hosts")
@@ -96,7 +105,7 @@ printf '%-8s %10s %9s %12s %9s\n' preset GB seconds "ns per byte" "RSS MiB"
 for p in many many4; do
   f=$data/$p.phy
   read -r s kib < <(timed "$karvo" -c "$f" "$data/$p.hosts")
-  b=$(stat -c %s "$f")
+  b=$(stat -L -c %s "$f")
   printf '%-8s %10.2f %9.3f %12.3f %9.1f\n' "$p" "$(awk -v b="$b" 'BEGIN { print b / 1e9 }')" \
     "$s" "$(awk -v s="$s" -v b="$b" 'BEGIN { print s / b * 1e9 }')" "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')"
 done

@@ -235,6 +235,17 @@ std::vector<std::int32_t> host_folder::pair_rows() const {
   return rows;
 }
 
+void host_folder::release_associates() {
+  names_ = {};
+  associates_ = {};
+  hosts_of_ = {};
+  of_associate_.clear();
+  pair_associate_ = {};
+  loose_names_ = {};
+  loose_ = {};
+  loose_index_.clear();
+}
+
 std::vector<std::size_t> host_folder::fold_hosts(
     const numeric_host_maps& hosts) const {
   // Both in label order: one walk.

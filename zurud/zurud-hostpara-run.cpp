@@ -468,6 +468,7 @@ const read::data_notes& host_run::read_data() {
   if (r.folder) {
     r.folder->finish_rows();
     r.known_rows = r.folder->pair_rows();
+    r.folder->release_associates();
   }
   r.reading = nullptr;
   if (by_datatype) {
@@ -566,6 +567,8 @@ const numeric_host_maps& host_run::group(text_output& err) {
     err.put(r.resolve_lines);
     std::rethrow_exception(r.resolve_failure);
   }
+  // The labels' index is done with: the pairs hold their rows.
+  r.taxa.clear();
   group_pairs(r, err);
   // Each host's weights by row, for its group's order once hosts are
   // filtered.

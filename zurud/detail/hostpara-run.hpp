@@ -60,6 +60,9 @@ class host_folder final : public zurud::read::row_sink {
   /// 0 (no such row, or a host not folded). Resolving with the labels takes
   /// these rows instead of looking each name up again.
   std::vector<std::int32_t> pair_rows() const;
+  /// Once the rows are read and pair_rows() taken: frees the associates'
+  /// names and index, which nothing after the rows needs.
+  void release_associates();
 
  private:
   // An associate: its name in names_, its hosts in hosts_of_[first ..

@@ -1,5 +1,6 @@
 // Micro-benchmarks of the hot paths: reading discrete cells, each grouping
-// formula, the real text and the matrix writer. Inputs come from the data
+// formula, the real text, the matrix writer and the association table at
+// 100 000 pairs. Inputs come from the data
 // generator (a 300 x 30000 matrix, 40 hosts) and are built once.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "bench/data.hpp"
+#include "zurud/detail/assoc-table.hpp"
 #include "zurud/zurud-hostpara.hpp"
 #include "zurud/zurud-print.hpp"
 #include "zurud/zurud-read.hpp"
@@ -115,8 +117,16 @@ void BM_skip_black_blocks_of_ten(benchmark::State& state) {
   read_black_of(state, repeated("ACGTTGCAAC GTAC?ACGTN ACGTTGCAAC GTACGTACGT\n"),
                 scan::SKIP);
 }
+// FASTA as most writers wrap it: lines of 60 cells.
+void BM_read_black_lines_of_60_site(benchmark::State& state) {
+  read_black_of(state,
+                repeated("ACGTTGCAACGTACAACGTNACGTTGCAACGTACGTACGTACGTTGCAACGT"
+                         "ACAACGTN\n"),
+                scan::SITE);
+}
 BENCHMARK(BM_read_black_one_line);
 BENCHMARK(BM_read_black_one_line_site);
+BENCHMARK(BM_read_black_lines_of_60_site);
 BENCHMARK(BM_skip_black_one_line);
 BENCHMARK(BM_skip_black_blocks_of_ten);
 BENCHMARK(BM_read_black_blocks_of_ten);
@@ -205,6 +215,61 @@ BENCHMARK(BM_print_char_mat)
     ->ArgName("formula")
     ->DenseRange(0, 2)
     ->Unit(benchmark::kMillisecond);
+
+// The association side of a run at scale: 100 000 pairs (an associate
+// each, 2 000 hosts) read as a table and resolved against the labels, as
+// the run does it, and as resolve_assocs does into its set.
+struct assoc_fixture {
+  std::string text;
+  std::vector<std::string> labels;
+  hostpara::detail::label_index index;
+  zurud::sets::taxon_maps taxa;
+};
+
+const assoc_fixture& assoc_data() {
+  static const assoc_fixture f = [] {
+    assoc_fixture f;
+    for (int i = 0; i < 100000; ++i) {
+      // Labels in another order than the pairs, as generated files have.
+      f.labels.push_back("Para_" + std::to_string((i * 7919) % 100000));
+      f.text += "Para_" + std::to_string(i) + "\tHost_" +
+                std::to_string(i % 2000) + "\n";
+    }
+    f.index.build(f.labels, false);
+    for (std::size_t i = 0; i < f.labels.size(); ++i)
+      f.taxa.emplace(f.labels[i], static_cast<std::int32_t>(i + 1));
+    return f;
+  }();
+  return f;
+}
+
+void BM_resolve_pairs_100k(benchmark::State& state) {
+  const assoc_fixture& f = assoc_data();
+  std::string discard;
+  zurud::text_output quiet(discard);
+  for (auto _ : state) {
+    zurud::read::text_input in(f.text);
+    const hostpara::assoc_table table = hostpara::read_assoc_table(in);
+    hostpara::resolved_assocs res;
+    std::vector<hostpara::detail::resolved_pair> pairs;
+    hostpara::detail::resolve_pairs(table, &f.index, {}, quiet, res, pairs);
+    benchmark::DoNotOptimize(pairs.data());
+  }
+}
+BENCHMARK(BM_resolve_pairs_100k)->Unit(benchmark::kMillisecond);
+
+void BM_resolve_assocs_100k(benchmark::State& state) {
+  const assoc_fixture& f = assoc_data();
+  std::string discard;
+  zurud::text_output quiet(discard);
+  for (auto _ : state) {
+    zurud::read::text_input in(f.text);
+    const hostpara::assoc_table table = hostpara::read_assoc_table(in);
+    benchmark::DoNotOptimize(
+        hostpara::resolve_assocs(table, &f.taxa, {}, quiet).assocs.size());
+  }
+}
+BENCHMARK(BM_resolve_assocs_100k)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

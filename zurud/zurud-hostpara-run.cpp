@@ -567,8 +567,6 @@ const numeric_host_maps& host_run::group(text_output& err) {
     err.put(r.resolve_lines);
     std::rethrow_exception(r.resolve_failure);
   }
-  // The labels' index is done with: the pairs hold their rows.
-  r.taxa.clear();
   group_pairs(r, err);
   // Each host's weights by row, for its group's order once hosts are
   // filtered.

@@ -32,8 +32,9 @@ struct row_cells {
       if (poly[p].site != o.poly[p].site || poly[p].states != o.poly[p].states)
         return false;
     // Bit for bit: the same sums in the same order.
-    return std::memcmp(reals.data(), o.reals.data(),
-                       reals.size() * sizeof(float)) == 0;
+    return reals.size() == o.reals.size() &&
+           (reals.empty() || std::memcmp(reals.data(), o.reals.data(),
+                                         reals.size() * sizeof(float)) == 0);
   }
 };
 

@@ -384,6 +384,14 @@ __attribute__((target("avx2"))) void finish_codes(const finish_context& f,
   finish_sites<K>(f, planes, vec, width, out);
 }
 
+// The entry that `key` hashes to in a memo of 2^memo_bits entries.
+template <class Table>
+inline auto& memo_slot(Table& table, std::uint64_t key) {
+  return table[static_cast<std::size_t>(
+      (key * 0x9E3779B97F4A7C15u) >>
+      (64 - kernel_scratch::vector_state::memo_bits))];
+}
+
 // Codes under a minimum or a consensus threshold, 32 sites at a time: a
 // site below the minimum is "?", one of a single state (or, for modal
 // values, any site) takes the code of its mask as without them. Of a
@@ -527,10 +535,7 @@ __attribute__((target("avx2"))) void finish_codes_rule(const finish_context& f,
         finish_site(rule, *f.terms, cc, t, out);
         continue;
       }
-      const auto slot = static_cast<std::size_t>(
-          (key * 0x9E3779B97F4A7C15u) >>
-          (64 - kernel_scratch::vector_state::memo_bits));
-      auto& entry = f.memo->codes[slot];
+      auto& entry = memo_slot(f.memo->codes, key);
       if (entry.key != key) {
         char code = 0;
         finish_site(rule, *f.terms, cc, 0, block_out{&code, nullptr});
@@ -737,10 +742,7 @@ __attribute__((target("avx2"))) void finish_entropies(const finish_context& f,
                           block_out{nullptr, out});
             continue;
           }
-          const auto slot = static_cast<std::size_t>(
-              (key * 0x9E3779B97F4A7C15u) >>
-              (64 - kernel_scratch::vector_state::memo_bits));
-          auto& entry = f.memo->memo[slot];
+          auto& entry = memo_slot(f.memo->memo, key);
           if (entry.key != key) {
             entry.key = key;
             finish_sparse(*f.rule, *f.terms, met[t], m[t], 0,
@@ -776,10 +778,7 @@ __attribute__((target("avx2"))) void finish_entropies(const finish_context& f,
                         block_out{nullptr, out});
           continue;
         }
-        const auto slot = static_cast<std::size_t>(
-            (key * 0x9E3779B97F4A7C15u) >>
-            (64 - kernel_scratch::vector_state::memo_bits));
-        auto& entry = f.memo->memo[slot];
+        auto& entry = memo_slot(f.memo->memo, key);
         if (entry.key != key) {
           entry.key = key;
           finish_sparse(*f.rule, *f.terms, met, m, 0,
@@ -795,10 +794,7 @@ __attribute__((target("avx2"))) void finish_entropies(const finish_context& f,
       for (int s = 0; s < k; ++s) cc[s] = planes[s][t];
       std::uint64_t key = 0;
       for (int s = 0; s < k; ++s) key |= std::uint64_t{cc[s]} << (8 * s);
-      const auto slot = static_cast<std::size_t>(
-          (key * 0x9E3779B97F4A7C15u) >>
-          (64 - kernel_scratch::vector_state::memo_bits));
-      auto& entry = f.memo->memo[slot];
+      auto& entry = memo_slot(f.memo->memo, key);
       if (entry.key != key) {
         entry.key = key;
         finish_site(*f.rule, *f.terms, cc, 0, block_out{nullptr, &entry.value});
